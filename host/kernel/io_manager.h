@@ -1,0 +1,42 @@
+// The stand-in kernel as the stand-in Win32 layer sees it: loading and
+// unloading driver images, and the I/O manager's create, close and
+// device-control paths (METHOD_BUFFERED, as Windows does it).
+#ifndef STANDIN_IO_MANAGER_H
+#define STANDIN_IO_MANAGER_H
+
+#include <string>
+#include "standin/wintypes.h"
+
+typedef LONG NTSTATUS;
+
+namespace standin {
+
+struct LoadedDriver;  // a driver image in memory with its driver object
+struct OpenFile;      // a file object opened on a device
+
+// Loads the image at linuxPath (a driver module built for the stand-in) and
+// runs its DriverEntry. On success *driver is set and STATUS_SUCCESS returned;
+// otherwise the image is released and DriverEntry's status (or an I/O status
+// for an image that cannot be loaded) returned.
+NTSTATUS LoadDriver(const std::string& linuxPath, const std::string& serviceName,
+                    LoadedDriver** driver);
+// Runs the driver's unload routine, deletes what it left and frees the image.
+void UnloadDriver(LoadedDriver* driver);
+
+// Opens a device by its object-manager name, e.g. "\\??\\QuorVenal" or
+// "\\Device\\QUORVENAL" (links followed, names matched without case).
+// Sends IRP_MJ_CREATE; returns its status.
+NTSTATUS OpenDevice(const std::wstring& objectName, OpenFile** file);
+// Sends IRP_MJ_CLOSE and releases the file object.
+void CloseDevice(OpenFile* file);
+// IRP_MJ_DEVICE_CONTROL with the caller's buffers; *returned gets the bytes
+// copied back to outBuffer (0 on a failure status).
+NTSTATUS DeviceControl(OpenFile* file, ULONG code, const void* inBuffer, ULONG inLength,
+                       void* outBuffer, ULONG outLength, ULONG* returned);
+
+// The Win32 error a user-mode caller sees for an NT status (RtlNtStatusToDosError).
+DWORD NtStatusToWin32Error(NTSTATUS status);
+
+}  // namespace standin
+
+#endif

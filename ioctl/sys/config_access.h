@@ -1,0 +1,46 @@
+// The driver's three ways of reaching configuration space: the platform's
+// bus-data reads for the standard header, the 0xCF8/0xCFC port pair for header
+// writes, and memory-mapped configuration (whose base the driver finds itself)
+// for the extended space 0x100..0xFFF.
+//
+// Windows kernel code: include <ntddk.h> before this header.
+#ifndef QUORVENAL_CONFIG_ACCESS_H
+#define QUORVENAL_CONFIG_ACCESS_H
+
+#include "quorvenal_ioctl.h"
+
+#define ECAM_BASE_UNKNOWN 0xFFFFFFFFu
+
+// Physical base of memory-mapped configuration, or ECAM_BASE_UNKNOWN.
+extern volatile ULONG EcamBase;
+
+ULONG ReadConfigHeader(ULONG bus, ULONG device, ULONG function, PVOID buffer);
+ULONG ReadConfigRange(ULONG bus, ULONG device, ULONG function, ULONG offset,
+                      ULONG length, PVOID buffer);
+
+ULONG PortIn32(USHORT port);
+VOID PortOut32(USHORT port, ULONG value);
+VOID PortWriteConfigDword(ULONG bus, ULONG device, ULONG function, ULONG offset,
+                          USHORT low, USHORT high);
+VOID WriteConfigHeader(ULONG bus, ULONG device, ULONG function, const UCHAR* data);
+
+USHORT EcamRead16(ULONG physicalAddress);
+VOID EcamWrite16(ULONG physicalAddress, USHORT value);
+int EcamReadDword(ULONG bus, ULONG device, ULONG function, ULONG offset,
+                  USHORT* low, USHORT* high);
+int EcamWriteDword(ULONG bus, ULONG device, ULONG function, ULONG offset,
+                   USHORT low, USHORT high);
+int ReadExtConfig(ULONG bus, ULONG device, ULONG function, UCHAR* buffer, ULONG count);
+int WriteExtConfig(ULONG bus, ULONG device, ULONG function, const UCHAR* buffer, ULONG count);
+
+VOID DiscoverEcamBase(const ConfigRequest* request);
+
+// Serialises every configuration access of the driver: the port pair, the
+// base search and the extended space, so that requests from two clients never
+// interleave (an address write of one with the data write of the other, or
+// the doublewords of two header writes).
+VOID ConfigLockInitialize(VOID);
+VOID ConfigLockAcquire(VOID);
+VOID ConfigLockRelease(VOID);
+
+#endif

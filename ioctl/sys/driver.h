@@ -1,0 +1,10 @@
+// Driver entry, request dispatch and unload of QUORVENAL.sys.
+#ifndef QUORVENAL_DRIVER_H
+#define QUORVENAL_DRIVER_H
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath);
+NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT deviceObject, PIRP irp);
+NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp);
+VOID NTAPI UnloadDriver(PDRIVER_OBJECT driverObject);
+
+#endif
