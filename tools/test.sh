@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds every configuration of quorvenal and runs every test:
+#  - the Windows deliverables, cross-compiled for 32-bit x86 (build-win32);
+#  - the Linux build on the stand-in with AddressSanitizer and UBSan (build-test),
+#    whose CTest suite also checks the Windows binaries, boots the QEMU test
+#    kernels and runs the Wine test bed.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+"$top/tools/install-deps.sh" test
+
+cmake -S "$top" -B "$top/build-win32" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$top/build-win32" -j"$jobs"
+
+cmake -S "$top" -B "$top/build-test" -DQUORVENAL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+      -DQUORVENAL_WIN32_BUILD="$top/build-win32" >/dev/null
+cmake --build "$top/build-test" -j"$jobs"
+cd "$top/build-test"
+ctest --output-on-failure -j"$jobs"
