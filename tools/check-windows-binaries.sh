@@ -1,0 +1,302 @@
+#!/usr/bin/env bash
+# Checks the 32-bit Windows deliverables in a build folder without Windows:
+#   tools/check-windows-binaries.sh BUILD_DIR [all|exe|sys]
+# quorvenal.exe: PE32, GUI subsystem, not a DLL; dialog 102 exactly as the
+# program's window is laid out, group icon 128 with nine images, version
+# 1.0.0.1 named "quorvenal.exe".
+# QUORVENAL.sys: PE32, native subsystem, not a DLL, imports only ntoskrnl.exe
+# and hal.dll (the bus-data reads, the mappings, the device and link calls),
+# issues its own 32-bit port instructions, carries a version resource.
+# Prints one line per check; exits 0 when all pass, 1 when any fails, 77 when
+# the tools are missing (the caller treats that as a skipped test).
+set -uo pipefail
+
+dir=${1:?usage: check-windows-binaries.sh BUILD_DIR [all|exe|sys]}
+what=${2:-all}
+triple=i686-w64-mingw32
+objdump=$triple-objdump
+windres=$triple-windres
+
+for tool in "$objdump" "$windres" python3; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "SKIP: $tool is not installed (tools/install-deps.sh test installs it)"
+    exit 77
+  fi
+done
+
+failures=0
+pass() { echo "ok: $*"; }
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# check_pe FILE SUBSYSTEM_NUMBER SUBSYSTEM_NAME; leaves objdump's header dump in pe_header.
+pe_header=""
+check_pe() {
+  local file=$1 subsystem=$2 name=$3 header
+  header=$("$objdump" -p "$file" 2>&1) || { fail "$file: objdump cannot read it"; return 1; }
+  pe_header=$header
+  grep -q 'file format pei-i386' <<<"$header" && pass "$(basename "$file"): pei-i386" \
+    || fail "$(basename "$file"): not a 32-bit x86 PE image"
+  grep -Eq '^Magic[[:space:]]+010b' <<<"$header" && pass "$(basename "$file"): PE32 optional header" \
+    || fail "$(basename "$file"): optional header is not PE32"
+  grep -Eq "^Subsystem[[:space:]]+0*${subsystem}[[:space:]]" <<<"$header" \
+    && pass "$(basename "$file"): $name subsystem" || fail "$(basename "$file"): subsystem is not $name"
+  local characteristics
+  characteristics=$(awk '/^Characteristics/ {print $2; exit}' <<<"$header")
+  if [ -n "$characteristics" ] && (( (characteristics & 0x2000) == 0 )); then
+    pass "$(basename "$file"): no DLL flag (characteristics $characteristics)"
+  else
+    fail "$(basename "$file"): DLL flag set or characteristics unreadable ($characteristics)"
+  fi
+}
+
+# Decompiles the resources of FILE into a .res file and checks them with the
+# rules named after it (dialog, icon, version, driver-version).
+check_resources() {
+  local file=$1; shift
+  local res
+  res=$(mktemp --suffix=.res)
+  if ! "$windres" -i "$file" -O res -o "$res" 2>/dev/null; then
+    fail "$(basename "$file"): windres cannot decompile its resources"
+    rm -f "$res"
+    return
+  fi
+  local out status
+  out=$(python3 - "$res" "$@" <<'PY'
+import struct, sys
+
+def read_res(path):
+    data = open(path, 'rb').read()
+    pos, out = 0, {}
+    def name_or_id(p):
+        if struct.unpack_from('<H', data, p)[0] == 0xFFFF:
+            return struct.unpack_from('<H', data, p + 2)[0], p + 4
+        end = p
+        while struct.unpack_from('<H', data, end)[0] != 0:
+            end += 2
+        return data[p:end].decode('utf-16-le'), end + 2
+    while pos + 8 <= len(data):
+        size, header = struct.unpack_from('<II', data, pos)
+        rtype, p = name_or_id(pos + 8)
+        rname, p = name_or_id(p)
+        body = data[pos + header:pos + header + size]
+        if size:
+            out[(rtype, rname)] = body
+        pos += header + size
+        pos = (pos + 3) & ~3
+    return out
+
+def sz_or_ord(b, p):
+    if struct.unpack_from('<H', b, p)[0] == 0xFFFF:
+        return struct.unpack_from('<H', b, p + 2)[0], p + 4
+    end = p
+    while struct.unpack_from('<H', b, end)[0] != 0:
+        end += 2
+    return b[p:end].decode('utf-16-le'), end + 2
+
+problems = []
+def expect(what, got, want):
+    if got != want:
+        problems.append('%s is %r, expected %r' % (what, got, want))
+
+# Control id, class, text, x, y, cx, cy, style: the window's template, in tab order.
+BUTTON, EDIT = 0x80, 0x81
+CONTROLS = [
+    (1, BUTTON, 'Exit', 371, 137, 50, 21, 0x50010001),
+    (2, BUTTON, 'Uninstall driver', 317, 138, 50, 21, 0x50000000),
+    (1000, 'SysListView32', '', 7, 7, 414, 128, 0x5081880D),
+    (1001, BUTTON, 'Rescan bus', 261, 137, 50, 26, 0x50010000),
+    (1002, 'SysListView32', '', 7, 136, 249, 177, 0x50810905),
+    (1008, BUTTON, '1', 363, 184, 57, 24, 0x50010000),
+    (1009, BUTTON, '2', 363, 210, 57, 24, 0x50010000),
+    (1010, BUTTON, '3', 363, 236, 57, 24, 0x50010000),
+    (1011, BUTTON, '4', 363, 263, 57, 24, 0x50010000),
+    (1012, BUTTON, '5', 363, 289, 57, 24, 0x50010000),
+    (1013, BUTTON, '1', 266, 184, 34, 24, 0x50010000),
+    (1014, BUTTON, '2', 266, 210, 34, 24, 0x50010000),
+    (1015, BUTTON, '3', 266, 236, 34, 24, 0x50010000),
+    (1016, BUTTON, '4', 266, 263, 34, 24, 0x50010000),
+    (1017, BUTTON, '5', 266, 289, 34, 24, 0x50010000),
+    (1004, EDIT, '', 315, 189, 35, 14, 0x50800880),
+    (1018, EDIT, '', 315, 215, 35, 14, 0x50800880),
+    (1019, EDIT, '', 315, 242, 35, 14, 0x50800880),
+    (1020, EDIT, '', 315, 268, 35, 14, 0x50800880),
+    (1021, EDIT, '', 315, 295, 35, 14, 0x50800880),
+    (-1, BUTTON, 'Save config', 260, 171, 47, 142, 0x50000007),
+    (-1, BUTTON, 'Saved device', 307, 171, 53, 142, 0x50000007),
+    (-1, BUTTON, 'Reload config', 361, 171, 60, 142, 0x50000007),
+]
+
+def check_dialog(res):
+    b = res.get((5, 102))
+    if b is None:
+        problems.append('no dialog resource 102')
+        return
+    ver, sig, _help, exstyle, style, count, x, y, cx, cy = struct.unpack_from('<HHIIIHhhhh', b, 0)
+    if (ver, sig) != (1, 0xFFFF):
+        problems.append('dialog 102 is not an extended template')
+        return
+    expect('dialog style', hex(style), hex(0x90CF0048))
+    expect('dialog extended style', hex(exstyle), hex(0x40000))
+    expect('dialog position and size', (x, y, cx, cy), (0, 0, 428, 320))
+    p = 26
+    menu, p = sz_or_ord(b, p)
+    cls, p = sz_or_ord(b, p)
+    title, p = sz_or_ord(b, p)
+    expect('dialog menu', menu, '')
+    expect('dialog class', cls, '')
+    expect('dialog caption', title, 'quorvenal')
+    point, weight, italic, charset = struct.unpack_from('<HHBB', b, p)
+    face, p = sz_or_ord(b, p + 6)
+    expect('dialog font', (point, weight, italic, charset, face), (8, 0, 0, 1, 'MS Shell Dlg'))
+    expect('control count', count, len(CONTROLS))
+    items = []
+    for _ in range(count):
+        p = (p + 3) & ~3
+        _h, ex, st, ix, iy, icx, icy, cid = struct.unpack_from('<IIIhhhhi', b, p)
+        p += 24
+        icls, p = sz_or_ord(b, p)
+        text, p = sz_or_ord(b, p)
+        extra = struct.unpack_from('<H', b, p)[0]
+        p += 2 + extra
+        if isinstance(icls, str):
+            icls = {'button': BUTTON, 'edit': EDIT}.get(icls.lower(), icls)
+        items.append((cid, icls, text, ix, iy, icx, icy, st))
+    for n, (got, want) in enumerate(zip(items, CONTROLS)):
+        gid, gcls, gtext, gx, gy, gcx, gcy, gst = got
+        wid, wcls, wtext, wx, wy, wcx, wcy, wst = want
+        if isinstance(gcls, str) and isinstance(wcls, str):
+            gcls = wcls if gcls.lower() == wcls.lower() else gcls
+        expect('control %d' % n, (gid, gcls, gtext, gx, gy, gcx, gcy, hex(gst & 0xFFFFFFFF)),
+               (wid, wcls, wtext, wx, wy, wcx, wcy, hex(wst)))
+
+def check_icon(res):
+    b = res.get((14, 128))
+    if b is None:
+        problems.append('no group icon 128')
+        return
+    _r, kind, count = struct.unpack_from('<HHH', b, 0)
+    expect('group icon 128 kind', kind, 1)
+    images = set()
+    for i in range(count):
+        w, h, colours, _z, _planes, bits, size, nid = struct.unpack_from('<BBBBHHIH', b, 6 + 14 * i)
+        if (3, nid) not in res:
+            problems.append('icon image %d of group 128 is missing' % nid)
+        images.add((w, h, bits))
+    want = {(s, s, bits) for s in (48, 32, 16) for bits in (4, 8, 32)}
+    expect('group icon 128 images', sorted(images), sorted(want))
+    expect('group icon 128 image count', count, 9)
+
+def version_strings(b):
+    strings, text = {}, b.decode('utf-16-le', errors='replace')
+    for key in ('InternalName', 'OriginalFilename', 'FileVersion', 'ProductVersion'):
+        at = text.find(key + '\0')
+        if at >= 0:
+            start = at + len(key) + 1
+            while start < len(text) and text[start] == '\0':
+                start += 1
+            strings[key] = text[start:text.find('\0', start)]
+    return strings
+
+def fixed_version(res):
+    b = next((v for (t, _n), v in res.items() if t == 16), None)
+    if b is None:
+        problems.append('no version resource')
+        return None, None
+    at = b.find(struct.pack('<I', 0xFEEF04BD))
+    if at < 0:
+        problems.append('version resource has no fixed file information')
+        return None, b
+    ms, ls, pms, pls = struct.unpack_from('<IIII', b, at + 8)
+    return ((ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF),
+            (pms >> 16, pms & 0xFFFF, pls >> 16, pls & 0xFFFF)), b
+
+def check_version(res):
+    versions, b = fixed_version(res)
+    if versions is None:
+        return
+    expect('file and product version', versions, ((1, 0, 0, 1), (1, 0, 0, 1)))
+    s = version_strings(b)
+    expect('InternalName', s.get('InternalName'), 'quorvenal.exe')
+    expect('OriginalFilename', s.get('OriginalFilename'), 'quorvenal.exe')
+
+def check_driver_version(res):
+    fixed_version(res)
+
+res = read_res(sys.argv[1])
+for rule in sys.argv[2:]:
+    {'dialog': check_dialog, 'icon': check_icon, 'version': check_version,
+     'driver-version': check_driver_version}[rule](res)
+    print('%s %s' % ('bad' if problems else 'good', rule))
+    for problem in problems:
+        print('  ' + problem)
+    del problems[:]
+PY
+)
+  status=$?
+  rm -f "$res"
+  if [ $status -ne 0 ]; then
+    fail "$(basename "$file"): resource check did not run"
+    printf '%s\n' "$out"
+    return
+  fi
+  local rule=""
+  while IFS= read -r line; do
+    case $line in
+      "good "*) pass "$(basename "$file"): ${line#good } resource" ;;
+      "bad "*) rule=${line#bad }; fail "$(basename "$file"): $rule resource" ;;
+      *) echo "$line" ;;
+    esac
+  done <<<"$out"
+}
+
+check_exe() {
+  local exe=$dir/quorvenal.exe
+  [ -f "$exe" ] || { fail "quorvenal.exe is not in the build folder"; return; }
+  check_pe "$exe" 2 "Windows GUI"
+  check_resources "$exe" dialog icon version
+}
+
+check_sys() {
+  local sys=$dir/QUORVENAL.sys header
+  [ -f "$sys" ] || { fail "QUORVENAL.sys is not in the build folder"; return; }
+  check_pe "$sys" 1 "native" || return
+  header=$pe_header
+
+  local dlls
+  dlls=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$header" | sort -u | tr '\n' ' ')
+  [ "$dlls" = "hal.dll ntoskrnl.exe " ] && pass "QUORVENAL.sys: imports only ntoskrnl.exe and hal.dll" \
+    || fail "QUORVENAL.sys: imports from: $dlls"
+  local name
+  for name in HalGetBusData HalGetBusDataByOffset MmMapIoSpace MmUnmapIoSpace IoCreateDevice \
+              IoDeleteDevice IoCreateSymbolicLink IoDeleteSymbolicLink IofCompleteRequest \
+              RtlInitUnicodeString; do
+    grep -Eq "[[:space:]]$name\$" <<<"$header" && pass "QUORVENAL.sys: imports $name" \
+      || fail "QUORVENAL.sys: does not import $name"
+  done
+  for name in READ_PORT_ULONG WRITE_PORT_ULONG; do
+    grep -Eq "[[:space:]]$name\$" <<<"$header" && fail "QUORVENAL.sys: uses the platform's $name" \
+      || pass "QUORVENAL.sys: does not use $name"
+  done
+  local code
+  code=$("$objdump" -d "$sys" 2>/dev/null)
+  grep -Eq 'in[[:space:]]+\(%dx\),%eax' <<<"$code" && pass "QUORVENAL.sys: reads port 0xCF8 itself" \
+    || fail "QUORVENAL.sys: has no 32-bit port input instruction"
+  grep -Eq 'out[[:space:]]+%eax,\(%dx\)' <<<"$code" && pass "QUORVENAL.sys: writes the port pair itself" \
+    || fail "QUORVENAL.sys: has no 32-bit port output instruction"
+  grep -Eq '^AddressOfEntryPoint[[:space:]]+0*[1-9a-f]' <<<"$header" && pass "QUORVENAL.sys: has an entry point" \
+    || fail "QUORVENAL.sys: no entry point"
+  check_resources "$sys" driver-version
+}
+
+case $what in
+  all) check_exe; check_sys ;;
+  exe) check_exe ;;
+  sys) check_sys ;;
+  *) echo "unknown part: $what (all, exe or sys)"; exit 2 ;;
+esac
+
+if [ $failures -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all checks passed"
