@@ -1,0 +1,18 @@
+// Forced into every source of the test-bed driver: the 32-bit port
+// operations become calls into the simulated machine (hardware_shim.cpp)
+// instead of the processor's in/out instructions, which Wine's driver host
+// cannot execute. Their intrinsic definitions are switched off on the
+// command line, so they are declared here.
+#ifndef QUORVENAL_TESTBED_PORT_IO_H
+#define QUORVENAL_TESTBED_PORT_IO_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+unsigned long __indword(unsigned short port);
+void __outdword(unsigned short port, unsigned long value);
+#ifdef __cplusplus
+}
+#endif
+
+#endif
