@@ -1,0 +1,293 @@
+#!/usr/bin/env python3
+"""Boots the quorvenal driver test kernel on an emulated machine and judges it.
+
+The kernel runs its checks through the driver and reports on the serial port;
+it ends QEMU through the isa-debug-exit device (exit status 33 when its checks
+passed). While the kernel waits after its bus scan, this script asks QEMU for
+its own view of the PCI functions over QMP (query-pci) and compares the two,
+and it reads the first extended capability headers the kernel reported back
+out of QEMU's memory-mapped configuration window with the monitor's `xp`.
+
+Exit status: 0 pass, 1 fail, 77 skipped (QEMU or the kernel not available).
+"""
+
+import argparse
+import json
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+SKIP = 77
+KERNEL_PASS_STATUS = 33  # (0x10 << 1) | 1
+
+# Each machine: QEMU arguments, and what the kernel is told to expect.
+MACHINES = {
+    "q35": {
+        "args": [
+            "-M", "q35",
+            # Root ports with a PCI Express endpoint, a PCI bridge with a
+            # conventional device behind it, and an empty port.
+            "-device", "pcie-root-port,id=rp1,bus=pcie.0,chassis=1,slot=1,addr=0x10",
+            "-device", "e1000e,bus=rp1",
+            "-device", "pcie-root-port,id=rp2,bus=pcie.0,chassis=2,slot=2,addr=0x11",
+            "-device", "pcie-pci-bridge,id=br1,bus=rp2",
+            "-device", "rtl8139,bus=br1,addr=0x3",
+            "-device", "pcie-root-port,id=rp3,bus=pcie.0,chassis=3,slot=3,addr=0x12",
+        ],
+        "ecam": 0xB0000000,
+    },
+    "pc": {
+        "args": [
+            "-M", "pc",
+            "-device", "e1000,bus=pci.0,addr=0x3",
+            "-device", "pci-bridge,id=br1,chassis_nr=1,bus=pci.0,addr=0x4",
+            "-device", "rtl8139,bus=br1,addr=0x2",
+        ],
+        "ecam": None,
+    },
+}
+
+# Plain RAM at the lowest candidate base (the machine gets 512 MiB), where
+# the kernel plants a stray vendor identifier for the base search to pass over.
+TRAP = 0x10000000
+RUN_TIMEOUT = 90
+
+
+class Qmp:
+    """A minimal QMP client over a unix socket."""
+
+    def __init__(self, path, deadline):
+        while True:
+            try:
+                self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+                self.sock.connect(path)
+                break
+            except OSError:
+                self.sock.close()
+                if time.monotonic() > deadline:
+                    raise
+                time.sleep(0.05)
+        self.sock.settimeout(30)
+        self.buffer = b""
+        self._read()  # greeting
+        self.command("qmp_capabilities")
+
+    def _read(self):
+        while b"\n" not in self.buffer:
+            chunk = self.sock.recv(65536)
+            if not chunk:
+                raise OSError("QMP connection closed")
+            self.buffer += chunk
+        line, self.buffer = self.buffer.split(b"\n", 1)
+        return json.loads(line)
+
+    def command(self, name, **arguments):
+        message = {"execute": name}
+        if arguments:
+            message["arguments"] = arguments
+        self.sock.sendall(json.dumps(message).encode() + b"\n")
+        while True:
+            reply = self._read()
+            if "return" in reply:
+                return reply["return"]
+            if "error" in reply:
+                raise OSError("QMP %s: %s" % (name, reply["error"]))
+            # events are skipped
+
+    def close(self):
+        self.sock.close()
+
+
+def flatten_query_pci(buses):
+    """{(bus, device, function): (vendor, device id, class)} from query-pci."""
+    functions = {}
+
+    def walk(devices):
+        for d in devices:
+            key = (d["bus"], d["slot"], d["function"])
+            functions[key] = (d["id"]["vendor"], d["id"]["device"], d["class_info"]["class"])
+            bridge = d.get("pci_bridge")
+            if bridge:
+                walk(bridge.get("devices", []))
+
+    for bus in buses:
+        walk(bus["devices"])
+    return functions
+
+
+FUNC_LINE = re.compile(r"^FUNC ([0-9a-f]{2}):([0-9a-f]{2})\.([0-7]) ([0-9a-f]{4}):([0-9a-f]{4}) ([0-9a-f]{6})$")
+EXTCAP_LINE = re.compile(r"^EXTCAP ([0-9a-f]{2}):([0-9a-f]{2})\.([0-7]) ([0-9a-f]{8}) ([0-9a-f]{3}) ([0-9a-f]{8})$")
+XP_VALUE = re.compile(r":\s*0x([0-9a-fA-F]{8})")
+
+
+def monitor_dword(qmp, address):
+    text = qmp.command("human-monitor-command", **{"command-line": "xp /1wx 0x%x" % address})
+    match = XP_VALUE.search(text)
+    return int(match.group(1), 16) if match else None
+
+
+def answer(proc):
+    """Lets the kernel go on after a SYNC line."""
+    proc.stdin.write(b"g")
+    proc.stdin.flush()
+
+
+def check_extcaps(qmp, ecam, extcaps):
+    """The extended capability headers the driver read, against the same
+    addresses read by QEMU's monitor in the memory-mapped window."""
+    problems = []
+    for bus, dev, fn, first, nxt, second in extcaps:
+        place = ecam | bus << 20 | dev << 15 | fn << 12
+        seen_first = monitor_dword(qmp, place | 0x100)
+        seen_second = monitor_dword(qmp, place | nxt) if nxt >= 0x100 else second
+        if (seen_first, seen_second) != (first, second):
+            problems.append("%02x:%02x.%x extended headers: driver %08x/%08x, QEMU window %s/%s"
+                            % (bus, dev, fn, first, second,
+                               "%08x" % seen_first if seen_first is not None else "?",
+                               "%08x" % seen_second if seen_second is not None else "?"))
+    return problems
+
+
+def compare_functions(kernel, qemu):
+    """Problems between the kernel's scan and QEMU's list, as text lines."""
+    problems = []
+    for key in sorted(set(qemu) - set(kernel)):
+        problems.append("QEMU has %02x:%02x.%x, the driver's scan did not find it" % key)
+    for key in sorted(set(kernel) - set(qemu)):
+        problems.append("the driver's scan found %02x:%02x.%x, QEMU has no such function" % key)
+    for key in sorted(set(kernel) & set(qemu)):
+        vendor, device, klass = kernel[key]
+        q_vendor, q_device, q_class = qemu[key]
+        if (vendor, device, klass >> 8) != (q_vendor, q_device, q_class):
+            problems.append("%02x:%02x.%x: driver %04x:%04x class %04x, QEMU %04x:%04x class %04x"
+                            % (key + (vendor, device, klass >> 8, q_vendor, q_device, q_class)))
+    return problems
+
+
+def run(machine_name, kernel, qemu_binary):
+    machine = MACHINES[machine_name]
+    ecam = machine["ecam"]
+    append = "machine=%s ecam=%s trap=0x%x" % (
+        machine_name, "none" if ecam is None else "0x%x" % ecam, TRAP)
+    workdir = tempfile.mkdtemp(prefix="qv-qemu-")
+    qmp_path = os.path.join(workdir, "qmp.sock")
+    stderr_path = os.path.join(workdir, "stderr.txt")
+    command = [qemu_binary, "-m", "512M", "-nodefaults", "-display", "none", "-no-reboot",
+               "-serial", "stdio", "-qmp", "unix:%s,server=on,wait=off" % qmp_path,
+               "-device", "isa-debug-exit,iobase=0xf4,iosize=0x04",
+               "-kernel", kernel, "-append", append] + machine["args"]
+    print("RUN " + " ".join(command), flush=True)
+
+    problems = []
+    kernel_functions = {}
+    extcaps = []
+    qemu_functions = None
+    times = {}
+    saw_result = None
+    started = time.monotonic()
+    deadline = started + RUN_TIMEOUT
+
+    with open(stderr_path, "wb") as stderr_file:
+        proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=stderr_file)
+        watchdog = threading.Timer(RUN_TIMEOUT, proc.kill)
+        watchdog.start()
+        qmp = None
+        try:
+            qmp = Qmp(qmp_path, deadline)
+            for raw in proc.stdout:
+                now = time.monotonic()
+                line = raw.decode("ascii", "replace").rstrip("\r\n")
+                print(line, flush=True)
+                m = FUNC_LINE.match(line)
+                if m:
+                    bus, dev, fn, ven, did, klass = (int(g, 16) for g in m.groups())
+                    kernel_functions[(bus, dev, fn)] = (ven, did, klass)
+                elif line.startswith("SYNC scan"):
+                    qemu_functions = flatten_query_pci(qmp.command("query-pci"))
+                    answer(proc)
+                elif line.startswith("SYNC extended"):
+                    if ecam is not None:
+                        problems += check_extcaps(qmp, ecam, extcaps)
+                    answer(proc)
+                elif line.startswith("SYNC"):
+                    answer(proc)
+                elif EXTCAP_LINE.match(line):
+                    extcaps.append(tuple(int(g, 16) for g in EXTCAP_LINE.match(line).groups()))
+                elif line.startswith("TIME full-scan begin"):
+                    times["begin"] = now
+                elif line.startswith("TIME full-scan end"):
+                    times["end"] = now
+                elif line.startswith("RESULT "):
+                    saw_result = line
+            status = proc.wait()
+        except OSError as error:
+            problems.append("talking to QEMU: %s" % error)
+            proc.kill()
+            status = proc.wait()
+        finally:
+            watchdog.cancel()
+            if qmp:
+                qmp.close()
+
+    elapsed = time.monotonic() - started
+    with open(stderr_path, "rb") as f:
+        stderr_text = f.read().decode("utf-8", "replace").strip()
+    shutil.rmtree(workdir, ignore_errors=True)
+    if stderr_text:
+        print("QEMU stderr:\n" + stderr_text)
+
+    if elapsed >= RUN_TIMEOUT:
+        problems.append("no verdict within %d s" % RUN_TIMEOUT)
+    if saw_result is None:
+        problems.append("the kernel printed no RESULT line")
+    if status != KERNEL_PASS_STATUS:
+        problems.append("QEMU exit status %d (the kernel passes with %d)" % (status, KERNEL_PASS_STATUS))
+    if qemu_functions is None:
+        problems.append("QEMU's list of functions was never taken")
+    else:
+        problems += compare_functions(kernel_functions, qemu_functions)
+    if ecam is not None and not extcaps:
+        problems.append("the kernel reported no extended capability headers")
+
+    print("SUMMARY %s: %d functions (QEMU %s), %d extended headers read back, run %.1f s"
+          % (machine_name, len(kernel_functions),
+             "?" if qemu_functions is None else len(qemu_functions), len(extcaps), elapsed))
+    if "begin" in times and "end" in times:
+        print("SUMMARY %s: full 256-bus scan took %.0f ms under emulation"
+              % (machine_name, 1000 * (times["end"] - times["begin"])))
+    for p in problems:
+        print("PROBLEM " + p)
+    print("VERDICT %s: %s" % (machine_name, "PASS" if not problems else "FAIL"))
+    return 0 if not problems else 1
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--machine", choices=sorted(MACHINES), required=True)
+    parser.add_argument("--kernel", help="the test kernel (ELF, Multiboot)")
+    parser.add_argument("--skip-reason", help="report the test as skipped for this reason")
+    parser.add_argument("--qemu", default="qemu-system-i386")
+    options = parser.parse_args()
+
+    if options.skip_reason:
+        print("SKIPPED: " + options.skip_reason)
+        return SKIP
+    qemu_binary = shutil.which(options.qemu)
+    if qemu_binary is None:
+        print("SKIPPED: %s is not installed (Debian package qemu-system-x86)" % options.qemu)
+        return SKIP
+    if not options.kernel or not os.path.isfile(options.kernel):
+        print("FAILED: the test kernel %s was not built" % options.kernel)
+        return 1
+    return run(options.machine, options.kernel, qemu_binary)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

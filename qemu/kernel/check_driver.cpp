@@ -1,0 +1,142 @@
+// The driver's entry, unload and the requests it refuses, on the test kernel.
+#include <ntddk.h>
+
+#include "bed.h"
+#include "checks.h"
+#include "config_access.h"
+#include "driver.h"
+#include "hal_bus.h"
+#include "mm.h"
+#include "report.h"
+
+namespace {
+
+UNICODE_STRING gRegistryPath;
+
+NTSTATUS RunDriverEntry() {
+    RtlInitUnicodeString(&gRegistryPath,
+                         L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\QUORVENAL");
+    return DriverEntry(IoDriverObject(), &gRegistryPath);
+}
+
+void CheckLoaded(const char* when) {
+    PDRIVER_OBJECT driver = IoDriverObject();
+    const IoRecord& io = IoState();
+    Check(io.deviceAlive && io.deviceNameOk && io.deviceType == FILE_DEVICE_UNKNOWN &&
+              io.characteristics == FILE_DEVICE_SECURE_OPEN && !io.exclusive &&
+              io.extensionSize == 0,
+          "device created", "%s: alive %d name %d type 0x%x characteristics 0x%x exclusive %d ext %u",
+          when, io.deviceAlive, io.deviceNameOk, io.deviceType, io.characteristics, io.exclusive,
+          io.extensionSize);
+    Check(io.linkAlive && io.linkNameOk, "link created", "%s: alive %d names %d", when,
+          io.linkAlive, io.linkNameOk);
+    Check(driver->MajorFunction[IRP_MJ_CREATE] == DispatchCreateClose &&
+              driver->MajorFunction[IRP_MJ_CLOSE] == DispatchCreateClose &&
+              driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] == DispatchDeviceControl &&
+              driver->DriverUnload == UnloadDriver,
+          "dispatch table", "%s: create/close/control/unload not the driver's routines", when);
+    Check(EcamBase == kNoEcam, "no base at load", "%s: EcamBase 0x%x", when, EcamBase);
+}
+
+}  // namespace
+
+void CheckDriverEntry() {
+    IoResetDriverObject();
+    PDRIVER_DISPATCH platformDefault = IoDriverObject()->MajorFunction[IRP_MJ_READ];
+    NTSTATUS status = RunDriverEntry();
+    Check(status == STATUS_SUCCESS, "DriverEntry", "status 0x%x", (ULONG)status);
+    CheckLoaded("first load");
+    Check(IoDriverObject()->MajorFunction[IRP_MJ_READ] == platformDefault &&
+              IoDriverObject()->MajorFunction[IRP_MJ_WRITE] == platformDefault,
+          "other major functions keep the default", "read or write replaced");
+    ControlOutcome open = SendCreateClose(IRP_MJ_CREATE);
+    ControlOutcome close = SendCreateClose(IRP_MJ_CLOSE);
+    Check(open.status == STATUS_SUCCESS && open.information == 0 && open.wellCompleted &&
+              close.status == STATUS_SUCCESS && close.information == 0 && close.wellCompleted,
+          "open and close", "open 0x%x/%u close 0x%x/%u", (ULONG)open.status, open.information,
+          (ULONG)close.status, close.information);
+}
+
+void CheckRefusedRequests() {
+    static ExtConfigRequest record;
+    memset(&record, 0x3C, sizeof record);
+    ControlOutcome unequal = SendDeviceControl(IOCTL_READ_CONFIG, &record, 272, 3856);
+    ControlOutcome odd = SendDeviceControl(IOCTL_READ_CONFIG, &record, 100, 100);
+    ControlOutcome unknown = SendDeviceControl(CTL_CODE(0x22, 0x906, 0, 0), &record, 272, 272);
+    ControlOutcome shortExt = SendDeviceControl(IOCTL_READ_EXT_CONFIG, &record, 272, 272);
+    ConfigRangeRequest* range = (ConfigRangeRequest*)&record;
+    range->Length = 5;
+    ControlOutcome longRange = SendDeviceControl(IOCTL_READ_CONFIG_RANGE, &record, 272, 272);
+    Check(unequal.status == STATUS_INVALID_PARAMETER && odd.status == STATUS_INVALID_PARAMETER &&
+              shortExt.status == STATUS_INVALID_PARAMETER,
+          "lengths refused", "272/3856 0x%x, 100/100 0x%x, extended on 272 0x%x",
+          (ULONG)unequal.status, (ULONG)odd.status, (ULONG)shortExt.status);
+    Check(unknown.status == STATUS_INVALID_DEVICE_REQUEST, "unknown code refused", "0x%x",
+          (ULONG)unknown.status);
+    Check(longRange.status == STATUS_INVALID_PARAMETER && longRange.information == 4,
+          "range length 5 refused", "0x%x information %u", (ULONG)longRange.status,
+          longRange.information);
+    Check(unequal.wellCompleted && odd.wellCompleted && unknown.wellCompleted &&
+              shortExt.wellCompleted && longRange.wellCompleted,
+          "refusals completed", "a refused request was not completed once with its status");
+    CheckInvariants("refused requests");
+}
+
+void CheckExtendedBeforeBase() {
+    static ExtConfigRequest record;
+    MmResetCounts();
+    memset(&record, 0xA5, sizeof record);
+    record.Bus = 0;
+    record.Device = 0;
+    record.Function = 0;
+    ControlOutcome read = SendDeviceControl(IOCTL_READ_EXT_CONFIG, &record, 3856, 3856);
+    bool untouched = true;
+    for (ULONG i = 0; i < sizeof record.ExtData; ++i) untouched = untouched && record.ExtData[i] == 0xA5;
+    Check(Answered(read, 3856) && record.Result == 1 && untouched, "extended read before a base",
+          "status 0x%x information %u Result %u data untouched %d", (ULONG)read.status,
+          read.information, record.Result, untouched);
+    ControlOutcome write = SendDeviceControl(IOCTL_WRITE_EXT_CONFIG, &record, 3856, 3856);
+    Check(Answered(write, 3856) && record.Result == 1, "extended write before a base",
+          "status 0x%x Result %u", (ULONG)write.status, record.Result);
+    Check(MmCounts().maps == 0 && MmCounts().refused == 0, "no mapping without a base",
+          "%u mappings made", MmCounts().maps);
+    CheckInvariants("extended requests before a base");
+}
+
+void CheckUnloadAndReload() {
+    Bed& bed = TheBed();
+    UnloadDriver(IoDriverObject());
+    const IoRecord& io = IoState();
+    Check(!io.deviceAlive && !io.linkAlive && EcamBase == kNoEcam, "unload",
+          "device %d link %d EcamBase 0x%x", io.deviceAlive, io.linkAlive, EcamBase);
+
+    NTSTATUS status = RunDriverEntry();
+    Check(status == STATUS_SUCCESS, "DriverEntry again", "status 0x%x", (ULONG)status);
+    CheckLoaded("second load");
+
+    // The first request after the reload reads a function behind a bridge, so
+    // the search probes with a place built from a bus number above 0.
+    const FoundFunction* target = nullptr;
+    for (ULONG i = 0; i < bed.foundCount && target == nullptr; ++i) {
+        if (bed.found[i].bus != 0) target = &bed.found[i];
+    }
+    if (!Check(target != nullptr, "a function behind a bridge", "none found")) return;
+
+    static ULONG trace[32];
+    static ConfigRequest request;
+    MmResetCounts();
+    MmTraceStart(trace, 32);
+    ControlOutcome outcome = ProgramReadConfig(target->bus, target->device, target->function, &request);
+    ULONG probes = MmTraceStop();
+    ULONG place = EcamPlace(target->bus, target->device, target->function);
+    ULONG used = 0;
+    bool fits = SearchProbesFit(trace, probes < 32 ? probes : 32, place, bed.expect.ecamBase, &used);
+    Check(Answered(outcome, 272) && request.Result == 256, "read after reload",
+          "status 0x%x Result %u", (ULONG)outcome.status, request.Result);
+    Check(fits && used == probes, "search behind a bridge probes candidate | place",
+          "%u probes, %u fit one search; first at 0x%x, place 0x%x", probes, used,
+          probes ? trace[0] : 0, place);
+    Check(EcamBase == bed.expect.ecamBase, "base found again", "EcamBase 0x%x, expected 0x%x",
+          EcamBase, bed.expect.ecamBase);
+    CheckInvariants("reload");
+}

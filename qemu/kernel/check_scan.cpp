@@ -1,0 +1,150 @@
+// The bus scan as the program runs it, and the driver's base search that the
+// scan's reads set off.
+#include <ntddk.h>
+
+#include "bed.h"
+#include "checks.h"
+#include "config_access.h"
+#include "hal_bus.h"
+#include "mm.h"
+#include "pci_ports.h"
+#include "report.h"
+#include "serial.h"
+
+namespace {
+
+struct ScanTally {
+    ULONG requests;
+    ULONG functions;
+    bool allAnswered;      // every request succeeded and returned 272 bytes
+    ULONG badCounts;       // Result other than 0 / 2 / 256, or at the wrong kind of bus
+    ULONG absentNotFfff;   // Result 2 whose vendor identifier is not 0xFFFF
+};
+
+// Every bus, device and function number, 65,536 requests built as the
+// program builds them. Unlike the program's list, which stops at the first
+// function number that does not answer, this probes all eight, so that a
+// function after a gap (q35's 00:1f.2 after an absent 00:1f.1) is compared
+// too.
+ScanTally FullScan(bool keep) {
+    static ConfigRequest request;
+    Bed& bed = TheBed();
+    ScanTally tally = {0, 0, true, 0, 0};
+    for (ULONG bus = 0; bus < 256; ++bus) {
+        for (ULONG device = 0; device < 32; ++device) {
+            for (ULONG function = 0; function < 8; ++function) {
+                ControlOutcome outcome = ProgramReadConfig(bus, device, function, &request);
+                ++tally.requests;
+                if (!Answered(outcome, sizeof request)) {
+                    tally.allAnswered = false;
+                    return tally;
+                }
+                if (request.Result == 0) {
+                    if (HalBusExists(bus)) ++tally.badCounts;
+                    continue;
+                }
+                if (request.Result == 2) {
+                    if (!HalBusExists(bus)) ++tally.badCounts;
+                    if (VendorOf(request.Data) != 0xFFFF) ++tally.absentNotFfff;
+                    continue;
+                }
+                if (request.Result != 256) ++tally.badCounts;
+                ++tally.functions;
+                if (keep && bed.foundCount < kMaxFound) {
+                    FoundFunction& f = bed.found[bed.foundCount++];
+                    f.bus = bus;
+                    f.device = device;
+                    f.function = function;
+                    memcpy(f.header, request.Data, sizeof f.header);
+                }
+            }
+        }
+    }
+    return tally;
+}
+
+const ULONG kTraceCapacity = 1024;
+ULONG gTrace[kTraceCapacity];
+
+}  // namespace
+
+void PlantTrap() {
+    Bed& bed = TheBed();
+    if (bed.expect.trapBase == 0) {
+        Note("no RAM candidate to plant a stray vendor identifier in");
+        return;
+    }
+    ULONG id = Mech1ReadDword(0, 0, 0, 0);
+    volatile USHORT* trap = (volatile USHORT*)(ULONG_PTR)bed.expect.trapBase;
+    trap[0] = (USHORT)id;                 // the vendor identifier of 00:00.0 ...
+    trap[1] = (USHORT)~(id >> 16);        // ... but not its device identifier
+    Check(trap[0] == (USHORT)id && trap[1] == (USHORT)~(id >> 16), "stray vendor id planted in RAM",
+          "RAM at 0x%x does not hold what was written", bed.expect.trapBase);
+}
+
+void CheckScanAndBase() {
+    Bed& bed = TheBed();
+    bed.foundCount = 0;
+    MmResetCounts();
+    MmTraceStart(gTrace, kTraceCapacity);
+    ScanTally tally = FullScan(true);
+    ULONG probes = MmTraceStop();
+
+    SerialPrint("SCAN functions=%u requests=%u buses=%u\n", tally.functions, tally.requests,
+                HalExistingBusCount());
+    for (ULONG i = 0; i < bed.foundCount; ++i) {
+        const FoundFunction& f = bed.found[i];
+        SerialPrint("FUNC %02x:%02x.%x %04x:%04x %02x%02x%02x\n", f.bus, f.device, f.function,
+                    VendorOf(f.header), DeviceIdOf(f.header), f.header[0x0B], f.header[0x0A],
+                    f.header[0x09]);
+    }
+    Check(tally.allAnswered && tally.requests == 65536, "scan requests answered",
+          "stopped after %u requests", tally.requests);
+    Check(tally.badCounts == 0 && tally.absentNotFfff == 0, "scan results",
+          "%u results that do not fit the bus, %u absent functions without 0xFFFF",
+          tally.badCounts, tally.absentNotFfff);
+    Check(tally.functions == bed.foundCount && bed.foundCount > 0, "functions kept",
+          "%u found, %u kept", tally.functions, bed.foundCount);
+
+    // Where the search looked: the first present function is 00:00.0, so the
+    // first probes are the bare candidates in ascending order.
+    if (bed.expect.ecamBase != kNoEcam) {
+        ULONG used = 0;
+        bool fits = SearchProbesFit(gTrace, probes, 0, bed.expect.ecamBase, &used);
+        Check(EcamBase == bed.expect.ecamBase, "base found", "EcamBase 0x%x, expected 0x%x",
+              EcamBase, bed.expect.ecamBase);
+        Check(fits && used == probes, "search order",
+              "%u probes, %u of them one search up to the base; first 0x%x, last 0x%x", probes,
+              used, probes ? gTrace[0] : 0, probes ? gTrace[(probes - 1) % kTraceCapacity] : 0);
+    } else {
+        // No base on this machine: every read of a present function searches
+        // all fifteen candidates again, each at the function's own place.
+        ULONG at = 0;
+        bool fits = probes <= kTraceCapacity;
+        for (ULONG k = 0; k < bed.foundCount && fits; ++k) {
+            const FoundFunction& f = bed.found[k];
+            ULONG used = 0;
+            fits = SearchProbesFit(gTrace + at, probes - at, EcamPlace(f.bus, f.device, f.function),
+                                   kNoEcam, &used);
+            at += used;
+        }
+        Check(EcamBase == kNoEcam, "no base found", "EcamBase 0x%x", EcamBase);
+        Check(fits && at == probes, "search repeated per function",
+              "%u probes for %u functions, %u fit", probes, bed.foundCount, at);
+    }
+    if (bed.expect.trapBase != 0) {
+        Check(probes > 0 && gTrace[0] == bed.expect.trapBase && EcamBase != bed.expect.trapBase,
+              "stray vendor id passed over", "first probe 0x%x, EcamBase 0x%x",
+              probes ? gTrace[0] : 0, EcamBase);
+    }
+    CheckInvariants("scan");
+}
+
+void TimeFullScan() {
+    Bed& bed = TheBed();
+    SerialPrint("TIME full-scan begin\n");
+    ScanTally tally = FullScan(false);
+    SerialPrint("TIME full-scan end requests=%u functions=%u\n", tally.requests, tally.functions);
+    Check(tally.allAnswered && tally.functions == bed.foundCount, "second scan finds the same",
+          "%u functions, first scan %u", tally.functions, bed.foundCount);
+}

@@ -1,0 +1,36 @@
+// The checks the test kernel runs through the driver, in the order KernelMain
+// calls them.
+#ifndef QVBARE_CHECKS_H
+#define QVBARE_CHECKS_H
+
+// DriverEntry: device, link, dispatch table, EcamBase not yet known; open
+// and close; requests refused for their lengths or codes; extended requests
+// before any base is known.
+void CheckDriverEntry();
+void CheckRefusedRequests();
+void CheckExtendedBeforeBase();
+
+// Plants the vendor identifier of 00:00.0 in RAM at the trap candidate (when
+// the machine has one), then scans buses 0..255 as the program does and
+// checks where the driver's base search looked and what it found.
+void PlantTrap();
+void CheckScanAndBase();
+
+// Extended space through the driver against the kernel's own view.
+void CheckExtendedReads();
+void CheckAddressMasking();
+
+// Header writes through the port pair; 0xCF8 kept across them.
+void CheckHeaderWrites();
+
+// Extended writes: a writable AER register changes, a read-only one does not.
+void CheckExtendedWrites();
+
+// A second full scan, timed by the host from the two lines it prints.
+void TimeFullScan();
+
+// UnloadDriver, then a fresh DriverEntry whose first request addresses a
+// function behind a bridge.
+void CheckUnloadAndReload();
+
+#endif

@@ -1,0 +1,175 @@
+// Device and link creation, request completion, kernel mutexes and buffered
+// device-control requests for the test kernel.
+#include "io.h"
+
+namespace {
+
+const ULONG kSystemBufferBytes = 4096;
+
+IoRecord gState;
+DRIVER_OBJECT gDriverObject;
+DEVICE_OBJECT gDeviceObject;
+UCHAR gSystemBuffer[kSystemBufferBytes] __attribute__((aligned(16)));
+
+bool SameName(PCUNICODE_STRING name, const WCHAR* expected) {
+    if (name == nullptr || name->Buffer == nullptr) return false;
+    ULONG count = name->Length / sizeof(WCHAR);
+    for (ULONG i = 0; i < count; ++i) {
+        if (expected[i] == 0 || name->Buffer[i] != expected[i]) return false;
+    }
+    return expected[count] == 0;
+}
+
+NTSTATUS NTAPI RefuseRequest(PDEVICE_OBJECT, PIRP irp) {
+    irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
+    irp->IoStatus.Information = 0;
+    IofCompleteRequest(irp, IO_NO_INCREMENT);
+    return STATUS_INVALID_DEVICE_REQUEST;
+}
+
+ControlOutcome Send(UCHAR major, ULONG code, ULONG inputLength, ULONG outputLength) {
+    IO_STACK_LOCATION stack;
+    IRP irp;
+    memset(&stack, 0, sizeof stack);
+    memset(&irp, 0, sizeof irp);
+    stack.MajorFunction = major;
+    stack.DeviceObject = &gDeviceObject;
+    stack.Parameters.DeviceIoControl.OutputBufferLength = outputLength;
+    stack.Parameters.DeviceIoControl.InputBufferLength = inputLength;
+    stack.Parameters.DeviceIoControl.IoControlCode = code;
+    irp.AssociatedIrp.SystemBuffer = gSystemBuffer;
+    irp.IoStatus.Status = (NTSTATUS)0x12345678;  // never a status the driver sets
+    irp.IoStatus.Information = 0xDEADBEEF;
+    irp.RequestorMode = UserMode;
+    irp.Tail.Overlay.CurrentStackLocation = &stack;
+
+    gState.completions = 0;
+    ControlOutcome outcome;
+    outcome.status = gDriverObject.MajorFunction[major](&gDeviceObject, &irp);
+    outcome.information = (ULONG)irp.IoStatus.Information;
+    outcome.wellCompleted = gState.completions == 1 && irp.IoStatus.Status == outcome.status;
+    return outcome;
+}
+
+}  // namespace
+
+const IoRecord& IoState() { return gState; }
+
+PDRIVER_OBJECT IoDriverObject() { return &gDriverObject; }
+
+void IoResetDriverObject() {
+    memset(&gDriverObject, 0, sizeof gDriverObject);
+    gDriverObject.Type = 4;
+    gDriverObject.Size = sizeof gDriverObject;
+    for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) gDriverObject.MajorFunction[i] = RefuseRequest;
+}
+
+ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
+                                 ULONG outputLength) {
+    ULONG larger = inputLength > outputLength ? inputLength : outputLength;
+    if (larger > kSystemBufferBytes) larger = kSystemBufferBytes;
+    // What the caller did not send is left over from the last request, as
+    // in a pool buffer that was not cleared.
+    ULONG in = inputLength < larger ? inputLength : larger;
+    memcpy(gSystemBuffer, record, in);
+    ControlOutcome outcome = Send(IRP_MJ_DEVICE_CONTROL, code, inputLength, outputLength);
+    if (NT_SUCCESS(outcome.status)) {
+        ULONG back = outcome.information;
+        if (back > outputLength) back = outputLength;
+        if (back > kSystemBufferBytes) back = kSystemBufferBytes;
+        memcpy(record, gSystemBuffer, back);
+    }
+    return outcome;
+}
+
+ControlOutcome SendCreateClose(UCHAR majorFunction) { return Send(majorFunction, 0, 0, 0); }
+
+extern "C" {
+
+VOID NTAPI RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString) {
+    USHORT length = 0;
+    if (SourceString != nullptr) {
+        while (SourceString[length / sizeof(WCHAR)] != 0) length += sizeof(WCHAR);
+    }
+    DestinationString->Length = length;
+    DestinationString->MaximumLength = SourceString != nullptr ? length + sizeof(WCHAR) : 0;
+    DestinationString->Buffer = (PWSTR)SourceString;
+}
+
+NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
+                              PUNICODE_STRING DeviceName, ULONG DeviceType,
+                              ULONG DeviceCharacteristics, BOOLEAN Exclusive,
+                              PDEVICE_OBJECT* DeviceObject) {
+    if (gState.deviceAlive) return STATUS_OBJECT_NAME_COLLISION;
+    memset(&gDeviceObject, 0, sizeof gDeviceObject);
+    gDeviceObject.Type = 3;
+    gDeviceObject.Size = sizeof gDeviceObject;
+    gDeviceObject.DriverObject = DriverObject;
+    gDeviceObject.DeviceType = DeviceType;
+    gDeviceObject.Characteristics = DeviceCharacteristics;
+    gDeviceObject.StackSize = 1;
+    DriverObject->DeviceObject = &gDeviceObject;
+    gState.deviceAlive = true;
+    gState.deviceType = DeviceType;
+    gState.characteristics = DeviceCharacteristics;
+    gState.extensionSize = DeviceExtensionSize;
+    gState.exclusive = Exclusive != 0;
+    gState.deviceNameOk = SameName(DeviceName, L"\\Device\\QUORVENAL");
+    *DeviceObject = &gDeviceObject;
+    return STATUS_SUCCESS;
+}
+
+VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
+    if (DeviceObject == &gDeviceObject && gState.deviceAlive) {
+        gState.deviceAlive = false;
+        if (gDeviceObject.DriverObject != nullptr) gDeviceObject.DriverObject->DeviceObject = nullptr;
+    }
+}
+
+NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName,
+                                    PUNICODE_STRING DeviceName) {
+    if (gState.linkAlive) return STATUS_OBJECT_NAME_COLLISION;
+    gState.linkAlive = true;
+    gState.linkNameOk = SameName(SymbolicLinkName, L"\\DosDevices\\QUORVENAL") &&
+                        SameName(DeviceName, L"\\Device\\QUORVENAL");
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName) {
+    if (!gState.linkAlive || !SameName(SymbolicLinkName, L"\\DosDevices\\QUORVENAL")) {
+        return STATUS_OBJECT_NAME_NOT_FOUND;
+    }
+    gState.linkAlive = false;
+    return STATUS_SUCCESS;
+}
+
+VOID __attribute__((fastcall)) IofCompleteRequest(PIRP, CHAR PriorityBoost) {
+    ++gState.completions;
+    if (PriorityBoost != IO_NO_INCREMENT) ++gState.boostsNotZero;
+}
+
+VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG) {
+    memset(Mutex, 0, sizeof *Mutex);
+}
+
+// One thread runs, so the mutex is always free or held by that thread; a
+// kernel mutex may be acquired again by its owner.
+NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN,
+                                     PLARGE_INTEGER) {
+    PKMUTEX mutex = (PKMUTEX)Object;
+    ++mutex->Depth;
+    ++gState.mutexDepth;
+    return STATUS_SUCCESS;
+}
+
+LONG NTAPI KeReleaseMutex(PKMUTEX Mutex, BOOLEAN) {
+    if (Mutex->Depth == 0) {
+        ++gState.badReleases;
+        return 0;
+    }
+    --Mutex->Depth;
+    --gState.mutexDepth;
+    return 0;
+}
+
+}  // extern "C"

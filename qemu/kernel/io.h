@@ -1,0 +1,46 @@
+// The test kernel's I/O manager: one driver object, the device and link the
+// driver creates in it, and buffered device-control requests sent to the
+// driver's dispatch routine the way the I/O manager sends them.
+#ifndef QVBARE_IO_H
+#define QVBARE_IO_H
+
+#include <ntddk.h>
+
+struct IoRecord {
+    bool deviceAlive;
+    ULONG deviceType;
+    ULONG characteristics;
+    ULONG extensionSize;
+    bool exclusive;
+    bool deviceNameOk;  // "\Device\QUORVENAL"
+    bool linkAlive;
+    bool linkNameOk;    // "\DosDevices\QUORVENAL" to the device name
+    ULONG completions;  // IofCompleteRequest calls since the last request began
+    ULONG boostsNotZero;
+    ULONG mutexDepth;   // acquisitions of kernel mutexes not yet released
+    ULONG badReleases;  // releases of a mutex that was not held
+};
+
+const IoRecord& IoState();
+
+// The driver object handed to DriverEntry; every major function starts with
+// the platform's default, which refuses the request.
+PDRIVER_OBJECT IoDriverObject();
+void IoResetDriverObject();
+
+struct ControlOutcome {
+    NTSTATUS status;      // what the dispatch routine returned
+    ULONG information;    // IoStatus.Information at completion
+    bool wellCompleted;   // completed exactly once, with its status in IoStatus
+};
+
+// Sends one buffered device-control request: a system buffer of the larger of
+// the two lengths receives the input, the dispatch routine runs, and on a
+// success status `information` bytes are copied back into `record`.
+ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
+                                 ULONG outputLength);
+
+// Sends a create or close request through the driver's dispatch table.
+ControlOutcome SendCreateClose(UCHAR majorFunction);
+
+#endif
