@@ -19,7 +19,9 @@ const unsigned char kResourceFile[${byte_count}] = {
     ${bytes}
 };
 
-const bool kRegistered = standin::RegisterResourceFile(kResourceFile, sizeof kResourceFile);
+struct Registration {
+    Registration() { standin::RegisterResourceFile(kResourceFile, sizeof kResourceFile); }
+} registration;
 
 }  // namespace
 ")

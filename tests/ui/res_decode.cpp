@@ -142,7 +142,7 @@ bool ParseResBytes(const std::vector<uint8_t>& bytes, std::vector<Resource>* out
     return true;
 }
 
-const Resource* FindResource(const std::vector<Resource>& all, int type, int name) {
+const Resource* FindRes(const std::vector<Resource>& all, int type, int name) {
     for (const Resource& resource : all) {
         if (resource.type.ordinal == type && resource.name.ordinal == name) return &resource;
     }

@@ -29,7 +29,7 @@ bool ParseResBytes(const std::vector<uint8_t>& bytes, std::vector<Resource>* out
                    std::string* error);
 
 // The resource of ordinal type and ordinal name, or null.
-const Resource* FindResource(const std::vector<Resource>& all, int type, int name);
+const Resource* FindRes(const std::vector<Resource>& all, int type, int name);
 
 struct DialogItem {
     uint32_t helpId = 0;

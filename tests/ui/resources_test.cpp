@@ -76,7 +76,7 @@ std::string TitleText(const ResId& id) {
 }  // namespace
 
 TEST_F(ProgramResources, DialogHeaderIsTheExtendedTemplateOfTheMainWindow) {
-    const Resource* dialog = FindResource(resources_, kRtDialog, 102);
+    const Resource* dialog = FindRes(resources_, kRtDialog, 102);
     ASSERT_NE(dialog, nullptr) << "no dialog template 102";
     DialogTemplate t;
     std::string error;
@@ -99,7 +99,7 @@ TEST_F(ProgramResources, DialogHeaderIsTheExtendedTemplateOfTheMainWindow) {
 }
 
 TEST_F(ProgramResources, DialogControlsMatchTheLayoutInTemplateOrder) {
-    const Resource* dialog = FindResource(resources_, kRtDialog, 102);
+    const Resource* dialog = FindRes(resources_, kRtDialog, 102);
     ASSERT_NE(dialog, nullptr);
     DialogTemplate t;
     std::string error;
@@ -126,7 +126,7 @@ TEST_F(ProgramResources, DialogControlsMatchTheLayoutInTemplateOrder) {
 }
 
 TEST_F(ProgramResources, IconGroupHoldsNineImagesInThreeSizesAndThreeDepths) {
-    const Resource* group = FindResource(resources_, kRtGroupIcon, 128);
+    const Resource* group = FindRes(resources_, kRtGroupIcon, 128);
     ASSERT_NE(group, nullptr) << "no group icon 128";
     std::vector<GroupIconEntry> entries;
     std::string error;
@@ -146,7 +146,7 @@ TEST_F(ProgramResources, IconGroupHoldsNineImagesInThreeSizesAndThreeDepths) {
 
         // The image itself: a device-independent bitmap of that size and
         // depth, colour rows followed by the transparency mask.
-        const Resource* image = FindResource(resources_, kRtIcon, entry.iconId);
+        const Resource* image = FindRes(resources_, kRtIcon, entry.iconId);
         ASSERT_NE(image, nullptr);
         ASSERT_EQ(image->data.size(), entry.bytesInRes);
         ASSERT_GE(image->data.size(), 40u);
@@ -164,7 +164,7 @@ TEST_F(ProgramResources, IconGroupHoldsNineImagesInThreeSizesAndThreeDepths) {
 }
 
 TEST_F(ProgramResources, VersionIsOneZeroZeroOneForQuorvenalExe) {
-    const Resource* version = FindResource(resources_, kRtVersion, 1);
+    const Resource* version = FindRes(resources_, kRtVersion, 1);
     ASSERT_NE(version, nullptr) << "no version resource";
     VersionNode root;
     std::string error;
