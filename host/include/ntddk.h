@@ -1,5 +1,250 @@
-// Placeholder: filled in by the part of the stand-in that owns it.
+// Linux stand-in for <ntddk.h>: the NT kernel, HAL and processor subset that
+// QUORVENAL.sys uses, with the names and the parts of the layouts it relies on.
+// The routines are implemented by the stand-in kernel (host/kernel) over the
+// simulated machine (host/machine).
 #ifndef STANDIN_NTDDK_H
 #define STANDIN_NTDDK_H
+
+#include <string.h>
+
 #include "standin/wintypes.h"
+
+#ifdef __cplusplus
+#define STANDIN_EXTERN_C extern "C"
+#else
+#define STANDIN_EXTERN_C
+#endif
+
+typedef LONG NTSTATUS;
+typedef NTSTATUS* PNTSTATUS;
+typedef UCHAR KIRQL;
+typedef ULONG KPROCESSOR_MODE;
+
+#define NT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
+
+#define STATUS_SUCCESS                 ((NTSTATUS)0x00000000L)
+#define STATUS_PENDING                 ((NTSTATUS)0x00000103L)
+#define STATUS_UNSUCCESSFUL            ((NTSTATUS)0xC0000001L)
+#define STATUS_NOT_IMPLEMENTED         ((NTSTATUS)0xC0000002L)
+#define STATUS_INVALID_HANDLE          ((NTSTATUS)0xC0000008L)
+#define STATUS_INVALID_PARAMETER       ((NTSTATUS)0xC000000DL)
+#define STATUS_NO_SUCH_DEVICE          ((NTSTATUS)0xC000000EL)
+#define STATUS_INVALID_DEVICE_REQUEST  ((NTSTATUS)0xC0000010L)
+#define STATUS_NO_MEMORY               ((NTSTATUS)0xC0000017L)
+#define STATUS_ACCESS_DENIED           ((NTSTATUS)0xC0000022L)
+#define STATUS_BUFFER_TOO_SMALL        ((NTSTATUS)0xC0000023L)
+#define STATUS_OBJECT_NAME_INVALID     ((NTSTATUS)0xC0000033L)
+#define STATUS_OBJECT_NAME_NOT_FOUND   ((NTSTATUS)0xC0000034L)
+#define STATUS_OBJECT_NAME_COLLISION   ((NTSTATUS)0xC0000035L)
+#define STATUS_OBJECT_PATH_NOT_FOUND   ((NTSTATUS)0xC000003AL)
+#define STATUS_DELETE_PENDING          ((NTSTATUS)0xC0000056L)
+#define STATUS_INSUFFICIENT_RESOURCES  ((NTSTATUS)0xC000009AL)
+#define STATUS_PROCEDURE_NOT_FOUND     ((NTSTATUS)0xC000007AL)
+#define STATUS_INVALID_IMAGE_FORMAT    ((NTSTATUS)0xC000007BL)
+#define STATUS_NOT_SUPPORTED           ((NTSTATUS)0xC00000BBL)
+#define STATUS_DEVICE_DOES_NOT_EXIST   ((NTSTATUS)0xC00000C0L)
+
+#define IO_NO_INCREMENT 0
+
+#define IRP_MJ_CREATE                   0x00
+#define IRP_MJ_CREATE_NAMED_PIPE        0x01
+#define IRP_MJ_CLOSE                    0x02
+#define IRP_MJ_READ                     0x03
+#define IRP_MJ_WRITE                    0x04
+#define IRP_MJ_DEVICE_CONTROL           0x0e
+#define IRP_MJ_INTERNAL_DEVICE_CONTROL  0x0f
+#define IRP_MJ_CLEANUP                  0x12
+#define IRP_MJ_MAXIMUM_FUNCTION         0x1b
+
+#define FILE_DEVICE_SECURE_OPEN 0x00000100
+
+typedef struct _UNICODE_STRING {
+    USHORT Length;         // bytes, without a terminator
+    USHORT MaximumLength;  // bytes
+    PWSTR Buffer;
+} UNICODE_STRING, *PUNICODE_STRING;
+typedef const UNICODE_STRING* PCUNICODE_STRING;
+
+typedef struct _IO_STATUS_BLOCK {
+    union {
+        NTSTATUS Status;
+        PVOID Pointer;
+    };
+    ULONG_PTR Information;
+} IO_STATUS_BLOCK, *PIO_STATUS_BLOCK;
+
+struct _DRIVER_OBJECT;
+struct _DEVICE_OBJECT;
+struct _IRP;
+
+typedef NTSTATUS NTAPI DRIVER_DISPATCH(struct _DEVICE_OBJECT* DeviceObject, struct _IRP* Irp);
+typedef DRIVER_DISPATCH* PDRIVER_DISPATCH;
+typedef VOID NTAPI DRIVER_UNLOAD(struct _DRIVER_OBJECT* DriverObject);
+typedef DRIVER_UNLOAD* PDRIVER_UNLOAD;
+typedef NTSTATUS NTAPI DRIVER_INITIALIZE(struct _DRIVER_OBJECT* DriverObject,
+                                         PUNICODE_STRING RegistryPath);
+typedef DRIVER_INITIALIZE* PDRIVER_INITIALIZE;
+
+typedef struct _DEVICE_OBJECT {
+    SHORT Type;
+    USHORT Size;
+    LONG ReferenceCount;
+    struct _DRIVER_OBJECT* DriverObject;
+    struct _DEVICE_OBJECT* NextDevice;
+    ULONG Flags;
+    ULONG Characteristics;
+    PVOID DeviceExtension;
+    ULONG DeviceType;
+    CHAR StackSize;
+    BOOLEAN Exclusive;  // stand-in: the exclusive flag given at creation
+} DEVICE_OBJECT, *PDEVICE_OBJECT;
+
+typedef struct _DRIVER_OBJECT {
+    SHORT Type;
+    SHORT Size;
+    PDEVICE_OBJECT DeviceObject;
+    ULONG Flags;
+    PVOID DriverStart;
+    ULONG DriverSize;
+    PVOID DriverSection;
+    UNICODE_STRING DriverName;
+    PUNICODE_STRING HardwareDatabase;
+    PDRIVER_INITIALIZE DriverInit;
+    PDRIVER_UNLOAD DriverUnload;
+    PDRIVER_DISPATCH MajorFunction[IRP_MJ_MAXIMUM_FUNCTION + 1];
+} DRIVER_OBJECT, *PDRIVER_OBJECT;
+
+typedef struct _IO_STACK_LOCATION {
+    UCHAR MajorFunction;
+    UCHAR MinorFunction;
+    UCHAR Flags;
+    UCHAR Control;
+    union {
+        struct {
+            ULONG OutputBufferLength;
+            ULONG InputBufferLength;
+            ULONG IoControlCode;
+            PVOID Type3InputBuffer;
+        } DeviceIoControl;
+        struct {
+            PVOID Argument1;
+            PVOID Argument2;
+            PVOID Argument3;
+            PVOID Argument4;
+        } Others;
+    } Parameters;
+    PDEVICE_OBJECT DeviceObject;
+    PVOID FileObject;
+} IO_STACK_LOCATION, *PIO_STACK_LOCATION;
+
+typedef struct _IRP {
+    SHORT Type;
+    USHORT Size;
+    ULONG Flags;
+    union {
+        struct _IRP* MasterIrp;
+        LONG IrpCount;
+        PVOID SystemBuffer;
+    } AssociatedIrp;
+    IO_STATUS_BLOCK IoStatus;
+    KPROCESSOR_MODE RequestorMode;
+    BOOLEAN PendingReturned;
+    BOOLEAN Cancel;
+    PVOID UserBuffer;
+    union {
+        struct {
+            PIO_STACK_LOCATION CurrentStackLocation;
+        } Overlay;
+    } Tail;
+} IRP, *PIRP;
+
+static inline PIO_STACK_LOCATION IoGetCurrentIrpStackLocation(PIRP Irp) {
+    return Irp->Tail.Overlay.CurrentStackLocation;
+}
+
+// The dispatcher object behind a kernel mutex. The stand-in keeps a host
+// mutex behind it; only KeInitializeMutex, KeWaitForSingleObject and
+// KeReleaseMutex touch it.
+typedef struct _KMUTANT {
+    LONG Header[4];
+    PVOID OwnerThread;
+    PVOID Implementation;
+    BOOLEAN Abandoned;
+    UCHAR ApcDisable;
+} KMUTANT, *PKMUTANT, KMUTEX, *PKMUTEX;
+
+typedef enum _KWAIT_REASON { Executive = 0 } KWAIT_REASON;
+#define KernelMode 0
+#define UserMode 1
+
+typedef enum _BUS_DATA_TYPE {
+    ConfigurationSpaceUndefined = -1,
+    Cmos = 0,
+    EisaConfiguration = 1,
+    Pos = 2,
+    CbusConfiguration = 3,
+    PCIConfiguration = 4,
+    VMEConfiguration = 5,
+    NuBusConfiguration = 6,
+    PCMCIAConfiguration = 7,
+    MPIConfiguration = 8,
+    MPSAConfiguration = 9,
+    PNPISAConfiguration = 10,
+    SgiInternalConfiguration = 11,
+    MaximumBusDataType = 12
+} BUS_DATA_TYPE;
+
+typedef struct _PCI_SLOT_NUMBER {
+    union {
+        struct {
+            ULONG DeviceNumber : 5;
+            ULONG FunctionNumber : 3;
+            ULONG Reserved : 24;
+        } bits;
+        ULONG AsULONG;
+    } u;
+} PCI_SLOT_NUMBER, *PPCI_SLOT_NUMBER;
+
+typedef enum _MEMORY_CACHING_TYPE {
+    MmNonCached = 0,
+    MmCached = 1,
+    MmWriteCombined = 2
+} MEMORY_CACHING_TYPE;
+
+STANDIN_EXTERN_C VOID NTAPI RtlInitUnicodeString(PUNICODE_STRING DestinationString,
+                                                 PCWSTR SourceString);
+
+STANDIN_EXTERN_C NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject,
+                                               ULONG DeviceExtensionSize,
+                                               PUNICODE_STRING DeviceName, ULONG DeviceType,
+                                               ULONG DeviceCharacteristics, BOOLEAN Exclusive,
+                                               PDEVICE_OBJECT* DeviceObject);
+STANDIN_EXTERN_C VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT DeviceObject);
+STANDIN_EXTERN_C NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName,
+                                                     PUNICODE_STRING DeviceName);
+STANDIN_EXTERN_C NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
+STANDIN_EXTERN_C VOID NTAPI IofCompleteRequest(PIRP Irp, CHAR PriorityBoost);
+#define IoCompleteRequest(a, b) IofCompleteRequest(a, b)
+
+STANDIN_EXTERN_C VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG Level);
+STANDIN_EXTERN_C NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason,
+                                                      KPROCESSOR_MODE WaitMode,
+                                                      BOOLEAN Alertable,
+                                                      PLARGE_INTEGER Timeout);
+STANDIN_EXTERN_C LONG NTAPI KeReleaseMutex(PKMUTEX Mutex, BOOLEAN Wait);
+
+STANDIN_EXTERN_C ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
+                                           ULONG SlotNumber, PVOID Buffer, ULONG Length);
+STANDIN_EXTERN_C ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType,
+                                                   ULONG BusNumber, ULONG SlotNumber,
+                                                   PVOID Buffer, ULONG Offset, ULONG Length);
+
+STANDIN_EXTERN_C PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
+                                          MEMORY_CACHING_TYPE CacheType);
+STANDIN_EXTERN_C VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes);
+
+// The processor's 32-bit port instructions (in and out on a 16-bit port).
+STANDIN_EXTERN_C ULONG __indword(USHORT Port);
+STANDIN_EXTERN_C VOID __outdword(USHORT Port, ULONG Data);
+
 #endif

@@ -1,0 +1,284 @@
+// The stand-in I/O manager: driver images loaded from a file and their entry
+// and unload routines run; files opened on devices by name; device-control
+// requests sent as Windows sends METHOD_BUFFERED ones.
+//
+// A driver whose devices still have open files is not unloaded at once: its
+// unload routine runs, and its image is released, when the last file closes.
+#include "kernel/io_manager.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include <ntddk.h>
+
+#include "kernel/io_request.h"
+#include "kernel/kernel_trace.h"
+#include "kernel/object_namespace.h"
+
+namespace standin {
+
+struct OpenFile {
+    DeviceRecord* device = nullptr;
+};
+
+namespace {
+
+constexpr ULONG kDoDeviceInitializing = 0x00000080;
+
+NTSTATUS NTAPI RefuseRequest(PDEVICE_OBJECT, PIRP irp) {
+    irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
+    irp->IoStatus.Information = 0;
+    IofCompleteRequest(irp, IO_NO_INCREMENT);
+    return STATUS_INVALID_DEVICE_REQUEST;
+}
+
+std::map<std::wstring, LoadedDriver*>& LoadedByService() {
+    static std::map<std::wstring, LoadedDriver*> drivers;
+    return drivers;
+}
+
+std::wstring Widen(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+void InitString(UNICODE_STRING* target, const std::wstring& text) {
+    target->Buffer = const_cast<PWSTR>(text.c_str());
+    target->Length = static_cast<USHORT>(text.size() * sizeof(WCHAR));
+    target->MaximumLength = static_cast<USHORT>(target->Length + sizeof(WCHAR));
+}
+
+// Deletes device objects a driver left behind; called with the namespace lock held.
+void DeleteLeftoverDevices(LoadedDriver* driver, const char* when) {
+    while (driver->object.DeviceObject != NULL) {
+        PDEVICE_OBJECT object = driver->object.DeviceObject;
+        driver->object.DeviceObject = object->NextDevice;
+        TraceDriverFault(when);
+        DeviceRecord* record = FindDeviceRecord(object);
+        if (record == nullptr) continue;
+        record->deleted = true;
+        RemoveDeviceName(record);
+        if (record->openFiles == 0) FreeDevice(record);
+    }
+}
+
+bool HasOpenFiles(LoadedDriver* driver) {
+    for (PDEVICE_OBJECT object = driver->object.DeviceObject; object != NULL;
+         object = object->NextDevice) {
+        DeviceRecord* record = FindDeviceRecord(object);
+        if (record != nullptr && record->openFiles > 0) return true;
+    }
+    return false;
+}
+
+// Runs the unload routine and releases the image. The namespace lock is not
+// held: the unload routine calls back into the kernel.
+void FinishUnload(LoadedDriver* driver) {
+    if (driver->object.DriverUnload != NULL) driver->object.DriverUnload(&driver->object);
+    {
+        std::lock_guard<std::mutex> guard(NamespaceLock());
+        DeleteLeftoverDevices(driver, "device left behind by the unload routine");
+        LoadedByService().erase(NormaliseName(driver->service));
+    }
+    dlclose(driver->image);
+    delete driver;
+}
+
+NTSTATUS SendRequest(DeviceRecord* device, UCHAR major, IoRequest* request) {
+    PDEVICE_OBJECT object = device->object;
+    request->stack.MajorFunction = major;
+    request->stack.DeviceObject = object;
+    request->irp.IoStatus.Status = STATUS_PENDING;
+    PDRIVER_DISPATCH dispatch = object->DriverObject->MajorFunction[major];
+    NTSTATUS returned = dispatch(object, &request->irp);
+    if (!request->completed) {
+        TraceDriverFault("dispatch routine returned without completing the request");
+        return returned == STATUS_PENDING ? STATUS_UNSUCCESSFUL : returned;
+    }
+    if (returned != request->irp.IoStatus.Status) {
+        TraceDriverFault("dispatch routine returned a status other than the completion status");
+    }
+    return request->irp.IoStatus.Status;
+}
+
+// Drops one open file of the device; returns the driver to unload now, if any.
+LoadedDriver* ReleaseFile(DeviceRecord* device) {
+    std::lock_guard<std::mutex> guard(NamespaceLock());
+    LoadedDriver* driver = device->driver;
+    --device->openFiles;
+    if (device->openFiles == 0 && device->deleted) FreeDevice(device);
+    if (driver != nullptr && driver->unloadRequested && !HasOpenFiles(driver)) return driver;
+    return nullptr;
+}
+
+}  // namespace
+
+NTSTATUS LoadDriver(const std::string& linuxPath, const std::string& serviceName,
+                    LoadedDriver** driver) {
+    *driver = nullptr;
+    struct stat info;
+    if (stat(linuxPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return STATUS_OBJECT_NAME_NOT_FOUND;
+    }
+    std::wstring service = Widen(serviceName);
+    {
+        std::lock_guard<std::mutex> guard(NamespaceLock());
+        if (LoadedByService().count(NormaliseName(service))) {
+            return static_cast<NTSTATUS>(0xC000010EL);  // STATUS_IMAGE_ALREADY_LOADED
+        }
+    }
+    void* image = dlopen(linuxPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (image == nullptr) return STATUS_INVALID_IMAGE_FORMAT;
+    PDRIVER_INITIALIZE entry = reinterpret_cast<PDRIVER_INITIALIZE>(dlsym(image, "DriverEntry"));
+    if (entry == nullptr) {
+        dlclose(image);
+        return STATUS_PROCEDURE_NOT_FOUND;
+    }
+
+    auto loaded = std::make_unique<LoadedDriver>();
+    loaded->image = image;
+    loaded->service = service;
+    loaded->driverName = L"\\Driver\\" + service;
+    loaded->registryPath =
+        L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\" + service;
+    std::memset(&loaded->object, 0, sizeof loaded->object);
+    loaded->object.Type = 4;  // IO_TYPE_DRIVER
+    loaded->object.Size = sizeof(DRIVER_OBJECT);
+    loaded->object.DriverInit = entry;
+    InitString(&loaded->object.DriverName, loaded->driverName);
+    for (PDRIVER_DISPATCH& dispatch : loaded->object.MajorFunction) dispatch = RefuseRequest;
+
+    UNICODE_STRING registryPath;
+    InitString(&registryPath, loaded->registryPath);
+    NTSTATUS status = entry(&loaded->object, &registryPath);
+
+    std::lock_guard<std::mutex> guard(NamespaceLock());
+    if (!NT_SUCCESS(status)) {
+        DeleteLeftoverDevices(loaded.get(), "device left behind by a failed DriverEntry");
+        dlclose(image);
+        return status;
+    }
+    for (PDEVICE_OBJECT object = loaded->object.DeviceObject; object != NULL;
+         object = object->NextDevice) {
+        object->Flags &= ~kDoDeviceInitializing;  // as the I/O manager does after DriverEntry
+        DeviceRecord* record = FindDeviceRecord(object);
+        if (record != nullptr) record->driver = loaded.get();
+    }
+    LoadedByService()[NormaliseName(service)] = loaded.get();
+    *driver = loaded.release();
+    return status;
+}
+
+void UnloadDriver(LoadedDriver* driver) {
+    if (driver == nullptr) return;
+    {
+        std::lock_guard<std::mutex> guard(NamespaceLock());
+        driver->unloadRequested = true;
+        if (HasOpenFiles(driver)) return;  // runs when the last file closes
+    }
+    FinishUnload(driver);
+}
+
+NTSTATUS OpenDevice(const std::wstring& objectName, OpenFile** file) {
+    *file = nullptr;
+    DeviceRecord* device = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(NamespaceLock());
+        device = ResolveDevice(objectName);
+        if (device == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
+        if (device->driver == nullptr || device->driver->unloadRequested) {
+            return STATUS_DELETE_PENDING;
+        }
+        if (device->object->Exclusive && device->openFiles > 0) return STATUS_ACCESS_DENIED;
+        ++device->openFiles;
+    }
+    IoRequest request;
+    NTSTATUS status = SendRequest(device, IRP_MJ_CREATE, &request);
+    if (!NT_SUCCESS(status)) {
+        LoadedDriver* unload = ReleaseFile(device);
+        if (unload != nullptr) FinishUnload(unload);
+        return status;
+    }
+    *file = new OpenFile{device};
+    return status;
+}
+
+void CloseDevice(OpenFile* file) {
+    if (file == nullptr) return;
+    DeviceRecord* device = file->device;
+    delete file;
+    IoRequest cleanup;
+    SendRequest(device, IRP_MJ_CLEANUP, &cleanup);
+    IoRequest close;
+    SendRequest(device, IRP_MJ_CLOSE, &close);
+    LoadedDriver* unload = ReleaseFile(device);
+    if (unload != nullptr) FinishUnload(unload);
+}
+
+NTSTATUS DeviceControl(OpenFile* file, ULONG code, const void* inBuffer, ULONG inLength,
+                       void* outBuffer, ULONG outLength, ULONG* returned) {
+    if (returned != nullptr) *returned = 0;
+    if (file == nullptr) return STATUS_INVALID_HANDLE;
+    if ((code & 3) != METHOD_BUFFERED) return STATUS_NOT_SUPPORTED;
+    if ((inLength != 0 && inBuffer == nullptr) || (outLength != 0 && outBuffer == nullptr)) {
+        return static_cast<NTSTATUS>(0xC00000E8L);  // STATUS_INVALID_USER_BUFFER
+    }
+    // One system buffer of the larger length, the caller's input copied in.
+    ULONG systemLength = inLength > outLength ? inLength : outLength;
+    std::vector<unsigned char> system(systemLength);
+    if (inLength != 0) std::memcpy(system.data(), inBuffer, inLength);
+
+    IoRequest request;
+    request.irp.AssociatedIrp.SystemBuffer = systemLength != 0 ? system.data() : nullptr;
+    request.irp.UserBuffer = outBuffer;
+    request.stack.Parameters.DeviceIoControl.OutputBufferLength = outLength;
+    request.stack.Parameters.DeviceIoControl.InputBufferLength = inLength;
+    request.stack.Parameters.DeviceIoControl.IoControlCode = code;
+    NTSTATUS status = SendRequest(file->device, IRP_MJ_DEVICE_CONTROL, &request);
+    if (!NT_SUCCESS(status)) return status;  // nothing goes back on a failure status
+
+    ULONG_PTR information = request.irp.IoStatus.Information;
+    if (information > outLength) {
+        TraceDriverFault("reply longer than the caller's output buffer");
+        information = outLength;
+    }
+    if (information != 0) std::memcpy(outBuffer, system.data(), information);
+    if (returned != nullptr) *returned = static_cast<ULONG>(information);
+    return status;
+}
+
+DWORD NtStatusToWin32Error(NTSTATUS status) {
+    switch (static_cast<uint32_t>(status)) {
+    case 0x00000000: return 0;            // ERROR_SUCCESS
+    case 0x00000103: return 997;          // ERROR_IO_PENDING
+    case 0xC0000001: return 31;           // ERROR_GEN_FAILURE
+    case 0xC0000002: return 1;            // ERROR_INVALID_FUNCTION
+    case 0xC0000008: return 6;            // ERROR_INVALID_HANDLE
+    case 0xC000000D: return 87;           // ERROR_INVALID_PARAMETER
+    case 0xC000000E: return 2;            // ERROR_FILE_NOT_FOUND
+    case 0xC0000010: return 1;            // ERROR_INVALID_FUNCTION
+    case 0xC0000017: return 8;            // ERROR_NOT_ENOUGH_MEMORY
+    case 0xC0000022: return 5;            // ERROR_ACCESS_DENIED
+    case 0xC0000023: return 122;          // ERROR_INSUFFICIENT_BUFFER
+    case 0xC0000033: return 123;          // ERROR_INVALID_NAME
+    case 0xC0000034: return 2;            // ERROR_FILE_NOT_FOUND
+    case 0xC0000035: return 183;          // ERROR_ALREADY_EXISTS
+    case 0xC000003A: return 3;            // ERROR_PATH_NOT_FOUND
+    case 0xC0000056: return 5;            // ERROR_ACCESS_DENIED
+    case 0xC000007A: return 127;          // ERROR_PROC_NOT_FOUND
+    case 0xC000007B: return 193;          // ERROR_BAD_EXE_FORMAT
+    case 0xC000009A: return 1450;         // ERROR_NO_SYSTEM_RESOURCES
+    case 0xC00000BB: return 50;           // ERROR_NOT_SUPPORTED
+    case 0xC00000C0: return 433;          // ERROR_NO_SUCH_DEVICE
+    case 0xC00000E8: return 1784;         // ERROR_INVALID_USER_BUFFER
+    case 0xC000010E: return 1056;         // ERROR_SERVICE_ALREADY_RUNNING
+    default: return 317;                  // ERROR_MR_MID_NOT_FOUND, as Windows gives unknown codes
+    }
+}
+
+}  // namespace standin

@@ -1,0 +1,122 @@
+// Counters and the optional access log of the stand-in kernel.
+#include "kernel/kernel_trace.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace standin {
+
+namespace {
+
+// Bounds the log so that a long traced run cannot exhaust memory.
+constexpr size_t kMaxLogEntries = 4u << 20;
+
+struct TraceState {
+    std::mutex lock;
+    bool recording = false;
+    std::vector<PortAccess> ports;
+    std::vector<MappingRecord> mappings;
+    KernelCounters counters;
+};
+
+TraceState& State() {
+    static TraceState state;
+    return state;
+}
+
+}  // namespace
+
+void StartKernelTrace() {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.ports.clear();
+    state.mappings.clear();
+    state.recording = true;
+}
+
+void StopKernelTrace() {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.recording = false;
+}
+
+std::vector<PortAccess> TracedPortAccesses() {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    return state.ports;
+}
+
+std::vector<MappingRecord> TracedMappings() {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    return state.mappings;
+}
+
+KernelCounters GetKernelCounters() {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    return state.counters;
+}
+
+void ResetKernelCounters() {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    int64_t live = state.counters.liveMappings;  // mappings still held stay counted
+    state.counters = KernelCounters();
+    state.counters.liveMappings = live;
+}
+
+void TracePort(uint16_t port, bool write, uint32_t value) {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    ++(write ? state.counters.portWrites : state.counters.portReads);
+    if (state.recording && state.ports.size() < kMaxLogEntries) {
+        state.ports.push_back(PortAccess{port, write, value});
+    }
+}
+
+void TraceMapping(uint64_t physical, uint64_t length, bool mapped) {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    if (mapped) {
+        ++state.counters.mappingsMade;
+        ++state.counters.liveMappings;
+    } else {
+        ++state.counters.mappingsRefused;
+    }
+    if (state.recording && state.mappings.size() < kMaxLogEntries) {
+        state.mappings.push_back(MappingRecord{physical, length, mapped});
+    }
+}
+
+void TraceUnmap(bool known) {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    if (known) {
+        ++state.counters.unmaps;
+        --state.counters.liveMappings;
+    } else {
+        ++state.counters.badUnmaps;
+    }
+}
+
+void TraceHalRead() {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    ++state.counters.halReads;
+}
+
+void TraceCompletion() {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    ++state.counters.requestsCompleted;
+}
+
+void TraceDriverFault(const char* what) {
+    std::fprintf(stderr, "stand-in kernel: driver fault: %s\n", what);
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    ++state.counters.driverFaults;
+}
+
+}  // namespace standin

@@ -1,0 +1,54 @@
+// What the stand-in kernel did, for tests and tools to inspect: counters that
+// always run, and a log of port accesses and I/O-space mappings that runs
+// between StartKernelTrace and StopKernelTrace.
+#ifndef STANDIN_KERNEL_TRACE_H
+#define STANDIN_KERNEL_TRACE_H
+
+#include <cstdint>
+#include <vector>
+
+namespace standin {
+
+struct PortAccess {
+    uint16_t port;
+    bool write;
+    uint32_t value;  // the value written, or the value read
+};
+
+struct MappingRecord {
+    uint64_t physical;
+    uint64_t length;
+    bool mapped;  // false: nothing there, MmMapIoSpace returned NULL
+};
+
+struct KernelCounters {
+    uint64_t portReads = 0;
+    uint64_t portWrites = 0;
+    uint64_t mappingsMade = 0;
+    uint64_t mappingsRefused = 0;
+    uint64_t unmaps = 0;
+    uint64_t badUnmaps = 0;       // an address or length that no mapping had
+    int64_t liveMappings = 0;     // made and not yet released
+    uint64_t halReads = 0;
+    uint64_t requestsCompleted = 0;
+    uint64_t driverFaults = 0;    // requests not completed, completed twice, or overlong replies
+};
+
+void StartKernelTrace();  // clears the log and starts recording
+void StopKernelTrace();
+std::vector<PortAccess> TracedPortAccesses();
+std::vector<MappingRecord> TracedMappings();
+KernelCounters GetKernelCounters();
+void ResetKernelCounters();
+
+// Used by the stand-in kernel itself.
+void TracePort(uint16_t port, bool write, uint32_t value);
+void TraceMapping(uint64_t physical, uint64_t length, bool mapped);
+void TraceUnmap(bool known);
+void TraceHalRead();
+void TraceCompletion();
+void TraceDriverFault(const char* what);
+
+}  // namespace standin
+
+#endif

@@ -1,0 +1,52 @@
+// The stand-in kernel's object namespace and its device and driver records.
+// Names are matched without regard to case; "\DosDevices\X" and
+// "\GLOBAL??\X" are the same name as "\??\X".
+#ifndef STANDIN_OBJECT_NAMESPACE_H
+#define STANDIN_OBJECT_NAMESPACE_H
+
+#include <ntddk.h>
+
+#include <mutex>
+#include <string>
+
+namespace standin {
+
+// A driver image in memory with its driver object.
+struct LoadedDriver {
+    void* image = nullptr;  // the module handle
+    DRIVER_OBJECT object;
+    std::wstring service;
+    std::wstring driverName;    // "\Driver\<service>"
+    std::wstring registryPath;  // the service's key
+    bool unloadRequested = false;
+};
+
+struct DeviceRecord {
+    PDEVICE_OBJECT object = nullptr;
+    std::wstring name;        // as normalised; empty for an unnamed device
+    LoadedDriver* driver = nullptr;
+    int openFiles = 0;
+    bool deleted = false;     // IoDeleteDevice ran; freed when the last file closes
+};
+
+// The lock that guards the namespace and every DeviceRecord.
+std::mutex& NamespaceLock();
+
+std::wstring NormaliseName(const std::wstring& name);
+std::wstring FromUnicodeString(PCUNICODE_STRING text);
+
+// All below: called with NamespaceLock held.
+DeviceRecord* FindDeviceRecord(PDEVICE_OBJECT object);
+// Follows links to a named device; null if the name leads nowhere.
+DeviceRecord* ResolveDevice(const std::wstring& name);
+bool NameInUse(const std::wstring& normalisedName);
+void InsertDevice(DeviceRecord* record);
+void RemoveDeviceName(DeviceRecord* record);
+// Frees the record and its device object.
+void FreeDevice(DeviceRecord* record);
+bool InsertLink(const std::wstring& normalisedLink, const std::wstring& normalisedTarget);
+bool RemoveLink(const std::wstring& normalisedLink);
+
+}  // namespace standin
+
+#endif
