@@ -133,7 +133,10 @@ void BuildRegisterMasks(const uint8_t* config, unsigned spaceBytes,
         SetClearOnOne(masks, 0x1E, 2, 0xF900);    // secondary status
         SetWritable(masks, 0x20, 4, 0xFFF0FFF0);  // memory base and limit
         SetWritable(masks, 0x24, 4, 0xFFF0FFF0);  // prefetchable base and limit
-        if ((config[0x24] & 0x0F) == 1) SetWritable(masks, 0x28, 8, 0xFFFFFFFF);
+        if ((config[0x24] & 0x0F) == 1) {
+            SetWritable(masks, 0x28, 4, 0xFFFFFFFF);  // prefetchable upper base
+            SetWritable(masks, 0x2C, 4, 0xFFFFFFFF);  // prefetchable upper limit
+        }
         if ((config[0x1C] & 0x0F) == 1) SetWritable(masks, 0x30, 4, 0xFFFFFFFF);
         MaskRom(config, 0x38, barSizes[6], masks);
         SetWritable(masks, 0x3C, 1, 0xFF);
