@@ -1,0 +1,92 @@
+// The device channel: DeviceHandle, opened once at start-up. When the driver
+// is not loaded yet, it is installed from the current directory and started
+// as the "QUORVENAL" service, and the device opened again.
+#include "device_channel.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <winioctl.h>
+
+#include "../ioctl/sys/quorvenal_ioctl.h"
+#include "service_control.h"
+
+HANDLE DeviceHandle = 0;
+
+namespace {
+
+const char kDriverBaseName[] = "QUORVENAL";
+const char kDriverFileName[] = "\\QUORVENAL.sys";
+// The longest current directory that leaves room for the file name and the
+// terminator in a MAX_PATH buffer.
+const DWORD kMaxDriverDirectory = MAX_PATH - (sizeof(kDriverFileName) - 1) - 1;
+
+HANDLE OpenDriverDevice() {
+    return CreateFileA(QUORVENAL_USER_DEVICE, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+void ReportDriverMissing(const char* directory) {
+    printf("Driver: %s.SYS is not in the %s directory. \n", kDriverBaseName, directory);
+}
+
+// A directory too long for the driver path is refused as a missing driver.
+// When even the path buffer could not take it, it is read once more into a
+// buffer of its own size for the message.
+void ReportDirectoryTooLong(const char* pathBuffer, DWORD length) {
+    if (length < MAX_PATH) {
+        ReportDriverMissing(pathBuffer);
+        return;
+    }
+    char* directory = static_cast<char*>(malloc(length));
+    DWORD read = directory != NULL ? GetCurrentDirectoryA(length, directory) : 0;
+    ReportDriverMissing(read != 0 && read < length ? directory : "");
+    free(directory);
+}
+
+}  // namespace
+
+bool LocateDriverFile(char* pathBuffer) {
+    DWORD length = GetCurrentDirectoryA(MAX_PATH, pathBuffer);
+    if (length == 0) {
+        printf("GetCurrentDirectory failed!  Error = %d \n", (int)GetLastError());
+        return false;
+    }
+    if (length > kMaxDriverDirectory) {
+        ReportDirectoryTooLong(pathBuffer, length);
+        return false;
+    }
+    strcat(pathBuffer, kDriverFileName);
+    HANDLE probe = CreateFileA(pathBuffer, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (probe == INVALID_HANDLE_VALUE) {
+        pathBuffer[length] = '\0';
+        ReportDriverMissing(pathBuffer);
+        pathBuffer[length] = '\\';
+        return false;
+    }
+    CloseHandle(probe);
+    return true;
+}
+
+int OpenDeviceChannel(char* pathBuffer) {
+    DeviceHandle = OpenDriverDevice();
+    if (DeviceHandle != INVALID_HANDLE_VALUE) return 1;  // the driver was already loaded
+
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) {
+        printf("CreateFile failed!  ERROR_FILE_NOT_FOUND = %d\n", (int)error);
+        return 0;
+    }
+    if (!LocateDriverFile(pathBuffer)) return 0;
+
+    if (!ManageDriver(DRIVER_SERVICE_NAME, pathBuffer, kInstallDriver)) {
+        printf("Unable to install driver.\n");
+        ManageDriver(DRIVER_SERVICE_NAME, pathBuffer, kRemoveDriver);
+        return 0;
+    }
+    DeviceHandle = OpenDriverDevice();
+    if (DeviceHandle != INVALID_HANDLE_VALUE) return 1;
+    printf("Error: CreatFile Failed : %d\n", (int)GetLastError());
+    return 0;  // the service stays; the caller's failure path removes it
+}
