@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Runs the test-bed conformance client under Wine and compares its
+# transcript with the one the stand-in gave:
+#   conformance.sh TESTBED_DIR PREFIX_DIR STANDIN_TRANSCRIPT WORK_DIR
+# The client runs in WORK_DIR/run, beside the test-bed driver and its
+# simulated hardware, as it installs the driver from its current folder.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-common.sh"
+require_tools wine wineserver
+testbed=${1:?usage: conformance.sh TESTBED_DIR PREFIX_DIR STANDIN_TRANSCRIPT WORK_DIR}
+prefix=${2:?}
+standin=${3:?}
+work=${4:?}
+
+for file in QUORVENAL.sys qvhardware.dll qvconform.exe; do
+  [ -f "$testbed/$file" ] || { echo "FAIL: the test bed has no $file (is it built?)"; exit 1; }
+done
+[ -f "$prefix/system.reg" ] || { echo "FAIL: no Wine prefix in $prefix"; exit 1; }
+[ -f "$standin" ] || { echo "FAIL: no stand-in transcript $standin"; exit 1; }
+
+use_prefix "$prefix"
+trap stop_prefix EXIT
+rm -rf "$work/run"
+mkdir -p "$work/run"
+cp "$testbed/QUORVENAL.sys" "$testbed/qvhardware.dll" "$testbed/qvconform.exe" "$work/run/"
+cd "$work/run"
+timeout 600 wine qvconform.exe >"$work/wine-transcript.raw" 2>"$work/wine-stderr.txt"
+status=$?
+tr -d '\r' <"$work/wine-transcript.raw" >"$work/wine-transcript.txt"
+echo "conformance client under Wine exited with $status; $(wc -l <"$work/wine-transcript.txt") lines"
+grep 'UNEXPECTED' "$work/wine-transcript.txt"
+if ! diff -u --label stand-in --label wine "$standin" "$work/wine-transcript.txt"; then
+  echo "FAIL: the stand-in and Wine transcripts differ"
+  exit 1
+fi
+if [ $status -ne 0 ]; then
+  echo "FAIL: the conformance client exited with $status under Wine"
+  exit 1
+fi
+echo "transcripts identical"

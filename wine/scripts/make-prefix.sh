@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Makes a fresh 64-bit Wine prefix: make-prefix.sh PREFIX_DIR
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-common.sh"
+require_tools wine wineserver
+prefix=${1:?usage: make-prefix.sh PREFIX_DIR}
+
+use_prefix "$prefix"
+stop_prefix
+rm -rf "$prefix"
+mkdir -p "$(dirname "$prefix")"
+start=$(date +%s)
+wine wineboot -i >/dev/null 2>&1
+wineserver -w
+if [ ! -f "$prefix/system.reg" ]; then
+  echo "FAIL: wineboot made no prefix in $prefix"
+  exit 1
+fi
+echo "prefix ready in $(( $(date +%s) - start )) s"
