@@ -27,17 +27,17 @@ const DWORD kErrorServiceExists = 1073;
 
 ScanFindings findings;
 
-// The device goes away once the driver has unloaded; a stop request may
-// return before that, so wait a little for it.
+// The device goes away once the driver has unloaded. A stop request may
+// return a moment before that, so the open is retried a bounded number of
+// times (each attempt is a round trip to the device manager).
 void StepDeviceGone(const char* step) {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        HANDLE device = CreateFileA("\\\\.\\QuorVenal", GENERIC_READ | GENERIC_WRITE, 0, NULL,
+    for (int attempt = 0; attempt < 5000; ++attempt) {
+        HANDLE device = CreateFileA(QUORVENAL_USER_DEVICE, GENERIC_READ | GENERIC_WRITE, 0, NULL,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
         if (device == INVALID_HANDLE_VALUE) {
             break;
         }
         CloseHandle(device);
-        Sleep(100);
     }
     HANDLE device = StepOpenDevice(step, OPEN_EXISTING, ExpectError(kErrorFileNotFound));
     if (device != INVALID_HANDLE_VALUE) {
