@@ -71,7 +71,10 @@ std::string Fixture(const std::string& name) {
     return std::string(QUORVENAL_FIXTURE_DIR) + "/" + name;
 }
 
-Run RunProgram(const std::string& machine, const std::string& script) {
+namespace {
+
+Run RunIn(const std::string& programName, const std::string& machine, const std::string& script,
+          bool traced) {
     Run run;
     char folder[] = "/tmp/quorvenal-features-XXXXXX";
     if (!mkdtemp(folder)) return run;
@@ -83,7 +86,7 @@ Run RunProgram(const std::string& machine, const std::string& script) {
         scriptFile << script;
     }
 
-    std::string program = std::string(QUORVENAL_BUILD_DIR) + "/quorvenal";
+    std::string program = std::string(QUORVENAL_BUILD_DIR) + "/" + programName;
     std::vector<std::string> args = {program};
     if (!machine.empty()) {
         args.push_back("--machine");
@@ -100,6 +103,7 @@ Run RunProgram(const std::string& machine, const std::string& script) {
         int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0) _exit(127);
         dup2(out, 1);
+        if (traced) setenv("QUORVENAL_TRACE", "trace.txt", 1);
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(&a[0]);
         argv.push_back(nullptr);
@@ -111,12 +115,26 @@ Run RunProgram(const std::string& machine, const std::string& script) {
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.out = ReadFile(dir + "/stdout.txt");
     ParseReport(ReadFile(dir + "/report.txt"), &run);
+    std::istringstream trace(ReadFile(dir + "/trace.txt"));
+    std::string line;
+    while (std::getline(trace, line)) run.trace.push_back(line);
 
-    for (const char* name : {"QUORVENAL.sys", "script.txt", "report.txt", "stdout.txt"}) {
+    for (const char* name :
+         {"QUORVENAL.sys", "script.txt", "report.txt", "stdout.txt", "trace.txt"}) {
         unlink((dir + "/" + name).c_str());
     }
     rmdir(dir.c_str());
     return run;
+}
+
+}  // namespace
+
+Run RunProgram(const std::string& machine, const std::string& script) {
+    return RunIn("quorvenal", machine, script, false);
+}
+
+Run RunTracedProgram(const std::string& machine, const std::string& script) {
+    return RunIn("quorvenal_traced", machine, script, true);
 }
 
 std::vector<std::string> RegisterNames(const Dump& dump) {

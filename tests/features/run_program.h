@@ -26,10 +26,14 @@ struct Run {
     std::vector<ReportLine> report;   // every report line, in order
     std::vector<Dump> dumps;          // the dumps, in order
     std::vector<ReportLine> msgboxes; // caption, text
+    std::vector<std::string> trace;   // traced program only: requests and writes
 };
 
 // machine: a path, "sysfs", or "" for the embedded default machine.
 Run RunProgram(const std::string& machine, const std::string& script);
+// The same with the traced copy of the program (requests and machine writes
+// in Run::trace).
+Run RunTracedProgram(const std::string& machine, const std::string& script);
 
 // Path of a fixture machine file.
 std::string Fixture(const std::string& name);
