@@ -1,0 +1,42 @@
+// The headless front end: performs a script's actions on the running dialog,
+// acknowledges message boxes with their default button, and reports.
+#ifndef STANDIN_UI_HEADLESS_FRONT_END_H
+#define STANDIN_UI_HEADLESS_FRONT_END_H
+
+#include <string>
+#include <vector>
+
+#include "front_end.h"
+#include "report.h"
+#include "script.h"
+
+namespace standin {
+namespace ui {
+
+class HeadlessFrontEnd : public FrontEnd {
+public:
+    // `scriptName` prefixes the messages about actions that cannot be done.
+    HeadlessFrontEnd(std::vector<ScriptAction> actions, Report* report, std::string scriptName);
+
+    bool NextInput(HWND dialog) override;
+    int ShowMessageBox(HWND owner, const std::string& caption, const std::string& text, UINT type) override;
+    void DialogEnded(HWND dialog, INT_PTR result) override;
+
+    // Actions that could not be done (no such control, no such function...).
+    int FailedActions() const { return failed_; }
+
+private:
+    void Perform(HWND dialog, const ScriptAction& action);
+    void Fail(const ScriptAction& action, const std::string& why);
+
+    std::vector<ScriptAction> actions_;
+    size_t next_ = 0;
+    Report* report_;
+    std::string scriptName_;
+    int failed_ = 0;
+};
+
+}  // namespace ui
+}  // namespace standin
+
+#endif

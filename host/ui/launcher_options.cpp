@@ -1,0 +1,186 @@
+// Option parsing and the start and end of the stand-in process.
+#include "launcher_options.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "curses_front_end.h"
+#include "front_end.h"
+#include "headless_front_end.h"
+#include "machine/machine.h"
+#include "report.h"
+#include "script.h"
+#include "win32/process_options.h"
+
+namespace standin {
+namespace ui {
+namespace {
+
+const char kUsage[] =
+    "usage: quorvenal [--machine FILE|sysfs] [--script FILE [--report FILE]]\n"
+    "                 [--no-service-rights] [--stale-service]\n"
+    "  --machine FILE     run on the machine described in FILE (lspci -xxxx text);\n"
+    "                     sysfs: this host's own functions, read-only;\n"
+    "                     default: the embedded default machine\n"
+    "  --script FILE      run headless: perform the user actions in FILE\n"
+    "  --report FILE      write the report there (default: standard error)\n"
+    "  --no-service-rights  run without the right to manage services\n"
+    "  --stale-service    start with a running \"QUORVENAL\" service from an earlier run\n";
+
+// What outlives main(): the report and the front end, so that a program that
+// ends the process itself still gets its "exit" record and a clean terminal.
+struct ProcessEnd {
+    FILE* reportFile = nullptr;
+    bool ownsReportFile = false;
+    std::unique_ptr<Report> report;
+    std::unique_ptr<FrontEnd> frontEnd;
+    bool finished = false;
+};
+
+ProcessEnd& End() {
+    static ProcessEnd end;
+    return end;
+}
+
+void FinishProcess() {
+    ProcessEnd& end = End();
+    if (end.finished) return;
+    end.finished = true;
+    SetFrontEnd(nullptr);
+    end.frontEnd.reset();  // the terminal front end restores the terminal here
+    if (end.report) end.report->ProcessExit();
+    if (end.ownsReportFile && end.reportFile) fclose(end.reportFile);
+    end.reportFile = nullptr;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    *text = buffer.str();
+    return !in.bad();
+}
+
+int Refuse(const std::string& message) {
+    fprintf(stderr, "quorvenal: %s\n", message.c_str());
+    return 2;
+}
+
+}  // namespace
+
+bool ParseLauncherOptions(int argc, char** argv, LauncherOptions* options, std::string* error) {
+    LauncherOptions out;
+    bool seenMachine = false, seenScript = false, seenReport = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](bool* seen, std::string* target) {
+            if (*seen) {
+                *error = "option " + arg + " given twice";
+                return false;
+            }
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                *error = "option " + arg + " needs a value";
+                return false;
+            }
+            *seen = true;
+            *target = argv[++i];
+            return true;
+        };
+        if (arg == "--machine") {
+            if (!value(&seenMachine, &out.machine)) return false;
+        } else if (arg == "--script") {
+            if (!value(&seenScript, &out.script)) return false;
+        } else if (arg == "--report") {
+            if (!value(&seenReport, &out.report)) return false;
+        } else if (arg == "--no-service-rights") {
+            out.noServiceRights = true;
+        } else if (arg == "--stale-service") {
+            out.staleService = true;
+        } else if (arg == "--help" || arg == "-h") {
+            out.help = true;
+        } else {
+            *error = "unknown option \"" + arg + "\"";
+            return false;
+        }
+    }
+    *options = out;
+    return true;
+}
+
+int RunStandInProgram(int argc, char** argv, int (*entry)()) {
+    LauncherOptions options;
+    std::string error;
+    if (!ParseLauncherOptions(argc, argv, &options, &error)) {
+        fprintf(stderr, "quorvenal: %s\n%s", error.c_str(), kUsage);
+        return 2;
+    }
+    if (options.help) {
+        fputs(kUsage, stdout);
+        return 0;
+    }
+
+    std::unique_ptr<Machine> machine;
+    if (options.machine.empty()) {
+        machine = DefaultMachine();
+        if (!machine) return Refuse("the embedded default machine cannot be built");
+    } else if (options.machine == "sysfs") {
+        machine = SysfsMachine(&error);
+        if (!machine) return Refuse("this host's functions cannot be read: " + error);
+    } else {
+        machine = LoadMachineFile(options.machine, &error);
+        if (!machine) return Refuse(error);
+    }
+
+    std::vector<ScriptAction> actions;
+    if (!options.script.empty()) {
+        std::string text;
+        if (!ReadWholeFile(options.script, &text)) return Refuse("cannot read the script " + options.script);
+        if (!ParseScript(text, options.script, &actions, &error)) return Refuse(error);
+    } else if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
+        return Refuse("the interactive window needs a terminal; give --script FILE to run headless");
+    }
+
+    ProcessEnd& end = End();
+    if (!options.report.empty()) {
+        end.reportFile = fopen(options.report.c_str(), "w");
+        if (!end.reportFile) return Refuse("cannot write the report " + options.report);
+        end.ownsReportFile = true;
+    } else if (!options.script.empty()) {
+        end.reportFile = stderr;
+    }
+
+    SetCurrentMachine(std::move(machine));
+    if (options.staleService) {
+        char cwd[PATH_MAX];
+        if (!getcwd(cwd, sizeof(cwd))) return Refuse("the current directory cannot be read");
+        std::string image = WindowsPathOf(std::string(cwd) + "/QUORVENAL.sys");
+        DWORD status = RegisterRunningService("QUORVENAL", image);
+        if (status != 0)
+            return Refuse("the service left from an earlier run cannot be started from " + image + " (error " +
+                          std::to_string(status) + ")");
+    }
+    if (options.noServiceRights) SetAdministrator(false);
+
+    if (end.reportFile) end.report = std::make_unique<Report>(end.reportFile);
+    if (!options.script.empty()) {
+        end.frontEnd = std::make_unique<HeadlessFrontEnd>(std::move(actions), end.report.get(), options.script);
+    } else {
+        end.frontEnd = std::make_unique<CursesFrontEnd>(end.report.get());
+    }
+    SetFrontEnd(end.frontEnd.get());
+    atexit(FinishProcess);
+
+    int status = entry();
+    FinishProcess();
+    return status;
+}
+
+}  // namespace ui
+}  // namespace standin

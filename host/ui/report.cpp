@@ -1,0 +1,105 @@
+// Report records, written and flushed one at a time.
+#include "report.h"
+
+#include <commctrl.h>
+
+#include <cstring>
+
+#include "app/resource.h"
+
+namespace standin {
+namespace ui {
+namespace {
+
+const int kSlotEdits[] = {IDC_SLOT_EDIT1, IDC_SLOT_EDIT2, IDC_SLOT_EDIT3, IDC_SLOT_EDIT4, IDC_SLOT_EDIT5};
+
+int ColumnCount(HWND list) {
+    int count = 0;
+    LVCOLUMNA column;
+    memset(&column, 0, sizeof(column));
+    column.mask = LVCF_WIDTH;
+    while (SendMessageA(list, LVM_GETCOLUMNA, count, reinterpret_cast<LPARAM>(&column))) ++count;
+    return count;
+}
+
+}  // namespace
+
+std::string ReportField(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\\': out += "\\\\"; break;
+            default: out += c; break;
+        }
+    }
+    return out;
+}
+
+void Report::Record(const std::vector<std::string>& fields) {
+    if (!out_) return;
+    std::string line;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i) line += '\t';
+        line += i == 0 ? fields[i] : ReportField(fields[i]);
+    }
+    line += '\n';
+    fputs(line.c_str(), out_);
+    fflush(out_);
+}
+
+void Report::ListRows(HWND list, const char* kind, bool withItemData) {
+    if (!list) return;
+    const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    const int columns = ColumnCount(list);
+    for (int row = 0; row < rows; ++row) {
+        std::vector<std::string> fields = {kind, std::to_string(row)};
+        if (withItemData) {
+            LVITEMA item;
+            memset(&item, 0, sizeof(item));
+            item.mask = LVIF_PARAM;
+            item.iItem = row;
+            SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+            char data[16];
+            snprintf(data, sizeof(data), "%08X", static_cast<unsigned>(static_cast<DWORD>(item.lParam)));
+            fields.push_back(data);
+        }
+        for (int column = 0; column < columns; ++column) {
+            char text[1024];
+            LVITEMA item;
+            memset(&item, 0, sizeof(item));
+            item.iSubItem = column;
+            item.pszText = text;
+            item.cchTextMax = sizeof(text);
+            text[0] = '\0';
+            SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+            fields.push_back(text);
+        }
+        Record(fields);
+    }
+}
+
+void Report::Dump(HWND dialog) {
+    ListRows(GetDlgItem(dialog, IDC_DEVICE_LIST), "device", true);
+    ListRows(GetDlgItem(dialog, IDC_REGISTER_LIST), "register", false);
+    for (int k = 0; k < 5; ++k) {
+        char text[1024] = "";
+        GetDlgItemTextA(dialog, kSlotEdits[k], text, sizeof(text));
+        Record({"slot", std::to_string(k), text});
+    }
+    HWND focus = GetFocus();
+    Record({"focus", std::to_string(focus ? GetDlgCtrlID(focus) : 0)});
+}
+
+void Report::MessageBoxShown(const std::string& caption, const std::string& text) {
+    Record({"msgbox", caption, text});
+}
+
+void Report::DialogEnded(INT_PTR code) { Record({"end", std::to_string(static_cast<long long>(code))}); }
+
+void Report::ProcessExit() { Record({"exit"}); }
+
+}  // namespace ui
+}  // namespace standin
