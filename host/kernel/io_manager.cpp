@@ -240,6 +240,7 @@ NTSTATUS DeviceControl(OpenFile* file, ULONG code, const void* inBuffer, ULONG i
     request.stack.Parameters.DeviceIoControl.InputBufferLength = inLength;
     request.stack.Parameters.DeviceIoControl.IoControlCode = code;
     NTSTATUS status = SendRequest(file->device, IRP_MJ_DEVICE_CONTROL, &request);
+    TraceDeviceControlResult(status, request.irp.IoStatus.Information);
     if (!NT_SUCCESS(status)) return status;  // nothing goes back on a failure status
 
     ULONG_PTR information = request.irp.IoStatus.Information;

@@ -112,6 +112,13 @@ void TraceCompletion() {
     ++state.counters.requestsCompleted;
 }
 
+void TraceDeviceControlResult(int32_t status, uint64_t information) {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.counters.lastStatus = status;
+    state.counters.lastInformation = information;
+}
+
 void TraceDriverFault(const char* what) {
     std::fprintf(stderr, "stand-in kernel: driver fault: %s\n", what);
     TraceState& state = State();

@@ -32,6 +32,8 @@ struct KernelCounters {
     uint64_t halReads = 0;
     uint64_t requestsCompleted = 0;
     uint64_t driverFaults = 0;    // requests not completed, completed twice, or overlong replies
+    int32_t lastStatus = 0;       // IoStatus of the last device-control request completed
+    uint64_t lastInformation = 0;
 };
 
 void StartKernelTrace();  // clears the log and starts recording
@@ -47,6 +49,7 @@ void TraceMapping(uint64_t physical, uint64_t length, bool mapped);
 void TraceUnmap(bool known);
 void TraceHalRead();
 void TraceCompletion();
+void TraceDeviceControlResult(int32_t status, uint64_t information);
 void TraceDriverFault(const char* what);
 
 }  // namespace standin

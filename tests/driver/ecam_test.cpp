@@ -1,0 +1,221 @@
+// The extended space through memory-mapped configuration, and the search for
+// its base.
+#include <vector>
+
+#include "driver_fixture.h"
+
+namespace qvtest {
+namespace {
+
+using EcamTest = DriverTest;
+
+std::vector<uint64_t> MappedAddresses() {
+    std::vector<uint64_t> addresses;
+    for (const standin::MappingRecord& record : standin::TracedMappings()) {
+        addresses.push_back(record.physical);
+    }
+    return addresses;
+}
+
+TEST_F(EcamTest, ExtendedReadBeforeTheBaseIsKnownComesBackAsSent) {
+    auto request = std::make_unique<ExtConfigRequest>();
+    std::memset(request.get(), 0x3C, sizeof *request);
+    request->Bus = 1;
+    request->Device = 0;
+    request->Function = 0;
+    standin::ResetKernelCounters();
+    Reply reply = Send(IOCTL_READ_EXT_CONFIG, request.get(), sizeof *request);
+    EXPECT_EQ(reply.status, STATUS_SUCCESS);
+    EXPECT_EQ(reply.returned, 3856u);
+    EXPECT_EQ(request->Result, 1u);
+    for (unsigned char byte : request->ExtData) ASSERT_EQ(byte, 0x3C);
+    EXPECT_EQ(standin::GetKernelCounters().mappingsMade, 0u);
+
+    request->Result = 0;
+    uint64_t writes = machine().ConfigWriteCount();
+    reply = Send(IOCTL_WRITE_EXT_CONFIG, request.get(), sizeof *request);
+    EXPECT_EQ(reply.status, STATUS_SUCCESS);
+    EXPECT_EQ(request->Result, 1u);
+    EXPECT_EQ(machine().ConfigWriteCount(), writes);
+}
+
+TEST_F(EcamTest, SearchProbesTheThirteenLowerCandidatesThenFindsTheWindow) {
+    standin::StartKernelTrace();
+    ConfigRequest header = ReadHeader(0, 0, 0);
+    standin::StopKernelTrace();
+    ASSERT_EQ(header.Result, 256u);
+    std::vector<uint64_t> probes = MappedAddresses();
+    // Thirteen lower candidates, each probed once at the vendor identifier;
+    // then 0xE0000000 at the vendor and at the device identifier.
+    ASSERT_EQ(probes.size(), 15u);
+    for (unsigned i = 0; i < 13; ++i) EXPECT_EQ(probes[i], 0x10000000ull * (i + 1));
+    EXPECT_EQ(probes[13], 0xE0000000ull);
+    EXPECT_EQ(probes[14], 0xE0000002ull);
+    EXPECT_EQ(standin::GetKernelCounters().liveMappings, 0);
+
+    // The base stays: a later header read makes no probe at all.
+    standin::StartKernelTrace();
+    ReadHeader(0, 0x1c, 0);
+    standin::StopKernelTrace();
+    EXPECT_TRUE(standin::TracedMappings().empty());
+
+    // An extended read of bus 3 would start at the base plus 3 << 20 plus 0x100.
+    standin::StartKernelTrace();
+    auto ext = ReadExt(3, 0, 0);
+    standin::StopKernelTrace();
+    EXPECT_EQ(ext->Result, 0u);
+    std::vector<uint64_t> reads = MappedAddresses();
+    ASSERT_EQ(reads.size(), 1920u);
+    EXPECT_EQ(reads[0], 0xE0000000ull + (3u << 20) + 0x100);
+    EXPECT_EQ(reads[1], 0xE0000000ull + (3u << 20) + 0x102);
+    EXPECT_EQ(reads.back(), 0xE0000000ull + (3u << 20) + 0xFFE);
+    for (unsigned char byte : ext->ExtData) ASSERT_EQ(byte, 0xFF) << "bus 3 holds no function";
+}
+
+TEST_F(EcamTest, ExtendedReadAfterTheBaseIsKnownReturnsTheSpace) {
+    ReadHeader(1, 0, 0);
+    Reply reply{};
+    auto ext = ReadExt(1, 0, 0, &reply);
+    EXPECT_EQ(reply.status, STATUS_SUCCESS);
+    EXPECT_EQ(reply.returned, 3856u);
+    EXPECT_EQ(ext->Result, 0u);
+    unsigned char expected[3840];
+    ASSERT_TRUE(machine().ReadConfig({1, 0, 0}, 0x100, expected, sizeof expected));
+    EXPECT_EQ(std::memcmp(ext->ExtData, expected, sizeof expected), 0);
+    EXPECT_EQ(standin::GetKernelCounters().liveMappings, 0);
+}
+
+TEST_F(EcamTest, ExtendedWriteReachesEveryRegisterAndSurvivesAReset) {
+    const standin::FunctionAddress nic{1, 0, 0};
+    ReadHeader(1, 0, 0);
+    auto saved = ReadExt(1, 0, 0);
+    ASSERT_EQ(saved->Result, 0u);
+    ASSERT_TRUE(machine().HardwareWrite(nic, 0x200, 4, 0xDEADBEEF));  // runtime state
+    auto changed = ReadExt(1, 0, 0);
+    ASSERT_NE(std::memcmp(changed->ExtData, saved->ExtData, 3840), 0);
+
+    changed->ExtData[0x400] = 0x42;  // register 0x500, plain read/write
+    changed->Result = 0;
+    Reply reply = Send(IOCTL_WRITE_EXT_CONFIG, changed.get(), sizeof *changed);
+    EXPECT_EQ(reply.status, STATUS_SUCCESS);
+    EXPECT_EQ(changed->Result, 0u);
+    unsigned char byte = 0;
+    ASSERT_TRUE(machine().ReadConfig(nic, 0x500, &byte, 1));
+    EXPECT_EQ(byte, 0x42);
+
+    // Write the saved space back: everything from 0x100 to 0xFFF reads as saved.
+    ASSERT_TRUE(machine().ResetFunction(nic));
+    ASSERT_TRUE(machine().HardwareWrite(nic, 0x300, 4, 0x01020304));
+    saved->Result = 0;
+    Send(IOCTL_WRITE_EXT_CONFIG, saved.get(), sizeof *saved);
+    EXPECT_EQ(saved->Result, 0u);
+    auto back = ReadExt(1, 0, 0);
+    EXPECT_EQ(std::memcmp(back->ExtData, saved->ExtData, 3840), 0);
+}
+
+TEST_F(EcamTest, UnloadForgetsTheBase) {
+    ReadHeader(0, 0, 0);
+    EXPECT_EQ(ReadExt(1, 0, 0)->Result, 0u);
+    CloseAndUnload();
+    LoadAndOpen();
+    EXPECT_EQ(ReadExt(1, 0, 0)->Result, 1u) << "a fresh load knows no base";
+    ReadHeader(0, 0, 0);
+    EXPECT_EQ(ReadExt(1, 0, 0)->Result, 0u);
+}
+
+TEST_F(EcamTest, HeaderWriteAlsoFindsTheBase) {
+    ConfigRequest header = ReadHeader(1, 0, 0);
+    CloseAndUnload();
+    LoadAndOpen();
+    WriteHeader(1, 0, 0, header.Data);
+    EXPECT_EQ(ReadExt(1, 0, 0)->Result, 0u);
+}
+
+// A window whose base is no candidate: not a multiple of 0x10000000.
+class UnalignedWindowTest : public DriverTest {
+protected:
+    void SetUp() override {
+        machineText_ = "# quorvenal ecam-base 0xe8000000\n" + SmallMachineText();
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(UnalignedWindowTest, TheBaseIsNeverFound) {
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(ReadHeader(0, 0, 0).Result, 256u);
+        ASSERT_EQ(ReadHeader(1, 0, 0).Result, 256u);
+        EXPECT_EQ(ReadExt(1, 0, 0)->Result, 1u);
+    }
+}
+
+class HighWindowTest : public DriverTest {
+protected:
+    void SetUp() override {
+        machineText_ = "# quorvenal ecam-base 0x100000000\n" + SmallMachineText();
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(HighWindowTest, AWindowAboveFourGigabytesIsNeverFound) {
+    ReadHeader(0, 0, 0);
+    EXPECT_EQ(ReadExt(1, 0, 0)->Result, 1u);
+}
+
+// Ordinary memory below the window, holding the host bridge's vendor
+// identifier at the place the search probes in the second candidate.
+class StrayVendorTest : public DriverTest {
+protected:
+    void SetUp() override {
+        machineText_ =
+            "# quorvenal memory 0x0 0xc0000000\n"
+            "# quorvenal bytes 0x20000000 86 80 00 00\n" +
+            SmallMachineText();
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(StrayVendorTest, MemoryHoldingOnlyTheVendorIsPassedOver) {
+    standin::StartKernelTrace();
+    ReadHeader(0, 0, 0);
+    standin::StopKernelTrace();
+    std::vector<uint64_t> probes = MappedAddresses();
+    ASSERT_GE(probes.size(), 3u);
+    EXPECT_EQ(probes[1], 0x20000000ull);
+    EXPECT_EQ(probes[2], 0x20000002ull) << "the device identifier is checked there";
+    EXPECT_EQ(probes.back(), 0xE0000002ull);
+
+    // Extended writes land in the window, not in the memory at 0x20000000.
+    auto ext = ReadExt(1, 0, 0);
+    ASSERT_EQ(ext->Result, 0u);
+    ext->Result = 0;
+    Send(IOCTL_WRITE_EXT_CONFIG, ext.get(), sizeof *ext);
+    unsigned char memory[8] = {};
+    ASSERT_TRUE(machine().PhysicalRead(0x20000000ull + (1u << 20) + 0x100, memory, 8));
+    for (unsigned char byte : memory) EXPECT_EQ(byte, 0);
+}
+
+// Where memory holds both identifiers the candidate is taken: the search
+// cannot tell such memory from the window.
+class StrayIdentityTest : public DriverTest {
+protected:
+    void SetUp() override {
+        machineText_ =
+            "# quorvenal memory 0x0 0xc0000000\n"
+            "# quorvenal bytes 0x30000000 86 80 00 2a\n" +
+            SmallMachineText();
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(StrayIdentityTest, MemoryHoldingBothIdentifiersIsTaken) {
+    ReadHeader(0, 0, 0);
+    standin::StartKernelTrace();
+    ReadExt(0, 0, 0);
+    standin::StopKernelTrace();
+    std::vector<uint64_t> reads = MappedAddresses();
+    ASSERT_FALSE(reads.empty());
+    EXPECT_EQ(reads[0], 0x30000100ull);
+}
+
+}  // namespace
+}  // namespace qvtest
