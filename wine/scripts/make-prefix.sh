@@ -17,4 +17,9 @@ if [ ! -f "$prefix/system.reg" ]; then
   echo "FAIL: wineboot made no prefix in $prefix"
   exit 1
 fi
+# No window manager runs under Xvfb: Wine draws the frames and captions of
+# its windows itself, as Windows does.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d Y /f >/dev/null 2>&1
+wineserver -w
 echo "prefix ready in $(( $(date +%s) - start )) s"

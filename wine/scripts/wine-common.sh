@@ -31,3 +31,54 @@ stop_prefix() {
 windows_path() {
   printf 'Z:%s' "${1//\//\\}"
 }
+
+# start_xvfb: starts Xvfb on a free display and exports DISPLAY; XVFB_PID
+# holds its process id.
+start_xvfb() {
+  local fifo display
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  read -r -t 20 display <"$fifo"
+  rm -f "$fifo"
+  if [ -z "$display" ]; then
+    echo "FAIL: Xvfb did not start"
+    return 1
+  fi
+  export DISPLAY=":$display"
+}
+
+stop_xvfb() {
+  if [ -n "${XVFB_PID:-}" ]; then
+    kill "$XVFB_PID" 2>/dev/null
+    wait "$XVFB_PID" 2>/dev/null
+    XVFB_PID=""
+  fi
+}
+
+# wait_for_window NAME SECONDS: prints the id of the viewable top-level
+# window called NAME once there is one.
+wait_for_window() {
+  local name=$1 seconds=$2 id end=$((SECONDS + $2))
+  while [ $SECONDS -lt $end ]; do
+    for id in $(xdotool search --onlyvisible --name "^$name\$" 2>/dev/null); do
+      if xwininfo -id "$id" 2>/dev/null | grep -q 'IsViewable'; then
+        echo "$id"
+        return 0
+      fi
+    done
+    sleep 0.5
+  done
+  return 1
+}
+
+# screenshot WINDOW FILE: the window as it shows on the screen, as PNG.
+screenshot() {
+  local geometry
+  geometry=$(xwininfo -id "$1" | awk '
+    /Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
+    /Width:/ {w=$2} /Height:/ {h=$2}
+    END {printf "%dx%d+%d+%d", w, h, x, y}')
+  import -window root -crop "$geometry" +repage "$2"
+}
