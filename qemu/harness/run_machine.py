@@ -31,14 +31,16 @@ MACHINES = {
     "q35": {
         "args": [
             "-M", "q35",
-            # Root ports with a PCI Express endpoint, a PCI bridge with a
-            # conventional device behind it, and an empty port.
-            "-device", "pcie-root-port,id=rp1,bus=pcie.0,chassis=1,slot=1,addr=0x10",
+            # Three root ports as functions of one device (so that extended
+            # space is read at function numbers above 0): a PCI Express
+            # endpoint below the first, a PCI bridge with a conventional
+            # device behind it below the second, the third empty.
+            "-device", "pcie-root-port,id=rp1,bus=pcie.0,chassis=1,slot=1,addr=0x10.0,multifunction=on",
+            "-device", "pcie-root-port,id=rp2,bus=pcie.0,chassis=2,slot=2,addr=0x10.1",
+            "-device", "pcie-root-port,id=rp3,bus=pcie.0,chassis=3,slot=3,addr=0x10.2",
             "-device", "e1000e,bus=rp1",
-            "-device", "pcie-root-port,id=rp2,bus=pcie.0,chassis=2,slot=2,addr=0x11",
             "-device", "pcie-pci-bridge,id=br1,bus=rp2",
             "-device", "rtl8139,bus=br1,addr=0x3",
-            "-device", "pcie-root-port,id=rp3,bus=pcie.0,chassis=3,slot=3,addr=0x12",
         ],
         "ecam": 0xB0000000,
     },
@@ -273,7 +275,8 @@ def main():
     parser.add_argument("--machine", choices=sorted(MACHINES), required=True)
     parser.add_argument("--kernel", help="the test kernel (ELF, Multiboot)")
     parser.add_argument("--skip-reason", help="report the test as skipped for this reason")
-    parser.add_argument("--qemu", default="qemu-system-i386")
+    parser.add_argument("--qemu", default=os.environ.get("QUORVENAL_QEMU", "qemu-system-i386"),
+                        help="the QEMU binary (default: $QUORVENAL_QEMU or qemu-system-i386)")
     options = parser.parse_args()
 
     if options.skip_reason:

@@ -114,8 +114,9 @@ void CheckUnloadAndReload() {
     Check(status == STATUS_SUCCESS, "DriverEntry again", "status 0x%x", (ULONG)status);
     CheckLoaded("second load");
 
-    // The first request after the reload reads a function behind a bridge, so
-    // the search probes with a place built from a bus number above 0.
+    // After the reload no base is known. The requests that follow set off
+    // the search from a header write, and with a place built from a bus
+    // number above 0.
     const FoundFunction* target = nullptr;
     for (ULONG i = 0; i < bed.foundCount && target == nullptr; ++i) {
         if (bed.found[i].bus != 0) target = &bed.found[i];
@@ -124,19 +125,46 @@ void CheckUnloadAndReload() {
 
     static ULONG trace[32];
     static ConfigRequest request;
+    // A header of all ones written to a device number nothing answers at
+    // searches for vendor 0xFFFF, which reads 0xFFFF at the true window's
+    // place: no candidate may be taken.
+    static UCHAR ones[256];
+    memset(ones, 0xFF, sizeof ones);
+    ULONG absentDevice = 0;
+    for (ULONG device = 1; device < 32 && absentDevice == 0; ++device) {
+        bool present = false;
+        for (ULONG i = 0; i < bed.foundCount; ++i) {
+            present = present || (bed.found[i].bus == 0 && bed.found[i].device == device);
+        }
+        if (!present) absentDevice = device;
+    }
+    ControlOutcome write = ProgramWriteConfig(0, absentDevice, 0, ones, &request);
+    Check(Answered(write, 272) && request.Result == 1 && EcamBase == kNoEcam,
+          "no base taken for vendor 0xFFFF", "00:%02x.0 Result %u EcamBase 0x%x", absentDevice,
+          request.Result, EcamBase);
+
+    // The function's own header, as the scan read it, written back: the
+    // search that follows the write finds the base at the function's place.
     MmResetCounts();
     MmTraceStart(trace, 32);
-    ControlOutcome outcome = ProgramReadConfig(target->bus, target->device, target->function, &request);
+    write = ProgramWriteConfig(target->bus, target->device, target->function, target->header,
+                               &request);
     ULONG probes = MmTraceStop();
     ULONG place = EcamPlace(target->bus, target->device, target->function);
     ULONG used = 0;
     bool fits = SearchProbesFit(trace, probes < 32 ? probes : 32, place, bed.expect.ecamBase, &used);
-    Check(Answered(outcome, 272) && request.Result == 256, "read after reload",
-          "status 0x%x Result %u", (ULONG)outcome.status, request.Result);
-    Check(fits && used == probes, "search behind a bridge probes candidate | place",
+    Check(Answered(write, 272) && request.Result == 1, "header write after reload",
+          "status 0x%x Result %u", (ULONG)write.status, request.Result);
+    Check(fits && used == probes, "search after a header write probes candidate | place",
           "%u probes, %u fit one search; first at 0x%x, place 0x%x", probes, used,
           probes ? trace[0] : 0, place);
     Check(EcamBase == bed.expect.ecamBase, "base found again", "EcamBase 0x%x, expected 0x%x",
           EcamBase, bed.expect.ecamBase);
+
+    ControlOutcome read = ProgramReadConfig(target->bus, target->device, target->function, &request);
+    Check(Answered(read, 272) && request.Result == 256 &&
+              memcmp(request.Data, target->header, 4) == 0 &&
+              memcmp(request.Data + 8, target->header + 8, 4) == 0,
+          "read after reload", "status 0x%x Result %u", (ULONG)read.status, request.Result);
     CheckInvariants("reload");
 }
