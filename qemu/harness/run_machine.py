@@ -64,7 +64,7 @@ RUN_TIMEOUT = 90
 class Qmp:
     """A minimal QMP client over a unix socket."""
 
-    def __init__(self, path, deadline):
+    def __init__(self, path, deadline, proc):
         while True:
             try:
                 self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
@@ -72,6 +72,8 @@ class Qmp:
                 break
             except OSError:
                 self.sock.close()
+                if proc.poll() is not None:
+                    raise OSError("QEMU ended before its QMP socket opened")
                 if time.monotonic() > deadline:
                     raise
                 time.sleep(0.05)
@@ -202,7 +204,7 @@ def run(machine_name, kernel, qemu_binary):
         watchdog.start()
         qmp = None
         try:
-            qmp = Qmp(qmp_path, deadline)
+            qmp = Qmp(qmp_path, deadline, proc)
             for raw in proc.stdout:
                 now = time.monotonic()
                 line = raw.decode("ascii", "replace").rstrip("\r\n")
