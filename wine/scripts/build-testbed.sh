@@ -10,7 +10,7 @@ require_tools x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-gcc-posix x86_64-w
 
 if ! cmake -S "$top/wine/testbed" -B "$build" \
      -DCMAKE_TOOLCHAIN_FILE="$top/wine/testbed/toolchain-x86_64-posix.cmake" \
-     -DCMAKE_BUILD_TYPE=Release >"$build.configure.log" 2>&1; then
+     >"$build.configure.log" 2>&1; then
   cat "$build.configure.log"
   echo "FAIL: the test bed does not configure"
   exit 1

@@ -8,10 +8,10 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-common.sh"
 require_tools wine wineserver
-testbed=${1:?usage: conformance.sh TESTBED_DIR PREFIX_DIR STANDIN_TRANSCRIPT WORK_DIR}
-prefix=${2:?}
-standin=${3:?}
-work=${4:?}
+testbed=$(realpath -m "${1:?usage: conformance.sh TESTBED_DIR PREFIX_DIR STANDIN_TRANSCRIPT WORK_DIR}")
+prefix=$(realpath -m "${2:?}")
+standin=$(realpath -m "${3:?}")
+work=$(realpath -m "${4:?}")
 
 for file in QUORVENAL.sys qvhardware.dll qvconform.exe; do
   [ -f "$testbed/$file" ] || { echo "FAIL: the test bed has no $file (is it built?)"; exit 1; }
