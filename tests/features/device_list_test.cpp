@@ -22,8 +22,8 @@ std::vector<std::string> Rows(const Dump& dump) {
 }
 
 TEST(DeviceList, EveryFunctionOfTheKindsMachineRowByRow) {
-    Run run = RunProgram(Fixture("kinds.lspci"), "dump\n");
-    ASSERT_EQ(1u, run.dumps.size()) << run.out;
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"), "dump\n");
+    ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
     // Item data, then Type, Bus#, Dev#, Func#, Class, VID, DID, Description.
     std::vector<std::string> expected = {
         "00000000|Bridge device|0|0|0|060000|8086|2A00|",
@@ -45,9 +45,9 @@ TEST(DeviceList, FunctionsAfterAGapAreListed) {
     // Functions 0, 3 and 5 of device 0: 1, 2 and 4 do not answer, and the
     // functions after them are still found. Taking device 1's function 0
     // away hides the whole device; taking function 3 away leaves 0 and 5.
-    Run run = RunProgram(Fixture("kinds.lspci"),
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
                          "hw remove 00:00.3\nhw remove 00:01.0\nclick 1001\ndump\n");
-    ASSERT_EQ(1u, run.dumps.size()) << run.out;
+    ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
     std::vector<std::string> firstColumn;
     for (const ReportLine& r : run.dumps[0].devices) firstColumn.push_back(r[0]);
     std::vector<std::string> expected = {"00000000", "00000005", "00000200", "00000300",
@@ -57,19 +57,19 @@ TEST(DeviceList, FunctionsAfterAGapAreListed) {
 
 TEST(DeviceList, DeviceWhoseFunctionZeroIsAbsentIsSkippedWhole) {
     // Function 0 gone: functions 3 and 5 of the same device are not probed.
-    Run run = RunProgram(Fixture("kinds.lspci"), "hw remove 00:00.0\nclick 1001\ndump\n");
-    ASSERT_EQ(1u, run.dumps.size()) << run.out;
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"), "hw remove 00:00.0\nclick 1001\ndump\n");
+    ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
     ASSERT_FALSE(run.dumps[0].devices.empty());
     EXPECT_EQ("00000100", run.dumps[0].devices[0][0]);
     EXPECT_EQ(7u, run.dumps[0].devices.size());
 }
 
 TEST(DeviceList, RescanRebuildsTheListAndKeepsTheSlots) {
-    Run run = RunProgram(Fixture("kinds.lspci"),
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
                          "select 4\nclick 1013\nhw restore 00:00.0\nclick 1001\nclick 1001\n"
                          "dump\nhw remove 00:04.0\nclick 1001\ndump\nhw restore 00:04.0\n"
                          "click 1001\ndump\n");
-    ASSERT_EQ(3u, run.dumps.size()) << run.out;
+    ASSERT_EQ(3u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ(10u, run.dumps[0].devices.size());  // twice rescanned, listed once
     EXPECT_EQ(9u, run.dumps[1].devices.size());
     EXPECT_EQ(10u, run.dumps[2].devices.size());

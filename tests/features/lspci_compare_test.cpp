@@ -146,8 +146,8 @@ void CompareWithLspci(const std::string& machine, const std::string& lspciSource
             script += "select " + std::to_string(row) + "\ndump\n";
         }
     }
-    Run run = RunProgram(machine, script);
-    ASSERT_FALSE(run.dumps.empty()) << run.out;
+    ProgramRun run = RunProgram(machine, script);
+    ASSERT_FALSE(run.dumps.empty()) << run.out << run.err;
     const Dump& list = run.dumps[0];
     ASSERT_EQ(expected.size(), list.devices.size());
     for (size_t row = 0; row < expected.size(); ++row) {

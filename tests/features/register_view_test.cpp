@@ -50,7 +50,7 @@ std::vector<std::string> CountingDump(unsigned first, unsigned end) {
 }
 
 Dump ShowRow(int row) {
-    Run run = RunProgram(Fixture("kinds.lspci"), "select " + std::to_string(row) + "\ndump\n");
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"), "select " + std::to_string(row) + "\ndump\n");
     EXPECT_EQ("", run.out);
     EXPECT_EQ(1u, run.dumps.size());
     return run.dumps.empty() ? Dump() : run.dumps[0];
@@ -58,7 +58,7 @@ Dump ShowRow(int row) {
 
 TEST(RegisterView, TypeZeroWithMultiFunctionBitShowsEveryRow) {
     // The scan selects row 0 itself; no click is needed to see it.
-    Run run = RunProgram(Fixture("kinds.lspci"), "dump\n");
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"), "dump\n");
     ASSERT_EQ(1u, run.dumps.size());
     std::vector<std::string> expected = {
         "Vendor ID=8086", "Device ID=2A00", "Command=0006", "Status=0000",
@@ -139,7 +139,7 @@ TEST(RegisterView, SelectingTheShownRowAgainReadsNothingNew) {
     // The view follows the selection mark: clicking the row already shown
     // (row 0, shown since the scan) keeps the view as it was, even after the
     // hardware changed; moving away and back reads the function anew.
-    Run run = RunProgram(Fixture("kinds.lspci"),
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
                          "hw write 00:00.0 40 4 deadbeef\nselect 0\ndump\n"
                          "select 1\nselect 0\ndump\n");
     ASSERT_EQ(2u, run.dumps.size());
@@ -150,7 +150,7 @@ TEST(RegisterView, SelectingTheShownRowAgainReadsNothingNew) {
 }
 
 TEST(RegisterView, FunctionGoneSinceTheScanLeavesTheViewEmpty) {
-    Run run = RunProgram(Fixture("kinds.lspci"),
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
                          "select 4\nhw remove 00:02.0\nselect 3\nselect 4\ndump\n");
     ASSERT_EQ(1u, run.dumps.size());
     EXPECT_TRUE(run.dumps[0].registers.empty());

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -34,7 +35,7 @@ ReportLine SplitTabs(const std::string& line) {
     }
 }
 
-void ParseReport(const std::string& text, Run* run) {
+void ParseReport(const std::string& text, ProgramRun* run) {
     std::istringstream lines(text);
     std::string line;
     Dump current;
@@ -45,7 +46,9 @@ void ParseReport(const std::string& text, Run* run) {
         run->report.push_back(cells);
         const std::string& kind = cells[0];
         if (kind == "device") {
-            current.devices.push_back(ReportLine(cells.begin() + 1, cells.end()));
+            // "device", the row, the item data, the eight cells.
+            current.devices.push_back(ReportLine(cells.begin() + std::min<size_t>(2, cells.size()),
+                                                 cells.end()));
             inDump = true;
         } else if (kind == "register") {
             current.registers.push_back(ReportLine(cells.begin() + 1, cells.end()));
@@ -73,9 +76,9 @@ std::string Fixture(const std::string& name) {
 
 namespace {
 
-Run RunIn(const std::string& programName, const std::string& machine, const std::string& script,
+ProgramRun RunIn(const std::string& programName, const std::string& machine, const std::string& script,
           bool traced) {
-    Run run;
+    ProgramRun run;
     char folder[] = "/tmp/quorvenal-features-XXXXXX";
     if (!mkdtemp(folder)) return run;
     std::string dir = folder;
@@ -102,7 +105,10 @@ Run RunIn(const std::string& programName, const std::string& machine, const std:
         if (chdir(dir.c_str()) != 0) _exit(127);
         int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0) _exit(127);
+        int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (err < 0) _exit(127);
         dup2(out, 1);
+        dup2(err, 2);
         if (traced) setenv("QUORVENAL_TRACE", "trace.txt", 1);
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(&a[0]);
@@ -114,13 +120,14 @@ Run RunIn(const std::string& programName, const std::string& machine, const std:
     waitpid(child, &status, 0);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.out = ReadFile(dir + "/stdout.txt");
+    run.err = ReadFile(dir + "/stderr.txt");
     ParseReport(ReadFile(dir + "/report.txt"), &run);
     std::istringstream trace(ReadFile(dir + "/trace.txt"));
     std::string line;
     while (std::getline(trace, line)) run.trace.push_back(line);
 
     for (const char* name :
-         {"QUORVENAL.sys", "script.txt", "report.txt", "stdout.txt", "trace.txt"}) {
+         {"QUORVENAL.sys", "script.txt", "report.txt", "stdout.txt", "stderr.txt", "trace.txt"}) {
         unlink((dir + "/" + name).c_str());
     }
     rmdir(dir.c_str());
@@ -129,11 +136,11 @@ Run RunIn(const std::string& programName, const std::string& machine, const std:
 
 }  // namespace
 
-Run RunProgram(const std::string& machine, const std::string& script) {
+ProgramRun RunProgram(const std::string& machine, const std::string& script) {
     return RunIn("quorvenal", machine, script, false);
 }
 
-Run RunTracedProgram(const std::string& machine, const std::string& script) {
+ProgramRun RunTracedProgram(const std::string& machine, const std::string& script) {
     return RunIn("quorvenal_traced", machine, script, true);
 }
 

@@ -14,15 +14,16 @@ typedef std::vector<std::string> ReportLine;
 
 // What one `dump` line of the script wrote.
 struct Dump {
-    std::vector<ReportLine> devices;    // item data, then the eight cells
+    std::vector<ReportLine> devices;    // item data, then the eight cells (row order)
     std::vector<ReportLine> registers;  // row, then the two cells
     std::vector<std::string> slots;     // text of slot edit boxes 0..4
     std::string focus;
 };
 
-struct Run {
+struct ProgramRun {
     int exitCode = -1;
     std::string out;                  // the program's standard output
+    std::string err;                  // its standard error (the stand-in's own messages)
     std::vector<ReportLine> report;   // every report line, in order
     std::vector<Dump> dumps;          // the dumps, in order
     std::vector<ReportLine> msgboxes; // caption, text
@@ -30,10 +31,10 @@ struct Run {
 };
 
 // machine: a path, "sysfs", or "" for the embedded default machine.
-Run RunProgram(const std::string& machine, const std::string& script);
+ProgramRun RunProgram(const std::string& machine, const std::string& script);
 // The same with the traced copy of the program (requests and machine writes
-// in Run::trace).
-Run RunTracedProgram(const std::string& machine, const std::string& script);
+// in ProgramRun::trace).
+ProgramRun RunTracedProgram(const std::string& machine, const std::string& script);
 
 // Path of a fixture machine file.
 std::string Fixture(const std::string& name);

@@ -24,7 +24,7 @@ const char* const kConfigure =
     "hw write 00:02.0 200 4 cafef00d\n"
     "hw write 00:02.0 ffc 4 12345678\n";
 
-std::vector<ReportLine> Registers(const Run& run, size_t dump) {
+std::vector<ReportLine> Registers(const ProgramRun& run, size_t dump) {
     return dump < run.dumps.size() ? run.dumps[dump].registers : std::vector<ReportLine>();
 }
 
@@ -41,8 +41,8 @@ TEST(Slots, SaveLoseReloadReadsBackAsSaved) {
                          "select 3\n"
                          "click 1009\n"      // reload slot 1
                          "dump\n";           // 3: written back, re-selected, shown
-    Run run = RunProgram(Fixture("kinds.lspci"), script);
-    ASSERT_EQ(4u, run.dumps.size()) << run.out;
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
+    ASSERT_EQ(4u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("", run.out);
     EXPECT_TRUE(run.msgboxes.empty());
 
@@ -81,8 +81,8 @@ TEST(Slots, ReloadSelectsTheWrittenBackFunction) {
                          "select 3\n"
                          "select " + kExpressRow + "\n"
                          "dump\n";
-    Run run = RunProgram(Fixture("kinds.lspci"), script);
-    ASSERT_EQ(2u, run.dumps.size()) << run.out;
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
+    ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("00", RegisterValue(run.dumps[0], "Interrupt Line"));
     EXPECT_EQ("0E", RegisterValue(run.dumps[1], "Interrupt Line"));
 }
@@ -95,8 +95,8 @@ TEST(Slots, ConventionalFunctionRoundTrip) {
                          "hw reset 00:00.0\n"
                          "click 1012\n"   // reload slot 4
                          "dump\n";
-    Run run = RunProgram(Fixture("kinds.lspci"), script);
-    ASSERT_EQ(1u, run.dumps.size()) << run.out;
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
+    ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("0:0:0", run.dumps[0].slots[4]);
     EXPECT_EQ(39u, run.dumps[0].registers.size());
     EXPECT_EQ("A5A5A5A5 84858687 88898A8B 8C8D8E8F",
@@ -104,10 +104,10 @@ TEST(Slots, ConventionalFunctionRoundTrip) {
 }
 
 TEST(Slots, SlotAddressShowsHexWithoutLeadingZeros) {
-    Run run = RunProgram(Fixture("kinds.lspci"),
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
                          "select 7\nclick 1013\nselect 9\nclick 1016\nselect 2\nclick 1015\n"
                          "dump\n");
-    ASSERT_EQ(1u, run.dumps.size()) << run.out;
+    ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
     std::vector<std::string> expected = {"0:1C:0", "", "0:0:5", "1:0:0", ""};
     EXPECT_EQ(expected, run.dumps[0].slots);
 }
@@ -124,8 +124,8 @@ TEST(Slots, FailedSaveEmptiesAFilledSlot) {
                          "click 1008\n"  // the emptied slot: nothing happens
                          "select 3\nselect 4\n"
                          "dump\n";
-    Run run = RunProgram(Fixture("kinds.lspci"), script);
-    ASSERT_EQ(3u, run.dumps.size()) << run.out;
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
+    ASSERT_EQ(3u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("0:2:0", run.dumps[0].slots[0]);
     ASSERT_EQ(1u, run.msgboxes.size());
     EXPECT_EQ("SaveDevice:ERROR", run.msgboxes[0].back());
@@ -137,7 +137,7 @@ TEST(Slots, FailedSaveEmptiesAFilledSlot) {
 }
 
 TEST(Slots, ReloadingAnEmptySlotDoesNothing) {
-    Run run = RunProgram(Fixture("kinds.lspci"),
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
                          "select 4\ndump\nclick 1008\nclick 1009\nclick 1010\nclick 1011\n"
                          "click 1012\ndump\n");
     ASSERT_EQ(2u, run.dumps.size());
@@ -161,8 +161,8 @@ TEST(Slots, ReloadOfAFunctionNoLongerListed) {
                          "hw remove 00:02.0\n"
                          "click 1008\n"
                          "dump\n";
-    Run run = RunProgram(Fixture("kinds.lspci"), script);
-    ASSERT_EQ(2u, run.dumps.size()) << run.out;
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
+    ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ(9u, run.dumps[0].devices.size());
     EXPECT_EQ(279u, run.dumps[0].registers.size());
     EXPECT_EQ("0B", RegisterValue(run.dumps[0], "Interrupt Line"));
