@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Runs the test-bed program under Wine in Xvfb as a user would:
+#   program.sh TESTBED_DIR PREFIX_DIR WORK_DIR [EXPECTED_STDOUT]
+# It starts from the folder that holds the test-bed driver, shows the dialog
+# with the device list filled, selects a PCI Express function with the
+# keyboard, saves it into slot 1 and ends with Escape. Screenshots of the
+# dialog after start, after the selection and after the save are written to
+# WORK_DIR/screenshots. The test fails when the dialog does not show, when a
+# screenshot shows nothing or does not change with the action, when the
+# program does not end, when its diagnostics differ from EXPECTED_STDOUT (the
+# stand-in's, for the same actions), or when the service is left behind.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-common.sh"
+require_tools wine wineserver Xvfb xdotool xwininfo import compare identify
+testbed=$(realpath -m "${1:?usage: program.sh TESTBED_DIR PREFIX_DIR WORK_DIR [EXPECTED_STDOUT]}")
+prefix=$(realpath -m "${2:?}")
+work=$(realpath -m "${3:?}")
+expected=${4:+$(realpath -m "$4")}
+
+for file in QUORVENAL.sys qvhardware.dll quorvenal.exe; do
+  [ -f "$testbed/$file" ] || { echo "FAIL: the test bed has no $file (is it built?)"; exit 1; }
+done
+[ -f "$prefix/system.reg" ] || { echo "FAIL: no Wine prefix in $prefix"; exit 1; }
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+use_prefix "$prefix"
+cleanup() {
+  [ -n "${program_pid:-}" ] && kill "$program_pid" 2>/dev/null
+  stop_prefix
+  stop_xvfb
+}
+trap cleanup EXIT
+start_xvfb || exit 1
+
+rm -rf "$work/run" "$work/screenshots"
+mkdir -p "$work/run" "$work/screenshots"
+cp "$testbed/QUORVENAL.sys" "$testbed/qvhardware.dll" "$testbed/quorvenal.exe" "$work/run/"
+cd "$work/run"
+wine quorvenal.exe >"$work/stdout.raw" 2>"$work/stderr.txt" &
+program_pid=$!
+
+# The window shows once OnInitDialog (and with it the first scan) is done.
+window=$(wait_for_window quorvenal 120) || { fail "the dialog did not show"; exit 1; }
+echo "dialog window $window"
+sleep 2
+xdotool windowfocus "$window" 2>/dev/null
+sleep 0.5
+shots="$work/screenshots"
+screenshot "$window" "$shots/dialog-start.png"
+
+# Exit has the focus at start.
+# A mouse click on the eighth row of the device list, 00:1c.0, a PCI Express
+# root port of the built-in machine (rows are 13 pixels apart under Wine's
+# default dialog font, the first at y=58 of the window). Then Tab: the list
+# keeps the focus it took from the click, so the next Tab goes on from it.
+xdotool mousemove --window "$window" 60 149 click 1
+sleep 2
+screenshot "$window" "$shots/dialog-pcie-selected.png"
+
+# From the device list the tab order runs: Rescan bus, the register list,
+# the five reload buttons, then Save "1".
+xdotool key --delay 150 Tab Tab Tab Tab Tab Tab Tab Tab space
+sleep 2
+screenshot "$window" "$shots/dialog-saved.png"
+
+xdotool key Escape
+end=$((SECONDS + 60))
+while kill -0 "$program_pid" 2>/dev/null && [ $SECONDS -lt $end ]; do sleep 0.5; done
+if kill -0 "$program_pid" 2>/dev/null; then
+  fail "the program did not end after Escape"
+else
+  wait "$program_pid"
+  echo "program exited with $?"
+fi
+program_pid=""
+tr -d '\r' <"$work/stdout.raw" >"$work/stdout.txt"
+echo "---- standard output under Wine"
+cat "$work/stdout.txt"
+echo "----"
+
+# Each screenshot shows a drawn dialog, and each action changed it.
+for shot in dialog-start dialog-pcie-selected dialog-saved; do
+  deviation=$(identify -format '%[fx:standard_deviation]' "$shots/$shot.png" 2>/dev/null || echo 0)
+  if awk -v d="$deviation" 'BEGIN {exit !(d > 0.05)}'; then
+    echo "ok: $shot.png shows the dialog ($(identify -format '%wx%h' "$shots/$shot.png"))"
+  else
+    fail "$shot.png is blank (deviation $deviation)"
+  fi
+done
+changed() {
+  local pixels
+  pixels=$(compare -metric AE "$shots/$1.png" "$shots/$2.png" null: 2>&1 >/dev/null)
+  pixels=${pixels%% *}
+  if [ "${pixels:-0}" != 0 ] 2>/dev/null && awk -v p="$pixels" 'BEGIN {exit !(p > 100)}'; then
+    echo "ok: $2.png differs from $1.png in $pixels pixels"
+  else
+    fail "$2.png does not differ from $1.png ($pixels pixels)"
+  fi
+}
+changed dialog-start dialog-pcie-selected
+changed dialog-pcie-selected dialog-saved
+
+if [ -n "$expected" ]; then
+  if diff -u --label stand-in --label wine "$expected" "$work/stdout.txt"; then
+    echo "ok: the diagnostics are the stand-in's"
+  else
+    fail "the diagnostics differ from the stand-in's"
+  fi
+fi
+
+# The service is removed when the dialog ends.
+if wine reg query 'HKLM\System\CurrentControlSet\Services\QUORVENAL' >/dev/null 2>&1; then
+  fail "the QUORVENAL service is still registered"
+else
+  echo "ok: no QUORVENAL service is left"
+fi
+
+[ $failures -eq 0 ] || exit 1
+echo "the program ran under Wine"
