@@ -190,6 +190,9 @@ private:
     DECLARE_MESSAGE_MAP()
 };
 
+// The process entry the framework provides; it runs the application object.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
+
 // The application object (NULL when the program has none).
 CWinApp* AfxGetApp();
 // The application's title: its name.

@@ -17,6 +17,7 @@ const UINT kDialogWithoutList = 301;
 const int kActionButton = 2001;
 const int kList = 2002;
 const int kEdit = 2003;
+const UINT kButtonGotFocus = 6;  // a button notification other than BN_CLICKED
 
 class TestDialog : public CDialog {
 public:
@@ -158,7 +159,7 @@ TEST(MessageMap, CommandsRouteByControlIdAndNotificationCode) {
     TestDialog dialog(kFullDialog);
     dialog.script = [](TestDialog& d) {
         d.Command(kActionButton, BN_CLICKED);
-        d.Command(kActionButton, BN_SETFOCUS);  // same control, other code
+        d.Command(kActionButton, kButtonGotFocus);  // same control, other code
         d.Command(kEdit, BN_CLICKED);           // same code, other control
         d.Command(kActionButton, BN_CLICKED);
         d.Command(IDCANCEL, BN_CLICKED);
