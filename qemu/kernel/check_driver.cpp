@@ -138,6 +138,21 @@ void CheckUnloadAndReload() {
         }
         if (!present) absentDevice = device;
     }
+    // Reads where no function answers (Result 2) or no bus exists (Result 0)
+    // do not look for the base.
+    MmResetCounts();
+    ControlOutcome absentRead = ProgramReadConfig(0, absentDevice, 0, &request);
+    ULONG absentResult = request.Result;
+    ULONG noBus = 255;
+    while (noBus > 0 && HalBusExists(noBus)) --noBus;
+    ControlOutcome noBusRead = ProgramReadConfig(noBus, 0, 0, &request);
+    Check(Answered(absentRead, 272) && absentResult == 2 && Answered(noBusRead, 272) &&
+              request.Result == 0 && MmCounts().maps == 0 && MmCounts().refused == 0 &&
+              EcamBase == kNoEcam,
+          "no search after a read where nothing answers",
+          "Results %u and %u, %u mappings, EcamBase 0x%x", absentResult, request.Result,
+          MmCounts().maps, EcamBase);
+
     ControlOutcome write = ProgramWriteConfig(0, absentDevice, 0, ones, &request);
     Check(Answered(write, 272) && request.Result == 1 && EcamBase == kNoEcam,
           "no base taken for vendor 0xFFFF", "00:%02x.0 Result %u EcamBase 0x%x", absentDevice,
