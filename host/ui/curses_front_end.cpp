@@ -6,6 +6,9 @@
 #include <curses.h>
 
 #include <algorithm>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -62,8 +65,9 @@ void DrawButton(const Window& w, bool focused, bool isDefault) {
         Text(r.top, r.left + 1, w.text, r.width - 2);
         return;
     }
-    std::string label = isDefault ? "<" + w.text + ">" : "[" + w.text + "]";
-    int row = r.top + r.height / 2;
+    std::string text = w.text.substr(0, static_cast<size_t>(std::max(r.width - 2, 1)));
+    std::string label = isDefault ? "<" + text + ">" : "[" + text + "]";
+    int row = r.top + (r.height - 1) / 2;
     int column = r.left + std::max(0, (r.width - static_cast<int>(label.size())) / 2);
     attr_t attributes = (focused ? A_REVERSE : 0) | (isDefault ? A_BOLD : 0) | ((w.style & WS_DISABLED) ? A_DIM : 0);
     attron(attributes);
@@ -73,7 +77,7 @@ void DrawButton(const Window& w, bool focused, bool isDefault) {
 
 void DrawEdit(const Window& w, bool focused) {
     CellRect r = CellsOf(w);
-    int row = r.top + r.height / 2;
+    int row = r.top + (r.height - 1) / 2;
     std::string field = w.text;
     field.resize(static_cast<size_t>(std::max(r.width - 2, 0)), ' ');
     mvaddch(row, r.left, '[');
@@ -172,14 +176,27 @@ std::vector<BoxButton> ButtonsOf(UINT type) {
 CursesFrontEnd::CursesFrontEnd(Report* report) : report_(report) {}
 
 CursesFrontEnd::~CursesFrontEnd() {
-    if (started_) endwin();
+    if (!started_) return;
+    endwin();
+    if (screen_) delscreen(screen_);
+    if (terminalOut_) fclose(terminalOut_);
 }
 
 void CursesFrontEnd::Start() {
     if (started_) return;
     started_ = true;
     if (!getenv("ESCDELAY")) set_escdelay(25);
-    initscr();
+    // The screen goes to the terminal itself, so that standard output stays
+    // the program's diagnostics wherever it is sent.
+    terminalOut_ = fopen("/dev/tty", "w");
+    screen_ = newterm(nullptr, terminalOut_ ? terminalOut_ : stdout, stdin);
+    if (!screen_) {
+        fprintf(stderr, "quorvenal: the terminal cannot be used for the window\n");
+        exit(2);
+    }
+    set_term(screen_);
+    // Diagnostics printed to the same terminal overwrite the screen: redraw it whole.
+    stdoutIsTerminal_ = isatty(STDOUT_FILENO) != 0;
     cbreak();
     noecho();
     keypad(stdscr, TRUE);
@@ -189,6 +206,8 @@ void CursesFrontEnd::Start() {
 }
 
 void CursesFrontEnd::Draw(HWND dialog) {
+    fflush(stdout);
+    if (stdoutIsTerminal_) clearok(curscr, TRUE);
     erase();
     Window* d = FindWindowRecord(dialog);
     if (!d) {

@@ -4,10 +4,13 @@
 #ifndef STANDIN_UI_CURSES_FRONT_END_H
 #define STANDIN_UI_CURSES_FRONT_END_H
 
+#include <cstdio>
 #include <string>
 
 #include "front_end.h"
 #include "report.h"
+
+struct screen;  // ncurses' SCREEN
 
 namespace standin {
 namespace ui {
@@ -29,6 +32,9 @@ private:
 
     Report* report_;
     bool started_ = false;
+    bool stdoutIsTerminal_ = false;
+    FILE* terminalOut_ = nullptr;
+    ::screen* screen_ = nullptr;
     HWND lastDialog_ = nullptr;
 };
 

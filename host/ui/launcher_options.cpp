@@ -143,11 +143,12 @@ int RunStandInProgram(int argc, char** argv, int (*entry)()) {
         std::string text;
         if (!ReadWholeFile(options.script, &text)) return Refuse("cannot read the script " + options.script);
         if (!ParseScript(text, options.script, &actions, &error)) return Refuse(error);
-    } else if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
+    } else if (!isatty(STDIN_FILENO)) {
         return Refuse("the interactive window needs a terminal; give --script FILE to run headless");
     }
 
     ProcessEnd& end = End();
+    end.finished = false;
     if (!options.report.empty()) {
         end.reportFile = fopen(options.report.c_str(), "w");
         if (!end.reportFile) return Refuse("cannot write the report " + options.report);

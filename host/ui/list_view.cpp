@@ -106,6 +106,9 @@ bool SetItem(HWND hwnd, const LVITEMA& request) {
         return false;  // the parent refused the change
 
     const bool selecting = (newState & LVIS_SELECTED) && !(oldState & LVIS_SELECTED);
+    // Only one item has the focus: the one that had it loses it first, notified.
+    if ((newState & LVIS_FOCUSED) && !(oldState & LVIS_FOCUSED) && m->focusedItem >= 0 && m->focusedItem != index)
+        SetState(hwnd, m->focusedItem, 0, LVIS_FOCUSED);
     Window* w = FindWindowRecord(hwnd);
     if (selecting && w && (w->style & LVS_SINGLESEL)) DeselectAllExcept(hwnd, index);
 
@@ -322,9 +325,13 @@ void EnsureVisible(HWND hwnd, int index) {
     InvalidateRect(hwnd, nullptr, TRUE);
 }
 
-// What a click on an item or a keyboard move does: the others lose their
-// selection, the item takes focus and selection, then the selection mark.
+// What a click on an item or a keyboard move does: the focused item loses
+// its focus, the others their selection, the item takes focus and selection,
+// then the selection mark moves to it. Each change is notified on its own.
 void SelectOnly(HWND hwnd, int index) {
+    if (ListViewModel* m = Model(hwnd)) {
+        if (m->focusedItem >= 0 && m->focusedItem != index) SetState(hwnd, m->focusedItem, 0, LVIS_FOCUSED);
+    }
     DeselectAllExcept(hwnd, index);
     SetState(hwnd, index, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
     if (ListViewModel* m = Model(hwnd)) {

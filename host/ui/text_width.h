@@ -1,5 +1,5 @@
-// Width in pixels of a text in the dialogs' shell font (8 points), by a fixed
-// per-character table: the stand-in's font metrics.
+// Width in pixels of a text in the dialogs' shell font (8 points): the
+// stand-in's font is fixed-pitch, 6 pixels a character.
 #ifndef STANDIN_UI_TEXT_WIDTH_H
 #define STANDIN_UI_TEXT_WIDTH_H
 
