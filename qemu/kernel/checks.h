@@ -16,6 +16,9 @@ void CheckExtendedBeforeBase();
 void PlantTrap();
 void CheckScanAndBase();
 
+// Byte-range reads in both layouts; a standard read in a 3856-byte record.
+void CheckRangeReads();
+
 // Extended space through the driver against the kernel's own view.
 void CheckExtendedReads();
 void CheckAddressMasking();

@@ -109,6 +109,7 @@ extern "C" void KernelMain(ULONG magic, ULONG infoAddress) {
     PlantTrap();
     CheckScanAndBase();
     SynchroniseWithHost("scan");
+    CheckRangeReads();
     CheckExtendedReads();
     SynchroniseWithHost("extended");
     CheckAddressMasking();
