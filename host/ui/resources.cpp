@@ -159,7 +159,7 @@ bool ParseResourceFile(const unsigned char* data, size_t size, std::vector<Resou
     while (start < size) {
         if (size - start < 32) return fail("truncated resource header");
         r.Seek(start);
-        DWORD dataSize, headerSize;
+        DWORD dataSize = 0, headerSize = 0;
         ResourceEntry e;
         r.Dword(&dataSize);
         r.Dword(&headerSize);
@@ -169,8 +169,8 @@ bool ParseResourceFile(const unsigned char* data, size_t size, std::vector<Resou
         size_t fixed = (r.offset() + 3) & ~static_cast<size_t>(3);
         if (fixed + 16 > start + headerSize) return fail("resource header too short for its fields");
         r.Seek(fixed);
-        DWORD dataVersion, version, characteristics;
-        WORD flags, language;
+        DWORD dataVersion = 0, version = 0, characteristics = 0;
+        WORD flags = 0, language = 0;
         r.Dword(&dataVersion);
         r.Word(&flags);
         r.Word(&language);
