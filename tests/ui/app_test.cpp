@@ -157,6 +157,8 @@ struct DialogEnd {
     INT_PTR endCode;
 };
 
+void PrintTo(const DialogEnd& end, std::ostream* os) { *os << end.name; }
+
 class EveryEnd : public ProgramLife, public ::testing::WithParamInterface<DialogEnd> {};
 
 const DialogEnd kEnds[] = {
@@ -173,9 +175,10 @@ TEST_P(EveryEnd, RemovesTheServiceAndEndsQuietly) {
     WithDriverFile();
     WithResources();
     user_.actions.push_back(GetParam().action);
+    int commonControlsBefore = standin::ui::CommonControlsInitialised();
     std::string out = RunProgram();
 
-    EXPECT_EQ(standin::ui::CommonControlsInitialised(), 1);
+    EXPECT_EQ(standin::ui::CommonControlsInitialised(), commonControlsBefore + 1);
     ASSERT_EQ(user_.ends.size(), 1u);
     EXPECT_EQ(user_.ends[0], GetParam().endCode);
     EXPECT_TRUE(user_.boxes.empty());
