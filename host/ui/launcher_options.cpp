@@ -52,6 +52,8 @@ void FinishProcess() {
     ProcessEnd& end = End();
     if (end.finished) return;
     end.finished = true;
+    // The program's diagnostics are complete now, whatever ends the process after us.
+    fflush(stdout);
     SetFrontEnd(nullptr);
     end.frontEnd.reset();  // the terminal front end restores the terminal here
     if (end.report) end.report->ProcessExit();
