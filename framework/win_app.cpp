@@ -39,7 +39,8 @@ void CWinApp::SetProcessArguments(HINSTANCE instance, LPSTR commandLine, int sho
     for (const char* p = path; *p != '\0'; ++p) {
         if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
     }
-    strncpy(m_defaultAppName, name, MAX_PATH - 1);
+    size_t nameLength = strlen(name);  // shorter than path, which fits MAX_PATH
+    memcpy(m_defaultAppName, name, nameLength + 1);
     char* dot = strrchr(m_defaultAppName, '.');
     if (dot != NULL && dot != m_defaultAppName) *dot = '\0';
     m_pszAppName = m_defaultAppName;
