@@ -6,6 +6,6 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/install-deps.sh" run
 cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$top/build" -j"$(nproc)" --target quorvenal QUORVENAL.sys
+cmake --build "$top/build" -j"$(nproc)" --target quorvenal quorvenal_driver
 cd "$top/build"
 exec ./quorvenal "$@"
