@@ -39,8 +39,10 @@ ProgramRun RunProgram(const std::string& script, const RunOptions& options) {
     ProgramRun run;
     char folder[] = "/tmp/quorvenal-ui-XXXXXX";
     if (mkdtemp(folder) == nullptr) return run;
-    run.folder = folder;
     const std::string dir = folder;
+    char* real = realpath(folder, nullptr);
+    run.folder = real != nullptr ? real : dir;
+    free(real);
     const std::string driver = std::string(QUORVENAL_BUILD_DIR) + "/QUORVENAL.sys";
     if (options.driverFile && symlink(driver.c_str(), (dir + "/QUORVENAL.sys").c_str()) != 0) {
         rmdir(folder);

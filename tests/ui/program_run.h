@@ -17,7 +17,7 @@ struct RunOptions {
 struct ProgramRun {
     bool started = false;
     int exitStatus = -1;                 // the process's exit code
-    std::string folder;                  // the folder it ran in (removed afterwards)
+    std::string folder;                  // the folder it ran in, links resolved (removed afterwards)
     std::string out;                     // standard output, byte for byte
     std::vector<std::string> report;     // report lines without their newline
 };
