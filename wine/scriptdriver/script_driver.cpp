@@ -1,0 +1,356 @@
+// The test bed's script driver: compiled into the 64-bit test-bed
+// quorvenal.exe only. Started with "--script FILE [--report FILE]", it runs
+// the headless front end's script inside the real dialog and writes the same
+// report, so that a script gives the same report on the stand-in and under
+// Wine. It acts through the messages a user's clicks and keys produce, on
+// the program's own thread, from a thread timer that every modal loop of the
+// program (the dialog's and the message boxes') dispatches:
+//  - one script action per tick; a tick comes only when the messages the
+//    previous action caused have all been handled;
+//  - a message box that shows is reported and answered as the stand-in's
+//    headless front end answers it (OK);
+//  - after the last action the dialog is ended as the close box does.
+// The dialog's end code is taken where DoModal gets it, from
+// DialogBoxParamA, whose import this file supplies.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/resource.h"
+#include "hardware_client.h"
+#include "report.h"
+#include "script.h"
+
+namespace {
+
+using standin::ui::Report;
+using standin::ui::ScriptAction;
+
+const UINT kTickMilliseconds = 20;
+
+struct ScriptRun {
+    std::vector<ScriptAction> actions;
+    size_t next = 0;
+    bool closing = false;  // the script has run out and the close box was pressed
+    bool busy = false;     // an action is being carried out (a message box may tick inside it)
+    std::set<HWND> answeredBoxes;
+    std::string scriptName;
+    FILE* reportFile = NULL;
+    Report* report = NULL;
+};
+
+ScriptRun* run = NULL;
+
+void Fail(const ScriptAction& action, const char* why) {
+    fprintf(stderr, "quorvenal: %s:%d: %s: %s\n", run->scriptName.c_str(), action.line,
+            action.text.c_str(), why);
+}
+
+// ---- Finding the windows of this thread. ----
+
+struct Search {
+    HWND dialog;
+    HWND box;
+};
+
+BOOL CALLBACK VisitThreadWindow(HWND window, LPARAM context) {
+    Search* search = reinterpret_cast<Search*>(context);
+    char className[32] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (!IsWindowVisible(window) || strcmp(className, "#32770") != 0) {
+        return TRUE;
+    }
+    if (GetDlgItem(window, IDC_DEVICE_LIST) != NULL) {
+        search->dialog = window;
+    } else {
+        search->box = window;
+    }
+    return TRUE;
+}
+
+Search FindWindows() {
+    Search search = {NULL, NULL};
+    EnumThreadWindows(GetCurrentThreadId(), VisitThreadWindow, reinterpret_cast<LPARAM>(&search));
+    return search;
+}
+
+// The text a message box shows: its static text control (not the icon).
+BOOL CALLBACK VisitBoxChild(HWND child, LPARAM context) {
+    std::string* text = reinterpret_cast<std::string*>(context);
+    char className[32] = "";
+    GetClassNameA(child, className, sizeof className);
+    if (_stricmp(className, "Static") == 0 && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) {
+        char buffer[1024] = "";
+        GetWindowTextA(child, buffer, sizeof buffer);
+        if (buffer[0] != '\0' && text->empty()) {
+            *text = buffer;
+        }
+    }
+    return TRUE;
+}
+
+void AnswerMessageBox(HWND box) {
+    if (run->answeredBoxes.count(box)) {
+        return;
+    }
+    run->answeredBoxes.insert(box);
+    char caption[256] = "";
+    GetWindowTextA(box, caption, sizeof caption);
+    std::string text;
+    EnumChildWindows(box, VisitBoxChild, reinterpret_cast<LPARAM>(&text));
+    run->report->MessageBoxShown(caption, text);
+    // The boxes of this program have one OK button.
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+// ---- The user's actions, as the messages Windows sends for them. ----
+
+void ClickAt(HWND control, int x, int y) {
+    if (!IsWindowVisible(control) || !IsWindowEnabled(control)) {
+        return;
+    }
+    LPARAM point = MAKELPARAM(x, y);
+    SendMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, point);
+    if (IsWindow(control)) {
+        SendMessageA(control, WM_LBUTTONUP, 0, point);
+    }
+}
+
+void ClickControl(HWND control) {
+    RECT rc;
+    if (GetClientRect(control, &rc)) {
+        ClickAt(control, rc.right / 2, rc.bottom / 2);
+    }
+}
+
+// A click near the left edge of a row of a report list, scrolled into view
+// first; a row past the last one is a click on the empty part below it.
+void ClickListRow(HWND list, int row) {
+    int count = (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
+    if (row < 0) {
+        return;
+    }
+    if (row < count) {
+        SendMessageA(list, LVM_ENSUREVISIBLE, row, FALSE);
+        RECT rc;
+        rc.left = LVIR_BOUNDS;
+        if (SendMessageA(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&rc))) {
+            ClickAt(list, 3, (rc.top + rc.bottom) / 2);
+        }
+        return;
+    }
+    RECT client;
+    GetClientRect(list, &client);
+    int y = client.bottom - 2;
+    if (count > 0) {
+        RECT last;
+        last.left = LVIR_BOUNDS;
+        if (SendMessageA(list, LVM_GETITEMRECT, count - 1, reinterpret_cast<LPARAM>(&last))) {
+            y = last.bottom + (last.bottom - last.top) / 2;
+        }
+    }
+    ClickAt(list, 3, y);
+}
+
+// A key pressed and released while the dialog is active: the modal loop
+// hands the keyboard messages to IsDialogMessage first.
+void PressKey(HWND dialog, int virtualKey, bool shift) {
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    BYTE before = keys[VK_SHIFT];
+    if (shift) {
+        keys[VK_SHIFT] |= 0x80;
+        SetKeyboardState(keys);
+    }
+    UINT scan = MapVirtualKeyA(virtualKey, 0);
+    const UINT messages[] = {WM_KEYDOWN, WM_KEYUP};
+    const LPARAM flags[] = {1 | (LPARAM)scan << 16, 1 | (LPARAM)scan << 16 | 0xC0000000};
+    for (int i = 0; i < 2; ++i) {
+        HWND target = GetFocus();
+        if (target == NULL) {
+            target = dialog;
+        }
+        MSG msg;
+        memset(&msg, 0, sizeof msg);
+        msg.hwnd = target;
+        msg.message = messages[i];
+        msg.wParam = virtualKey;
+        msg.lParam = flags[i];
+        msg.time = GetTickCount();
+        if (!IsWindow(dialog) || !IsDialogMessageA(dialog, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    if (shift) {
+        GetKeyboardState(keys);
+        keys[VK_SHIFT] = before;
+        SetKeyboardState(keys);
+    }
+}
+
+void Perform(HWND dialog, const ScriptAction& a) {
+    switch (a.kind) {
+    case ScriptAction::Click: {
+        HWND control = GetDlgItem(dialog, a.id);
+        if (!control) return Fail(a, "the dialog has no control with that id");
+        if (!IsWindowVisible(control) || !IsWindowEnabled(control))
+            return Fail(a, "the control is hidden or disabled");
+        ClickControl(control);
+        return;
+    }
+    case ScriptAction::Select: {
+        HWND list = GetDlgItem(dialog, IDC_DEVICE_LIST);
+        if (!list) return Fail(a, "the dialog has no device list");
+        ClickListRow(list, a.row);
+        return;
+    }
+    case ScriptAction::Key:
+        PressKey(dialog, a.virtualKey, a.shift);
+        return;
+    case ScriptAction::Close:
+        SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return;
+    case ScriptAction::Minimize:
+        SendMessageA(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        return;
+    case ScriptAction::Restore:
+        SendMessageA(dialog, WM_SYSCOMMAND, SC_RESTORE, 0);
+        return;
+    case ScriptAction::Dump:
+        run->report->Dump(dialog);
+        return;
+    case ScriptAction::HwReset:
+    case ScriptAction::HwWrite:
+    case ScriptAction::HwRemove:
+    case ScriptAction::HwRestore: {
+        std::string why;
+        if (!SendHardwareAction(a, &why)) Fail(a, why.c_str());
+        return;
+    }
+    }
+}
+
+VOID CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+    Search found = FindWindows();
+    if (found.box != NULL) {
+        AnswerMessageBox(found.box);
+        return;
+    }
+    if (run->busy || found.dialog == NULL || run->closing) {
+        return;
+    }
+    run->busy = true;
+    if (run->next < run->actions.size()) {
+        Perform(found.dialog, run->actions[run->next++]);
+    } else {
+        run->closing = true;
+        SendMessageA(found.dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+    run->busy = false;
+}
+
+// ---- The options, read before the program starts. ----
+
+std::vector<std::string> CommandLineWords() {
+    std::vector<std::string> words;
+    const char* p = GetCommandLineA();
+    while (*p) {
+        while (*p == ' ' || *p == '\t') ++p;
+        if (!*p) break;
+        std::string word;
+        bool quoted = false;
+        while (*p && (quoted || (*p != ' ' && *p != '\t'))) {
+            if (*p == '"') {
+                quoted = !quoted;
+            } else {
+                word += *p;
+            }
+            ++p;
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+void ReportExit() {
+    if (run != NULL && run->report != NULL) {
+        run->report->ProcessExit();
+    }
+}
+
+void Usage(const char* why) {
+    fprintf(stderr, "quorvenal: %s\nusage: quorvenal.exe [--script FILE [--report FILE]]\n", why);
+    exit(2);
+}
+
+// Runs before WinMain: reads the options and, with a script, sets the timer.
+struct ScriptDriverStart {
+    ScriptDriverStart() {
+        std::vector<std::string> words = CommandLineWords();
+        std::string script;
+        std::string reportPath;
+        for (size_t i = 1; i < words.size(); ++i) {
+            if ((words[i] == "--script" || words[i] == "--report") && i + 1 < words.size()) {
+                (words[i] == "--script" ? script : reportPath) = words[i + 1];
+                ++i;
+            } else {
+                Usage(("unknown option: " + words[i]).c_str());
+            }
+        }
+        if (script.empty()) {
+            if (!reportPath.empty()) Usage("--report needs --script");
+            return;
+        }
+        std::ifstream in(script.c_str(), std::ios::binary);
+        if (!in) Usage(("cannot read the script " + script).c_str());
+        std::stringstream text;
+        text << in.rdbuf();
+        run = new ScriptRun;
+        run->scriptName = script;
+        std::string error;
+        if (!standin::ui::ParseScript(text.str(), script, &run->actions, &error)) {
+            fprintf(stderr, "quorvenal: %s\n", error.c_str());
+            exit(2);
+        }
+        run->reportFile = stderr;
+        if (!reportPath.empty()) {
+            run->reportFile = fopen(reportPath.c_str(), "w");
+            if (run->reportFile == NULL) Usage(("cannot write the report " + reportPath).c_str());
+        }
+        run->report = new Report(run->reportFile);
+        atexit(ReportExit);
+        SetTimer(NULL, 0, kTickMilliseconds, Tick);
+    }
+};
+
+ScriptDriverStart start;
+
+typedef INT_PTR(WINAPI* DialogBoxParamProc)(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM);
+
+// DoModal's modal run, reported when it ends.
+INT_PTR WINAPI ReportingDialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND parent,
+                                        DLGPROC procedure, LPARAM parameter) {
+    DialogBoxParamProc real = reinterpret_cast<DialogBoxParamProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "DialogBoxParamA")));
+    INT_PTR result = real(instance, templateName, parent, procedure, parameter);
+    if (run != NULL) {
+        run->report->DialogEnded(result);
+    }
+    return result;
+}
+
+}  // namespace
+
+// The program's calls of DialogBoxParamA go through this import pointer.
+extern "C" {
+void* __imp_DialogBoxParamA = reinterpret_cast<void*>(&ReportingDialogBoxParamA);
+}

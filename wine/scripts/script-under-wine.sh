@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs the test-bed program under Wine in Xvfb with a user script and keeps
+# its report and standard output:
+#   script-under-wine.sh TESTBED_DIR PREFIX_DIR WORK_DIR SCRIPT
+# Writes WORK_DIR/report.txt and WORK_DIR/stdout.txt (line ends as on Linux).
+# The exit code is the program's; 124 when it did not end in time.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-common.sh"
+require_tools wine wineserver Xvfb
+testbed=$(realpath -m "${1:?usage: script-under-wine.sh TESTBED_DIR PREFIX_DIR WORK_DIR SCRIPT}")
+prefix=$(realpath -m "${2:?}")
+work=$(realpath -m "${3:?}")
+script=$(realpath -m "${4:?}")
+
+use_prefix "$prefix"
+trap 'stop_prefix; stop_xvfb' EXIT
+start_xvfb || exit 1
+rm -rf "$work"
+mkdir -p "$work/run"
+cp "$testbed/QUORVENAL.sys" "$testbed/qvhardware.dll" "$testbed/quorvenal.exe" "$work/run/"
+cp "$script" "$work/run/walk.script"
+cd "$work/run"
+timeout 300 wine quorvenal.exe --script walk.script --report report.raw >"$work/stdout.raw" 2>"$work/stderr.txt"
+status=$?
+tr -d '\r' <"$work/stdout.raw" >"$work/stdout.txt"
+[ -f report.raw ] && tr -d '\r' <report.raw >"$work/report.txt"
+exit $status

@@ -1,0 +1,81 @@
+// The script driver's way to the simulated hardware under Wine. The machine
+// lives in the driver host (winedevice.exe), where qvhardware.dll is loaded
+// with the test-bed driver; the program's script actions "hw reset", "hw
+// write", "hw remove" and "hw restore" reach it through this named pipe.
+// One request a connection: a line "reset|remove|restore B:D.F" or
+// "write B:D.F OFFSET SIZE VALUE" (hexadecimal); the answer is "ok" or "fail".
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "machine/machine.h"
+#include "hardware_control.h"
+
+namespace {
+
+// Carries out one request line; true when the machine did it.
+bool Perform(const std::string& line) {
+    char verb[16] = "";
+    char where[32] = "";
+    unsigned offset = 0;
+    unsigned size = 0;
+    unsigned value = 0;
+    int fields = sscanf(line.c_str(), "%15s %31s %x %x %x", verb, where, &offset, &size, &value);
+    standin::FunctionAddress address;
+    if (fields < 2 || !standin::ParseFunctionAddress(where, &address)) {
+        return false;
+    }
+    standin::Machine& machine = standin::CurrentMachine();
+    std::string command = verb;
+    if (command == "reset" && fields == 2) return machine.ResetFunction(address);
+    if (command == "remove" && fields == 2) return machine.RemoveFunction(address);
+    if (command == "restore" && fields == 2) return machine.RestoreFunction(address);
+    if (command == "write" && fields == 5) return machine.HardwareWrite(address, offset, size, value);
+    return false;
+}
+
+DWORD WINAPI Serve(LPVOID) {
+    for (;;) {
+        HANDLE pipe = CreateNamedPipeA(kHardwarePipeName, PIPE_ACCESS_DUPLEX,
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 512,
+                                       512, 0, NULL);
+        if (pipe == INVALID_HANDLE_VALUE) {
+            return 1;
+        }
+        if (ConnectNamedPipe(pipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED) {
+            char request[256];
+            DWORD length = 0;
+            if (ReadFile(pipe, request, sizeof request - 1, &length, NULL)) {
+                request[length] = '\0';
+                const char* answer = Perform(request) ? "ok" : "fail";
+                DWORD written = 0;
+                WriteFile(pipe, answer, (DWORD)strlen(answer), &written, NULL);
+                FlushFileBuffers(pipe);
+            }
+            DisconnectNamedPipe(pipe);
+        }
+        CloseHandle(pipe);
+    }
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        // Pinned: the server thread and the machine stay for the life of the
+        // driver host, as the stand-in's machine stays for its process, even
+        // when the driver is unloaded and loaded again.
+        HMODULE self = NULL;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCSTR>(&Serve), &self);
+        // Not waited for: the loader lock is held here.
+        HANDLE thread = CreateThread(NULL, 0, Serve, NULL, 0, NULL);
+        if (thread != NULL) {
+            CloseHandle(thread);
+        }
+    }
+    return TRUE;
+}
