@@ -15,9 +15,12 @@ struct Table {
     uintptr_t next = 4;
 };
 
+// Never destroyed: handles still open when the process ends (the program
+// never closes its device handle) are left alone, not closed against a
+// kernel whose own state may already be gone.
 Table& TheTable() {
-    static Table table;
-    return table;
+    static Table* table = new Table;
+    return *table;
 }
 
 }  // namespace
