@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include <ntddk.h>
@@ -30,6 +31,7 @@ struct OpenFile {
 namespace {
 
 constexpr ULONG kDoDeviceInitializing = 0x00000080;
+constexpr ULONG kMaxSystemBuffer = 64u << 20;
 
 NTSTATUS NTAPI RefuseRequest(PDEVICE_OBJECT, PIRP irp) {
     irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
@@ -229,12 +231,18 @@ NTSTATUS DeviceControl(OpenFile* file, ULONG code, const void* inBuffer, ULONG i
         return static_cast<NTSTATUS>(0xC00000E8L);  // STATUS_INVALID_USER_BUFFER
     }
     // One system buffer of the larger length, the caller's input copied in.
+    // Windows charges it to the caller's quota; a length no caller can have
+    // a buffer for fails as the allocation would.
     ULONG systemLength = inLength > outLength ? inLength : outLength;
-    std::vector<unsigned char> system(systemLength);
-    if (inLength != 0) std::memcpy(system.data(), inBuffer, inLength);
+    if (systemLength > kMaxSystemBuffer) return STATUS_INSUFFICIENT_RESOURCES;
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[systemLength + 1]);
+    if (!buffer) return STATUS_INSUFFICIENT_RESOURCES;
+    unsigned char* system = buffer.get();
+    if (inLength != 0) std::memcpy(system, inBuffer, inLength);
+    if (outLength > inLength) std::memset(system + inLength, 0, outLength - inLength);
 
     IoRequest request;
-    request.irp.AssociatedIrp.SystemBuffer = systemLength != 0 ? system.data() : nullptr;
+    request.irp.AssociatedIrp.SystemBuffer = systemLength != 0 ? system : nullptr;
     request.irp.UserBuffer = outBuffer;
     request.stack.Parameters.DeviceIoControl.OutputBufferLength = outLength;
     request.stack.Parameters.DeviceIoControl.InputBufferLength = inLength;
@@ -248,7 +256,7 @@ NTSTATUS DeviceControl(OpenFile* file, ULONG code, const void* inBuffer, ULONG i
         TraceDriverFault("reply longer than the caller's output buffer");
         information = outLength;
     }
-    if (information != 0) std::memcpy(outBuffer, system.data(), information);
+    if (information != 0) std::memcpy(outBuffer, system, information);
     if (returned != nullptr) *returned = static_cast<ULONG>(information);
     return status;
 }

@@ -68,6 +68,25 @@ TEST_F(KernelTest, NothingIsCopiedBackOnFailureAndOnlyInformationBytesOnSuccess)
     for (unsigned char byte : out) ASSERT_EQ(byte, 0xEE);
 }
 
+TEST_F(KernelTest, RequestsOfAnySizeFailCleanly) {
+    unsigned char small[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ULONG returned = 99;
+    // Lengths no buffer can have: refused before any byte is copied.
+    EXPECT_EQ(standin::DeviceControl(file_, IOCTL_READ_CONFIG, small, 0xFFFFFFFF, small,
+                                     0xFFFFFFFF, &returned),
+              STATUS_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(returned, 0u);
+    EXPECT_EQ(standin::DeviceControl(file_, IOCTL_READ_CONFIG, nullptr, 272, nullptr, 272,
+                                     &returned),
+              static_cast<NTSTATUS>(0xC00000E8L));
+    // A large real buffer reaches the driver, which refuses its length.
+    std::vector<unsigned char> large(1u << 20, 0x6B);
+    EXPECT_EQ(Send(IOCTL_READ_CONFIG, large.data(), static_cast<ULONG>(large.size())).status,
+              STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(large[0], 0x6B);
+    EXPECT_EQ(small[0], 1);
+}
+
 TEST_F(KernelTest, UnloadWaitsForTheLastHandle) {
     standin::OpenFile* second = nullptr;
     ASSERT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", &second), STATUS_SUCCESS);
