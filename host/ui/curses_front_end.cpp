@@ -201,7 +201,7 @@ void CursesFrontEnd::Start() {
     noecho();
     keypad(stdscr, TRUE);
     curs_set(0);
-    mousemask(BUTTON1_PRESSED | BUTTON1_CLICKED, nullptr);
+    mousemask(BUTTON1_PRESSED | BUTTON1_CLICKED | BUTTON4_PRESSED | BUTTON5_PRESSED, nullptr);
     mouseinterval(0);
 }
 
@@ -295,6 +295,19 @@ void CursesFrontEnd::Click(HWND dialog, int row, int column) {
     }
 }
 
+void CursesFrontEnd::Wheel(HWND dialog, int row, int column, bool up) {
+    Window* d = FindWindowRecord(dialog);
+    if (!d || d->iconic) return;
+    for (HWND child : d->children) {
+        Window* w = FindWindowRecord(child);
+        if (!w || !(w->style & WS_VISIBLE) || w->className != WC_LISTVIEWA) continue;
+        CellRect r = CellsOf(*w);
+        if (row < r.top || row >= r.top + r.height || column < r.left || column >= r.left + r.width) continue;
+        SendMessageA(child, WM_MOUSEWHEEL, MAKEWPARAM(0, up ? 120 : static_cast<WORD>(-120)), 0);
+        return;
+    }
+}
+
 bool CursesFrontEnd::NextInput(HWND dialog) {
     Start();
     lastDialog_ = dialog;
@@ -329,6 +342,10 @@ bool CursesFrontEnd::NextInput(HWND dialog) {
             case KEY_MOUSE: {
                 MEVENT event;
                 if (getmouse(&event) != OK) continue;
+                if (event.bstate & (BUTTON4_PRESSED | BUTTON5_PRESSED)) {
+                    Wheel(dialog, event.y, event.x, (event.bstate & BUTTON4_PRESSED) != 0);
+                    return true;
+                }
                 if (!(event.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED))) continue;
                 Click(dialog, event.y, event.x);
                 return true;

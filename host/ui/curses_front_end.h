@@ -29,6 +29,7 @@ private:
     void Start();
     void Draw(HWND dialog);
     void Click(HWND dialog, int row, int column);
+    void Wheel(HWND dialog, int row, int column, bool up);
 
     Report* report_;
     bool started_ = false;

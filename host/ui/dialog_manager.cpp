@@ -9,6 +9,7 @@
 
 #include "dialog_template.h"
 #include "front_end.h"
+#include "resources.h"
 #include "text_width.h"
 
 namespace standin {
@@ -264,9 +265,11 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND par
 
 INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE instance, LPCVOID dialogTemplate, HWND parent,
                                        DLGPROC dialogProc, LPARAM initParam) {
-    // The caller vouches for the template; its length is not passed, so the
-    // parser is bounded by the largest template a resource can hold.
-    return RunModal(instance, dialogTemplate, dialogTemplate ? 0xFFFF : 0, parent, dialogProc, initParam);
+    // The length is not passed: a template inside a loaded resource is bounded
+    // by that resource; any other the caller vouches for, up to 64 KiB.
+    size_t size = dialogTemplate ? ResourceBytesFrom(dialogTemplate) : 0;
+    if (dialogTemplate && size == 0) size = 0xFFFF;
+    return RunModal(instance, dialogTemplate, size, parent, dialogProc, initParam);
 }
 
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result) {

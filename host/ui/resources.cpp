@@ -197,6 +197,16 @@ const IconInfo* FindIcon(HICON icon) {
     return nullptr;
 }
 
+size_t ResourceBytesFrom(const void* p) {
+    const unsigned char* at = static_cast<const unsigned char*>(p);
+    for (const ResourceEntry& e : Store().entries) {
+        const unsigned char* begin = e.data.data();
+        if (!e.data.empty() && at >= begin && at < begin + e.data.size())
+            return static_cast<size_t>(begin + e.data.size() - at);
+    }
+    return 0;
+}
+
 void ClearResources() {
     Store().entries.clear();
     // Icon records stay: handles given out earlier must not dangle.

@@ -48,6 +48,10 @@ struct IconInfo {
 };
 const IconInfo* FindIcon(HICON icon);
 
+// Bytes from `p` to the end of the registered resource holding it; 0 when
+// `p` lies in none.
+size_t ResourceBytesFrom(const void* p);
+
 // Forgets every registered resource (tests).
 void ClearResources();
 

@@ -247,3 +247,19 @@ TEST(MessageBox, FocusComesBackAfterTheBox) {
     EXPECT_EQ(focus, std::vector<int>({1000}));
     ASSERT_EQ(fe.boxes.size(), 1u);
 }
+
+TEST(DialogManager, IndirectTemplatesFromResourcesRunLikeNamedOnes) {
+    ScriptedFrontEnd fe;
+    FrontEndScope scope(&fe);
+    RegisterTestResources();
+    DialogScript script;
+    std::vector<int> focus;
+    RecordFocus(fe, &focus);
+    Key(fe, VK_RETURN);
+    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(kClassicDialog), RT_DIALOG);
+    const void* data = LockResource(LoadResource(nullptr, found));
+    EXPECT_EQ(DialogBoxIndirectParamA(GetModuleHandleA(nullptr), data, nullptr, RecordingDialogProc,
+                                      reinterpret_cast<LPARAM>(&script)),
+              IDOK);
+    EXPECT_EQ(focus, std::vector<int>({IDOK}));  // the first tab stop in template order
+}

@@ -391,3 +391,21 @@ TEST(ListViewStyles, ExtendedStyleAndRedraw) {
     EXPECT_TRUE(redrawOff);
     EXPECT_TRUE(redrawOn);
 }
+
+TEST(ListViewScrolling, TheWheelScrollsThreeRowsWithinTheList) {
+    std::vector<int> tops;
+    WithList([&](HWND list) {
+        FillRows(list, 12);
+        int page = static_cast<int>(SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0));
+        SendMessageA(list, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), 0);
+        tops.push_back(static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0)));
+        for (int i = 0; i < 5; ++i) SendMessageA(list, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), 0);
+        tops.push_back(static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0)) - (12 - page));
+        SendMessageA(list, WM_MOUSEWHEEL, MAKEWPARAM(0, 120), 0);
+        SendMessageA(list, WM_MOUSEWHEEL, MAKEWPARAM(0, 120), 0);
+        SendMessageA(list, WM_MOUSEWHEEL, MAKEWPARAM(0, 120), 0);
+        SendMessageA(list, WM_MOUSEWHEEL, MAKEWPARAM(0, 120), 0);
+        tops.push_back(static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0)));
+    });
+    EXPECT_EQ(tops, std::vector<int>({3, 0, 0}));  // 3 rows down, stops at the last page, back to the top
+}
