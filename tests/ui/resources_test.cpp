@@ -1,35 +1,42 @@
-// The program's compiled resources: dialog template 102 control by control,
-// the nine images of icon 128 and the version information.
+// The program's resources as the program finds them: dialog template 102
+// control by control, the nine images of icon 128 and the version
+// information, read through FindResourceA/LoadResource/LockResource.
 #include <gtest/gtest.h>
 
 #include <strings.h>
 
-#include "res_decode.h"
+#include <string>
+#include <vector>
 
-using namespace restest;
+#include <windows.h>
+
+#include "ui/dialog_template.h"
 
 namespace {
 
-const int kRtIcon = 3;
-const int kRtDialog = 5;
-const int kRtGroupIcon = 14;
-const int kRtVersion = 16;
+// The bytes of one resource of the program, empty when it has none.
+std::vector<unsigned char> ResourceBytes(int name, LPCSTR type) {
+    HMODULE module = GetModuleHandleA(NULL);
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(name), type);
+    if (found == NULL) return {};
+    const unsigned char* data = static_cast<const unsigned char*>(LockResource(LoadResource(module, found)));
+    if (data == NULL) return {};
+    return std::vector<unsigned char>(data, data + SizeofResource(module, found));
+}
 
-class ProgramResources : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(ReadResFile(QUORVENAL_RES_FILE, &resources_, &error)) << error;
-    }
-    std::vector<Resource> resources_;
-};
+unsigned Word(const std::vector<unsigned char>& data, size_t offset) {
+    return data[offset] | (data[offset + 1] << 8);
+}
+unsigned Dword(const std::vector<unsigned char>& data, size_t offset) {
+    return Word(data, offset) | (Word(data, offset + 2) << 16);
+}
 
 struct ExpectedControl {
     int id;
-    const char* kind;  // "Button", "Edit" or "SysListView32"
+    const char* kind;  // window class
     const char* text;
     int x, y, cx, cy;
-    uint32_t style;
+    DWORD style;
 };
 
 // Template order, which is also the tab order.
@@ -59,29 +66,58 @@ const ExpectedControl kControls[] = {
     {-1, "Button", "Reload config", 361, 171, 60, 142, 0x50000007},
 };
 
-// A template's class is either a predefined ordinal or a name; names of
-// window classes compare without case, as the window manager looks them up.
-std::string ClassName(const ResId& id) {
-    if (id.ordinal == 0x80) return "Button";
-    if (id.ordinal == 0x81) return "Edit";
-    if (id.ordinal == 0x82) return "Static";
-    if (id.ordinal >= 0) return "#" + std::to_string(id.ordinal);
-    return id.name;
+standin::ui::DialogTemplate MainDialogTemplate() {
+    std::vector<unsigned char> bytes = ResourceBytes(102, RT_DIALOG);
+    standin::ui::DialogTemplate t;
+    std::string error;
+    EXPECT_FALSE(bytes.empty()) << "no dialog template 102";
+    EXPECT_TRUE(standin::ui::ParseDialogTemplate(bytes.data(), bytes.size(), &t, &error)) << error;
+    return t;
 }
 
-std::string TitleText(const ResId& id) {
-    return id.ordinal == -1 ? id.name : (id.ordinal == 0 ? "" : "#" + std::to_string(id.ordinal));
+// A node of version information: key, value bytes and children.
+struct VersionNode {
+    std::string key;
+    std::vector<unsigned char> value;
+    std::string text;
+    std::vector<VersionNode> children;
+};
+
+// Reads the node at `begin`; every length is checked against `end`.
+bool ReadVersionNode(const std::vector<unsigned char>& data, size_t begin, size_t end, VersionNode* node) {
+    if (begin + 6 > end) return false;
+    size_t length = Word(data, begin), valueLength = Word(data, begin + 2), type = Word(data, begin + 4);
+    if (length < 6 || begin + length > end) return false;
+    end = begin + length;
+    size_t at = begin + 6;
+    for (; at + 2 <= end && Word(data, at) != 0; at += 2) node->key.push_back(static_cast<char>(data[at]));
+    at = (at + 2 + 3) & ~static_cast<size_t>(3);
+    size_t valueBytes = type == 1 ? valueLength * 2 : valueLength;
+    if (at + valueBytes > end) return false;
+    node->value.assign(data.begin() + at, data.begin() + at + valueBytes);
+    for (size_t i = 0; type == 1 && i + 2 <= valueBytes && Word(node->value, i) != 0; i += 2)
+        node->text.push_back(static_cast<char>(node->value[i]));
+    at = (at + valueBytes + 3) & ~static_cast<size_t>(3);
+    while (at + 6 <= end) {
+        VersionNode child;
+        if (!ReadVersionNode(data, at, end, &child)) return false;
+        at = (at + Word(data, at) + 3) & ~static_cast<size_t>(3);
+        node->children.push_back(child);
+    }
+    return true;
+}
+
+const VersionNode* Child(const VersionNode& node, const std::string& key) {
+    for (const VersionNode& child : node.children)
+        if (child.key == key) return &child;
+    return nullptr;
 }
 
 }  // namespace
 
-TEST_F(ProgramResources, DialogHeaderIsTheExtendedTemplateOfTheMainWindow) {
-    const Resource* dialog = FindRes(resources_, kRtDialog, 102);
-    ASSERT_NE(dialog, nullptr) << "no dialog template 102";
-    DialogTemplate t;
-    std::string error;
-    ASSERT_TRUE(ParseDialogEx(dialog->data, &t, &error)) << error;
-
+TEST(ProgramResources, DialogIsTheExtendedTemplateOfTheMainWindow) {
+    standin::ui::DialogTemplate t = MainDialogTemplate();
+    EXPECT_TRUE(t.extended);
     EXPECT_EQ(t.style, 0x90CF0048u);
     EXPECT_EQ(t.exStyle, 0x40000u);
     EXPECT_EQ(t.x, 0);
@@ -89,8 +125,9 @@ TEST_F(ProgramResources, DialogHeaderIsTheExtendedTemplateOfTheMainWindow) {
     EXPECT_EQ(t.cx, 428);
     EXPECT_EQ(t.cy, 320);
     EXPECT_EQ(t.title, "quorvenal");
-    EXPECT_EQ(t.menu.ordinal, 0) << "no menu";
-    EXPECT_EQ(t.windowClass.ordinal, 0) << "no class of its own";
+    EXPECT_EQ(t.menu, "") << "no menu";
+    EXPECT_EQ(t.windowClass, "") << "no window class of its own";
+    EXPECT_TRUE(t.hasFont);
     EXPECT_EQ(t.typeface, "MS Shell Dlg");
     EXPECT_EQ(t.pointSize, 8);
     EXPECT_EQ(t.weight, 0);
@@ -98,77 +135,76 @@ TEST_F(ProgramResources, DialogHeaderIsTheExtendedTemplateOfTheMainWindow) {
     EXPECT_EQ(t.charset, 1);
 }
 
-TEST_F(ProgramResources, DialogControlsMatchTheLayoutInTemplateOrder) {
-    const Resource* dialog = FindRes(resources_, kRtDialog, 102);
-    ASSERT_NE(dialog, nullptr);
-    DialogTemplate t;
-    std::string error;
-    ASSERT_TRUE(ParseDialogEx(dialog->data, &t, &error)) << error;
-
-    const size_t expectedCount = sizeof kControls / sizeof kControls[0];
-    ASSERT_EQ(t.items.size(), expectedCount);
-    for (size_t i = 0; i < expectedCount; ++i) {
+TEST(ProgramResources, DialogControlsFollowTheLayoutInTemplateOrder) {
+    standin::ui::DialogTemplate t = MainDialogTemplate();
+    const size_t count = sizeof kControls / sizeof kControls[0];
+    ASSERT_EQ(t.items.size(), count);
+    for (size_t i = 0; i < count; ++i) {
         const ExpectedControl& want = kControls[i];
-        const DialogItem& got = t.items[i];
+        const standin::ui::DialogItem& got = t.items[i];
         SCOPED_TRACE("control #" + std::to_string(i) + " (id " + std::to_string(want.id) + ")");
-        EXPECT_EQ(got.id, want.id);
-        EXPECT_EQ(strcasecmp(ClassName(got.windowClass).c_str(), want.kind), 0)
-            << "class " << ClassName(got.windowClass);
-        EXPECT_EQ(TitleText(got.title), want.text);
+        EXPECT_EQ(static_cast<int>(got.id), want.id);
+        // Window class names compare without case; the resource compiler
+        // stores names it does not know in upper case.
+        EXPECT_EQ(strcasecmp(got.className.c_str(), want.kind), 0) << got.className;
+        EXPECT_FALSE(got.textIsOrdinal);
+        EXPECT_EQ(got.text, want.text);
         EXPECT_EQ(got.x, want.x);
         EXPECT_EQ(got.y, want.y);
         EXPECT_EQ(got.cx, want.cx);
         EXPECT_EQ(got.cy, want.cy);
         EXPECT_EQ(got.style, want.style) << std::hex << got.style;
         EXPECT_EQ(got.exStyle, 0u);
-        EXPECT_EQ(got.extraCount, 0);
+        EXPECT_TRUE(got.creationData.empty());
     }
 }
 
-TEST_F(ProgramResources, IconGroupHoldsNineImagesInThreeSizesAndThreeDepths) {
-    const Resource* group = FindRes(resources_, kRtGroupIcon, 128);
-    ASSERT_NE(group, nullptr) << "no group icon 128";
-    std::vector<GroupIconEntry> entries;
-    std::string error;
-    ASSERT_TRUE(ParseGroupIcon(group->data, &entries, &error)) << error;
-    ASSERT_EQ(entries.size(), 9u);
+TEST(ProgramResources, IconHoldsNineImagesInThreeSizesAndThreeDepths) {
+    std::vector<unsigned char> group = ResourceBytes(128, RT_GROUP_ICON);
+    ASSERT_GE(group.size(), 6u) << "no group icon 128";
+    ASSERT_EQ(Word(group, 2), 1u) << "an icon directory";
+    const size_t count = Word(group, 4);
+    ASSERT_EQ(count, 9u);
+    ASSERT_EQ(group.size(), 6 + 14 * count);
 
     int seen[3][3] = {};
-    for (const GroupIconEntry& entry : entries) {
-        SCOPED_TRACE("icon " + std::to_string(entry.iconId));
-        int sizeIndex = entry.width == 48 ? 0 : entry.width == 32 ? 1 : entry.width == 16 ? 2 : -1;
-        int depthIndex = entry.bitCount == 4 ? 0 : entry.bitCount == 8 ? 1 : entry.bitCount == 32 ? 2 : -1;
-        ASSERT_GE(sizeIndex, 0) << "width " << entry.width;
-        ASSERT_GE(depthIndex, 0) << "depth " << entry.bitCount;
-        EXPECT_EQ(entry.height, entry.width);
-        EXPECT_EQ(entry.colorCount, entry.bitCount == 4 ? 16 : 0);
-        ++seen[sizeIndex][depthIndex];
+    for (size_t i = 0; i < count; ++i) {
+        const size_t entry = 6 + 14 * i;
+        int width = group[entry], height = group[entry + 1], colours = group[entry + 2];
+        int bits = Word(group, entry + 6);
+        unsigned bytes = Dword(group, entry + 8);
+        int iconId = Word(group, entry + 12);
+        SCOPED_TRACE("image " + std::to_string(i));
+        int size = width == 48 ? 0 : width == 32 ? 1 : width == 16 ? 2 : -1;
+        int depth = bits == 4 ? 0 : bits == 8 ? 1 : bits == 32 ? 2 : -1;
+        ASSERT_GE(size, 0) << "width " << width;
+        ASSERT_GE(depth, 0) << "depth " << bits;
+        EXPECT_EQ(height, width);
+        EXPECT_EQ(colours, bits == 4 ? 16 : 0);
+        ++seen[size][depth];
 
-        // The image itself: a device-independent bitmap of that size and
-        // depth, colour rows followed by the transparency mask.
-        const Resource* image = FindRes(resources_, kRtIcon, entry.iconId);
-        ASSERT_NE(image, nullptr);
-        ASSERT_EQ(image->data.size(), entry.bytesInRes);
-        ASSERT_GE(image->data.size(), 40u);
-        EXPECT_EQ(Dword(image->data, 0), 40u);
-        EXPECT_EQ(static_cast<int>(Dword(image->data, 4)), entry.width);
-        EXPECT_EQ(static_cast<int>(Dword(image->data, 8)), 2 * entry.width);
-        EXPECT_EQ(Word(image->data, 14), entry.bitCount);
-        size_t paletteBytes = entry.bitCount <= 8 ? (4u << entry.bitCount) : 0;
-        size_t colourRow = ((entry.width * entry.bitCount + 31) / 32) * 4;
-        size_t maskRow = ((entry.width + 31) / 32) * 4;
-        EXPECT_EQ(image->data.size(), 40 + paletteBytes + (colourRow + maskRow) * entry.width);
+        // The image: a bitmap of that size and depth (height counts the
+        // colour rows and the transparency mask), palette, rows, mask.
+        std::vector<unsigned char> image = ResourceBytes(iconId, RT_ICON);
+        ASSERT_EQ(image.size(), bytes);
+        ASSERT_GE(image.size(), 40u);
+        EXPECT_EQ(Dword(image, 0), 40u);
+        EXPECT_EQ(static_cast<int>(Dword(image, 4)), width);
+        EXPECT_EQ(static_cast<int>(Dword(image, 8)), 2 * width);
+        EXPECT_EQ(static_cast<int>(Word(image, 14)), bits);
+        size_t palette = bits <= 8 ? (4u << bits) : 0;
+        size_t colourRow = ((width * bits + 31) / 32) * 4, maskRow = ((width + 31) / 32) * 4;
+        EXPECT_EQ(image.size(), 40 + palette + (colourRow + maskRow) * width);
     }
     for (int s = 0; s < 3; ++s)
-        for (int d = 0; d < 3; ++d) EXPECT_EQ(seen[s][d], 1) << "size " << s << " depth " << d;
+        for (int d = 0; d < 3; ++d) EXPECT_EQ(seen[s][d], 1) << "size " << s << ", depth " << d;
 }
 
-TEST_F(ProgramResources, VersionIsOneZeroZeroOneForQuorvenalExe) {
-    const Resource* version = FindRes(resources_, kRtVersion, 1);
-    ASSERT_NE(version, nullptr) << "no version resource";
+TEST(ProgramResources, VersionIsOneZeroZeroOneOfQuorvenalExe) {
+    std::vector<unsigned char> bytes = ResourceBytes(1, RT_VERSION);
+    ASSERT_FALSE(bytes.empty()) << "no version resource";
     VersionNode root;
-    std::string error;
-    ASSERT_TRUE(ParseVersionInfo(version->data, &root, &error)) << error;
+    ASSERT_TRUE(ReadVersionNode(bytes, 0, bytes.size(), &root));
     EXPECT_EQ(root.key, "VS_VERSION_INFO");
     ASSERT_EQ(root.value.size(), 52u);
     EXPECT_EQ(Dword(root.value, 0), 0xFEEF04BDu);
@@ -182,31 +218,12 @@ TEST_F(ProgramResources, VersionIsOneZeroZeroOneForQuorvenalExe) {
     ASSERT_NE(strings, nullptr);
     ASSERT_EQ(strings->children.size(), 1u);
     const VersionNode& table = strings->children[0];
-    ASSERT_NE(Child(table, "InternalName"), nullptr);
-    EXPECT_EQ(Child(table, "InternalName")->text, "quorvenal.exe");
-    ASSERT_NE(Child(table, "OriginalFilename"), nullptr);
-    EXPECT_EQ(Child(table, "OriginalFilename")->text, "quorvenal.exe");
-    ASSERT_NE(Child(table, "FileVersion"), nullptr);
-    EXPECT_EQ(Child(table, "FileVersion")->text, "1.0.0.1");
-    ASSERT_NE(Child(table, "ProductVersion"), nullptr);
-    EXPECT_EQ(Child(table, "ProductVersion")->text, "1.0.0.1");
-}
-
-// The readers themselves refuse broken input instead of reading past it.
-TEST(ResourceReaders, RefuseTruncatedAndOversizedRecords) {
-    std::vector<Resource> out;
-    std::string error;
-    std::vector<uint8_t> bytes = {0x10, 0, 0, 0, 0x20, 0, 0, 0};  // header cut short
-    EXPECT_FALSE(ParseResBytes(bytes, &out, &error));
-    EXPECT_FALSE(error.empty());
-
-    DialogTemplate t;
-    std::vector<uint8_t> plain = {0x00, 0x00, 0x00, 0x90};  // an old-style template
-    EXPECT_FALSE(ParseDialogEx(plain, &t, &error));
-    std::vector<uint8_t> cut = {0x01, 0x00, 0xFF, 0xFF, 0, 0};
-    EXPECT_FALSE(ParseDialogEx(cut, &t, &error));
-
-    VersionNode node;
-    std::vector<uint8_t> longNode = {0x40, 0x00, 0x00, 0x00, 0x00, 0x00};  // claims 64 bytes
-    EXPECT_FALSE(ParseVersionInfo(longNode, &node, &error));
+    for (const char* key : {"InternalName", "OriginalFilename"}) {
+        ASSERT_NE(Child(table, key), nullptr) << key;
+        EXPECT_EQ(Child(table, key)->text, "quorvenal.exe") << key;
+    }
+    for (const char* key : {"FileVersion", "ProductVersion"}) {
+        ASSERT_NE(Child(table, key), nullptr) << key;
+        EXPECT_EQ(Child(table, key)->text, "1.0.0.1") << key;
+    }
 }
