@@ -68,9 +68,11 @@ struct Database {
     std::vector<std::shared_ptr<ServiceRecord>> services;
 };
 
+// Never destroyed, like the handle table: services still running when the
+// process ends keep their drivers.
 Database& TheDatabase() {
-    static Database database;
-    return database;
+    static Database* database = new Database;
+    return *database;
 }
 
 // Rights a process without administrator rights is granted.

@@ -58,3 +58,20 @@ TEST_F(DriverRequestTest, NoChannelIsAnInvalidHandle) {
 }
 
 }  // namespace
+
+namespace {
+
+// The program never closes its channel: the process must end cleanly with
+// the device still open and the driver loaded.
+TEST_F(DriverRequestTest, ProcessEndsCleanlyWithTheChannelOpen) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ConfigRequest request = {};
+            SendDriverRequest(IOCTL_READ_CONFIG, &request, sizeof(request));
+            exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
