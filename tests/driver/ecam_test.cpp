@@ -1,5 +1,7 @@
 // The extended space through memory-mapped configuration, and the search for
 // its base.
+#include <dlfcn.h>
+
 #include <vector>
 
 #include "driver_fixture.h"
@@ -114,13 +116,32 @@ TEST_F(EcamTest, ExtendedWriteReachesEveryRegisterAndSurvivesAReset) {
 }
 
 TEST_F(EcamTest, UnloadForgetsTheBase) {
+    // Keep the image in memory across the unload, so that only the unload
+    // routine can have reset the driver's global.
+    void* pin = dlopen(DriverPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(pin, nullptr);
+    volatile ULONG* base = static_cast<volatile ULONG*>(dlsym(pin, "EcamBase"));
+    ASSERT_NE(base, nullptr);
+    EXPECT_EQ(*base, 0xFFFFFFFFu);
+
     ReadHeader(0, 0, 0);
+    EXPECT_EQ(*base, 0xE0000000u);
     EXPECT_EQ(ReadExt(1, 0, 0)->Result, 0u);
     CloseAndUnload();
+    EXPECT_EQ(*base, 0xFFFFFFFFu);
     LoadAndOpen();
     EXPECT_EQ(ReadExt(1, 0, 0)->Result, 1u) << "a fresh load knows no base";
     ReadHeader(0, 0, 0);
     EXPECT_EQ(ReadExt(1, 0, 0)->Result, 0u);
+
+    // Unloading before any base was found leaves it unknown.
+    CloseAndUnload();
+    LoadAndOpen();
+    ReadHeader(0, 5, 0);  // nobody there: no search
+    CloseAndUnload();
+    EXPECT_EQ(*base, 0xFFFFFFFFu);
+    LoadAndOpen();
+    dlclose(pin);
 }
 
 TEST_F(EcamTest, HeaderWriteAlsoFindsTheBase) {
