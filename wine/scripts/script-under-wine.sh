@@ -3,7 +3,8 @@
 # its report and standard output:
 #   script-under-wine.sh TESTBED_DIR PREFIX_DIR WORK_DIR SCRIPT
 # Writes WORK_DIR/report.txt and WORK_DIR/stdout.txt (line ends as on Linux).
-# The exit code is the program's; 124 when it did not end in time.
+# The exit code is the program's; 124 when it did not end in time. With
+# NO_DRIVER_FILE=1 the folder holds the program only.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-common.sh"
@@ -20,6 +21,7 @@ rm -rf "$work"
 mkdir -p "$work/run"
 cp "$testbed/QUORVENAL.sys" "$testbed/qvhardware.dll" "$testbed/quorvenal.exe" "$work/run/"
 cp "$script" "$work/run/walk.script"
+[ -n "${NO_DRIVER_FILE:-}" ] && rm -f "$work/run/QUORVENAL.sys"
 cd "$work/run"
 timeout 300 wine quorvenal.exe --script walk.script --report report.raw >"$work/stdout.raw" 2>"$work/stderr.txt"
 status=$?
