@@ -149,7 +149,9 @@ int WriteExtConfig(ULONG bus, ULONG device, ULONG function, const UCHAR* buffer,
 // identifier of the function stand at the probed place. The lower candidates
 // are ordinary memory on a real machine; matching 16 bits alone could take a
 // stray value there for the window and send every later extended write into
-// system memory.
+// system memory. Vendor 0x0000 is never a function's identifier (it is what
+// zeroed memory reads), and 0xFFFF is what nothing answering reads: neither
+// can confirm a candidate.
 VOID DiscoverEcamBase(const ConfigRequest* request) {
     if (EcamBase != ECAM_BASE_UNKNOWN) {
         return;
@@ -160,7 +162,7 @@ VOID DiscoverEcamBase(const ConfigRequest* request) {
     for (ULONG i = 1; i <= kCandidateCount; ++i) {
         ULONG candidate = i * kCandidateStep;
         USHORT probedVendor = EcamRead16(candidate | place);
-        if (probedVendor == 0xFFFF || probedVendor != vendor) {
+        if (probedVendor == 0xFFFF || probedVendor == 0x0000 || probedVendor != vendor) {
             continue;
         }
         USHORT probedDevice = EcamRead16((candidate | place) + 2);

@@ -238,5 +238,36 @@ TEST_F(StrayIdentityTest, MemoryHoldingBothIdentifiersIsTaken) {
     EXPECT_EQ(reads[0], 0x30000100ull);
 }
 
+// Zeroed memory below the window reads vendor and device 0x0000. A header
+// write of all zeros (any client may send one) must not make the search take
+// that memory for the window: the extended requests that follow would write
+// 3840 bytes into it.
+class ZeroedMemoryTest : public DriverTest {
+protected:
+    void SetUp() override {
+        machineText_ = "# quorvenal memory 0x0 0xc0000000\n" + SmallMachineText();
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(ZeroedMemoryTest, AnAllZeroHeaderWriteFindsNoBase) {
+    unsigned char zeros[256] = {};
+    WriteHeader(0, 5, 0, zeros);
+
+    auto ext = std::make_unique<ExtConfigRequest>();
+    std::memset(ext.get(), 0xAB, sizeof *ext);
+    ext->Bus = 0;
+    ext->Device = 5;
+    ext->Function = 0;
+    ext->Result = 0;
+    Reply reply = Send(IOCTL_WRITE_EXT_CONFIG, ext.get(), sizeof *ext);
+    EXPECT_EQ(reply.status, STATUS_SUCCESS);
+    EXPECT_EQ(ext->Result, 1u) << "no base may be known after an all-zero header";
+
+    unsigned char memory[16] = {};
+    ASSERT_TRUE(machine().PhysicalRead(0x10000000ull + (5u << 15) + 0x100, memory, sizeof memory));
+    for (unsigned char byte : memory) EXPECT_EQ(byte, 0);
+}
+
 }  // namespace
 }  // namespace qvtest
