@@ -36,6 +36,7 @@ TEST(DeviceList, EveryFunctionOfTheKindsMachineRowByRow) {
         "00001C00|Bridge device|0|28|0|060400|8086|283F|PCI Express",
         "00001E00|Bridge device|0|30|0|060700|1217|7136|",
         "00010000|Serial bus controller|1|0|0|0c0330|00A1|000B|",
+        "00010100|Wireless controller|1|1|0|0d1100|1234|5678|",
     };
     EXPECT_EQ(expected, Rows(run.dumps[0]));
     EXPECT_EQ("", run.out);  // nothing went wrong, so nothing is printed
@@ -51,7 +52,8 @@ TEST(DeviceList, FunctionsAfterAGapAreListed) {
     std::vector<std::string> firstColumn;
     for (const ReportLine& r : run.dumps[0].devices) firstColumn.push_back(r[0]);
     std::vector<std::string> expected = {"00000000", "00000005", "00000200", "00000300",
-                                         "00000400", "00001C00", "00001E00", "00010000"};
+                                         "00000400", "00001C00", "00001E00", "00010000",
+                                         "00010100"};
     EXPECT_EQ(expected, firstColumn);
 }
 
@@ -61,7 +63,7 @@ TEST(DeviceList, DeviceWhoseFunctionZeroIsAbsentIsSkippedWhole) {
     ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
     ASSERT_FALSE(run.dumps[0].devices.empty());
     EXPECT_EQ("00000100", run.dumps[0].devices[0][0]);
-    EXPECT_EQ(7u, run.dumps[0].devices.size());
+    EXPECT_EQ(8u, run.dumps[0].devices.size());
 }
 
 TEST(DeviceList, RescanRebuildsTheListAndKeepsTheSlots) {
@@ -70,9 +72,9 @@ TEST(DeviceList, RescanRebuildsTheListAndKeepsTheSlots) {
                          "dump\nhw remove 00:04.0\nclick 1001\ndump\nhw restore 00:04.0\n"
                          "click 1001\ndump\n");
     ASSERT_EQ(3u, run.dumps.size()) << run.out << run.err;
-    EXPECT_EQ(10u, run.dumps[0].devices.size());  // twice rescanned, listed once
-    EXPECT_EQ(9u, run.dumps[1].devices.size());
-    EXPECT_EQ(10u, run.dumps[2].devices.size());
+    EXPECT_EQ(11u, run.dumps[0].devices.size());  // twice rescanned, listed once
+    EXPECT_EQ(10u, run.dumps[1].devices.size());
+    EXPECT_EQ(11u, run.dumps[2].devices.size());
     for (const Dump& d : run.dumps) {
         ASSERT_EQ(5u, d.slots.size());
         EXPECT_EQ("0:2:0", d.slots[0]);

@@ -21,6 +21,7 @@ enum {
     kPciXFirst = 5,     // 00:03.0, PCI-X listed before PCI Express
     kRootPort = 7,      // 00:1c.0, header type 1, PCI Express
     kCardBus = 8,       // 00:1e.0, header type 2
+    kNoLayout = 10,     // 01:01.0, header type 0x7F
 };
 
 std::vector<std::string> View(const Dump& dump) {
@@ -135,6 +136,20 @@ TEST(RegisterView, CardBusLayoutForHeaderTypeTwo) {
     EXPECT_EQ("Device Specific [40]", dump.registers[29][1]);
 }
 
+TEST(RegisterView, HeaderTypeWithoutLayoutShowsOnlyTheDumpLabels) {
+    // No names are laid out, so the values have no rows to go to; the dump
+    // rows are appended from the first row on, and their values are aimed at
+    // rows ten further down, which do not exist.
+    Dump dump = ShowRow(kNoLayout);
+    std::vector<std::string> expected;
+    for (unsigned x = 0x40; x < 0x100; x += 0x10) {
+        char label[32];
+        snprintf(label, sizeof label, "Device Specific [%X]=", x);
+        expected.push_back(label);
+    }
+    EXPECT_EQ(expected, View(dump));
+}
+
 TEST(RegisterView, SelectingTheShownRowAgainReadsNothingNew) {
     // The view follows the selection mark: clicking the row already shown
     // (row 0, shown since the scan) keeps the view as it was, even after the
@@ -154,7 +169,7 @@ TEST(RegisterView, FunctionGoneSinceTheScanLeavesTheViewEmpty) {
                          "select 4\nhw remove 00:02.0\nselect 3\nselect 4\ndump\n");
     ASSERT_EQ(1u, run.dumps.size());
     EXPECT_TRUE(run.dumps[0].registers.empty());
-    EXPECT_EQ(10u, run.dumps[0].devices.size());  // the list is not rescanned
+    EXPECT_EQ(11u, run.dumps[0].devices.size());  // the list is not rescanned
     EXPECT_EQ("", run.out);                       // and nothing is printed
     EXPECT_TRUE(run.msgboxes.empty());
 }

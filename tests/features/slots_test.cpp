@@ -163,7 +163,7 @@ TEST(Slots, ReloadOfAFunctionNoLongerListed) {
                          "dump\n";
     ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
     ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
-    EXPECT_EQ(9u, run.dumps[0].devices.size());
+    EXPECT_EQ(10u, run.dumps[0].devices.size());
     EXPECT_EQ(279u, run.dumps[0].registers.size());
     EXPECT_EQ("0B", RegisterValue(run.dumps[0], "Interrupt Line"));
     EXPECT_EQ("0DF0FECA 04050607 08090A0B 0C0D0E0F",
