@@ -24,6 +24,9 @@ public:
 
     // Actions that could not be done (no such control, no such function...).
     int FailedActions() const { return failed_; }
+    // Actions never reached because no dialog was running any more.
+    size_t RemainingActions() const { return actions_.size() - next_; }
+    const std::string& ScriptName() const { return scriptName_; }
 
 private:
     void Perform(HWND dialog, const ScriptAction& action);

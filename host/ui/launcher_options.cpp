@@ -55,6 +55,11 @@ void FinishProcess() {
     // The program's diagnostics are complete now, whatever ends the process after us.
     fflush(stdout);
     SetFrontEnd(nullptr);
+    if (HeadlessFrontEnd* headless = dynamic_cast<HeadlessFrontEnd*>(end.frontEnd.get())) {
+        if (headless->RemainingActions())
+            fprintf(stderr, "quorvenal: %s: %zu action(s) not run: no dialog was running any more\n",
+                    headless->ScriptName().c_str(), headless->RemainingActions());
+    }
     end.frontEnd.reset();  // the terminal front end restores the terminal here
     if (end.report) end.report->ProcessExit();
     if (end.ownsReportFile && end.reportFile) fclose(end.reportFile);

@@ -257,16 +257,24 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
         if (style & WS_CHILD) p->children.push_back(hwnd);
     }
 
-    struct CreateParams {
-        LPVOID param;
-    } create = {param};
+    CREATESTRUCTA create;
+    memset(&create, 0, sizeof(create));
+    create.lpCreateParams = param;
+    create.hInstance = instance;
+    create.hMenu = menu;
+    create.hwndParent = parent;
+    create.x = x;
+    create.y = y;
+    create.cx = width;
+    create.cy = height;
+    create.style = static_cast<LONG>(style);
+    create.lpszName = windowName;
+    create.lpszClass = className;
+    create.dwExStyle = exStyle;
     if (!SendMessageA(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create)) ||
         SendMessageA(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
         DestroyRecursive(hwnd);
         return nullptr;
-    }
-    if (parent && (style & WS_CHILD) && !(exStyle & WS_EX_NOPARENTNOTIFY)) {
-        // Parent notification of a new child is not needed by anything we run.
     }
     return hwnd;
 }

@@ -83,6 +83,22 @@ typedef struct tagWNDCLASSA {
     LPCSTR lpszClassName;
 } WNDCLASSA, *PWNDCLASSA, *LPWNDCLASSA;
 
+typedef struct tagCREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTA, *LPCREATESTRUCTA;
+typedef CREATESTRUCTA CREATESTRUCT;
+
 typedef struct tagNMHDR {
     HWND hwndFrom;
     UINT_PTR idFrom;
