@@ -16,6 +16,7 @@
 #include "machine/machine.h"
 #include "report.h"
 #include "script.h"
+#include "win32/device_api.h"
 #include "win32/process_options.h"
 
 namespace standin {
@@ -62,6 +63,9 @@ void FinishProcess() {
     }
     end.frontEnd.reset();  // the terminal front end restores the terminal here
     if (end.report) end.report->ProcessExit();
+    // The process's device handles close as it ends, as on Windows; a driver
+    // whose service was stopped while they were open unloads now.
+    standin::CloseAllDeviceHandles();
     if (end.ownsReportFile && end.reportFile) fclose(end.reportFile);
     end.reportFile = nullptr;
 }
