@@ -39,7 +39,7 @@ TEST(DeviceList, EveryFunctionOfTheKindsMachineRowByRow) {
         "00010100|Wireless controller|1|1|0|0d1100|1234|5678|",
     };
     EXPECT_EQ(expected, Rows(run.dumps[0]));
-    EXPECT_EQ("", run.out);  // nothing went wrong, so nothing is printed
+    EXPECT_EQ("", FeatureOutput(run));  // nothing went wrong, so nothing is printed
 }
 
 TEST(DeviceList, FunctionsAfterAGapAreListed) {

@@ -52,7 +52,7 @@ std::vector<std::string> CountingDump(unsigned first, unsigned end) {
 
 Dump ShowRow(int row) {
     ProgramRun run = RunProgram(Fixture("kinds.lspci"), "select " + std::to_string(row) + "\ndump\n");
-    EXPECT_EQ("", run.out);
+    EXPECT_EQ("", FeatureOutput(run));
     EXPECT_EQ(1u, run.dumps.size());
     return run.dumps.empty() ? Dump() : run.dumps[0];
 }
@@ -170,7 +170,7 @@ TEST(RegisterView, FunctionGoneSinceTheScanLeavesTheViewEmpty) {
     ASSERT_EQ(1u, run.dumps.size());
     EXPECT_TRUE(run.dumps[0].registers.empty());
     EXPECT_EQ(11u, run.dumps[0].devices.size());  // the list is not rescanned
-    EXPECT_EQ("", run.out);                       // and nothing is printed
+    EXPECT_EQ("", FeatureOutput(run));                       // and nothing is printed
     EXPECT_TRUE(run.msgboxes.empty());
 }
 

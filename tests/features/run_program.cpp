@@ -144,6 +144,20 @@ ProgramRun RunTracedProgram(const std::string& machine, const std::string& scrip
     return RunIn("quorvenal_traced", machine, script, true);
 }
 
+std::string FeatureOutput(const ProgramRun& run) {
+    static const char* const kServiceLines[] = {
+        "OpenService failed!", "ControlService failed!", "DeleteService failed!",
+        "CreateService failed!", "StartService failure!", "Open SC Manager failed!"};
+    std::istringstream lines(run.out);
+    std::string line, kept;
+    while (std::getline(lines, line)) {
+        bool service = false;
+        for (const char* prefix : kServiceLines) service |= line.rfind(prefix, 0) == 0;
+        if (!service) kept += line + "\n";
+    }
+    return kept;
+}
+
 std::vector<std::string> RegisterNames(const Dump& dump) {
     std::vector<std::string> names;
     for (const ReportLine& row : dump.registers) names.push_back(row.size() > 1 ? row[1] : "");

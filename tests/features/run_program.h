@@ -39,6 +39,11 @@ ProgramRun RunTracedProgram(const std::string& machine, const std::string& scrip
 // Path of a fixture machine file.
 std::string Fixture(const std::string& name);
 
+// Standard output without the lines of starting and stopping the driver's
+// service (the start-up's removal of an old service prints its failures to
+// find one): what the device list, register view and slots printed.
+std::string FeatureOutput(const ProgramRun& run);
+
 // Convenience readers over a dump.
 std::vector<std::string> RegisterNames(const Dump& dump);
 std::string RegisterValue(const Dump& dump, const std::string& name);

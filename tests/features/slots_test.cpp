@@ -43,7 +43,7 @@ TEST(Slots, SaveLoseReloadReadsBackAsSaved) {
                          "dump\n";           // 3: written back, re-selected, shown
     ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
     ASSERT_EQ(4u, run.dumps.size()) << run.out << run.err;
-    EXPECT_EQ("", run.out);
+    EXPECT_EQ("", FeatureOutput(run));
     EXPECT_TRUE(run.msgboxes.empty());
 
     const Dump& configured = run.dumps[0];
@@ -133,7 +133,7 @@ TEST(Slots, FailedSaveEmptiesAFilledSlot) {
     EXPECT_EQ("", run.dumps[2].slots[0]);
     // Had the reload written the old bytes back, the line would read 00.
     EXPECT_EQ("0E", RegisterValue(run.dumps[2], "Interrupt Line"));
-    EXPECT_EQ("", run.out);
+    EXPECT_EQ("", FeatureOutput(run));
 }
 
 TEST(Slots, ReloadingAnEmptySlotDoesNothing) {
@@ -144,7 +144,7 @@ TEST(Slots, ReloadingAnEmptySlotDoesNothing) {
     EXPECT_TRUE(run.msgboxes.empty());
     EXPECT_EQ(run.dumps[0].registers, run.dumps[1].registers);
     EXPECT_EQ(run.dumps[0].slots, run.dumps[1].slots);
-    EXPECT_EQ("", run.out);
+    EXPECT_EQ("", FeatureOutput(run));
 }
 
 TEST(Slots, ReloadOfAFunctionNoLongerListed) {
