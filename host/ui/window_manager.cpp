@@ -8,8 +8,6 @@
 #include <deque>
 #include <map>
 
-#include "gdi.h"
-
 namespace standin {
 namespace ui {
 namespace {
