@@ -51,20 +51,32 @@ sleep 0.5
 shots="$work/screenshots"
 screenshot "$window" "$shots/dialog-start.png"
 
+# after_action BEFORE AFTER: waits (up to 20 s) until the window no longer
+# looks as in BEFORE, lets it settle, and takes AFTER.
+after_action() {
+  local end=$((SECONDS + 20)) pixels
+  while [ $SECONDS -lt $end ]; do
+    sleep 0.5
+    screenshot "$window" "$shots/$2.png"
+    pixels=$(compare -metric AE "$shots/$1.png" "$shots/$2.png" null: 2>&1 >/dev/null)
+    [ "${pixels%% *}" != 0 ] && break
+  done
+  sleep 1
+  screenshot "$window" "$shots/$2.png"
+}
+
 # Exit has the focus at start.
 # A mouse click on the eighth row of the device list, 00:1c.0, a PCI Express
 # root port of the built-in machine (rows are 13 pixels apart under Wine's
 # default dialog font, the first at y=58 of the window). Then Tab: the list
 # keeps the focus it took from the click, so the next Tab goes on from it.
 xdotool mousemove --window "$window" 60 149 click 1
-sleep 2
-screenshot "$window" "$shots/dialog-pcie-selected.png"
+after_action dialog-start dialog-pcie-selected
 
 # From the device list the tab order runs: Rescan bus, the register list,
 # the five reload buttons, then Save "1".
 xdotool key --delay 150 Tab Tab Tab Tab Tab Tab Tab Tab space
-sleep 2
-screenshot "$window" "$shots/dialog-saved.png"
+after_action dialog-pcie-selected dialog-saved
 
 xdotool key Escape
 end=$((SECONDS + 60))
