@@ -255,8 +255,16 @@ void CursesFrontEnd::Draw(HWND dialog) {
             }
         }
     }
-    mvaddstr(std::min(frame.height, LINES - 1), 0,
-             "Tab/Shift-Tab move  arrows, PgUp/PgDn scroll  Enter/Space press  Esc cancel  F9 minimise  F4 close");
+    if (LINES < frame.height + 1 || COLS < frame.width) {
+        std::string note = " the window needs " + std::to_string(frame.width) + " x " +
+                           std::to_string(frame.height + 1) + " cells: enlarge the terminal ";
+        attron(A_REVERSE);
+        Text(LINES - 1, 0, note, COLS);
+        attroff(A_REVERSE);
+    } else {
+        mvaddstr(frame.height, 0,
+                 "Tab/Shift-Tab move  arrows, PgUp/PgDn scroll  Enter/Space press  Esc cancel  F9 minimise  F4 close");
+    }
     refresh();
 }
 
