@@ -164,6 +164,21 @@ TEST(RegisterView, SelectingTheShownRowAgainReadsNothingNew) {
               RegisterValue(run.dumps[1], "Device Specific [40]"));
 }
 
+TEST(RegisterView, RescanShowsRowZeroUnlessItIsShownAlready) {
+    // Row 0 shown since start-up: a rescan selects it again and reads
+    // nothing, so a change in the hardware does not show. With another row
+    // shown, the rescan's selection of row 0 shows row 0.
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
+                                "hw write 00:00.0 40 1 99\nclick 1001\ndump\n"
+                                "select 4\nclick 1001\ndump\n");
+    ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
+    EXPECT_EQ("40414243 44454647 48494A4B 4C4D4E4F",
+              RegisterValue(run.dumps[0], "Device Specific [40]"));
+    EXPECT_EQ(39u, run.dumps[1].registers.size());
+    EXPECT_EQ("99414243 44454647 48494A4B 4C4D4E4F",
+              RegisterValue(run.dumps[1], "Device Specific [40]"));
+}
+
 TEST(RegisterView, FunctionGoneSinceTheScanLeavesTheViewEmpty) {
     ProgramRun run = RunProgram(Fixture("kinds.lspci"),
                          "select 4\nhw remove 00:02.0\nselect 3\nselect 4\ndump\n");
