@@ -195,9 +195,11 @@ void CursesFrontEnd::Start() {
         exit(2);
     }
     set_term(screen_);
+    // Raw input: Ctrl-C arrives as a key (the close box) instead of killing the
+    // process with the terminal still in screen mode and the service left behind.
+    raw();
     // Diagnostics printed to the same terminal overwrite the screen: redraw it whole.
     stdoutIsTerminal_ = isatty(STDOUT_FILENO) != 0;
-    cbreak();
     noecho();
     keypad(stdscr, TRUE);
     curs_set(0);
@@ -345,7 +347,10 @@ bool CursesFrontEnd::NextInput(HWND dialog) {
                 else
                     PressKey(dialog, VK_RETURN, false);
                 return true;
-            case KEY_F(4): PressCloseBox(dialog); return true;
+            case KEY_F(4):
+            case 3:  // Ctrl-C
+                PressCloseBox(dialog);
+                return true;
             case KEY_F(9): PressMinimize(dialog); return true;
             case KEY_MOUSE: {
                 MEVENT event;
@@ -403,7 +408,8 @@ int CursesFrontEnd::ShowMessageBox(HWND, const std::string& caption, const std::
         refresh();
         int key = getch();
         switch (key) {
-            case ERR: return DefaultMessageBoxAnswer(type);
+            case ERR:
+            case 3: return DefaultMessageBoxAnswer(type);
             case '\t':
             case KEY_RIGHT: chosen = (chosen + 1) % buttons.size(); break;
             case KEY_BTAB:

@@ -108,6 +108,9 @@ TEST(TerminalFrontEnd, MouseClicksAndTheCloseKey) {
     TerminalRun close = RunInTerminal("\x1bOS");  // F4: the close box
     EXPECT_EQ(close.exitCode, IDCANCEL);
     EXPECT_TRUE(close.endedByInput);
+    TerminalRun interrupt = RunInTerminal("\x03");  // Ctrl-C: the close box too
+    EXPECT_EQ(interrupt.exitCode, IDCANCEL);
+    EXPECT_TRUE(interrupt.endedByInput);
     // A key that does nothing leaves the dialog up until the terminal goes away
     // (and the hang-up ends the process).
     TerminalRun idle = RunInTerminal("x");
