@@ -108,15 +108,18 @@ TEST(RequestOrder, ConventionalFunctionGetsOneWriteRequest) {
     }
 }
 
-TEST(RequestOrder, SaveReadsBothSpacesOnlyForPciExpress) {
+TEST(RequestOrder, ViewAndSaveReadTheExtendedSpaceOnlyForPciExpress) {
     ProgramRun run = RunTracedProgram(Fixture("kinds.lspci"),
-                               std::string("select 4\n") + kMarker + "click 1013\n" + kMarker +
-                                   "select 3\n" + kMarker + "click 1014\n" + kMarker);
+                                      std::string(kMarker) + "select 4\n" + kMarker +
+                                          "click 1013\n" + kMarker + "select 3\n" + kMarker +
+                                          "click 1014\n" + kMarker);
     ASSERT_FALSE(run.trace.empty());
     std::vector<std::string> express = {"222400 00:02.0", "222410 00:02.0"};
-    EXPECT_EQ(express, Requests(Between(run, 0)));
     std::vector<std::string> pcix = {"222400 00:01.0"};
-    EXPECT_EQ(pcix, Requests(Between(run, 2)));
+    EXPECT_EQ(express, Requests(Between(run, 0)));  // view of 00:02.0
+    EXPECT_EQ(express, Requests(Between(run, 1)));  // its save
+    EXPECT_EQ(pcix, Requests(Between(run, 2)));     // view of the PCI-X function
+    EXPECT_EQ(pcix, Requests(Between(run, 3)));     // its save
 }
 
 TEST(RequestOrder, EmptySlotsSendNothing) {
