@@ -79,8 +79,9 @@ namespace {
 ProgramRun RunIn(const std::string& programName, const std::string& machine, const std::string& script,
           bool traced) {
     ProgramRun run;
-    char folder[] = "/tmp/quorvenal-features-XXXXXX";
-    if (!mkdtemp(folder)) return run;
+    const char* temp = getenv("TMPDIR");
+    std::string folder = std::string(temp && *temp ? temp : P_tmpdir) + "/quorvenal-features-XXXXXX";
+    if (!mkdtemp(&folder[0])) return run;
     std::string dir = folder;
     std::string driver = std::string(QUORVENAL_BUILD_DIR) + "/QUORVENAL.sys";
     if (symlink(driver.c_str(), (dir + "/QUORVENAL.sys").c_str()) != 0) return run;
