@@ -16,9 +16,7 @@ prefix=$(realpath -m "${4:?}")
 work=$(realpath -m "${5:?}")
 script=$(realpath -m "${6:?}")
 
-for file in QUORVENAL.sys qvhardware.dll quorvenal.exe; do
-  [ -f "$testbed/$file" ] || { echo "FAIL: the test bed has no $file (is it built?)"; exit 1; }
-done
+require_testbed "$testbed" QUORVENAL.sys qvhardware.dll quorvenal.exe
 [ -f "$prefix/system.reg" ] || { echo "FAIL: no Wine prefix in $prefix"; exit 1; }
 
 rm -rf "$work"

@@ -13,9 +13,7 @@ prefix=$(realpath -m "${2:?}")
 standin=$(realpath -m "${3:?}")
 work=$(realpath -m "${4:?}")
 
-for file in QUORVENAL.sys qvhardware.dll qvconform.exe; do
-  [ -f "$testbed/$file" ] || { echo "FAIL: the test bed has no $file (is it built?)"; exit 1; }
-done
+require_testbed "$testbed" QUORVENAL.sys qvhardware.dll qvconform.exe
 [ -f "$prefix/system.reg" ] || { echo "FAIL: no Wine prefix in $prefix"; exit 1; }
 [ -f "$standin" ] || { echo "FAIL: no stand-in transcript $standin"; exit 1; }
 

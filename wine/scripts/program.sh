@@ -18,9 +18,7 @@ prefix=$(realpath -m "${2:?}")
 work=$(realpath -m "${3:?}")
 expected=${4:+$(realpath -m "$4")}
 
-for file in QUORVENAL.sys qvhardware.dll quorvenal.exe; do
-  [ -f "$testbed/$file" ] || { echo "FAIL: the test bed has no $file (is it built?)"; exit 1; }
-done
+require_testbed "$testbed" QUORVENAL.sys qvhardware.dll quorvenal.exe
 [ -f "$prefix/system.reg" ] || { echo "FAIL: no Wine prefix in $prefix"; exit 1; }
 
 failures=0

@@ -82,3 +82,17 @@ screenshot() {
     END {printf "%dx%d+%d+%d", w, h, x, y}')
   import -window root -crop "$geometry" +repage "$2"
 }
+
+# require_testbed DIR FILE...: the test-bed files must be there; where the
+# test bed could not be built for want of mingw-w64, the test is skipped.
+require_testbed() {
+  local dir=$1 file
+  shift
+  for file in "$@"; do
+    if [ ! -f "$dir/$file" ]; then
+      require_tools x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres
+      echo "FAIL: the test bed has no $file (is it built?)"
+      exit 1
+    fi
+  done
+}
