@@ -41,8 +41,8 @@ NTSTATUS NTAPI RefuseRequest(PDEVICE_OBJECT, PIRP irp) {
 }
 
 std::map<std::wstring, LoadedDriver*>& LoadedByService() {
-    static std::map<std::wstring, LoadedDriver*> drivers;
-    return drivers;
+    static auto* drivers = new std::map<std::wstring, LoadedDriver*>;  // lives as long as the process
+    return *drivers;
 }
 
 std::wstring Widen(const std::string& text) {

@@ -37,8 +37,8 @@ struct MappingTable {
 };
 
 MappingTable& Table() {
-    static MappingTable table;
-    return table;
+    static MappingTable* table = new MappingTable;  // lives as long as the process
+    return *table;
 }
 
 }  // namespace

@@ -17,8 +17,8 @@ struct MutexRegistry {
 };
 
 MutexRegistry& Registry() {
-    static MutexRegistry registry;
-    return registry;
+    static MutexRegistry* registry = new MutexRegistry;  // lives as long as the process
+    return *registry;
 }
 
 std::recursive_mutex* Lookup(const void* object) {

@@ -20,8 +20,8 @@ struct TraceState {
 };
 
 TraceState& State() {
-    static TraceState state;
-    return state;
+    static TraceState* state = new TraceState;  // lives as long as the process
+    return *state;
 }
 
 }  // namespace

@@ -17,8 +17,10 @@ struct Namespace {
 };
 
 Namespace& TheNamespace() {
-    static Namespace space;
-    return space;
+    // The kernel outlives every client: its state is never torn down, so
+    // that handles still open when the process ends stay valid to the end.
+    static Namespace* space = new Namespace;
+    return *space;
 }
 
 bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
@@ -28,8 +30,8 @@ bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
 }  // namespace
 
 std::mutex& NamespaceLock() {
-    static std::mutex lock;
-    return lock;
+    static std::mutex* lock = new std::mutex;
+    return *lock;
 }
 
 std::wstring NormaliseName(const std::wstring& name) {

@@ -11,8 +11,8 @@ namespace standin {
 namespace {
 
 std::mutex& HolderLock() {
-    static std::mutex lock;
-    return lock;
+    static std::mutex* lock = new std::mutex;  // lives as long as the process
+    return *lock;
 }
 
 struct Holder {
@@ -21,8 +21,8 @@ struct Holder {
 };
 
 Holder& TheHolder() {
-    static Holder holder;
-    return holder;
+    static Holder* holder = new Holder;
+    return *holder;
 }
 
 }  // namespace
