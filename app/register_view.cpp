@@ -130,6 +130,13 @@ void MainDialog::ShowSelectedDevice() {
 void MainDialog::OnDeviceListItemChanged(NMHDR* header, LRESULT* result) {
     const NMLISTVIEW* change = reinterpret_cast<const NMLISTVIEW*>(header);
     if ((change->uNewState ^ change->uOldState) & LVIS_SELECTED) {
+        // A row that has just become selected is the row to show. The list
+        // moves its selection mark to a row selected from the keyboard only
+        // after this notification, so without this the arrow keys would show
+        // the registers of the row selected before while Save took the new one.
+        if ((change->uNewState & LVIS_SELECTED) != 0 && change->iItem >= 0) {
+            DeviceList.SendMessage(LVM_SETSELECTIONMARK, 0, change->iItem);
+        }
         ShowSelectedDevice();
     }
     *result = 0;

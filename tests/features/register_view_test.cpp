@@ -189,5 +189,24 @@ TEST(RegisterView, FunctionGoneSinceTheScanLeavesTheViewEmpty) {
     EXPECT_TRUE(run.msgboxes.empty());
 }
 
+// The arrow keys in the device list show the row they select, and Save takes
+// that same row.
+TEST(RegisterView, KeyboardSelectionShowsTheRowItSelects) {
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
+                                "key tab\nkey down\ndump\nkey down\nclick 1013\ndump\n");
+    ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
+    for (int step = 0; step < 2; ++step) {
+        const Dump& dump = run.dumps[step];
+        const ReportLine& row = dump.devices.at(step + 1);
+        EXPECT_EQ(row[6], RegisterValue(dump, "Vendor ID")) << "step " << step;
+        EXPECT_EQ(row[7], RegisterValue(dump, "Device ID")) << "step " << step;
+    }
+    const ReportLine& saved = run.dumps[1].devices.at(2);
+    char address[32];
+    snprintf(address, sizeof address, "%X:%X:%X", std::stoi(saved[2]), std::stoi(saved[3]),
+             std::stoi(saved[4]));
+    EXPECT_EQ(address, run.dumps[1].slots.at(0));
+}
+
 }  // namespace
 }  // namespace features_test
