@@ -4,6 +4,7 @@
 # program links these members together with the rest of MainDialog.
 add_library(quorvenal_features OBJECT
     ${CMAKE_CURRENT_LIST_DIR}/class_code.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/function_space.cpp
     ${CMAKE_CURRENT_LIST_DIR}/register_layout.cpp
     ${CMAKE_CURRENT_LIST_DIR}/scan_bus.cpp
     ${CMAKE_CURRENT_LIST_DIR}/register_view.cpp

@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "class_code.h"
-#include "driver_request.h"
+#include "function_space.h"
 #include "register_layout.h"
 
 // The device-list index the register view last acted on; -1 when there was
@@ -65,23 +65,8 @@ void MainDialog::ShowRegisterNames(int headerType) {
 int MainDialog::ShowDeviceRegisters(unsigned int bus, unsigned int device, unsigned int function) {
     ConfigRequest request;
     ExtConfigRequest extended;
-    memset(&request, 0, sizeof request);
-    memset(&extended, 0, sizeof extended);
-
-    request.Bus = bus;
-    request.Device = device;
-    request.Function = function;
-    if (!SendDriverRequest(IOCTL_READ_CONFIG, &request, sizeof request)) return 1;
-    if (!FunctionAnswered(request)) return 1;
-
-    bool express = ClassifyCapabilities(request.Data) == kCapPciExpress;
-    if (express) {
-        extended.Bus = bus;
-        extended.Device = device;
-        extended.Function = function;
-        if (!SendDriverRequest(IOCTL_READ_EXT_CONFIG, &extended, sizeof extended)) return 1;
-        if (extended.Result != 0) return 1;
-    }
+    bool express = false;
+    if (!ReadFunctionSpace(bus, device, function, &request, &extended, &express)) return 1;
 
     // Every failure has returned above, so redraw is never left off.
     RegisterList.SendMessage(WM_SETREDRAW, FALSE, 0);

@@ -7,7 +7,7 @@
 #include <string.h>
 
 #include "class_code.h"
-#include "driver_request.h"
+#include "function_space.h"
 
 namespace {
 
@@ -25,22 +25,8 @@ int MainDialog::SaveDevice(unsigned int slot, unsigned int bus, unsigned int dev
 
     ConfigRequest request;
     ExtConfigRequest extended;
-    memset(&request, 0, sizeof request);
-    memset(&extended, 0, sizeof extended);
-
-    request.Bus = bus;
-    request.Device = device;
-    request.Function = function;
-    if (!SendDriverRequest(IOCTL_READ_CONFIG, &request, sizeof request)) return 1;
-    if (!FunctionAnswered(request)) return 1;
-
-    if (ClassifyCapabilities(request.Data) == kCapPciExpress) {
-        extended.Bus = bus;
-        extended.Device = device;
-        extended.Function = function;
-        if (!SendDriverRequest(IOCTL_READ_EXT_CONFIG, &extended, sizeof extended)) return 1;
-        if (extended.Result != 0) return 1;
-    }
+    bool express = false;
+    if (!ReadFunctionSpace(bus, device, function, &request, &extended, &express)) return 1;
 
     // A function that is not PCI Express leaves the extended bytes zero.
     memcpy(SavedHeader[slot], request.Data, sizeof SavedHeader[slot]);

@@ -1,0 +1,28 @@
+#include "function_space.h"
+
+#include <string.h>
+
+#include "class_code.h"
+
+bool ReadFunctionSpace(QvU32 bus, QvU32 device, QvU32 function, ConfigRequest* header,
+                       ExtConfigRequest* extended, bool* express) {
+    memset(header, 0, sizeof *header);
+    memset(extended, 0, sizeof *extended);
+    *express = false;
+
+    header->Bus = bus;
+    header->Device = device;
+    header->Function = function;
+    if (!SendDriverRequest(IOCTL_READ_CONFIG, header, sizeof *header)) return false;
+    if (!FunctionAnswered(*header)) return false;
+
+    *express = ClassifyCapabilities(header->Data) == kCapPciExpress;
+    if (*express) {
+        extended->Bus = bus;
+        extended->Device = device;
+        extended->Function = function;
+        if (!SendDriverRequest(IOCTL_READ_EXT_CONFIG, extended, sizeof *extended)) return false;
+        if (extended->Result != 0) return false;
+    }
+    return true;
+}
