@@ -485,8 +485,7 @@ void StepExtended(HANDLE device, const ScanFindings& findings) {
     outcome = ReadExtended(device, *writable, kExtConfigRequestBytes);
     ReportExtended(step, outcome, 0);
 
-    // A standard code on a 3856-byte extended record, and an extended read of
-    // the bus numbers' low 8 bits.
+    // The extended space takes the bus number's low 8 bits only.
     FunctionName(step, sizeof step, "extended read bus+256", *writable);
     FunctionRef wrapped = {writable->bus + 256, writable->device, writable->function};
     outcome = ReadExtended(device, wrapped, kExtConfigRequestBytes);

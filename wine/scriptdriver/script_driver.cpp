@@ -6,7 +6,8 @@
 // the program's own thread, from a thread timer that every modal loop of the
 // program (the dialog's and the message boxes') dispatches:
 //  - one script action per tick; a tick comes only when the messages the
-//    previous action caused have all been handled;
+//    previous action caused have all been handled, and an action waits
+//    (boundedly) for the dialog to be the active window;
 //  - a message box that shows is reported and answered as the stand-in's
 //    headless front end answers it (OK);
 //  - after the last action the dialog is ended as the close box does.
@@ -35,12 +36,17 @@ using standin::ui::Report;
 using standin::ui::ScriptAction;
 
 const UINT kTickMilliseconds = 20;
+// How many ticks an action waits for the dialog to become the active window
+// again (after a message box, after a restore, at start): Wine learns of
+// activation from the X server, a moment later.
+const int kSettleTicks = 100;
 
 struct ScriptRun {
     std::vector<ScriptAction> actions;
     size_t next = 0;
     bool closing = false;  // the script has run out and the close box was pressed
     bool busy = false;     // an action is being carried out (a message box may tick inside it)
+    int settling = 0;      // ticks spent waiting for the dialog to be active
     std::set<HWND> answeredBoxes;
     std::string scriptName;
     FILE* reportFile = NULL;
@@ -248,6 +254,13 @@ VOID CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
     if (run->busy || found.dialog == NULL || run->closing) {
         return;
     }
+    // A user acts on the dialog once it is active again; so do we, within bounds.
+    if (GetActiveWindow() != found.dialog && !IsIconic(found.dialog) &&
+        run->settling < kSettleTicks) {
+        ++run->settling;
+        return;
+    }
+    run->settling = 0;
     run->busy = true;
     if (run->next < run->actions.size()) {
         Perform(found.dialog, run->actions[run->next++]);
