@@ -23,6 +23,7 @@ rm -rf "$work/run"
 mkdir -p "$work/run"
 cp "$testbed/QUORVENAL.sys" "$testbed/qvhardware.dll" "$testbed/qvconform.exe" "$work/run/"
 cd "$work/run"
+start_services || exit 1
 timeout 600 wine qvconform.exe >"$work/wine-transcript.raw" 2>"$work/wine-stderr.txt"
 status=$?
 tr -d '\r' <"$work/wine-transcript.raw" >"$work/wine-transcript.txt"

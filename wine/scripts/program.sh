@@ -37,6 +37,7 @@ rm -rf "$work/run" "$work/screenshots"
 mkdir -p "$work/run" "$work/screenshots"
 cp "$testbed/QUORVENAL.sys" "$testbed/qvhardware.dll" "$testbed/quorvenal.exe" "$work/run/"
 cd "$work/run"
+start_services || exit 1
 wine quorvenal.exe >"$work/stdout.raw" 2>"$work/stderr.txt" &
 program_pid=$!
 

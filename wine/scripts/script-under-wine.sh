@@ -23,6 +23,7 @@ cp "$testbed/QUORVENAL.sys" "$testbed/qvhardware.dll" "$testbed/quorvenal.exe" "
 cp "$script" "$work/run/walk.script"
 [ -n "${NO_DRIVER_FILE:-}" ] && rm -f "$work/run/QUORVENAL.sys"
 cd "$work/run"
+start_services || exit 1
 timeout 300 wine quorvenal.exe --script walk.script --report report.raw >"$work/stdout.raw" 2>"$work/stderr.txt"
 status=$?
 tr -d '\r' <"$work/stdout.raw" >"$work/stdout.txt"

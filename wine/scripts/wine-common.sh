@@ -96,3 +96,18 @@ require_testbed() {
     fi
   done
 }
+
+# Starts the prefix's service manager and waits (up to a minute) until it
+# answers: a program that opens it while it is still starting gets error
+# 1722 (the RPC server is unavailable).
+start_services() {
+  local end=$((SECONDS + 60))
+  while [ $SECONDS -lt $end ]; do
+    if wine sc query PlugPlay 2>/dev/null | grep -q RUNNING; then
+      return 0
+    fi
+    sleep 1
+  done
+  echo "FAIL: the Wine service manager did not start"
+  return 1
+}
