@@ -9,9 +9,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 "$top/tools/install-deps.sh" test
 
-cmake -S "$top" -B "$top/build-win32" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$top/build-win32" -j"$jobs"
+"$top/tools/build-windows.sh" "$top/build-win32"
 
 cmake -S "$top" -B "$top/build-test" -DQUORVENAL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
       -DQUORVENAL_WIN32_BUILD="$top/build-win32" >/dev/null
