@@ -27,5 +27,10 @@ start_services || exit 1
 timeout 300 wine quorvenal.exe --script walk.script --report report.raw >"$work/stdout.raw" 2>"$work/stderr.txt"
 status=$?
 tr -d '\r' <"$work/stdout.raw" >"$work/stdout.txt"
-[ -f report.raw ] && tr -d '\r' <report.raw >"$work/report.txt"
+if [ -f report.raw ]; then
+  tr -d '\r' <report.raw >"$work/report.txt"
+else
+  echo "no report from the program under Wine (exit code $status); its output:"
+  cat "$work/stdout.txt" "$work/stderr.txt"
+fi
 exit $status
