@@ -7,7 +7,7 @@
 // program (the dialog's and the message boxes') dispatches:
 //  - one script action per tick; a tick comes only when the messages the
 //    previous action caused have all been handled, and an action waits
-//    (boundedly) for the dialog to be the active window;
+//    (boundedly) for the dialog to be the active window with a focus;
 //  - a message box that shows is reported and answered as the stand-in's
 //    headless front end answers it (OK);
 //  - after the last action the dialog is ended as the close box does.
@@ -37,9 +37,10 @@ using standin::ui::ScriptAction;
 
 const UINT kTickMilliseconds = 20;
 // How many ticks an action waits for the dialog to become the active window
-// again (after a message box, after a restore, at start): Wine learns of
-// activation from the X server, a moment later.
-const int kSettleTicks = 100;
+// again, with the focus on one of its controls (after a message box, after a
+// restore, at start): Wine learns of activation and focus from the X server,
+// a moment later.
+const int kSettleTicks = 250;
 
 struct ScriptRun {
     std::vector<ScriptAction> actions;
@@ -255,8 +256,8 @@ VOID CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
         return;
     }
     // A user acts on the dialog once it is active again; so do we, within bounds.
-    if (GetActiveWindow() != found.dialog && !IsIconic(found.dialog) &&
-        run->settling < kSettleTicks) {
+    bool settled = GetActiveWindow() == found.dialog && GetFocus() != NULL;
+    if (!settled && !IsIconic(found.dialog) && run->settling < kSettleTicks) {
         ++run->settling;
         return;
     }
