@@ -20,3 +20,22 @@ if ! cmake --build "$build" -j"$(nproc)"; then
   exit 1
 fi
 ls -l "$build"/*.exe "$build"/*.sys "$build"/*.dll
+
+# The test-bed driver differs from the real one only in where its hardware
+# operations come from: it imports from ntoskrnl.exe and qvhardware.dll, and
+# from qvhardware.dll only those. Wine would not run it as a driver if it
+# imported kernel32.dll or ntdll.dll.
+imports=$(x86_64-w64-mingw32-objdump -p "$build/QUORVENAL.sys")
+dlls=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$imports" | sort | tr '\n' ' ')
+if [ "$dlls" != "ntoskrnl.exe qvhardware.dll " ]; then
+  echo "FAIL: the test-bed driver imports from: $dlls"
+  exit 1
+fi
+hardware=$(awk '/DLL Name:/ {dll=tolower($3); next} /^$/ {dll=""}
+                dll=="qvhardware.dll" && /^\t[0-9a-f]+\t +[0-9]+ +[^ ]+$/ {print $3}' <<<"$imports" \
+           | sort | tr '\n' ' ')
+if [ "$hardware" != "HalGetBusData HalGetBusDataByOffset MmMapIoSpace MmUnmapIoSpace __indword __outdword " ]; then
+  echo "FAIL: the test-bed driver takes from qvhardware.dll: $hardware"
+  exit 1
+fi
+echo "ok: the test-bed driver takes only its hardware from qvhardware.dll"
