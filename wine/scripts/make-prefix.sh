@@ -17,8 +17,12 @@ if [ ! -f "$prefix/system.reg" ]; then
   echo "FAIL: wineboot made no prefix in $prefix"
   exit 1
 fi
-# No window manager runs under Xvfb: Wine draws the frames and captions of
-# its windows itself, as Windows does.
+# No window manager runs under Xvfb. Wine runs every program in a virtual
+# desktop of its own, where it keeps activation and focus itself instead of
+# learning them from the X server a moment later, and it draws the frames and
+# captions of its windows itself, as Windows does.
+wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d Y /f >/dev/null 2>&1
 wineserver -w
