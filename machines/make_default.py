@@ -10,7 +10,11 @@ the real dumps in this folder:
     PCI-X capability), moved to bus 1c, device 05, behind the PCI bridge;
   - a third root port 00:1c.1 (the first one's image, renumbered) with an
     NVMe endpoint 08:00.0 behind it, made from the image of 04:00.0 with the
-    identity, class and BARs of an NVMe controller.
+    identity, class and BARs of an NVMe controller;
+  - a fourth root port 00:1c.2 with the USB 3.0 xHCI controller of
+    tree-fsl-p2020 (0002:01:00.0, its whole 4096-byte space) at 0c:00.0;
+  - a fifth root port 00:1c.3 with a SATA AHCI endpoint 10:00.0, made from the
+    image of 04:00.0 with the identity, class and BARs of an AHCI controller.
 
 Run it from this folder: python3 make_default.py > default.lspci
 """
@@ -86,6 +90,41 @@ def main():
     nvme[0xE2] = 0x01                  # PCI Express endpoint, capability version 1
     functions.append(("08:00.0", "Non-Volatile memory controller: Samsung Electronics Co Ltd "
                       "NVMe SSD Controller SM981/PM981/PM983", nvme))
+
+    def root_port(number, device_id, secondary, window):
+        port = image(fujitsu["00:1c.0"])
+        put16(port, 0x02, device_id)
+        port[0x18:0x1B] = [0x00, secondary, secondary + 3]
+        put32(port, 0x20, window)
+        port[0x4F] = number              # link capabilities: port number
+        functions.append(("00:1c.%d" % (number - 1), "PCI bridge: Intel Corporation 82801H "
+                          "(ICH8 Family) PCI Express Port %d (rev 03)" % number, port))
+
+    fsl, _ = read_blocks("tree-fsl-p2020")
+    root_port(3, 0x2843, 0x0C, 0xFC30FC30)
+    xhci = image(fsl["0002:01:00.0"])
+    put32(xhci, 0x10, 0xFC300004)      # 64-bit memory BARs inside the port's window
+    put32(xhci, 0x14, 0x00000000)
+    put32(xhci, 0x18, 0xFC310004)
+    put32(xhci, 0x1C, 0x00000000)
+    functions.append(("0c:00.0", fsl["0002:01:00.0"]["title"], xhci))
+
+    root_port(4, 0x2845, 0x10, 0xFC40FC40)
+    ahci = image(fujitsu["04:00.0"])
+    put16(ahci, 0x00, 0x1B21)          # vendor
+    put16(ahci, 0x02, 0x0612)          # device
+    ahci[0x08:0x0C] = [0x01, 0x01, 0x06, 0x01]  # revision, class 01 06 01 (SATA, AHCI)
+    put32(ahci, 0x10, 0x0000D001)      # I/O BARs of the legacy interface, then ABAR
+    put32(ahci, 0x14, 0x0000D101)
+    put32(ahci, 0x18, 0x0000D201)
+    put32(ahci, 0x1C, 0x0000D301)
+    put32(ahci, 0x20, 0x0000D401)
+    put32(ahci, 0x24, 0xFC400000)
+    put16(ahci, 0x2C, 0x1B21)          # subsystem
+    put16(ahci, 0x2E, 0x1060)
+    ahci[0xE2] = 0x01                  # PCI Express endpoint, capability version 1
+    functions.append(("10:00.0", "SATA controller: ASMedia Technology Inc. "
+                      "ASM1062 Serial ATA Controller (rev 01)", ahci))
 
     nic = image(pcix["0002:01:01.0"])
     put32(nic, 0x10, 0xF4020004)       # 64-bit memory BARs inside the PCI bridge's window

@@ -258,6 +258,15 @@ TEST(DefaultMachineTest, HoldsTheFunctionsThatTheToolMustHandle) {
     EXPECT_EQ(header({8, 0, 0}, 0x0B), 0x01);  // NVMe: mass storage 01 08 02
     EXPECT_EQ(header({8, 0, 0}, 0x0A), 0x08);
     EXPECT_EQ(header({0x1c, 5, 0}, 0xE4), 0x07) << "a PCI-X capability";
+    // Endpoints of every kind behind root ports: network, NVMe, USB, SATA.
+    EXPECT_EQ(header({4, 0, 0}, 0x0B), 0x02);
+    EXPECT_EQ(header({0x0c, 0, 0}, 0x0B), 0x0C);  // USB 3.0 xHCI: serial bus 0c 03 30
+    EXPECT_EQ(header({0x0c, 0, 0}, 0x09), 0x30);
+    EXPECT_EQ(header({0x10, 0, 0}, 0x0B), 0x01);  // SATA AHCI: mass storage 01 06 01
+    EXPECT_EQ(header({0x10, 0, 0}, 0x0A), 0x06);
+    for (unsigned port = 0; port < 4; ++port) {
+        EXPECT_EQ(header({0, 0x1c, port}, 0x0E) & 0x7F, 1) << "root port 1c." << port;
+    }
     // Gaps in function numbers.
     EXPECT_TRUE(machine->IsPresent({0, 0x1a, 7}));
     EXPECT_FALSE(machine->IsPresent({0, 0x1a, 2}));
