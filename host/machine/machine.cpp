@@ -297,8 +297,8 @@ bool Machine::PhysicalRead(uint64_t address, void* out, uint64_t length) {
         }
         return true;
     }
-    FunctionAddress target;
-    unsigned offset;
+    FunctionAddress target = {};
+    unsigned offset = 0;
     EcamDecode(address, &target, &offset);
     Function* function = FindPresent(target);
     for (uint64_t i = 0; i < length; ++i) {
@@ -323,8 +323,8 @@ bool Machine::PhysicalWrite(uint64_t address, const void* data, uint64_t length)
         }
         return true;
     }
-    FunctionAddress target;
-    unsigned offset;
+    FunctionAddress target = {};
+    unsigned offset = 0;
     EcamDecode(address, &target, &offset);
     Function* function = FindPresent(target);
     if (!function) return true;  // nobody claims the cycle: it is dropped
