@@ -16,8 +16,7 @@ HANDLE DeviceHandle = 0;
 
 namespace {
 
-const char kDriverBaseName[] = "QUORVENAL";
-const char kDriverFileName[] = "\\QUORVENAL.sys";
+const char kDriverFileName[] = "\\" QUORVENAL_DRIVER_NAME ".sys";
 // The longest current directory that leaves room for the file name and the
 // terminator in a MAX_PATH buffer.
 const DWORD kMaxDriverDirectory = MAX_PATH - (sizeof(kDriverFileName) - 1) - 1;
@@ -28,7 +27,7 @@ HANDLE OpenDriverDevice() {
 }
 
 void ReportDriverMissing(const char* directory) {
-    printf("Driver: %s.SYS is not in the %s directory. \n", kDriverBaseName, directory);
+    printf("Driver: %s.SYS is not in the %s directory. \n", QUORVENAL_DRIVER_NAME, directory);
 }
 
 // A directory too long for the driver path is refused as a missing driver.
@@ -71,22 +70,22 @@ bool LocateDriverFile(char* pathBuffer) {
 
 int OpenDeviceChannel(char* pathBuffer) {
     DeviceHandle = OpenDriverDevice();
-    if (DeviceHandle != INVALID_HANDLE_VALUE) return 1;  // the driver was already loaded
+    if (DeviceHandle != INVALID_HANDLE_VALUE) return kChannelOpen;  // the driver was already loaded
 
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) {
         printf("CreateFile failed!  ERROR_FILE_NOT_FOUND = %d\n", (int)error);
-        return 0;
+        return kChannelFailed;
     }
-    if (!LocateDriverFile(pathBuffer)) return 0;
+    if (!LocateDriverFile(pathBuffer)) return kChannelFailed;
 
     if (!ManageDriver(DRIVER_SERVICE_NAME, pathBuffer, kInstallDriver)) {
         printf("Unable to install driver.\n");
         ManageDriver(DRIVER_SERVICE_NAME, pathBuffer, kRemoveDriver);
-        return 0;
+        return kChannelFailed;
     }
     DeviceHandle = OpenDriverDevice();
-    if (DeviceHandle != INVALID_HANDLE_VALUE) return 1;
+    if (DeviceHandle != INVALID_HANDLE_VALUE) return kChannelOpen;
     printf("Error: CreatFile Failed : %d\n", (int)GetLastError());
-    return 0;  // the service stays; the caller's failure path removes it
+    return kChannelFailed;  // the service stays; the caller's failure path removes it
 }

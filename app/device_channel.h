@@ -7,9 +7,11 @@
 // 0 until the first open attempt; INVALID_HANDLE_VALUE after a failed one.
 extern HANDLE DeviceHandle;
 
+enum { kChannelFailed = 0, kChannelOpen = 1 };
+
 // Opens DeviceHandle, installing and starting the driver from the current
 // directory when the device is absent. pathBuffer holds MAX_PATH characters.
-// Returns 1 when DeviceHandle is open, 0 otherwise.
+// Returns kChannelOpen when DeviceHandle is open, kChannelFailed otherwise.
 int OpenDeviceChannel(char* pathBuffer);
 
 // Builds "<current directory>\QUORVENAL.sys" in pathBuffer (MAX_PATH

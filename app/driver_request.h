@@ -11,16 +11,10 @@
 
 bool SendDriverRequest(DWORD controlCode, void* record, DWORD recordSize);
 
-// Result of a standard read: 0 (no bus) or 2 (no function) mean nobody answered.
+// Whether a function answered a standard read: any Result but "no bus" and
+// "no function".
 inline bool FunctionAnswered(const ConfigRequest& request) {
-    return request.Result != 0 && request.Result != 2;
+    return request.Result != kResultNoBus && request.Result != kResultNoFunction;
 }
-
-inline BusDevFn PackBusDevFn(QvU32 bus, QvU32 device, QvU32 function) {
-    return (bus << 16) | (device << 8) | function;
-}
-inline QvU32 BusOf(BusDevFn value) { return value >> 16; }
-inline QvU32 DeviceOf(BusDevFn value) { return (value >> 8) & 0xFF; }
-inline QvU32 FunctionOf(BusDevFn value) { return value & 0xFF; }
 
 #endif

@@ -22,7 +22,7 @@ bool ReadFunctionSpace(QvU32 bus, QvU32 device, QvU32 function, ConfigRequest* h
         extended->Device = device;
         extended->Function = function;
         if (!SendDriverRequest(IOCTL_READ_EXT_CONFIG, extended, sizeof *extended)) return false;
-        if (extended->Result != 0) return false;
+        if (extended->Result != kResultExtDone) return false;
     }
     return true;
 }

@@ -22,7 +22,7 @@ BOOL MainApp::InitInstance() {
     UninstallDriverService();
 
     char driverPath[MAX_PATH] = {};
-    if (OpenDeviceChannel(driverPath) == 0) {
+    if (OpenDeviceChannel(driverPath) != kChannelOpen) {
         MessageBoxA(NULL, "Failed to install/load quorvenal.sys!", NULL, MB_OK);
         UninstallDriverService();
         return FALSE;

@@ -69,7 +69,7 @@ BOOL MainDialog::OnInitDialog() {
     AddListColumn(RegisterList, "Value", 1);
 
     for (int slot = 0; slot < kSlotCount; ++slot) {
-        SavedAddress[slot] = 0xFFFFFFFF;
+        SavedAddress[slot] = kEmptySlotAddress;
         memset(SavedHeader[slot], 0, sizeof SavedHeader[slot]);
         memset(SavedExtended[slot], 0, sizeof SavedExtended[slot]);
     }

@@ -5,6 +5,7 @@
 
 #include "../framework/afx.h"
 #include "../ioctl/sys/quorvenal_ioctl.h"
+#include "bus_dev_fn.h"
 #include "resource.h"
 
 enum { kSlotCount = 5 };
@@ -39,6 +40,10 @@ protected:
 
     // Device discovery.
     void ScanBus();
+
+    // The operations that talk to the driver return kDriverOpDone or
+    // kDriverOpFailed.
+    enum { kDriverOpDone = 0, kDriverOpFailed = 1 };
 
     // Register view.
     void ShowRegisterNames(int headerType);

@@ -66,7 +66,7 @@ int MainDialog::ShowDeviceRegisters(unsigned int bus, unsigned int device, unsig
     ConfigRequest request;
     ExtConfigRequest extended;
     bool express = false;
-    if (!ReadFunctionSpace(bus, device, function, &request, &extended, &express)) return 1;
+    if (!ReadFunctionSpace(bus, device, function, &request, &extended, &express)) return kDriverOpFailed;
 
     // Every failure has returned above, so redraw is never left off.
     RegisterList.SendMessage(WM_SETREDRAW, FALSE, 0);
@@ -95,7 +95,7 @@ int MainDialog::ShowDeviceRegisters(unsigned int bus, unsigned int device, unsig
     }
 
     RegisterList.SendMessage(WM_SETREDRAW, TRUE, 0);
-    return 0;
+    return kDriverOpDone;
 }
 
 // Shows the function at the selection mark, unless it is the one shown last.

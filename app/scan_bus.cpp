@@ -101,7 +101,7 @@ void MainDialog::ScanBus() {
                     return;  // the rows so far stay; nothing is sized or selected
                 }
                 if (!FunctionAnswered(request)) {
-                    if (request.Result == 2 && HeaderWord(request, 0x00) != kNobodyHome) {
+                    if (request.Result == kResultNoFunction && HeaderWord(request, 0x00) != kNobodyHome) {
                         printf("Error\n");
                     }
                     if (function == 0) break;

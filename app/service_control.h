@@ -5,7 +5,9 @@
 #include <windows.h>
 #include <winsvc.h>
 
-#define DRIVER_SERVICE_NAME "QUORVENAL"
+#include "../ioctl/sys/quorvenal_ioctl.h"
+
+#define DRIVER_SERVICE_NAME QUORVENAL_DRIVER_NAME
 
 enum ManageDriverCode : USHORT {
     kInstallDriver = 1,  // create, then start

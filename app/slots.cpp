@@ -19,20 +19,20 @@ enum { kSlotTextBytes = 32 };  // "%X:%X:%X" of three 32-bit numbers fits
 // The slot is emptied first, so every failure leaves it empty.
 int MainDialog::SaveDevice(unsigned int slot, unsigned int bus, unsigned int device,
                            unsigned int function) {
-    SavedAddress[slot] = QUORVENAL_EMPTY_SLOT;
+    SavedAddress[slot] = kEmptySlotAddress;
     memset(SavedHeader[slot], 0, sizeof SavedHeader[slot]);
     memset(SavedExtended[slot], 0, sizeof SavedExtended[slot]);
 
     ConfigRequest request;
     ExtConfigRequest extended;
     bool express = false;
-    if (!ReadFunctionSpace(bus, device, function, &request, &extended, &express)) return 1;
+    if (!ReadFunctionSpace(bus, device, function, &request, &extended, &express)) return kDriverOpFailed;
 
     // A function that is not PCI Express leaves the extended bytes zero.
     memcpy(SavedHeader[slot], request.Data, sizeof SavedHeader[slot]);
     memcpy(SavedExtended[slot], extended.ExtData, sizeof SavedExtended[slot]);
     SavedAddress[slot] = PackBusDevFn(request.Bus, request.Device, request.Function);
-    return 0;
+    return kDriverOpDone;
 }
 
 // Writes the slot back: the header first, then, when the header as saved
@@ -51,17 +51,17 @@ int MainDialog::ReloadDevice(unsigned int slot, unsigned int bus, unsigned int d
     memcpy(request.Data, SavedHeader[slot], sizeof request.Data);
     bool express = ClassifyCapabilities(SavedHeader[slot]) == kCapPciExpress;
 
-    if (!SendDriverRequest(IOCTL_WRITE_CONFIG, &request, sizeof request)) return 1;
-    if (!FunctionAnswered(request)) return 1;
-    if (!express) return 0;
+    if (!SendDriverRequest(IOCTL_WRITE_CONFIG, &request, sizeof request)) return kDriverOpFailed;
+    if (!FunctionAnswered(request)) return kDriverOpFailed;
+    if (!express) return kDriverOpDone;
 
     extended.Bus = bus;
     extended.Device = device;
     extended.Function = function;
     memcpy(extended.ExtData, SavedExtended[slot], sizeof extended.ExtData);
-    if (!SendDriverRequest(IOCTL_WRITE_EXT_CONFIG, &extended, sizeof extended)) return 1;
-    if (extended.Result != 0) return 1;
-    return 0;
+    if (!SendDriverRequest(IOCTL_WRITE_EXT_CONFIG, &extended, sizeof extended)) return kDriverOpFailed;
+    if (extended.Result != kResultExtDone) return kDriverOpFailed;
+    return kDriverOpDone;
 }
 
 void MainDialog::SaveSlot(unsigned int slot) {
@@ -74,7 +74,7 @@ void MainDialog::SaveSlot(unsigned int slot) {
     unsigned int device = DeviceOf(address);
     unsigned int function = FunctionOf(address);
 
-    if (SaveDevice(slot, bus, device, function) != 0) {
+    if (SaveDevice(slot, bus, device, function) != kDriverOpDone) {
         // The slot is empty now; an address left in its box would claim
         // otherwise. The box is emptied before the message is shown.
         SlotAddressEdit[slot].SetWindowTextA("");
@@ -90,12 +90,12 @@ void MainDialog::SaveSlot(unsigned int slot) {
 void MainDialog::ReloadSlot(unsigned int slot) {
     if (slot >= kSlotCount) return;
     BusDevFn address = SavedAddress[slot];
-    if (address == QUORVENAL_EMPTY_SLOT) return;
+    if (address == kEmptySlotAddress) return;
 
     unsigned int bus = BusOf(address);
     unsigned int device = DeviceOf(address);
     unsigned int function = FunctionOf(address);
-    if (ReloadDevice(slot, bus, device, function) != 0) {
+    if (ReloadDevice(slot, bus, device, function) != kDriverOpDone) {
         AfxMessageBox("ReloadDevice:Error", MB_OK);
         return;
     }

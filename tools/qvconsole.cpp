@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
 
     UninstallDriverService();  // whatever an earlier run left behind
     char driverPath[MAX_PATH];
-    if (!OpenDeviceChannel(driverPath)) {
+    if (OpenDeviceChannel(driverPath) != kChannelOpen) {
         printf("The driver could not be opened.\n");
         UninstallDriverService();
         return 1;

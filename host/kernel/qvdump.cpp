@@ -61,7 +61,7 @@ int Usage() {
 int main(int argc, char** argv) {
     std::string machinePath;
     bool sysfs = false;
-    std::string driverPath = ProgramFolder() + "/QUORVENAL.sys";
+    std::string driverPath = ProgramFolder() + "/" QUORVENAL_DRIVER_NAME ".sys";
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         if (argument == "--machine" && i + 1 < argc) {
@@ -93,14 +93,14 @@ int main(int argc, char** argv) {
     }
 
     standin::LoadedDriver* driver = nullptr;
-    NTSTATUS status = standin::LoadDriver(driverPath, "QUORVENAL", &driver);
+    NTSTATUS status = standin::LoadDriver(driverPath, QUORVENAL_DRIVER_NAME, &driver);
     if (status != STATUS_SUCCESS) {
         std::fprintf(stderr, "qvdump: cannot load %s (status 0x%08X)\n", driverPath.c_str(),
                      static_cast<unsigned>(status));
         return 1;
     }
     standin::OpenFile* file = nullptr;
-    status = standin::OpenDevice(L"\\??\\QuorVenal", &file);
+    status = standin::OpenDevice(QUORVENAL_LINK_NAME, &file);
     if (status != STATUS_SUCCESS) {
         std::fprintf(stderr, "qvdump: cannot open the device (status 0x%08X)\n",
                      static_cast<unsigned>(status));
@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
                     ++failures;
                     continue;
                 }
-                if (request.Result == 0 || request.Result == 2) continue;
+                if (request.Result == kResultNoBus || request.Result == kResultNoFunction) continue;
                 ++functions;
                 std::printf("%02x:%02x.%u Class %02x%02x: Device %02x%02x:%02x%02x (rev %02x)\n",
                             bus, device, function, request.Data[0x0B], request.Data[0x0A],
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
                     ext.Function = function;
                     status = standin::DeviceControl(file, IOCTL_READ_EXT_CONFIG, &ext, sizeof ext,
                                                     &ext, sizeof ext, &returned);
-                    if (status == STATUS_SUCCESS && ext.Result == 0) {
+                    if (status == STATUS_SUCCESS && ext.Result == kResultExtDone) {
                         PrintRows(ext.ExtData, 0x100, sizeof ext.ExtData);
                     } else {
                         ++failures;

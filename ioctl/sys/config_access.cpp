@@ -102,47 +102,47 @@ int EcamReadDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT*
                   USHORT* high) {
     ULONG base = EcamBase;
     if (base == ECAM_BASE_UNKNOWN) {
-        return 0;
+        return kDwordNotDone;
     }
     ULONG address = base | EcamFunctionPlace(bus, device, function) | (offset & 0xFFC);
     *low = EcamRead16(address);
     *high = EcamRead16(address + 2);
-    return 1;
+    return kDwordDone;
 }
 
 int EcamWriteDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT low,
                    USHORT high) {
     ULONG base = EcamBase;
     if (base == ECAM_BASE_UNKNOWN) {
-        return 0;
+        return kDwordNotDone;
     }
     ULONG address = base | EcamFunctionPlace(bus, device, function) | (offset & 0xFFC);
     EcamWrite16(address, low);
     EcamWrite16(address + 2, high);
-    return 1;
+    return kDwordDone;
 }
 
 int ReadExtConfig(ULONG bus, ULONG device, ULONG function, UCHAR* buffer, ULONG count) {
     for (ULONG i = 0; i < count / 4; ++i) {
         USHORT low = 0;
         USHORT high = 0;
-        if (!EcamReadDword(bus, device, function, 0x100 + 4 * i, &low, &high)) {
-            return -1;
+        if (EcamReadDword(bus, device, function, 0x100 + 4 * i, &low, &high) != kDwordDone) {
+            return kSpaceNotDone;
         }
         StoreLe16(buffer + 4 * i, low);
         StoreLe16(buffer + 4 * i + 2, high);
     }
-    return 0;
+    return kSpaceDone;
 }
 
 int WriteExtConfig(ULONG bus, ULONG device, ULONG function, const UCHAR* buffer, ULONG count) {
     for (ULONG i = 0; i < count / 4; ++i) {
-        if (!EcamWriteDword(bus, device, function, 0x100 + 4 * i, LoadLe16(buffer + 4 * i),
-                            LoadLe16(buffer + 4 * i + 2))) {
-            return -1;
+        if (EcamWriteDword(bus, device, function, 0x100 + 4 * i, LoadLe16(buffer + 4 * i),
+                           LoadLe16(buffer + 4 * i + 2)) != kDwordDone) {
+            return kSpaceNotDone;
         }
     }
-    return 0;
+    return kSpaceDone;
 }
 
 // A candidate base is taken only when both the vendor and the device

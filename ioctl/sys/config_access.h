@@ -24,6 +24,11 @@ VOID PortWriteConfigDword(ULONG bus, ULONG device, ULONG function, ULONG offset,
                           USHORT low, USHORT high);
 VOID WriteConfigHeader(ULONG bus, ULONG device, ULONG function, const UCHAR* data);
 
+// Outcomes of the one-doubleword operations (EcamReadDword, EcamWriteDword)
+// and of the whole-space operations (ReadExtConfig, WriteExtConfig).
+enum { kDwordNotDone = 0, kDwordDone = 1 };
+enum { kSpaceDone = 0, kSpaceNotDone = -1 };
+
 USHORT EcamRead16(ULONG physicalAddress);
 VOID EcamWrite16(ULONG physicalAddress, USHORT value);
 int EcamReadDword(ULONG bus, ULONG device, ULONG function, ULONG offset,

@@ -101,7 +101,7 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
         ConfigLockAcquire();
         record->Result = ReadConfigHeader(record->Bus, record->Device, record->Function,
                                           record->Data);
-        if (record->Result != 0 && record->Result != 2) {
+        if (record->Result != kResultNoBus && record->Result != kResultNoFunction) {
             DiscoverEcamBase(record);
         }
         ConfigLockRelease();
@@ -109,7 +109,7 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
     case IOCTL_WRITE_CONFIG:
         ConfigLockAcquire();
         WriteConfigHeader(record->Bus, record->Device, record->Function, record->Data);
-        record->Result = 1;
+        record->Result = kResultHeaderWritten;
         DiscoverEcamBase(record);
         ConfigLockRelease();
         break;
@@ -138,7 +138,7 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
                           : WriteExtConfig(ext->Bus, ext->Device, ext->Function, ext->ExtData,
                                            kExtConfigBytes);
         ConfigLockRelease();
-        ext->Result = outcome != 0 ? 1 : 0;
+        ext->Result = outcome == kSpaceDone ? kResultExtDone : kResultExtNoBase;
         break;
     }
     default:

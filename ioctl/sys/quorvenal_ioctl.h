@@ -24,7 +24,7 @@ typedef struct ConfigRequest {
     QvU32 Device;
     QvU32 Function;
     QvU8 Data[kConfigHeaderBytes];
-    QvU32 Result;
+    QvU32 Result;  // filled by the driver; what it means depends on the control code (below)
 } ConfigRequest;
 
 // Extended record: configuration offsets 0x100..0xFFF of one function.
@@ -33,7 +33,7 @@ typedef struct ExtConfigRequest {
     QvU32 Device;
     QvU32 Function;
     QvU8 ExtData[kExtConfigBytes];
-    QvU32 Result;
+    QvU32 Result;  // filled by the driver: kResultExtDone or kResultExtNoBase
 } ExtConfigRequest;
 
 // Byte-range read, IOCTL_READ_CONFIG_RANGE: overlays a ConfigRequest.
@@ -45,7 +45,7 @@ typedef struct ConfigRangeRequest {
     QvU32 Length;
     QvU8 Bytes[4];
     QvU8 Unused[244];
-    QvU32 Result;
+    QvU32 Result;  // filled by the driver: the count of bytes read
 } ConfigRangeRequest;
 
 // Byte-range read, IOCTL_READ_CONFIG_RANGE2: the same with every field after
@@ -59,26 +59,42 @@ typedef struct ConfigRangeRequest2 {
     QvU32 Length;
     QvU8 Bytes[4];
     QvU8 Unused[240];
-    QvU32 Result;
+    QvU32 Result;  // filled by the driver: the count of bytes read
 } ConfigRangeRequest2;
 
 #define QUORVENAL_DEVICE_TYPE 0x22 /* FILE_DEVICE_UNKNOWN */
 
+// What the driver leaves in Result. Result means something only when the
+// request itself succeeded: a failed request returns no record.
+enum {
+    kResultNoBus = 0,          // standard read: the bus does not exist
+    kResultNoFunction = 2,     // standard read: nothing answers there, Data begins with 0xFFFF
+    kResultHeaderWritten = 1,  // header write: always
+    kResultExtDone = 0,        // extended read or write: the whole space was moved
+    kResultExtNoBase = 1,      // extended read or write: no memory-mapped base is known yet,
+                               // nothing was moved and ExtData comes back as sent
+};
+
+// Result: kResultNoBus, kResultNoFunction, or the count of bytes read (256).
 #define IOCTL_READ_CONFIG        CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x900, METHOD_BUFFERED, FILE_ANY_ACCESS)
+// Result: kResultHeaderWritten.
 #define IOCTL_WRITE_CONFIG       CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x901, METHOD_BUFFERED, FILE_ANY_ACCESS)
+// Result: the count of bytes the platform's read reports.
 #define IOCTL_READ_CONFIG_RANGE  CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x902, METHOD_BUFFERED, FILE_ANY_ACCESS)
+// Result: as IOCTL_READ_CONFIG_RANGE.
 #define IOCTL_READ_CONFIG_RANGE2 CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x903, METHOD_BUFFERED, FILE_ANY_ACCESS)
+// Result: kResultExtDone or kResultExtNoBase.
 #define IOCTL_READ_EXT_CONFIG    CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x904, METHOD_BUFFERED, FILE_ANY_ACCESS)
+// Result: kResultExtDone or kResultExtNoBase.
 #define IOCTL_WRITE_EXT_CONFIG   CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x905, METHOD_BUFFERED, FILE_ANY_ACCESS)
 
-// Names of the device: kernel name, link, and the name user mode opens.
-#define QUORVENAL_DEVICE_NAME L"\\Device\\QUORVENAL"
-#define QUORVENAL_LINK_NAME   L"\\DosDevices\\QUORVENAL"
+// The driver's one name: the kernel service that loads it (also its display
+// name), the base name of its file QUORVENAL.sys, and its kernel device and link.
+#define QUORVENAL_DRIVER_NAME "QUORVENAL"
+#define QUORVENAL_DEVICE_NAME L"\\Device\\" QUORVENAL_DRIVER_NAME
+#define QUORVENAL_LINK_NAME   L"\\DosDevices\\" QUORVENAL_DRIVER_NAME
+// The link as user mode opens it, spelt as the program always has.
 #define QUORVENAL_USER_DEVICE "\\\\.\\QuorVenal"
-
-// A function address packed as bus << 16 | device << 8 | function.
-typedef QvU32 BusDevFn;
-#define QUORVENAL_EMPTY_SLOT 0xFFFFFFFFu
 
 // The wire format is fixed: every offset and both sizes, checked at compile time.
 static_assert(sizeof(QvU32) == 4, "32-bit field");
@@ -105,6 +121,8 @@ static_assert(offsetof(ConfigRangeRequest2, Offset) == 16, "Offset");
 static_assert(offsetof(ConfigRangeRequest2, Length) == 20, "Length");
 static_assert(offsetof(ConfigRangeRequest2, Bytes) == 24, "Bytes");
 static_assert(offsetof(ConfigRangeRequest2, Result) == 268, "Result");
+static_assert(kResultNoBus == 0 && kResultNoFunction == 2 && kResultHeaderWritten == 1, "Result");
+static_assert(kResultExtDone == 0 && kResultExtNoBase == 1, "Result");
 static_assert(IOCTL_READ_CONFIG == 0x222400, "code");
 static_assert(IOCTL_WRITE_CONFIG == 0x222404, "code");
 static_assert(IOCTL_READ_CONFIG_RANGE == 0x222408, "code");
