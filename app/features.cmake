@@ -9,6 +9,6 @@ add_library(quorvenal_features OBJECT
     ${CMAKE_CURRENT_LIST_DIR}/scan_bus.cpp
     ${CMAKE_CURRENT_LIST_DIR}/register_view.cpp
     ${CMAKE_CURRENT_LIST_DIR}/slots.cpp)
-if(TARGET quorvenal_standin)
+if(NOT QUORVENAL_WINDOWS)
   target_link_libraries(quorvenal_features PUBLIC quorvenal_standin)
 endif()

@@ -7,6 +7,8 @@
 #include <string.h>
 #include <string>
 
+namespace qvtest {
+
 namespace {
 
 std::string Describe(unsigned int classCode) {
@@ -200,3 +202,5 @@ TEST(ClassifyCapabilities, CyclicListEndsWithNone) {
 }
 
 }  // namespace
+
+}  // namespace qvtest

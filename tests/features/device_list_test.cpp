@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "run_program.h"
+#include "program_run.h"
 
-namespace features_test {
+namespace qvtest {
 namespace {
 
 std::string Row(const ReportLine& r) {
@@ -22,7 +22,7 @@ std::vector<std::string> Rows(const Dump& dump) {
 }
 
 TEST(DeviceList, EveryFunctionOfTheKindsMachineRowByRow) {
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"), "dump\n");
+    ProgramRun run = RunProgram("dump\n", OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
     // Item data, then Type, Bus#, Dev#, Func#, Class, VID, DID, Description.
     std::vector<std::string> expected = {
@@ -46,8 +46,8 @@ TEST(DeviceList, FunctionsAfterAGapAreListed) {
     // Functions 0, 3 and 5 of device 0: 1, 2 and 4 do not answer, and the
     // functions after them are still found. Taking device 1's function 0
     // away hides the whole device; taking function 3 away leaves 0 and 5.
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
-                         "hw remove 00:00.3\nhw remove 00:01.0\nclick 1001\ndump\n");
+    ProgramRun run = RunProgram("hw remove 00:00.3\nhw remove 00:01.0\nclick 1001\ndump\n",
+                                OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
     std::vector<std::string> firstColumn;
     for (const ReportLine& r : run.dumps[0].devices) firstColumn.push_back(r[0]);
@@ -59,7 +59,7 @@ TEST(DeviceList, FunctionsAfterAGapAreListed) {
 
 TEST(DeviceList, DeviceWhoseFunctionZeroIsAbsentIsSkippedWhole) {
     // Function 0 gone: functions 3 and 5 of the same device are not probed.
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"), "hw remove 00:00.0\nclick 1001\ndump\n");
+    ProgramRun run = RunProgram("hw remove 00:00.0\nclick 1001\ndump\n", OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
     ASSERT_FALSE(run.dumps[0].devices.empty());
     EXPECT_EQ("00000100", run.dumps[0].devices[0][0]);
@@ -67,10 +67,11 @@ TEST(DeviceList, DeviceWhoseFunctionZeroIsAbsentIsSkippedWhole) {
 }
 
 TEST(DeviceList, RescanRebuildsTheListAndKeepsTheSlots) {
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
-                         "select 4\nclick 1013\nhw restore 00:00.0\nclick 1001\nclick 1001\n"
-                         "dump\nhw remove 00:04.0\nclick 1001\ndump\nhw restore 00:04.0\n"
-                         "click 1001\ndump\n");
+    ProgramRun run = RunProgram(
+        "select 4\nclick 1013\nhw restore 00:00.0\nclick 1001\nclick 1001\n"
+        "dump\nhw remove 00:04.0\nclick 1001\ndump\nhw restore 00:04.0\n"
+        "click 1001\ndump\n",
+        OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(3u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ(11u, run.dumps[0].devices.size());  // twice rescanned, listed once
     EXPECT_EQ(10u, run.dumps[1].devices.size());
@@ -83,4 +84,4 @@ TEST(DeviceList, RescanRebuildsTheListAndKeepsTheSlots) {
 }
 
 }  // namespace
-}  // namespace features_test
+}  // namespace qvtest

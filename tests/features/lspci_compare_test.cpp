@@ -3,6 +3,7 @@
 // machine's own file, and this host's functions.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -11,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "run_program.h"
+#include "program_run.h"
 
-namespace features_test {
+namespace qvtest {
 namespace {
 
 // One function as lspci describes it, in the device list's own terms.
@@ -29,6 +30,18 @@ struct Described {
 std::string Upper(std::string s) {
     for (char& c : s) c = (char)toupper((unsigned char)c);
     return s;
+}
+
+// Runs a shell command and returns what it wrote to standard output.
+std::string Capture(const std::string& command) {
+    std::string text;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return text;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    pclose(pipe);
+    return text;
 }
 
 bool HaveLspci() {
@@ -146,7 +159,7 @@ void CompareWithLspci(const std::string& machine, const std::string& lspciSource
             script += "select " + std::to_string(row) + "\ndump\n";
         }
     }
-    ProgramRun run = RunProgram(machine, script);
+    ProgramRun run = RunProgram(script, OnMachine(machine));
     ASSERT_FALSE(run.dumps.empty()) << run.out << run.err;
     const Dump& list = run.dumps[0];
     ASSERT_EQ(expected.size(), list.devices.size());
@@ -209,4 +222,4 @@ TEST(ThisHost, SysfsMachineMatchesLspci) {
 }
 
 }  // namespace
-}  // namespace features_test
+}  // namespace qvtest

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace qvtest {
+
 namespace {
 
 std::vector<std::string> Names(int headerType) {
@@ -149,3 +151,5 @@ TEST(RegisterLayout, DumpRowsShowBytesInAddressOrder) {
 }
 
 }  // namespace
+
+}  // namespace qvtest

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "run_program.h"
+#include "program_run.h"
 
-namespace features_test {
+namespace qvtest {
 namespace {
 
 // Device-list rows of the kinds machine.
@@ -51,7 +51,8 @@ std::vector<std::string> CountingDump(unsigned first, unsigned end) {
 }
 
 Dump ShowRow(int row) {
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"), "select " + std::to_string(row) + "\ndump\n");
+    ProgramRun run =
+        RunProgram("select " + std::to_string(row) + "\ndump\n", OnMachine(Fixture("kinds.lspci")));
     EXPECT_EQ("", FeatureOutput(run));
     EXPECT_EQ(1u, run.dumps.size());
     return run.dumps.empty() ? Dump() : run.dumps[0];
@@ -59,7 +60,7 @@ Dump ShowRow(int row) {
 
 TEST(RegisterView, TypeZeroWithMultiFunctionBitShowsEveryRow) {
     // The scan selects row 0 itself; no click is needed to see it.
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"), "dump\n");
+    ProgramRun run = RunProgram("dump\n", OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(1u, run.dumps.size());
     std::vector<std::string> expected = {
         "Vendor ID=8086", "Device ID=2A00", "Command=0006", "Status=0000",
@@ -154,9 +155,10 @@ TEST(RegisterView, SelectingTheShownRowAgainReadsNothingNew) {
     // The view follows the selection mark: clicking the row already shown
     // (row 0, shown since the scan) keeps the view as it was, even after the
     // hardware changed; moving away and back reads the function anew.
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
-                         "hw write 00:00.0 40 4 deadbeef\nselect 0\ndump\n"
-                         "select 1\nselect 0\ndump\n");
+    ProgramRun run = RunProgram(
+        "hw write 00:00.0 40 4 deadbeef\nselect 0\ndump\n"
+        "select 1\nselect 0\ndump\n",
+        OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(2u, run.dumps.size());
     EXPECT_EQ("40414243 44454647 48494A4B 4C4D4E4F",
               RegisterValue(run.dumps[0], "Device Specific [40]"));
@@ -168,9 +170,10 @@ TEST(RegisterView, RescanShowsRowZeroUnlessItIsShownAlready) {
     // Row 0 shown since start-up: a rescan selects it again and reads
     // nothing, so a change in the hardware does not show. With another row
     // shown, the rescan's selection of row 0 shows row 0.
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
-                                "hw write 00:00.0 40 1 99\nclick 1001\ndump\n"
-                                "select 4\nclick 1001\ndump\n");
+    ProgramRun run = RunProgram(
+        "hw write 00:00.0 40 1 99\nclick 1001\ndump\n"
+        "select 4\nclick 1001\ndump\n",
+        OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("40414243 44454647 48494A4B 4C4D4E4F",
               RegisterValue(run.dumps[0], "Device Specific [40]"));
@@ -180,8 +183,8 @@ TEST(RegisterView, RescanShowsRowZeroUnlessItIsShownAlready) {
 }
 
 TEST(RegisterView, FunctionGoneSinceTheScanLeavesTheViewEmpty) {
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
-                         "select 4\nhw remove 00:02.0\nselect 3\nselect 4\ndump\n");
+    ProgramRun run = RunProgram("select 4\nhw remove 00:02.0\nselect 3\nselect 4\ndump\n",
+                                OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(1u, run.dumps.size());
     EXPECT_TRUE(run.dumps[0].registers.empty());
     EXPECT_EQ(11u, run.dumps[0].devices.size());  // the list is not rescanned
@@ -192,8 +195,8 @@ TEST(RegisterView, FunctionGoneSinceTheScanLeavesTheViewEmpty) {
 // The arrow keys in the device list show the row they select, and Save takes
 // that same row.
 TEST(RegisterView, KeyboardSelectionShowsTheRowItSelects) {
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
-                                "key tab\nkey down\ndump\nkey down\nclick 1013\ndump\n");
+    ProgramRun run = RunProgram("key tab\nkey down\ndump\nkey down\nclick 1013\ndump\n",
+                                OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
     for (int step = 0; step < 2; ++step) {
         const Dump& dump = run.dumps[step];
@@ -209,4 +212,4 @@ TEST(RegisterView, KeyboardSelectionShowsTheRowItSelects) {
 }
 
 }  // namespace
-}  // namespace features_test
+}  // namespace qvtest

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "run_program.h"
+#include "program_run.h"
 
-namespace features_test {
+namespace qvtest {
 namespace {
 
 const char* const kMarker = "hw write 00:00.0 fc 1 fc\n";
@@ -45,11 +45,11 @@ TEST(RequestOrder, ReloadWritesTheHeaderBeforeTheExtendedSpace) {
     // The extended space is changed after the save, so that the write-back
     // has extended bytes to restore (the machine sees only the bytes a
     // memory-mapped write changes).
-    ProgramRun run = RunTracedProgram(Fixture("kinds.lspci"),
-                                      std::string("select 4\nclick 1013\n"
-                                                  "hw write 00:02.0 200 4 cafef00d\n"
-                                                  "hw write 00:02.0 ffc 4 12345678\n") +
-                                          kMarker + "click 1008\n" + kMarker);
+    ProgramRun run = RunProgram(std::string("select 4\nclick 1013\n"
+                                            "hw write 00:02.0 200 4 cafef00d\n"
+                                            "hw write 00:02.0 ffc 4 12345678\n") +
+                                    kMarker + "click 1008\n" + kMarker,
+                                TracedOnMachine(Fixture("kinds.lspci")));
     ASSERT_FALSE(run.trace.empty()) << "no trace: is quorvenal_traced built?";
     std::vector<std::string> reload = Between(run, 0);
     std::vector<std::string> requests = Requests(reload);
@@ -95,8 +95,8 @@ TEST(RequestOrder, ReloadWritesTheHeaderBeforeTheExtendedSpace) {
 }
 
 TEST(RequestOrder, ConventionalFunctionGetsOneWriteRequest) {
-    ProgramRun run = RunTracedProgram(Fixture("kinds.lspci"),
-                               std::string("click 1013\n") + kMarker + "click 1008\n" + kMarker);
+    ProgramRun run = RunProgram(std::string("click 1013\n") + kMarker + "click 1008\n" + kMarker,
+                                TracedOnMachine(Fixture("kinds.lspci")));
     ASSERT_FALSE(run.trace.empty());
     std::vector<std::string> requests = Requests(Between(run, 0));
     ASSERT_FALSE(requests.empty());
@@ -109,10 +109,9 @@ TEST(RequestOrder, ConventionalFunctionGetsOneWriteRequest) {
 }
 
 TEST(RequestOrder, ViewAndSaveReadTheExtendedSpaceOnlyForPciExpress) {
-    ProgramRun run = RunTracedProgram(Fixture("kinds.lspci"),
-                                      std::string(kMarker) + "select 4\n" + kMarker +
-                                          "click 1013\n" + kMarker + "select 3\n" + kMarker +
-                                          "click 1014\n" + kMarker);
+    ProgramRun run = RunProgram(std::string(kMarker) + "select 4\n" + kMarker + "click 1013\n" + kMarker +
+                                    "select 3\n" + kMarker + "click 1014\n" + kMarker,
+                                TracedOnMachine(Fixture("kinds.lspci")));
     ASSERT_FALSE(run.trace.empty());
     std::vector<std::string> express = {"222400 00:02.0", "222410 00:02.0"};
     std::vector<std::string> pcix = {"222400 00:01.0"};
@@ -124,10 +123,10 @@ TEST(RequestOrder, ViewAndSaveReadTheExtendedSpaceOnlyForPciExpress) {
 
 TEST(RequestOrder, EmptySlotsSendNothing) {
     // Never filled, and emptied by a failed save: a reload sends no request.
-    ProgramRun run = RunTracedProgram(Fixture("kinds.lspci"),
-                               std::string(kMarker) + "click 1008\nclick 1012\n" + kMarker +
-                                   "select 4\nclick 1013\nhw remove 00:02.0\nclick 1013\n" +
-                                   kMarker + "click 1008\n" + kMarker);
+    ProgramRun run = RunProgram(std::string(kMarker) + "click 1008\nclick 1012\n" + kMarker +
+                                    "select 4\nclick 1013\nhw remove 00:02.0\nclick 1013\n" + kMarker +
+                                    "click 1008\n" + kMarker,
+                                TracedOnMachine(Fixture("kinds.lspci")));
     ASSERT_FALSE(run.trace.empty());
     EXPECT_TRUE(Requests(Between(run, 0)).empty());
     EXPECT_TRUE(Requests(Between(run, 2)).empty());
@@ -137,7 +136,7 @@ TEST(RequestOrder, EmptySlotsSendNothing) {
 TEST(RequestOrder, ScanProbesEveryFunctionOfADeviceThatAnswers) {
     // 00:01.0 is a single-function device (header type 0x00), yet functions
     // 1 to 7 are probed; 00:05.0 does not answer, so 00:05.1 is not probed.
-    ProgramRun run = RunTracedProgram(Fixture("kinds.lspci"), kMarker);
+    ProgramRun run = RunProgram(kMarker, TracedOnMachine(Fixture("kinds.lspci")));
     ASSERT_FALSE(run.trace.empty());
     std::set<std::string> probed;
     size_t requests = 0;
@@ -161,4 +160,4 @@ TEST(RequestOrder, ScanProbesEveryFunctionOfADeviceThatAnswers) {
 }
 
 }  // namespace
-}  // namespace features_test
+}  // namespace qvtest

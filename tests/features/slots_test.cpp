@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "run_program.h"
+#include "program_run.h"
 
-namespace features_test {
+namespace qvtest {
 namespace {
 
 // Device-list rows and addresses of the kinds machine.
@@ -41,7 +41,7 @@ TEST(Slots, SaveLoseReloadReadsBackAsSaved) {
                          "select 3\n"
                          "click 1009\n"      // reload slot 1
                          "dump\n";           // 3: written back, re-selected, shown
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
+    ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(4u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("", FeatureOutput(run));
     EXPECT_TRUE(run.msgboxes.empty());
@@ -81,7 +81,7 @@ TEST(Slots, ReloadSelectsTheWrittenBackFunction) {
                          "select 3\n"
                          "select " + kExpressRow + "\n"
                          "dump\n";
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
+    ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("00", RegisterValue(run.dumps[0], "Interrupt Line"));
     EXPECT_EQ("0E", RegisterValue(run.dumps[1], "Interrupt Line"));
@@ -95,7 +95,7 @@ TEST(Slots, ConventionalFunctionRoundTrip) {
                          "hw reset 00:00.0\n"
                          "click 1012\n"   // reload slot 4
                          "dump\n";
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
+    ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("0:0:0", run.dumps[0].slots[4]);
     EXPECT_EQ(39u, run.dumps[0].registers.size());
@@ -104,9 +104,10 @@ TEST(Slots, ConventionalFunctionRoundTrip) {
 }
 
 TEST(Slots, SlotAddressShowsHexWithoutLeadingZeros) {
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
-                         "select 7\nclick 1013\nselect 9\nclick 1016\nselect 2\nclick 1015\n"
-                         "dump\n");
+    ProgramRun run = RunProgram(
+        "select 7\nclick 1013\nselect 9\nclick 1016\nselect 2\nclick 1015\n"
+        "dump\n",
+        OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
     std::vector<std::string> expected = {"0:1C:0", "", "0:0:5", "1:0:0", ""};
     EXPECT_EQ(expected, run.dumps[0].slots);
@@ -124,7 +125,7 @@ TEST(Slots, FailedSaveEmptiesAFilledSlot) {
                          "click 1008\n"  // the emptied slot: nothing happens
                          "select 3\nselect 4\n"
                          "dump\n";
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
+    ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(3u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("0:2:0", run.dumps[0].slots[0]);
     ASSERT_EQ(1u, run.msgboxes.size());
@@ -137,9 +138,10 @@ TEST(Slots, FailedSaveEmptiesAFilledSlot) {
 }
 
 TEST(Slots, ReloadingAnEmptySlotDoesNothing) {
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"),
-                         "select 4\ndump\nclick 1008\nclick 1009\nclick 1010\nclick 1011\n"
-                         "click 1012\ndump\n");
+    ProgramRun run = RunProgram(
+        "select 4\ndump\nclick 1008\nclick 1009\nclick 1010\nclick 1011\n"
+        "click 1012\ndump\n",
+        OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(2u, run.dumps.size());
     EXPECT_TRUE(run.msgboxes.empty());
     EXPECT_EQ(run.dumps[0].registers, run.dumps[1].registers);
@@ -161,7 +163,7 @@ TEST(Slots, ReloadOfAFunctionNoLongerListed) {
                          "hw remove 00:02.0\n"
                          "click 1008\n"
                          "dump\n";
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
+    ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ(10u, run.dumps[0].devices.size());
     EXPECT_EQ(279u, run.dumps[0].registers.size());
@@ -173,4 +175,4 @@ TEST(Slots, ReloadOfAFunctionNoLongerListed) {
 }
 
 }  // namespace
-}  // namespace features_test
+}  // namespace qvtest

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+namespace qvtest {
+
 StdoutCapture::StdoutCapture() {
     fflush(stdout);
     char name[] = "/tmp/qv_stdout_XXXXXX";
@@ -31,3 +33,5 @@ std::string StdoutCapture::Finish() {
     captureFd_ = -1;
     return text;
 }
+
+}  // namespace qvtest

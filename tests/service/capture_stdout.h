@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace qvtest {
+
 class StdoutCapture {
 public:
     StdoutCapture();
@@ -19,5 +21,7 @@ private:
     int savedFd_ = -1;
     int captureFd_ = -1;
 };
+
+}  // namespace qvtest
 
 #endif

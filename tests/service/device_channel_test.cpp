@@ -14,6 +14,8 @@
 #include "service_fixture.h"
 #include "win32/process_options.h"
 
+namespace qvtest {
+
 namespace {
 
 class DeviceChannelTest : public ServiceTest {
@@ -210,3 +212,5 @@ TEST_F(DeviceChannelTest, TooLongDirectoriesAreRefusedAsMissingDriver) {
 }
 
 }  // namespace
+
+}  // namespace qvtest

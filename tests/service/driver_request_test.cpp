@@ -10,6 +10,8 @@
 #include "service_fixture.h"
 #include "win32/process_options.h"
 
+namespace qvtest {
+
 namespace {
 
 class DriverRequestTest : public ServiceTest {
@@ -75,3 +77,5 @@ TEST_F(DriverRequestTest, ProcessEndsCleanlyWithTheChannelOpen) {
 }
 
 }  // namespace
+
+}  // namespace qvtest

@@ -8,6 +8,8 @@
 #include "service_fixture.h"
 #include "win32/process_options.h"
 
+namespace qvtest {
+
 namespace {
 
 class ServiceControlTest : public ServiceTest {
@@ -185,3 +187,5 @@ TEST_F(ServiceControlTest, PrimitivesReportTheirOwnFailures) {
 }
 
 }  // namespace
+
+}  // namespace qvtest

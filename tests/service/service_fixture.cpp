@@ -12,6 +12,8 @@
 #include "win32/process_options.h"
 #include "../../ioctl/sys/quorvenal_ioctl.h"
 
+namespace qvtest {
+
 namespace {
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
@@ -102,3 +104,5 @@ bool ServiceTest::DeviceOpens() {
     CloseHandle(device);
     return true;
 }
+
+}  // namespace qvtest

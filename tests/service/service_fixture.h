@@ -11,6 +11,8 @@
 
 #include <string>
 
+namespace qvtest {
+
 class ServiceTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -41,5 +43,7 @@ protected:
 private:
     std::string savedCwd_;
 };
+
+}  // namespace qvtest
 
 #endif

@@ -8,6 +8,8 @@
 #include "win32/process_options.h"
 #include "../../ioctl/sys/quorvenal_ioctl.h"
 
+namespace qvtest {
+
 namespace {
 
 class ServiceManagerTest : public ServiceTest {
@@ -204,3 +206,5 @@ TEST_F(ServiceManagerTest, ManagerOnlyOnThisMachinesActiveDatabase) {
 }
 
 }  // namespace
+
+}  // namespace qvtest

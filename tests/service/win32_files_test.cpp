@@ -11,6 +11,8 @@
 #include "service_fixture.h"
 #include "win32/process_options.h"
 
+namespace qvtest {
+
 namespace {
 
 HANDLE OpenForRead(const std::string& path, DWORD share = 0, DWORD disposition = OPEN_EXISTING) {
@@ -183,3 +185,5 @@ TEST_F(Win32FilesTest, MissingDeviceIsFileNotFound) {
 }
 
 }  // namespace
+
+}  // namespace qvtest

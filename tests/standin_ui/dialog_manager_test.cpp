@@ -9,8 +9,9 @@
 #include "ui/gdi.h"
 #include "ui/user_input.h"
 
+namespace qvtest {
+
 using namespace standin::ui;
-using namespace standin_test;
 
 namespace {
 
@@ -263,3 +264,5 @@ TEST(DialogManager, IndirectTemplatesFromResourcesRunLikeNamedOnes) {
               IDOK);
     EXPECT_EQ(focus, std::vector<int>({IDOK}));  // the first tab stop in template order
 }
+
+}  // namespace qvtest

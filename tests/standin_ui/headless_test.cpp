@@ -14,8 +14,9 @@
 #include "ui/report.h"
 #include "ui/script.h"
 
+namespace qvtest {
+
 using namespace standin::ui;
-using namespace standin_test;
 
 namespace {
 
@@ -251,3 +252,5 @@ TEST(Launcher, AHeadlessRunReportsMessageBoxesTheEndAndTheExit) {
     unlink(script.c_str());
     unlink(report.c_str());
 }
+
+}  // namespace qvtest

@@ -11,8 +11,9 @@
 #include "ui/user_input.h"
 #include "ui/window_manager.h"
 
+namespace qvtest {
+
 using namespace standin::ui;
-using namespace standin_test;
 
 namespace {
 
@@ -409,3 +410,5 @@ TEST(ListViewScrolling, TheWheelScrollsThreeRowsWithinTheList) {
     });
     EXPECT_EQ(tops, std::vector<int>({3, 0, 0}));  // 3 rows down, stops at the last page, back to the top
 }
+
+}  // namespace qvtest

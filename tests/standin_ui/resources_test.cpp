@@ -8,8 +8,9 @@
 #include "ui/dialog_template.h"
 #include "ui/resources.h"
 
+namespace qvtest {
+
 using namespace standin::ui;
-using namespace standin_test;
 
 namespace {
 
@@ -156,3 +157,5 @@ TEST(DialogTemplate, ClassicTemplateAndBadBytes) {
     EXPECT_NE(error.find("item 15 of 15"), std::string::npos) << error;
     EXPECT_FALSE(ParseDialogTemplate(data, 12, &cut, &error));
 }
+
+}  // namespace qvtest

@@ -13,7 +13,7 @@
 #include "test_support.h"
 #include "ui/curses_front_end.h"
 
-using namespace standin_test;
+namespace qvtest {
 
 namespace {
 
@@ -117,3 +117,5 @@ TEST(TerminalFrontEnd, MouseClicksAndTheCloseKey) {
     EXPECT_FALSE(idle.endedByInput);
     EXPECT_NE(idle.exitCode, IDOK);
 }
+
+}  // namespace qvtest

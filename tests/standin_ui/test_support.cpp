@@ -6,7 +6,7 @@
 #include "ui/resources.h"
 #include "ui/window_manager.h"
 
-namespace standin_test {
+namespace qvtest {
 
 std::vector<unsigned char> TestResourceFile() {
     std::ifstream in(STANDIN_TEST_RES, std::ios::binary);
@@ -114,4 +114,4 @@ std::vector<int> CommandIds(const std::vector<Event>& events) {
     return ids;
 }
 
-}  // namespace standin_test
+}  // namespace qvtest

@@ -14,7 +14,7 @@
 
 #include "ui/front_end.h"
 
-namespace standin_test {
+namespace qvtest {
 
 const int kMainDialog = 400;
 const int kBrokenDialog = 401;
@@ -72,6 +72,6 @@ INT_PTR RunDialog(int id, DialogScript* script);
 std::vector<UINT> NotifyCodes(const std::vector<Event>& events, int controlId);
 std::vector<int> CommandIds(const std::vector<Event>& events);
 
-}  // namespace standin_test
+}  // namespace qvtest
 
 #endif

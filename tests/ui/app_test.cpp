@@ -28,6 +28,8 @@
 #include "ui/window_manager.h"
 #include "win32/process_options.h"
 
+namespace qvtest {
+
 namespace {
 
 const char kNoService[] = "OpenService failed!  Error = 1060 \n";
@@ -462,3 +464,5 @@ TEST_F(ProgramLife, ListHelpersAddColumnsAndWriteCellsByCopy) {
     EXPECT_EQ(first, "first");
     EXPECT_EQ(second, "second");
 }
+
+}  // namespace qvtest

@@ -10,6 +10,8 @@
 
 #include "afx.h"
 
+namespace qvtest {
+
 namespace {
 
 const UINT kFullDialog = 300;
@@ -278,3 +280,5 @@ TEST(Application, AGivenNameIsTheTitle) {
     EXPECT_EQ(WinMain(::GetModuleHandleA(NULL), NULL, const_cast<LPSTR>(""), SW_SHOWNORMAL), 0);
     EXPECT_STREQ(AfxGetAppName(), "named");
 }
+
+}  // namespace qvtest

@@ -8,10 +8,7 @@
 #include "program_run.h"
 #include "win32/process_options.h"
 
-using uitest::Lines;
-using uitest::ProgramRun;
-using uitest::RunOptions;
-using uitest::RunProgram;
+namespace qvtest {
 
 namespace {
 
@@ -42,7 +39,7 @@ const ScriptedEnd kEnds[] = {
 TEST_P(ProgramEnds, EndsWithItsCodeAfterTheStartUpDiagnostics) {
     ProgramRun run = RunProgram(GetParam().script);
     ASSERT_TRUE(run.started);
-    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, std::string(kNoService) + kNoService);
     ASSERT_EQ(run.report.size(), 2u);
     EXPECT_EQ(run.report[0], std::string("end\t") + GetParam().endCode);
@@ -86,7 +83,7 @@ TEST(Headless, MissingDriverFileShowsTheOneMessageBoxAndNoDialog) {
                            directory + " directory. \n" + kNoService + kNoService);
     EXPECT_EQ(run.report,
               (std::vector<std::string>{"msgbox\tError\tFailed to install/load quorvenal.sys!", "exit"}));
-    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.exitCode, 0);
 }
 
 TEST(Headless, WithoutServiceRightsNoDialogRuns) {
@@ -113,3 +110,5 @@ TEST(Headless, SlotMessageBoxesCarryTheProgramsTitle) {
     EXPECT_EQ(Lines(run, "msgbox"), (std::vector<Cells>{{"quorvenal", "SaveDevice:ERROR"}}));
     EXPECT_EQ(Lines(run, "end"), (std::vector<Cells>{{"1"}}));
 }
+
+}  // namespace qvtest

@@ -12,6 +12,8 @@
 
 #include "ui/dialog_template.h"
 
+namespace qvtest {
+
 namespace {
 
 // The bytes of one resource of the program, empty when it has none.
@@ -227,3 +229,5 @@ TEST(ProgramResources, VersionIsOneZeroZeroOneOfQuorvenalExe) {
         EXPECT_EQ(Child(table, key)->text, "1.0.0.1") << key;
     }
 }
+
+}  // namespace qvtest
