@@ -183,6 +183,10 @@ int RunStandInProgram(int argc, char** argv, int (*entry)()) {
 
     ProcessEnd& end = End();
     end.finished = false;
+    end.reportFile = nullptr;
+    end.ownsReportFile = false;
+    end.reportName.clear();
+    end.report.reset();
     if (!options.report.empty()) {
         end.reportFile = fopen(options.report.c_str(), "w");
         if (!end.reportFile) return Refuse("cannot write the report " + options.report);
