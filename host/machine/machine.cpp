@@ -72,6 +72,7 @@ bool Machine::AddFunction(FunctionAddress address, const uint8_t* bytes, unsigne
     std::memcpy(function->value, function->powerOn, sizeof function->value);
     for (uint64_t& size : function->barSizes) size = kBarSizeGuess;
     function->RebuildMasks();
+    MarkBuses(*function);
     functions_[Key(address)] = std::move(function);
     return true;
 }
@@ -108,7 +109,7 @@ bool Machine::SetBarSize(FunctionAddress address, unsigned index, uint64_t size,
 
 void Machine::AddBus(unsigned bus) {
     std::lock_guard<std::mutex> lock(mutex_);
-    extraBuses_.insert(bus);
+    if (bus < 256) busExists_[bus] = true;
 }
 
 void Machine::SetEcamBase(uint64_t base) {
@@ -203,18 +204,18 @@ uint32_t Machine::ConfigAddressRegister() const {
 bool Machine::BusExists(uint32_t bus) const {
     if (bus > 255) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (bus == 0 || extraBuses_.count(bus)) return true;
-    for (const auto& entry : functions_) {
-        const Function& function = *entry.second;
-        if (function.address.bus == bus) return true;
-        unsigned headerType = function.powerOn[0x0E] & 0x7F;
-        if (headerType == 1 || headerType == 2) {
-            unsigned secondary = function.powerOn[0x19];
-            unsigned subordinate = function.powerOn[0x1A];
-            if (secondary != 0 && bus >= secondary && bus <= subordinate) return true;
-        }
-    }
-    return false;
+    return busExists_[bus];
+}
+
+void Machine::MarkBuses(const Function& function) {
+    busExists_[function.address.bus] = true;
+    // A bridge's power-on bus numbers open the buses behind it.
+    unsigned headerType = function.powerOn[0x0E] & 0x7F;
+    if (headerType != 1 && headerType != 2) return;
+    unsigned secondary = function.powerOn[0x19];
+    unsigned subordinate = function.powerOn[0x1A];
+    if (secondary == 0) return;
+    for (unsigned bus = secondary; bus <= subordinate && bus < 256; ++bus) busExists_[bus] = true;
 }
 
 bool Machine::IsPresent(FunctionAddress address) const {
@@ -350,7 +351,9 @@ bool Machine::ResetFunction(FunctionAddress address) {
 
 bool Machine::HardwareWrite(FunctionAddress address, unsigned offset, unsigned size,
                             uint32_t value) {
-    if (size == 0 || size > 4 || offset + size > kConfigSpaceBytes) return false;
+    if (size == 0 || size > 4 || offset >= kConfigSpaceBytes || size > kConfigSpaceBytes - offset) {
+        return false;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     Function* function = Find(address);
     if (!function) return false;

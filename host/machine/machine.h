@@ -130,6 +130,7 @@ private:
     struct Function;
     Function* Find(FunctionAddress address) const;
     Function* FindPresent(FunctionAddress address) const;
+    void MarkBuses(const Function& function);
     void WriteMasked(Function& function, unsigned offset, unsigned size, uint32_t value,
                      WritePath path);
     uint8_t* PageFor(uint64_t address);
@@ -138,7 +139,10 @@ private:
 
     mutable std::mutex mutex_;
     std::map<uint32_t, std::unique_ptr<Function>> functions_;
-    std::set<uint32_t> extraBuses_;
+    // Bus 0, the buses that functions sit on, those behind bridges (by their
+    // power-on bus numbers) and those declared: kept as the machine is built,
+    // so that "does this bus exist" costs the same whatever the machine holds.
+    bool busExists_[256] = {true};
     uint64_t ecamBase_ = kDefaultEcamBase;
     uint32_t configAddress_ = 0;
     std::vector<std::pair<uint64_t, uint64_t>> memoryRanges_;  // plain memory: base, size

@@ -50,12 +50,17 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             if ((state = dynamic_cast<ButtonState*>(w->state.get()))) state->pressed = true;
             InvalidateRect(hwnd, nullptr, TRUE);
             return 0;
-        case WM_LBUTTONUP:
+        case WM_LBUTTONUP: {
             if (!state || !state->pressed) return 0;
             state->pressed = false;
             InvalidateRect(hwnd, nullptr, TRUE);
-            Click(hwnd);
+            // Released off the button: the press is taken back, nothing is clicked.
+            RECT rc;
+            GetClientRect(hwnd, &rc);
+            const int x = static_cast<SHORT>(LOWORD(lParam)), y = static_cast<SHORT>(HIWORD(lParam));
+            if (x >= 0 && y >= 0 && x < rc.right && y < rc.bottom) Click(hwnd);
             return 0;
+        }
         case WM_KEYDOWN:
             if (wParam == VK_SPACE && state && ButtonType(*w) != BS_GROUPBOX) state->pressed = true;
             return 0;

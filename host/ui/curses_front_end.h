@@ -10,7 +10,8 @@
 #include "front_end.h"
 #include "report.h"
 
-struct screen;  // ncurses' SCREEN
+struct screen;   // ncurses' SCREEN
+struct _win_st;  // ncurses' WINDOW
 
 namespace standin {
 namespace ui {
@@ -26,17 +27,31 @@ public:
     void DialogEnded(HWND dialog, INT_PTR result) override;
 
 private:
+    // What a mouse button went down on; the action waits for its release.
+    struct Press {
+        enum Kind { None, Minimize, CloseBox, Restore, Control } kind = None;
+        HWND control = nullptr;
+        bool seen = false;  // a press came (on a target or not)
+    };
+
     void Start();
+    // Makes the drawing surface at least `rows` x `columns` (and the terminal's size).
+    void EnsureCanvas(int rows, int columns);
+    void Show();
     void Draw(HWND dialog);
-    void Click(HWND dialog, int row, int column);
+    void MouseDown(HWND dialog, int row, int column);
+    void MouseUp(HWND dialog, int row, int column);
     void Wheel(HWND dialog, int row, int column, bool up);
+    int ReadKey();
 
     Report* report_;
     bool started_ = false;
     bool stdoutIsTerminal_ = false;
     FILE* terminalOut_ = nullptr;
     ::screen* screen_ = nullptr;
+    ::_win_st* canvas_ = nullptr;  // a pad the size of the dialog or the terminal, whichever is larger
     HWND lastDialog_ = nullptr;
+    Press press_;
 };
 
 }  // namespace ui

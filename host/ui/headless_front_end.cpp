@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/resource.h"
+#include "launcher_text.h"
 #include "machine/machine.h"
 #include "user_input.h"
 
@@ -30,8 +31,8 @@ void HeadlessFrontEnd::DialogEnded(HWND, INT_PTR result) {
 
 void HeadlessFrontEnd::Fail(const ScriptAction& action, const std::string& why) {
     ++failed_;
-    fprintf(stderr, "quorvenal: %s:%d: %s: %s\n", scriptName_.c_str(), action.line, action.text.c_str(),
-            why.c_str());
+    std::string line = scriptName_ + ":" + std::to_string(action.line) + ": " + action.text + ": " + why;
+    fprintf(stderr, "quorvenal: %s\n", Printable(line).c_str());
 }
 
 void HeadlessFrontEnd::Perform(HWND dialog, const ScriptAction& a) {

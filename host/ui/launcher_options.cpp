@@ -3,16 +3,18 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <memory>
-#include <sstream>
 
 #include "curses_front_end.h"
 #include "front_end.h"
 #include "headless_front_end.h"
+#include "launcher_file.h"
+#include "launcher_text.h"
 #include "machine/machine.h"
 #include "report.h"
 #include "script.h"
@@ -32,7 +34,8 @@ const char kUsage[] =
     "  --script FILE      run headless: perform the user actions in FILE\n"
     "  --report FILE      write the report there (default: standard error)\n"
     "  --no-service-rights  run without the right to manage services\n"
-    "  --stale-service    start with a running \"QUORVENAL\" service from an earlier run\n";
+    "  --stale-service    start with a running \"QUORVENAL\" service from an earlier run\n"
+    "  --help             this summary\n";
 
 // What outlives main(): the report and the front end, so that a program that
 // ends the process itself still gets its "exit" record and a clean terminal.
@@ -42,6 +45,7 @@ struct ProcessEnd {
     std::unique_ptr<Report> report;
     std::unique_ptr<FrontEnd> frontEnd;
     bool finished = false;
+    std::string reportName;  // the --report file, or empty
 };
 
 ProcessEnd& End() {
@@ -49,9 +53,10 @@ ProcessEnd& End() {
     return end;
 }
 
-void FinishProcess() {
+// Ends the process's stand-in side; false when the report could not be written whole.
+bool FinishProcess() {
     ProcessEnd& end = End();
-    if (end.finished) return;
+    if (end.finished) return true;
     end.finished = true;
     // The program's diagnostics are complete now, whatever ends the process after us.
     fflush(stdout);
@@ -59,28 +64,37 @@ void FinishProcess() {
     if (HeadlessFrontEnd* headless = dynamic_cast<HeadlessFrontEnd*>(end.frontEnd.get())) {
         if (headless->RemainingActions())
             fprintf(stderr, "quorvenal: %s: %zu action(s) not run: no dialog was running any more\n",
-                    headless->ScriptName().c_str(), headless->RemainingActions());
+                    Printable(headless->ScriptName()).c_str(), headless->RemainingActions());
     }
     end.frontEnd.reset();  // the terminal front end restores the terminal here
     if (end.report) end.report->ProcessExit();
     // The process's device handles close as it ends, as on Windows; a driver
     // whose service was stopped while they were open unloads now.
     standin::CloseAllDeviceHandles();
-    if (end.ownsReportFile && end.reportFile) fclose(end.reportFile);
+    bool written = !end.report || !end.report->Failed();
+    int why = end.report ? end.report->Error() : 0;
+    if (end.ownsReportFile && end.reportFile && fclose(end.reportFile) != 0 && written) {
+        written = false;
+        why = errno;
+    }
     end.reportFile = nullptr;
+    if (!written) {
+        fprintf(stderr, "quorvenal: the report %s could not be written whole: %s\n",
+                Printable(end.reportName.empty() ? "(standard error)" : end.reportName).c_str(), strerror(why));
+    }
+    return written;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    *text = buffer.str();
-    return !in.bad();
+// A program that ends the process itself still gets its report checked.
+void FinishProcessAtExit() {
+    if (FinishProcess()) return;
+    fflush(stdout);
+    fflush(stderr);
+    _exit(2);
 }
 
 int Refuse(const std::string& message) {
-    fprintf(stderr, "quorvenal: %s\n", message.c_str());
+    fprintf(stderr, "quorvenal: %s\n", Printable(message).c_str());
     return 2;
 }
 
@@ -129,7 +143,7 @@ int RunStandInProgram(int argc, char** argv, int (*entry)()) {
     LauncherOptions options;
     std::string error;
     if (!ParseLauncherOptions(argc, argv, &options, &error)) {
-        fprintf(stderr, "quorvenal: %s\n%s", error.c_str(), kUsage);
+        fprintf(stderr, "quorvenal: %s\n%s", Printable(error).c_str(), kUsage);
         return 2;
     }
     if (options.help) {
@@ -145,14 +159,23 @@ int RunStandInProgram(int argc, char** argv, int (*entry)()) {
         machine = SysfsMachine(&error);
         if (!machine) return Refuse("this host's functions cannot be read: " + error);
     } else {
-        machine = LoadMachineFile(options.machine, &error);
+        std::string text;
+        if (!ReadLauncherFile(options.machine, "the machine file", kMachineFileLimit, &text, &error))
+            return Refuse(error);
+        machine = LoadMachineText(text, options.machine, &error);
         if (!machine) return Refuse(error);
+    }
+    if (machine->SkippedFunctions() != 0) {
+        // The program reaches one PCI domain: say what it will not list.
+        fprintf(stderr, "quorvenal: %s: %u function(s) of PCI domains other than 0000 left out, %zu listed\n",
+                Printable(options.machine.empty() ? "default machine" : options.machine).c_str(),
+                machine->SkippedFunctions(), machine->Functions().size());
     }
 
     std::vector<ScriptAction> actions;
     if (!options.script.empty()) {
         std::string text;
-        if (!ReadWholeFile(options.script, &text)) return Refuse("cannot read the script " + options.script);
+        if (!ReadLauncherFile(options.script, "the script", kScriptFileLimit, &text, &error)) return Refuse(error);
         if (!ParseScript(text, options.script, &actions, &error)) return Refuse(error);
     } else if (!isatty(STDIN_FILENO)) {
         return Refuse("the interactive window needs a terminal; give --script FILE to run headless");
@@ -160,10 +183,15 @@ int RunStandInProgram(int argc, char** argv, int (*entry)()) {
 
     ProcessEnd& end = End();
     end.finished = false;
+    end.reportFile = nullptr;
+    end.ownsReportFile = false;
+    end.reportName.clear();
+    end.report.reset();
     if (!options.report.empty()) {
         end.reportFile = fopen(options.report.c_str(), "w");
         if (!end.reportFile) return Refuse("cannot write the report " + options.report);
         end.ownsReportFile = true;
+        end.reportName = options.report;
     } else if (!options.script.empty()) {
         end.reportFile = stderr;
     }
@@ -187,10 +215,10 @@ int RunStandInProgram(int argc, char** argv, int (*entry)()) {
         end.frontEnd = std::make_unique<CursesFrontEnd>(end.report.get());
     }
     SetFrontEnd(end.frontEnd.get());
-    atexit(FinishProcess);
+    atexit(FinishProcessAtExit);
 
     int status = entry();
-    FinishProcess();
+    if (!FinishProcess()) return 2;
     return status;
 }
 

@@ -25,6 +25,12 @@ ListViewModel* Model(HWND hwnd) {
 
 int Count(const ListViewModel& m) { return static_cast<int>(m.items.size()); }
 
+// Columns that shrink or go take the horizontal scroll position with them.
+void KeepScrollInRange(HWND hwnd) {
+    ListViewModel* m = Model(hwnd);
+    if (m) m->scrollX = std::max(0, std::min(m->scrollX, ListViewMaxScrollX(hwnd)));
+}
+
 UINT StateOf(const ListViewModel& m, int index) {
     UINT state = m.items[index].state;
     if (index == m.focusedItem) state |= LVIS_FOCUSED;
@@ -236,6 +242,7 @@ bool SetColumnWidth(HWND hwnd, int column, int cx) {
     } else {
         col.width = std::max(cx, 0);
     }
+    KeepScrollInRange(hwnd);
     InvalidateRect(hwnd, nullptr, TRUE);
     return true;
 }
@@ -355,18 +362,49 @@ int ItemAtPoint(HWND hwnd, POINT pt, bool* onHeader) {
     // Without full-row selection only the first column's text is the item.
     if (!(m->extendedStyle & LVS_EX_FULLROWSELECT) && !m->columns.empty()) {
         int textWidth = TextWidth(m->items[row].cells[0]) + kCellPadding;
-        if (pt.x >= std::min(m->columns[0].width, textWidth)) return -1;
+        int x = pt.x + m->scrollX;
+        if (x < 0 || x >= std::min(m->columns[0].width, textWidth)) return -1;
     }
     return row;
 }
 
 int SubItemAtPoint(const ListViewModel& m, POINT pt) {
     int x = 0;
-    for (size_t i = 0; i < m.columns.size(); ++i) {
-        x += m.columns[i].width;
-        if (pt.x < x) return static_cast<int>(i);
+    const int at = pt.x + m.scrollX;
+    if (at < 0) return -1;
+    const std::vector<int> widths = ListViewShownWidths(m);
+    for (size_t i = 0; i < widths.size(); ++i) {
+        x += widths[i];
+        if (at < x) return static_cast<int>(i);
     }
     return -1;
+}
+
+void ScrollTo(HWND hwnd, int x) {
+    ListViewModel* m = Model(hwnd);
+    if (!m) return;
+    int clamped = std::max(0, std::min(x, ListViewMaxScrollX(hwnd)));
+    if (clamped == m->scrollX) return;
+    m->scrollX = clamped;
+    InvalidateRect(hwnd, nullptr, TRUE);
+}
+
+// WM_HSCROLL as the list's horizontal scroll bar sends it.
+void HorizontalScroll(HWND hwnd, WPARAM request) {
+    const ListViewModel* m = Model(hwnd);
+    if (!m) return;
+    const int page = std::max(ListViewVisibleWidth(hwnd), 1);
+    switch (LOWORD(request)) {
+        case SB_LINELEFT: ScrollTo(hwnd, m->scrollX - kListScrollStep); break;
+        case SB_LINERIGHT: ScrollTo(hwnd, m->scrollX + kListScrollStep); break;
+        case SB_PAGELEFT: ScrollTo(hwnd, m->scrollX - page); break;
+        case SB_PAGERIGHT: ScrollTo(hwnd, m->scrollX + page); break;
+        case SB_LEFT: ScrollTo(hwnd, 0); break;
+        case SB_RIGHT: ScrollTo(hwnd, ListViewMaxScrollX(hwnd)); break;
+        case SB_THUMBPOSITION:
+        case SB_THUMBTRACK: ScrollTo(hwnd, static_cast<SHORT>(HIWORD(request))); break;
+        default: break;
+    }
 }
 
 void KeyDown(HWND hwnd, WPARAM key) {
@@ -381,12 +419,24 @@ void KeyDown(HWND hwnd, WPARAM key) {
     const int current = m->focusedItem;
     int target;
     switch (key) {
+        case VK_LEFT: ScrollTo(hwnd, m->scrollX - kListScrollStep); return;
+        case VK_RIGHT: ScrollTo(hwnd, m->scrollX + kListScrollStep); return;
         case VK_UP: target = current < 0 ? 0 : std::max(current - 1, 0); break;
         case VK_DOWN: target = current < 0 ? 0 : std::min(current + 1, count - 1); break;
         case VK_HOME: target = 0; break;
         case VK_END: target = count - 1; break;
-        case VK_PRIOR: target = current < 0 ? 0 : std::max(current - page, 0); break;
-        case VK_NEXT: target = current < 0 ? 0 : std::min(current + page, count - 1); break;
+        // Page Up and Page Down first go to the top or the bottom row of the
+        // page shown; from there they move a page less one row.
+        case VK_PRIOR: {
+            const int top = std::min(m->topIndex, count - 1);
+            target = current == top ? std::max(top - (page - 1), 0) : top;
+            break;
+        }
+        case VK_NEXT: {
+            const int bottom = std::min(m->topIndex + page - 1, count - 1);
+            target = current == bottom ? std::min(bottom + (page - 1), count - 1) : bottom;
+            break;
+        }
         case VK_SPACE: target = current < 0 ? 0 : current; break;
         default: return;
     }
@@ -439,6 +489,7 @@ LRESULT CALLBACK ListViewProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
             return 0;
         }
         case WM_KEYDOWN: KeyDown(hwnd, wParam); return 0;
+        case WM_HSCROLL: HorizontalScroll(hwnd, wParam); return 0;
         case WM_MOUSEWHEEL: {
             if (!m) return 0;
             int delta = static_cast<SHORT>(HIWORD(wParam)) > 0 ? -3 : 3;
@@ -507,6 +558,7 @@ LRESULT CALLBACK ListViewProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
             if (col->mask & LVCF_WIDTH) target.width = std::max(col->cx, 0);
             if (col->mask & LVCF_FMT) target.format = col->fmt;
             if (col->mask & LVCF_SUBITEM) target.subItem = col->iSubItem;
+            KeepScrollInRange(hwnd);
             InvalidateRect(hwnd, nullptr, TRUE);
             return TRUE;
         }
@@ -519,6 +571,7 @@ LRESULT CALLBACK ListViewProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
                 if (static_cast<size_t>(index) < item.cells.size()) item.cells.erase(item.cells.begin() + index);
                 if (item.cells.empty()) item.cells.resize(1);
             }
+            KeepScrollInRange(hwnd);
             return TRUE;
         }
         case LVM_GETCOLUMNWIDTH: {
@@ -532,6 +585,17 @@ LRESULT CALLBACK ListViewProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
         case LVM_GETTOPINDEX: return m->topIndex;
         case LVM_GETCOUNTPERPAGE: return ListViewRowsPerPage(hwnd);
         case LVM_ENSUREVISIBLE: EnsureVisible(hwnd, static_cast<int>(wParam)); return TRUE;
+        case LVM_SCROLL: {
+            // Horizontally by pixels; vertically by whole rows.
+            int dy = static_cast<int>(lParam) / kListRowHeight;
+            ScrollTo(hwnd, m->scrollX + static_cast<int>(wParam));
+            if ((m = Model(hwnd)) && dy != 0) {
+                int maxTop = std::max(0, Count(*m) - ListViewRowsPerPage(hwnd));
+                m->topIndex = std::max(0, std::min(m->topIndex + dy, maxTop));
+                InvalidateRect(hwnd, nullptr, TRUE);
+            }
+            return TRUE;
+        }
         case LVM_SETEXTENDEDLISTVIEWSTYLE: {
             DWORD old = m->extendedStyle;
             DWORD mask = wParam ? static_cast<DWORD>(wParam) : 0xFFFFFFFFu;
@@ -563,8 +627,8 @@ LRESULT CALLBACK ListViewProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
             int top = (w && (w->style & LVS_NOCOLUMNHEADER)) ? 0 : kListHeaderHeight;
             int width = 0;
             for (const ListViewColumn& col : m->columns) width += col.width;
-            rect->left = 0;
-            rect->right = width;
+            rect->left = -m->scrollX;
+            rect->right = width - m->scrollX;
             rect->top = top + (index - m->topIndex) * kListRowHeight;
             rect->bottom = rect->top + kListRowHeight;
             return TRUE;
@@ -584,6 +648,35 @@ int ListViewRowsPerPage(HWND hwnd) {
     if (!(w->style & LVS_NOCOLUMNHEADER)) rows -= 1;
     return std::max(rows, 1);
 }
+
+int ListViewVisibleWidth(HWND hwnd) {
+    Window* w = FindWindowRecord(hwnd);
+    if (!w) return 0;
+    return std::max(0, static_cast<int>(w->rect.right - w->rect.left) - 2 * kBaseUnitX);
+}
+
+std::vector<int> ListViewShownWidths(const ListViewModel& m) {
+    std::vector<int> widths;
+    for (size_t c = 0; c < m.columns.size(); ++c) {
+        int width = m.columns[c].width;
+        for (const ListViewItem& item : m.items) {
+            if (c < item.cells.size() && !item.cells[c].empty())
+                width = std::max(width, TextWidth(item.cells[c]) + kCellPadding);
+        }
+        widths.push_back(width);
+    }
+    return widths;
+}
+
+int ListViewContentWidth(HWND hwnd) {
+    const ListViewModel* m = Model(hwnd);
+    if (!m) return 0;
+    int width = 0;
+    for (int shown : ListViewShownWidths(*m)) width += shown;
+    return width;
+}
+
+int ListViewMaxScrollX(HWND hwnd) { return std::max(0, ListViewContentWidth(hwnd) - ListViewVisibleWidth(hwnd)); }
 
 void RegisterListViewClass() { RegisterBuiltinClass(WC_LISTVIEWA, ListViewProc); }
 

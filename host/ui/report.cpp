@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "app/resource.h"
@@ -46,8 +47,14 @@ void Report::Record(const std::vector<std::string>& fields) {
         line += i == 0 ? fields[i] : ReportField(fields[i]);
     }
     line += '\n';
-    fputs(line.c_str(), out_);
-    fflush(out_);
+    // A full disk shows at the flush at the latest; the first error is kept.
+    errno = 0;
+    bool written = fputs(line.c_str(), out_) >= 0;
+    written = fflush(out_) == 0 && written;
+    if (!written && !failed_) {
+        failed_ = true;
+        error_ = errno ? errno : EIO;
+    }
 }
 
 void Report::ListRows(HWND list, const char* kind, bool withItemData) {

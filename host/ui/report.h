@@ -29,9 +29,15 @@ public:
     void DialogEnded(INT_PTR code);
     void ProcessExit();
 
+    // Whether a record could not be written whole, and the error (errno) then.
+    bool Failed() const { return failed_; }
+    int Error() const { return error_; }
+
 private:
     void ListRows(HWND list, const char* kind, bool withItemData);
     FILE* out_;
+    bool failed_ = false;
+    int error_ = 0;
 };
 
 }  // namespace ui

@@ -1,6 +1,7 @@
 // The simulated machine: its file format, register semantics, the port pair
 // and the memory-mapped window as hardware behaves, and the default machine.
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -242,6 +243,56 @@ TEST_F(HardwareTest, BusesExistWhereFunctionsOrBridgesPutThem) {
     EXPECT_TRUE(machine_->BusExists(1));   // behind the root port, and holding the NIC
     EXPECT_FALSE(machine_->BusExists(2));
     EXPECT_FALSE(machine_->BusExists(256));
+}
+
+// A bridge whose bus numbers run to ff opens every bus up to the last one, a
+// bridge with no secondary bus opens none, and declared buses count too.
+TEST(MachineBusesTest, BridgeRangesReachTheLastBusAndNoFurther) {
+    std::string bridgeToTheEnd =
+        "00:01.0 Bridge\n"
+        "00: 86 80 01 2a 07 00 10 00 00 00 04 06 00 00 01 00\n"
+        "10: 00 00 00 00 00 00 00 00 00 f0 ff 00 00 00 00 00\n"
+        "20: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+        "30: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n\n"
+        "00:02.0 Bridge without a secondary bus\n"
+        "00: 86 80 01 2a 07 00 10 00 00 00 04 06 00 00 01 00\n"
+        "10: 00 00 00 00 00 00 00 00 00 00 40 00 00 00 00 00\n"
+        "20: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+        "30: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n\n"
+        "# quorvenal bus 30\n";
+    std::string error;
+    std::unique_ptr<standin::Machine> machine = standin::LoadMachineText(bridgeToTheEnd, "ends.lspci", &error);
+    ASSERT_NE(machine, nullptr) << error;
+    std::vector<unsigned> buses;
+    for (unsigned bus = 0; bus < 300; ++bus) {
+        if (machine->BusExists(bus)) buses.push_back(bus);
+    }
+    std::vector<unsigned> expected = {0, 0x30};
+    for (unsigned bus = 0xF0; bus <= 0xFF; ++bus) expected.push_back(bus);
+    EXPECT_EQ(buses, expected);
+    EXPECT_FALSE(machine->BusExists(0xFFFFFFFFu));
+    // Taking a function off the bus leaves its bus in place, as before.
+    ASSERT_TRUE(machine->RemoveFunction({0, 1, 0}));
+    EXPECT_TRUE(machine->BusExists(0xF5));
+}
+
+// A hardware write is bounded by the end of configuration space whatever its
+// offset: offsets near 2^32 must not wrap around into the bytes at the start.
+TEST_F(HardwareTest, HardwareWritesPastTheEndAreRefusedWithoutWrapping) {
+    const standin::FunctionAddress nic = {1, 0, 0};
+    unsigned char before[4];
+    ASSERT_TRUE(machine_->ReadConfig(nic, 0, before, 4));
+    EXPECT_FALSE(machine_->HardwareWrite(nic, 0xFFFFFFFEu, 4, 0x11223344));
+    EXPECT_FALSE(machine_->HardwareWrite(nic, 0xFFFFFFFCu, 4, 0x11223344));
+    EXPECT_FALSE(machine_->HardwareWrite(nic, 0xFFE, 4, 0x11223344));
+    EXPECT_FALSE(machine_->HardwareWrite(nic, 0x1000, 1, 0x11));
+    unsigned char after[4];
+    ASSERT_TRUE(machine_->ReadConfig(nic, 0, after, 4));
+    EXPECT_EQ(0, std::memcmp(before, after, 4));
+    EXPECT_TRUE(machine_->HardwareWrite(nic, 0xFFC, 4, 0x11223344)) << "the last doubleword";
+    ASSERT_TRUE(machine_->ReadConfig(nic, 0xFFC, after, 4));
+    EXPECT_EQ(after[0], 0x44);
+    EXPECT_EQ(after[3], 0x11);
 }
 
 TEST(DefaultMachineTest, HoldsTheFunctionsThatTheToolMustHandle) {

@@ -265,4 +265,26 @@ TEST(DialogManager, IndirectTemplatesFromResourcesRunLikeNamedOnes) {
     EXPECT_EQ(focus, std::vector<int>({IDOK}));  // the first tab stop in template order
 }
 
+// A push button clicks when the mouse button is released over it; released
+// off it, the press is taken back.
+TEST(DialogManager, AButtonReleasedOffItselfDoesNotClick) {
+    ScriptedFrontEnd fe;
+    FrontEndScope scope(&fe);
+    DialogScript script;
+    script.endOnOkCancel = false;
+    auto pressAndRelease = [](int id, int x, int y) {
+        return [id, x, y](HWND d) {
+            HWND button = GetDlgItem(d, id);
+            SendMessageA(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+            SendMessageA(button, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+        };
+    };
+    fe.steps.push_back(pressAndRelease(1001, -3, 5));    // left of it
+    fe.steps.push_back(pressAndRelease(1001, 5, 400));   // below it
+    fe.steps.push_back(pressAndRelease(1001, 5, 5));     // on it
+    fe.steps.push_back([](HWND d) { EndDialog(d, 5); });
+    EXPECT_EQ(RunDialog(kMainDialog, &script), 5);
+    EXPECT_EQ(CommandIds(script.events), std::vector<int>({1001}));
+}
+
 }  // namespace qvtest

@@ -2,6 +2,7 @@
 // launcher's handling of its options.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +11,8 @@
 
 #include "test_support.h"
 #include "ui/headless_front_end.h"
+#include "ui/launcher_file.h"
+#include "ui/launcher_text.h"
 #include "ui/launcher_options.h"
 #include "ui/report.h"
 #include "ui/script.h"
@@ -249,6 +252,144 @@ TEST(Launcher, AHeadlessRunReportsMessageBoxesTheEndAndTheExit) {
     EXPECT_EQ(Launch({"--script", script, "--report", report}), IDCANCEL);
     EXPECT_EQ(g_entryRuns, 1);
     EXPECT_EQ(ReadLines(report), std::vector<std::string>({"msgbox\tError\thello", "end\t2", "exit"}));
+    unlink(script.c_str());
+    unlink(report.c_str());
+}
+
+namespace {
+
+// Runs the launcher with its standard error going to a file, and returns what
+// it wrote there.
+int LaunchCapturing(std::vector<std::string> args, std::string* errors) {
+    std::string path = TempPath("stderr.txt");
+    fflush(stderr);
+    int saved = dup(STDERR_FILENO);
+    FILE* capture = fopen(path.c_str(), "w");
+    dup2(fileno(capture), STDERR_FILENO);
+    int status = Launch(std::move(args));
+    fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    fclose(capture);
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    *errors = text.str();
+    unlink(path.c_str());
+    return status;
+}
+
+const char kHostBridge[] =
+    "00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 00\n"
+    "10: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+    "20: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+    "30: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n";
+
+}  // namespace
+
+// A directory, a device or a file past the limit is refused by name before the
+// program runs (a directory used to load as a machine of no function, a device
+// such as /dev/zero used to be read without end).
+TEST(Launcher, InputsThatAreNotFilesOrTooLargeAreRefusedByName) {
+    std::string folder = TempPath("folder");
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    std::string large = TempPath("large.txt");
+    WriteFile(large, "dump\n");
+    ASSERT_EQ(truncate(large.c_str(), static_cast<off_t>(kScriptFileLimit) + 1), 0);
+    std::string largeMachine = TempPath("large.lspci");
+    WriteFile(largeMachine, "");
+    ASSERT_EQ(truncate(largeMachine.c_str(), static_cast<off_t>(kMachineFileLimit) + 1), 0);
+    std::string script = TempPath("ok.txt");
+    WriteFile(script, "dump\n");
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"--machine", folder, "--script", script}, "the machine file " + folder + " is a directory, not a file"},
+        {{"--script", folder}, "the script " + folder + " is a directory, not a file"},
+        {{"--machine", "/dev/zero", "--script", script}, "the machine file /dev/zero is a device, not a file"},
+        {{"--script", "/dev/zero"}, "the script /dev/zero is a device, not a file"},
+        {{"--script", large}, "the script " + large + " is larger than the limit of 1 MiB"},
+        {{"--machine", largeMachine, "--script", script},
+         "the machine file " + largeMachine + " is larger than the limit of 16 MiB"},
+        {{"--script", TempPath("absent.txt")}, "cannot read the script " + TempPath("absent.txt") +
+                                                   ": No such file or directory"},
+    };
+    g_entryRuns = 0;
+    for (const Case& c : cases) {
+        std::string errors;
+        EXPECT_EQ(LaunchCapturing(c.args, &errors), 2) << c.message;
+        EXPECT_EQ(errors, "quorvenal: " + c.message + "\n");
+    }
+    EXPECT_EQ(g_entryRuns, 0);
+    rmdir(folder.c_str());
+    unlink(large.c_str());
+    unlink(largeMachine.c_str());
+    unlink(script.c_str());
+}
+
+TEST(Launcher, WhatItPrintsHasControlCharactersEscapedAndLongTokensCut) {
+    EXPECT_EQ(Printable("a\tb\x01 c\\d\x7f\n"), "a\\tb\\x01 c\\\\d\\x7F\\n");
+    const std::string longToken(kLongestShownToken + 1, 'x');
+    EXPECT_EQ(Printable("at " + longToken + " end"), "at " + longToken.substr(0, kLongestShownToken) + "... end");
+    EXPECT_EQ(Printable(std::string(kLongestShownToken, 'y')), std::string(kLongestShownToken, 'y'));
+    // An escape that would become four characters is not split past the limit.
+    EXPECT_EQ(Printable(std::string(kLongestShownToken - 2, 'z') + "\x1b"),
+              std::string(kLongestShownToken - 2, 'z') + "...");
+
+    std::string errors;
+    EXPECT_EQ(LaunchCapturing({"--\x1b[2J\x1b]0;title\x07"}, &errors), 2);
+    EXPECT_EQ(errors.find('\x1b'), std::string::npos) << errors;
+    EXPECT_NE(errors.find("unknown option \"--\\x1B[2J\\x1B]0;title\\x07\""), std::string::npos) << errors;
+
+    EXPECT_EQ(LaunchCapturing({"--" + std::string(1 << 20, 'w')}, &errors), 2);
+    EXPECT_LT(errors.size(), 2000u);
+    EXPECT_NE(errors.find("..."), std::string::npos);
+
+    std::string script = TempPath("escapes.txt");
+    WriteFile(script, "dump\nclick \x1b[31m" + std::string(5000, '7') + "\n");
+    EXPECT_EQ(LaunchCapturing({"--script", script}, &errors), 2);
+    EXPECT_EQ(errors.find('\x1b'), std::string::npos) << errors;
+    EXPECT_NE(errors.find(":2: bad control id \"\\x1B[31m"), std::string::npos) << errors;
+    EXPECT_LT(errors.size(), 400u);
+    unlink(script.c_str());
+}
+
+// A report that cannot be written whole (a full disk) is an error: exit 2 and a
+// line that names the report, though the program itself ran.
+TEST(Launcher, AReportThatCannotBeWrittenWholeEndsWithStatusTwo) {
+    std::string script = TempPath("full.txt");
+    WriteFile(script, "dump\nkey escape\n");
+    g_entryRuns = 0;
+    std::string errors;
+    EXPECT_EQ(LaunchCapturing({"--script", script, "--report", "/dev/full"}, &errors), 2);
+    EXPECT_EQ(g_entryRuns, 1);
+    EXPECT_NE(errors.find("quorvenal: the report /dev/full could not be written whole: No space left on device"),
+              std::string::npos)
+        << errors;
+    // The same run with a report that can be written ends as the dialog did.
+    std::string report = TempPath("full-report.txt");
+    EXPECT_EQ(LaunchCapturing({"--script", script, "--report", report}, &errors), IDCANCEL);
+    EXPECT_EQ(errors, "");
+    unlink(report.c_str());
+    unlink(script.c_str());
+}
+
+TEST(Launcher, FunctionsOfOtherPciDomainsAreCountedWhenTheMachineLoads) {
+    std::string machine = TempPath("domains.lspci");
+    WriteFile(machine, std::string("00:00.0 Host\n") + kHostBridge + "\n0001:00:00.0 Host\n" + kHostBridge +
+                           "\n0001:00:01.0 Host\n" + kHostBridge + "\n0002:03:00.0 Host\n" + kHostBridge);
+    std::string script = TempPath("domains.txt");
+    WriteFile(script, "key escape\n");
+    std::string errors;
+    std::string report = TempPath("domains-report.txt");
+    EXPECT_EQ(LaunchCapturing({"--machine", machine, "--script", script, "--report", report}, &errors), IDCANCEL);
+    EXPECT_EQ(errors, "quorvenal: " + machine + ": 3 function(s) of PCI domains other than 0000 left out, 1 listed\n");
+    // A machine of domain 0000 alone loads without a word.
+    WriteFile(machine, std::string("00:00.0 Host\n") + kHostBridge);
+    EXPECT_EQ(LaunchCapturing({"--machine", machine, "--script", script, "--report", report}, &errors), IDCANCEL);
+    EXPECT_EQ(errors, "");
+    unlink(machine.c_str());
     unlink(script.c_str());
     unlink(report.c_str());
 }

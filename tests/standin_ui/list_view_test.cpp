@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "test_support.h"
+#include "ui/list_view.h"
+#include "ui/text_width.h"
 #include "ui/user_input.h"
 #include "ui/window_manager.h"
 
@@ -409,6 +411,113 @@ TEST(ListViewScrolling, TheWheelScrollsThreeRowsWithinTheList) {
         tops.push_back(static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0)));
     });
     EXPECT_EQ(tops, std::vector<int>({3, 0, 0}));  // 3 rows down, stops at the last page, back to the top
+}
+
+// Page Down goes to the last row of the page shown, and from there a page less
+// one row further, scrolling that row to the bottom; Page Up mirrors it.
+TEST(ListViewKeyboard, PageKeysGoToThePageEdgeFirstThenAPageFurther) {
+    int page = 0;
+    std::vector<std::pair<int, int>> markAndTop;
+    WithList([&](HWND list) {
+        FillRows(list, 14);
+        page = static_cast<int>(SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0));
+        HWND dialog = GetParent(list);
+        SetFocus(list);
+        auto note = [&]() {
+            markAndTop.push_back({Mark(list), static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0))});
+        };
+        PressKey(dialog, VK_DOWN, false);  // row 0
+        for (int key : {VK_NEXT, VK_NEXT, VK_NEXT, VK_NEXT, VK_PRIOR, VK_PRIOR, VK_PRIOR, VK_PRIOR}) {
+            PressKey(dialog, key, false);
+            note();
+        }
+    });
+    ASSERT_EQ(page, 5) << "the test dialog's list shows five rows";
+    const std::vector<std::pair<int, int>> expected = {
+        {4, 0},    // to the bottom of the page, no scrolling
+        {8, 4},    // a page less one row further, that row at the bottom
+        {12, 8},
+        {13, 9},   // stops at the last row
+        {9, 9},    // to the top of the page, no scrolling
+        {5, 5},    // a page less one row back, that row at the top
+        {1, 1},
+        {0, 0},    // stops at the first row
+    };
+    EXPECT_EQ(markAndTop, expected);
+}
+
+// Columns wider than the list scroll sideways: Left and Right by a step,
+// WM_HSCROLL as the scroll bar sends it, LVM_SCROLL by pixels; never past
+// either end, and hit tests follow the scroll position.
+TEST(ListViewScrolling, WideColumnsScrollSidewaysWithinTheirRange) {
+    std::vector<int> positions;
+    int maxScroll = -1, visible = 0, content = 0;
+    int hitBefore = -2, hitAfter = -2;
+    WithList([&](HWND list) {
+        FillRows(list, 2);
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, 0, 200);
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, 1, 300);
+        visible = ListViewVisibleWidth(list);
+        content = ListViewContentWidth(list);
+        maxScroll = ListViewMaxScrollX(list);
+        HWND dialog = GetParent(list);
+        SetFocus(list);
+        auto note = [&]() { positions.push_back(ListViewOf(list)->scrollX); };
+        PressKey(dialog, VK_LEFT, false);
+        note();  // already at the left end
+        PressKey(dialog, VK_RIGHT, false);
+        note();
+        SendMessageA(list, WM_HSCROLL, MAKEWPARAM(SB_PAGERIGHT, 0), 0);
+        note();
+        SendMessageA(list, WM_HSCROLL, MAKEWPARAM(SB_RIGHT, 0), 0);
+        note();
+        PressKey(dialog, VK_RIGHT, false);
+        note();  // at the right end
+        LVHITTESTINFO info = {};
+        info.pt = {40, kListHeaderHeight + 2};
+        SendMessageA(list, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&info));
+        hitAfter = info.iSubItem;
+        SendMessageA(list, WM_HSCROLL, MAKEWPARAM(SB_LEFT, 0), 0);
+        SendMessageA(list, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&info));
+        hitBefore = info.iSubItem;
+        note();
+        SendMessageA(list, LVM_SCROLL, 45, 0);
+        note();
+        // Narrower columns bring the position back into the range.
+        SendMessageA(list, LVM_SCROLL, 10000, 0);
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, 1, 20);
+        note();
+    });
+    EXPECT_EQ(content, 500);
+    EXPECT_EQ(maxScroll, content - visible);
+    ASSERT_EQ(positions.size(), 8u);
+    EXPECT_EQ(positions[0], 0);
+    EXPECT_EQ(positions[1], kListScrollStep);
+    EXPECT_EQ(positions[2], std::min(kListScrollStep + visible, maxScroll));
+    EXPECT_EQ(positions[3], maxScroll);
+    EXPECT_EQ(positions[4], maxScroll);
+    EXPECT_EQ(positions[5], 0);
+    EXPECT_EQ(positions[6], 45);
+    EXPECT_EQ(positions[7], std::max(0, 220 - visible));
+    EXPECT_EQ(hitBefore, 0);
+    EXPECT_EQ(hitAfter, 1) << "scrolled by the range (167 pixels), 40 pixels in is past the first column's 200";
+}
+
+// A cell whose text is wider than its column widens the column as drawn, so
+// that scrolling reaches its end: the program sizes a last column before its
+// values are written.
+TEST(ListViewScrolling, TextWiderThanItsColumnCountsInTheScrollRange) {
+    int plain = 0, widened = 0;
+    WithList([&](HWND list) {
+        FillRows(list, 1);
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, 0, 60);
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, 1, 60);
+        plain = ListViewContentWidth(list);
+        SetText(list, 0, 1, std::string(50, 'x').c_str());
+        widened = ListViewContentWidth(list);
+    });
+    EXPECT_EQ(plain, 120);
+    EXPECT_EQ(widened, 60 + 50 * kBaseUnitX + 12);
 }
 
 }  // namespace qvtest

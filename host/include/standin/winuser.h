@@ -166,6 +166,16 @@ typedef struct tagNMHDR {
 #define WM_SYSCOMMAND 0x0112
 #define WM_HSCROLL 0x0114
 #define WM_VSCROLL 0x0115
+// WM_HSCROLL / WM_VSCROLL requests (low word of wParam).
+#define SB_LINELEFT 0
+#define SB_LINERIGHT 1
+#define SB_PAGELEFT 2
+#define SB_PAGERIGHT 3
+#define SB_THUMBPOSITION 4
+#define SB_THUMBTRACK 5
+#define SB_LEFT 6
+#define SB_RIGHT 7
+#define SB_ENDSCROLL 8
 #define WM_MOUSEMOVE 0x0200
 #define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
