@@ -80,8 +80,13 @@ VOID RecordHandleAccess(PIO_STACK_LOCATION createStack) {
     if (file == NULL) {
         return;
     }
+    // Windows' I/O manager always passes the security context of the open.
+    // A create without one comes from a kernel component or from an I/O
+    // manager that does not say (Wine's): nothing a user-mode caller can
+    // bring about on Windows, so such a handle keeps the write right rather
+    // than losing every write of a system that cannot tell the driver.
     PIO_SECURITY_CONTEXT context = createStack->Parameters.Create.SecurityContext;
-    BOOLEAN write = context != NULL && (context->DesiredAccess & FILE_WRITE_DATA) != 0;
+    BOOLEAN write = context == NULL || (context->DesiredAccess & FILE_WRITE_DATA) != 0;
     file->FsContext2 = write ? WriteGrantedMark() : NULL;
 }
 
