@@ -19,6 +19,8 @@ struct TraceState {
     KernelCounters counters;
 };
 
+thread_local int64_t threadLiveMappings = 0;
+
 TraceState& State() {
     static TraceState* state = new TraceState;  // lives as long as the process
     return *state;
@@ -66,6 +68,10 @@ void ResetKernelCounters() {
     state.counters.liveMappings = live;
 }
 
+int64_t ThreadLiveMappings() {
+    return threadLiveMappings;
+}
+
 void TracePort(uint16_t port, bool write, uint32_t value) {
     TraceState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
@@ -79,6 +85,7 @@ void TraceMapping(uint64_t physical, uint64_t length, bool mapped) {
     TraceState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
     if (mapped) {
+        ++threadLiveMappings;
         ++state.counters.mappingsMade;
         ++state.counters.liveMappings;
     } else {
@@ -93,6 +100,7 @@ void TraceUnmap(bool known) {
     TraceState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
     if (known) {
+        --threadLiveMappings;
         ++state.counters.unmaps;
         --state.counters.liveMappings;
     } else {

@@ -42,6 +42,10 @@ std::vector<PortAccess> TracedPortAccesses();
 std::vector<MappingRecord> TracedMappings();
 KernelCounters GetKernelCounters();
 void ResetKernelCounters();
+// Mappings made and not yet released by the calling thread (unmaps of other
+// threads' mappings count against it); the I/O manager compares it around a
+// driver's routines to find a mapping left behind.
+int64_t ThreadLiveMappings();
 
 // Used by the stand-in kernel itself.
 void TracePort(uint16_t port, bool write, uint32_t value);

@@ -115,6 +115,34 @@ TEST_F(EcamTest, ExtendedWriteReachesEveryRegisterAndSurvivesAReset) {
     EXPECT_EQ(std::memcmp(back->ExtData, saved->ExtData, 3840), 0);
 }
 
+TEST_F(EcamTest, ExtendedAccessesUseLowAddressBitsAndGoLowHalfFirst) {
+    ReadHeader(1, 0, 0);
+    // Bus 0x101, device 0x20 and function 8 are bus 1, device 0, function 0
+    // on the memory-mapped path as on the others: only their low 8, 5 and 3
+    // bits count. Each doubleword is two 16-bit accesses, the low half first.
+    for (int write = 0; write < 2; ++write) {
+        auto request = ReadExt(1, 0, 0);
+        request->Bus = 0x101;
+        request->Device = 0x20;
+        request->Function = 8;
+        request->Result = 7;
+        standin::StartKernelTrace();
+        Reply reply = Send(write ? IOCTL_WRITE_EXT_CONFIG : IOCTL_READ_EXT_CONFIG, request.get(),
+                           sizeof *request);
+        standin::StopKernelTrace();
+        EXPECT_EQ(reply.status, STATUS_SUCCESS);
+        EXPECT_EQ(request->Result, 0u);
+        unsigned char expected[3840];
+        ASSERT_TRUE(machine().ReadConfig({1, 0, 0}, 0x100, expected, sizeof expected));
+        EXPECT_EQ(std::memcmp(request->ExtData, expected, sizeof expected), 0);
+        std::vector<uint64_t> mapped = MappedAddresses();
+        ASSERT_EQ(mapped.size(), 1920u) << (write ? "write" : "read");
+        for (unsigned i = 0; i < mapped.size(); ++i) {
+            ASSERT_EQ(mapped[i], 0xE0100100ull + 2 * i) << (write ? "write " : "read ") << i;
+        }
+    }
+}
+
 TEST_F(EcamTest, UnloadForgetsTheBase) {
     // Keep the image in memory across the unload, so that only the unload
     // routine can have reset the driver's global.
