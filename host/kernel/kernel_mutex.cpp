@@ -52,7 +52,9 @@ extern "C" NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitR
         standin::TraceDriverFault("wait on an object that is not an initialised mutex");
         return STATUS_INVALID_PARAMETER;
     }
+    standin::TraceMutexWait(1);
     mutex->lock();
+    standin::TraceMutexWait(-1);
     return STATUS_SUCCESS;
 }
 

@@ -1,6 +1,7 @@
 // Counters and the optional access log of the stand-in kernel.
 #include "kernel/kernel_trace.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -20,6 +21,12 @@ struct TraceState {
 };
 
 thread_local int64_t threadLiveMappings = 0;
+std::atomic<int> mutexWaiters{0};
+
+PortHook& ThePortHook() {
+    static PortHook* hook = new PortHook;  // set by a test while no driver runs
+    return *hook;
+}
 
 TraceState& State() {
     static TraceState* state = new TraceState;  // lives as long as the process
@@ -70,6 +77,22 @@ void ResetKernelCounters() {
 
 int64_t ThreadLiveMappings() {
     return threadLiveMappings;
+}
+
+void SetPortHook(PortHook hook) {
+    ThePortHook() = std::move(hook);
+}
+
+void RunPortHook(uint16_t port, bool write, uint32_t value) {
+    if (ThePortHook()) ThePortHook()(port, write, value);
+}
+
+int MutexWaiters() {
+    return mutexWaiters.load();
+}
+
+void TraceMutexWait(int delta) {
+    mutexWaiters += delta;
 }
 
 void TracePort(uint16_t port, bool write, uint32_t value) {

@@ -5,6 +5,7 @@
 #define STANDIN_KERNEL_TRACE_H
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace standin {
@@ -46,6 +47,15 @@ void ResetKernelCounters();
 // threads' mappings count against it); the I/O manager compares it around a
 // driver's routines to find a mapping left behind.
 int64_t ThreadLiveMappings();
+
+// For tests of concurrency: a hook called on every port access, in the thread
+// that makes it, before the access reaches the machine (empty: none); and how
+// many threads are in KeWaitForSingleObject now.
+using PortHook = std::function<void(uint16_t port, bool write, uint32_t value)>;
+void SetPortHook(PortHook hook);
+void RunPortHook(uint16_t port, bool write, uint32_t value);
+int MutexWaiters();
+void TraceMutexWait(int delta);
 
 // Used by the stand-in kernel itself.
 void TracePort(uint16_t port, bool write, uint32_t value);
