@@ -568,6 +568,9 @@ def main():
     print("mutate: %d mutants in %d files; baseline built and passed in %.0f s" %
           (len(mutants), len(files), time.time() - started), flush=True)
 
+    # A stop by signal still restores the copy (the next run would anyway,
+    # as it refreshes every file that differs from the tree).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("mutate: stopped"))
     report = open(args.report, "w", encoding="utf-8") if args.report else None
     originals = {}
     try:

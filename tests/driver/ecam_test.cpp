@@ -190,6 +190,14 @@ protected:
 };
 
 TEST_F(UnalignedWindowTest, TheBaseIsNeverFound) {
+    // The search probes the fifteen candidates 0x10000000..0xF0000000, each
+    // once at the vendor identifier of the function read, and nothing else.
+    standin::StartKernelTrace();
+    ASSERT_EQ(ReadHeader(1, 0, 0).Result, 256u);
+    standin::StopKernelTrace();
+    std::vector<uint64_t> probes = MappedAddresses();
+    ASSERT_EQ(probes.size(), 15u);
+    for (unsigned i = 0; i < 15; ++i) EXPECT_EQ(probes[i], 0x10000000ull * (i + 1) + 0x100000);
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(ReadHeader(0, 0, 0).Result, 256u);
         ASSERT_EQ(ReadHeader(1, 0, 0).Result, 256u);
