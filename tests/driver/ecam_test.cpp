@@ -143,6 +143,23 @@ TEST_F(EcamTest, ExtendedAccessesUseLowAddressBitsAndGoLowHalfFirst) {
     }
 }
 
+TEST_F(EcamTest, TheSearchProbesAtTheReadFunctionsOwnPlace) {
+    // Device 0x1d, function 1: its registers sit at 0xE9000 in each window.
+    standin::StartKernelTrace();
+    ASSERT_EQ(ReadHeader(0, 0x1d, 1).Result, 256u);
+    standin::StopKernelTrace();
+    std::vector<uint64_t> probes = MappedAddresses();
+    ASSERT_EQ(probes.size(), 15u);
+    for (unsigned i = 0; i < 13; ++i) EXPECT_EQ(probes[i], 0x10000000ull * (i + 1) + 0xE9000);
+    EXPECT_EQ(probes[13], 0xE00E9000ull);
+    EXPECT_EQ(probes[14], 0xE00E9002ull);
+    auto ext = ReadExt(0, 0x1d, 1);
+    EXPECT_EQ(ext->Result, 0u);
+    unsigned char expected[3840];
+    ASSERT_TRUE(machine().ReadConfig({0, 0x1d, 1}, 0x100, expected, sizeof expected));
+    EXPECT_EQ(std::memcmp(ext->ExtData, expected, sizeof expected), 0);
+}
+
 TEST_F(EcamTest, UnloadForgetsTheBase) {
     // Keep the image in memory across the unload, so that only the unload
     // routine can have reset the driver's global.
