@@ -23,8 +23,8 @@ struct TraceState {
 thread_local int64_t threadLiveMappings = 0;
 std::atomic<int> mutexWaiters{0};
 
-PortHook& ThePortHook() {
-    static PortHook* hook = new PortHook;  // set by a test while no driver runs
+AccessHook& TheAccessHook() {
+    static AccessHook* hook = new AccessHook;  // set by a test while no driver runs
     return *hook;
 }
 
@@ -79,12 +79,12 @@ int64_t ThreadLiveMappings() {
     return threadLiveMappings;
 }
 
-void SetPortHook(PortHook hook) {
-    ThePortHook() = std::move(hook);
+void SetAccessHook(AccessHook hook) {
+    TheAccessHook() = std::move(hook);
 }
 
-void RunPortHook(uint16_t port, bool write, uint32_t value) {
-    if (ThePortHook()) ThePortHook()(port, write, value);
+void RunAccessHook(HookedAccess kind, uint64_t where, uint32_t value) {
+    if (TheAccessHook()) TheAccessHook()(kind, where, value);
 }
 
 int MutexWaiters() {

@@ -48,12 +48,13 @@ void ResetKernelCounters();
 // driver's routines to find a mapping left behind.
 int64_t ThreadLiveMappings();
 
-// For tests of concurrency: a hook called on every port access, in the thread
-// that makes it, before the access reaches the machine (empty: none); and how
-// many threads are in KeWaitForSingleObject now.
-using PortHook = std::function<void(uint16_t port, bool write, uint32_t value)>;
-void SetPortHook(PortHook hook);
-void RunPortHook(uint16_t port, bool write, uint32_t value);
+// For tests of concurrency: a hook called on every port access and every
+// MmMapIoSpace, in the thread that makes it, before it reaches the machine
+// (empty: none); and how many threads are in KeWaitForSingleObject now.
+enum class HookedAccess { PortRead, PortWrite, Mapping };
+using AccessHook = std::function<void(HookedAccess kind, uint64_t where, uint32_t value)>;
+void SetAccessHook(AccessHook hook);
+void RunAccessHook(HookedAccess kind, uint64_t where, uint32_t value);
 int MutexWaiters();
 void TraceMutexWait(int delta);
 

@@ -160,6 +160,30 @@ TEST_F(EcamTest, TheSearchProbesAtTheReadFunctionsOwnPlace) {
     EXPECT_EQ(std::memcmp(ext->ExtData, expected, sizeof expected), 0);
 }
 
+// One client's extended write is held at its first mapping while a second
+// client sends an extended write to the same function: the second must wait,
+// or the two 3840-byte spaces would mix.
+TEST_F(EcamTest, ASecondClientWaitsForAnExtendedWriteUnderway) {
+    ReadHeader(1, 0, 0);
+    auto mine = ReadExt(1, 0, 0);
+    auto theirs = ReadExt(1, 0, 0);
+    std::memset(theirs->ExtData + 0x400, 0x77, 16);
+    standin::OpenFile* second = nullptr;
+    ASSERT_EQ(standin::OpenDevice(L"\\??\\QUORVENAL", &second), STATUS_SUCCESS);
+    Reply reply{};
+    std::vector<bool> byFirst = AccessesWithASecondClientSent(
+        [&] { reply = Send(IOCTL_WRITE_EXT_CONFIG, mine.get(), sizeof *mine); },
+        [&] {
+            ULONG returned = 0;
+            standin::DeviceControl(second, IOCTL_WRITE_EXT_CONFIG, theirs.get(), sizeof *theirs,
+                                   theirs.get(), sizeof *theirs, &returned);
+        });
+    standin::CloseDevice(second);
+    EXPECT_EQ(reply.status, STATUS_SUCCESS);
+    EXPECT_EQ(byFirst.size(), 2u * 1920u);
+    EXPECT_TRUE(FirstClientUninterrupted(byFirst));
+}
+
 TEST_F(EcamTest, UnloadForgetsTheBase) {
     // Keep the image in memory across the unload, so that only the unload
     // routine can have reset the driver's global.

@@ -97,32 +97,16 @@ TEST_F(HeaderWriteTest, SaveResetRestoreBringsTheHeaderBack) {
     EXPECT_EQ(std::memcmp(ReadHeader(0, 0x1d, 0).Data, saved.Data, 256), 0);
 }
 
-// One client's header write is held inside its first port access while a
-// second client sends one: the second must wait for the first to finish, so
-// no port access of the second falls between the first's first and last.
-// The hold ends as soon as the second client is seen waiting on a lock or
-// touching the ports, so the outcome does not depend on timing.
+// One client's header write is held at its first port access while a second
+// client sends one: the second must wait for the first to finish.
 TEST_F(HeaderWriteTest, ASecondClientWaitsForAHeaderWriteUnderway) {
     standin::OpenFile* second = nullptr;
     ASSERT_EQ(standin::OpenDevice(L"\\??\\QUORVENAL", &second), STATUS_SUCCESS);
-    const std::thread::id first = std::this_thread::get_id();
-    std::mutex logLock;
-    std::vector<bool> byFirst;  // one entry per port access, in order
-    std::atomic<int> secondAccesses{0};
-    std::atomic<bool> secondDone{false};
-    std::thread other;
-    standin::SetPortHook([&](uint16_t, bool, uint32_t) {
-        bool mine = std::this_thread::get_id() == first;
-        {
-            std::lock_guard<std::mutex> guard(logLock);
-            byFirst.push_back(mine);
-        }
-        if (!mine) {
-            ++secondAccesses;
-            return;
-        }
-        if (other.joinable()) return;  // held once, at the first access
-        other = std::thread([&] {
+    ConfigRequest saved = ReadHeader(0, 0x1d, 0);
+    Reply reply{};
+    std::vector<bool> byFirst = AccessesWithASecondClientSent(
+        [&] { WriteHeader(0, 0x1d, 0, saved.Data, &reply); },
+        [&] {
             ConfigRequest request;
             std::memset(&request, 0, sizeof request);
             request.Device = 0x1d;
@@ -130,35 +114,10 @@ TEST_F(HeaderWriteTest, ASecondClientWaitsForAHeaderWriteUnderway) {
             ULONG returned = 0;
             standin::DeviceControl(second, IOCTL_WRITE_CONFIG, &request, sizeof request,
                                    &request, sizeof request, &returned);
-            secondDone = true;
         });
-        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (standin::MutexWaiters() == 0 && secondAccesses == 0 && !secondDone &&
-               std::chrono::steady_clock::now() < giveUp) {
-            std::this_thread::yield();
-        }
-    });
-    ConfigRequest request = ReadHeader(0, 0x1d, 0);
-    Reply reply{};
-    WriteHeader(0, 0x1d, 0, request.Data, &reply);
-    if (other.joinable()) other.join();
-    standin::SetPortHook(nullptr);
     standin::CloseDevice(second);
-
     EXPECT_EQ(reply.status, STATUS_SUCCESS);
-    EXPECT_TRUE(secondDone);
-    size_t firstBegin = 0;
-    size_t firstEnd = 0;
-    for (size_t i = 0; i < byFirst.size(); ++i) {
-        if (byFirst[i]) firstEnd = i;
-    }
-    ASSERT_FALSE(byFirst.empty());
-    EXPECT_TRUE(byFirst[firstBegin]);
-    for (size_t i = firstBegin; i <= firstEnd; ++i) {
-        ASSERT_TRUE(byFirst[i]) << "the second client's port access " << i
-                                << " fell inside the first client's header write";
-    }
-    EXPECT_EQ(byFirst.size() - firstEnd - 1, static_cast<size_t>(secondAccesses.load()));
+    EXPECT_TRUE(FirstClientUninterrupted(byFirst));
 }
 
 // Several clients write whole headers to the same two functions at once.
