@@ -7,8 +7,9 @@
 //
 // What a driver must undo itself is not cleaned up for it: a device or link
 // left by a failed DriverEntry or by the unload routine, or an I/O-space
-// mapping left by any of its routines, ends the process with a driver fault,
-// so that the test that caused it fails.
+// mapping left by any of its routines, or a dispatch routine that returns
+// holding a kernel mutex, ends the process with a driver fault, so that the
+// test that caused it fails.
 #include "kernel/io_manager.h"
 
 #include <dlfcn.h>
@@ -109,8 +110,10 @@ NTSTATUS SendRequest(DeviceRecord* device, UCHAR major, IoRequest* request) {
     request->irp.IoStatus.Status = STATUS_PENDING;
     PDRIVER_DISPATCH dispatch = object->DriverObject->MajorFunction[major];
     int64_t mappings = ThreadLiveMappings();
+    int mutexes = ThreadHeldMutexes();
     NTSTATUS returned = dispatch(object, &request->irp);
     if (ThreadLiveMappings() != mappings) LeftBehind("mapping left behind by a dispatch routine");
+    if (ThreadHeldMutexes() != mutexes) LeftBehind("dispatch routine returned holding a mutex");
     if (!request->completed) {
         TraceDriverFault("dispatch routine returned without completing the request");
         return returned == STATUS_PENDING ? STATUS_UNSUCCESSFUL : returned;

@@ -56,6 +56,8 @@ using AccessHook = std::function<void(HookedAccess kind, uint64_t where, uint32_
 void SetAccessHook(AccessHook hook);
 void RunAccessHook(HookedAccess kind, uint64_t where, uint32_t value);
 int MutexWaiters();
+// Kernel mutexes the calling thread holds (each acquisition counted).
+int ThreadHeldMutexes();
 void TraceMutexWait(int delta);
 
 // Used by the stand-in kernel itself.

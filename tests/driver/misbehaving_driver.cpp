@@ -7,6 +7,8 @@
 //   FAILLINK    DriverEntry fails after deleting its device, leaving the link
 //   KEEPMAP     the device-control routine maps I/O space and never unmaps it
 //   OVERRUN     the device-control routine reads one byte past the system buffer
+//   KEEPMUTEX   the device-control routine returns holding a kernel mutex
+//   FREEMUTEX   the device-control routine releases a mutex it does not hold
 //   TIDY        nothing wrong: the control case
 // Every device is "\Device\<service>" with the link "\DosDevices\<service>".
 #include <ntddk.h>
@@ -18,6 +20,7 @@ namespace {
 WCHAR ServiceName[32];
 WCHAR DeviceName[64];
 WCHAR LinkName[64];
+KMUTEX Mutex;
 
 bool Is(const WCHAR* name) {
     return std::wcscmp(ServiceName, name) == 0;
@@ -38,6 +41,8 @@ NTSTATUS NTAPI Control(PDEVICE_OBJECT device, PIRP irp) {
         address.QuadPart = 0xE0000000;
         MmMapIoSpace(address, 2, MmNonCached);
     }
+    if (Is(L"KEEPMUTEX")) KeWaitForSingleObject(&Mutex, Executive, KernelMode, FALSE, NULL);
+    if (Is(L"FREEMUTEX")) KeReleaseMutex(&Mutex, FALSE);
     if (Is(L"OVERRUN") && length != 0) {
         volatile UCHAR* bytes = (volatile UCHAR*)irp->AssociatedIrp.SystemBuffer;
         irp->IoStatus.Information = bytes[length];
@@ -65,6 +70,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     std::swprintf(DeviceName, 64, L"\\Device\\%ls", ServiceName);
     std::swprintf(LinkName, 64, L"\\DosDevices\\%ls", ServiceName);
 
+    KeInitializeMutex(&Mutex, 0);
     UNICODE_STRING deviceName;
     RtlInitUnicodeString(&deviceName, DeviceName);
     PDEVICE_OBJECT device = NULL;

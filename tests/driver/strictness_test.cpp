@@ -68,6 +68,23 @@ TEST_F(StrictnessTest, AMappingLeftByARequestEndsTheProcess) {
         "mapping left behind by a dispatch routine");
 }
 
+TEST_F(StrictnessTest, AMutexKeptOrReleasedWithoutHoldingItEndsTheProcess) {
+    EXPECT_DEATH(
+        {
+            standin::LoadedDriver* driver = LoadAs("KEEPMUTEX");
+            SendOne(L"\\??\\KEEPMUTEX");
+            standin::UnloadDriver(driver);
+        },
+        "dispatch routine returned holding a mutex");
+    EXPECT_DEATH(
+        {
+            standin::LoadedDriver* driver = LoadAs("FREEMUTEX");
+            SendOne(L"\\??\\FREEMUTEX");
+            standin::UnloadDriver(driver);
+        },
+        "release of a mutex the thread does not hold");
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 TEST_F(StrictnessTest, TheSystemBufferHasExactlyTheLengthAsked) {
     // One byte past a 272-byte request is outside the buffer, not in slack.
