@@ -534,6 +534,7 @@ def main():
     parser.add_argument("--list", action="store_true", help="list the mutants and stop")
     parser.add_argument("--report", help="also write the report to this file")
     args = parser.parse_args()
+    args.build = os.path.abspath(args.build)
 
     files = collect(args.files)
     if not files:
