@@ -348,7 +348,7 @@ def apply_mutant(text, mutant):
 
 
 # ---------------------------------------------------------------------------
-# Equivalent mutants: the table under "## Equivalent mutants" in docs/testing.md,
+# Equivalent mutants: the table under "Equivalent mutants" in docs/testing.md,
 # rows "| file | operator | `original` | `mutant` | reason |", matched on the
 # file, the operator and the two lines' text (not the line number, so that the
 # record survives edits elsewhere in the file).
@@ -365,8 +365,8 @@ def load_equivalents():
     in_section = False
     with open(EQUIVALENT_DOC, encoding="utf-8") as doc:
         for row in doc:
-            if row.startswith("## "):
-                in_section = row.strip().lower() == "## equivalent mutants"
+            if row.startswith("#"):
+                in_section = row.strip("# \n").lower() == "equivalent mutants"
                 continue
             if not in_section or not row.startswith("| ") or row.startswith("| File") \
                     or row.startswith("|--") or row.startswith("| ---"):
@@ -520,6 +520,39 @@ def summarise(mutants, out):
               "equivalent and not-built mutants do not count\n")
 
 
+REPORT_LINE_RE = re.compile(r"^\[\d+/\d+\] (\S+):(\d+) (\S+) ([A-Z-]+): (.*)  \(\d+ s\)")
+
+
+def rescore(path):
+    """Summary of an earlier report, with today's list of equivalent mutants."""
+    equivalents = load_equivalents()
+    mutants = []
+    with open(path, encoding="utf-8") as report:
+        for row in report:
+            m = REPORT_LINE_RE.match(row)
+            if not m:
+                continue
+            file, line, operator, outcome, change = m.groups()
+            if "  <->  " in change:
+                before, after = change.split("  <->  ", 1)
+                mutant = Mutant(file, int(line), operator, before, after, extra=(0, after, before))
+            else:
+                before, after = change.split("  ->  ", 1)
+                mutant = Mutant(file, int(line), operator, before,
+                                "" if after == "(dropped)" else after)
+            mutant.outcome = outcome.lower()
+            if mutant.outcome in ("survived", "equivalent"):
+                mutant.outcome = ("equivalent" if equivalent_key(mutant) in equivalents
+                                  else "survived")
+            mutants.append(mutant)
+    print("Survivors:")
+    for m in mutants:
+        if m.outcome == "survived":
+            print("  %s:%d: %s: %s" % (m.path, m.line, m.operator, m.describe()))
+    summarise(mutants, sys.stdout)
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--files", nargs="+", default=DEFAULT_FILES,
@@ -533,7 +566,12 @@ def main():
     parser.add_argument("--operators", nargs="+", help="only these operators")
     parser.add_argument("--list", action="store_true", help="list the mutants and stop")
     parser.add_argument("--report", help="also write the report to this file")
+    parser.add_argument("--rescore", metavar="REPORT",
+                        help="read a report written earlier, apply the equivalent mutants now "
+                             "listed in docs/testing.md, and print the summary")
     args = parser.parse_args()
+    if args.rescore:
+        return rescore(args.rescore)
     args.build = os.path.abspath(args.build)
 
     files = collect(args.files)
