@@ -15,7 +15,8 @@ first, stopping at the first failure, each under a time limit. Outcomes:
   equivalent     survived, and listed as equivalent in docs/testing.md
 
 Usage: tools/mutate.py [--files PATH...] [--max N] [--seed S] [--timeout SEC]
-                       [--build DIR] [--list] [--report FILE]
+                       [--operators OP...] [--lines N...] [--build DIR] [--list]
+                       [--report FILE] [--rescore REPORT]
 See docs/testing.md.
 """
 
@@ -564,6 +565,7 @@ def main():
     parser.add_argument("--build", default=os.path.join(TOP, "build-mutate"),
                         help="the runner's own build tree (default build-mutate)")
     parser.add_argument("--operators", nargs="+", help="only these operators")
+    parser.add_argument("--lines", nargs="+", type=int, help="only mutants on these lines")
     parser.add_argument("--list", action="store_true", help="list the mutants and stop")
     parser.add_argument("--report", help="also write the report to this file")
     parser.add_argument("--rescore", metavar="REPORT",
@@ -580,6 +582,8 @@ def main():
     mutants = all_mutants(files)
     if args.operators:
         mutants = [m for m in mutants if m.operator in args.operators]
+    if args.lines:
+        mutants = [m for m in mutants if m.line in args.lines]
     if args.max and len(mutants) > args.max:
         mutants = random.Random(args.seed).sample(mutants, args.max)
     # In file order, so that consecutive mutants rebuild the same object.
