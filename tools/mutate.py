@@ -48,6 +48,7 @@ TEST_PROGRAMS = [
     ("driver_kernel_test", ["ioctl/"]),
     ("driver_strictness_test", ["ioctl/"]),
     ("driver_qvdump_test", ["ioctl/"]),
+    ("ui_resources_test", ["app/"]),
     ("ui_app_test", ["ioctl/", "app/"]),
     ("ui_program_test", ["ioctl/", "app/"]),
     ("service_tests", ["ioctl/", "app/"]),

@@ -114,10 +114,14 @@ NTSTATUS SendRequest(DeviceRecord* device, UCHAR major, IoRequest* request) {
     NTSTATUS returned = dispatch(object, &request->irp);
     if (ThreadLiveMappings() != mappings) LeftBehind("mapping left behind by a dispatch routine");
     if (ThreadHeldMutexes() != mutexes) LeftBehind("dispatch routine returned holding a mutex");
+    if (ThreadOwesAWait()) LeftBehind("dispatch routine returned after KeReleaseMutex(Wait TRUE)");
     if (!request->completed) {
         TraceDriverFault("dispatch routine returned without completing the request");
         return returned == STATUS_PENDING ? STATUS_UNSUCCESSFUL : returned;
     }
+    // What the request was completed with counts, as on Windows, where the
+    // packet belongs to the I/O manager again once it is completed.
+    request->irp.IoStatus = request->completion;
     if (returned != request->irp.IoStatus.Status) {
         TraceDriverFault("dispatch routine returned a status other than the completion status");
     }

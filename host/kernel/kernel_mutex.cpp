@@ -2,7 +2,8 @@
 // host recursive mutex (a kernel mutex may be re-acquired by its owner).
 // Releasing a mutex the thread does not hold is a driver fault that ends the
 // process, as Windows stops the machine for it; ThreadHeldMutexes lets the
-// I/O manager find a routine that returns still holding one.
+// I/O manager find a routine that returns still holding one, ThreadOwesAWait
+// one that released with Wait TRUE and never waited.
 #include <ntddk.h>
 
 #include <atomic>
@@ -29,6 +30,7 @@ struct MutexRegistry {
 };
 
 thread_local int heldMutexes = 0;
+thread_local bool owesAWait = false;
 
 MutexRegistry& Registry() {
     static MutexRegistry* registry = new MutexRegistry;  // lives as long as the process
@@ -50,6 +52,10 @@ int ThreadHeldMutexes() {
     return heldMutexes;
 }
 
+bool ThreadOwesAWait() {
+    return owesAWait;
+}
+
 }  // namespace standin
 
 extern "C" VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG Level) {
@@ -69,6 +75,7 @@ extern "C" NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitR
     (void)WaitMode;
     (void)Alertable;
     (void)Timeout;
+    owesAWait = false;
     HostMutex* mutex = Lookup(Object);
     if (mutex == nullptr) {
         standin::TraceDriverFault("wait on an object that is not an initialised mutex");
@@ -84,7 +91,7 @@ extern "C" NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitR
 }
 
 extern "C" LONG NTAPI KeReleaseMutex(PKMUTEX Mutex, BOOLEAN Wait) {
-    (void)Wait;
+    owesAWait = Wait != FALSE;
     HostMutex* mutex = Lookup(Mutex);
     if (mutex == nullptr) {
         standin::TraceDriverFault("release of a mutex that was never initialised");

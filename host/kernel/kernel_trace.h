@@ -58,6 +58,9 @@ void RunAccessHook(HookedAccess kind, uint64_t where, uint32_t value);
 int MutexWaiters();
 // Kernel mutexes the calling thread holds (each acquisition counted).
 int ThreadHeldMutexes();
+// Whether the calling thread released a mutex with Wait TRUE and has not
+// waited since (Windows keeps it at raised IRQL until it does).
+bool ThreadOwesAWait();
 void TraceMutexWait(int delta);
 
 // Used by the stand-in kernel itself.

@@ -9,6 +9,8 @@
 //   OVERRUN     the device-control routine reads one byte past the system buffer
 //   KEEPMUTEX   the device-control routine returns holding a kernel mutex
 //   FREEMUTEX   the device-control routine releases a mutex it does not hold
+//   WAITNEXT    the device-control routine releases with Wait TRUE and never waits
+//   LATESTATUS  the device-control routine sets its status after completing
 //   TIDY        nothing wrong: the control case
 // Every device is "\Device\<service>" with the link "\DosDevices\<service>".
 #include <ntddk.h>
@@ -43,6 +45,16 @@ NTSTATUS NTAPI Control(PDEVICE_OBJECT device, PIRP irp) {
     }
     if (Is(L"KEEPMUTEX")) KeWaitForSingleObject(&Mutex, Executive, KernelMode, FALSE, NULL);
     if (Is(L"FREEMUTEX")) KeReleaseMutex(&Mutex, FALSE);
+    if (Is(L"WAITNEXT")) {
+        KeWaitForSingleObject(&Mutex, Executive, KernelMode, FALSE, NULL);
+        KeReleaseMutex(&Mutex, TRUE);
+    }
+    if (Is(L"LATESTATUS")) {
+        irp->IoStatus.Status = STATUS_PENDING;
+        IoCompleteRequest(irp, IO_NO_INCREMENT);
+        irp->IoStatus.Status = STATUS_SUCCESS;
+        return STATUS_SUCCESS;
+    }
     if (Is(L"OVERRUN") && length != 0) {
         volatile UCHAR* bytes = (volatile UCHAR*)irp->AssociatedIrp.SystemBuffer;
         irp->IoStatus.Information = bytes[length];

@@ -83,6 +83,28 @@ TEST_F(StrictnessTest, AMutexKeptOrReleasedWithoutHoldingItEndsTheProcess) {
             standin::UnloadDriver(driver);
         },
         "release of a mutex the thread does not hold");
+    EXPECT_DEATH(
+        {
+            standin::LoadedDriver* driver = LoadAs("WAITNEXT");
+            SendOne(L"\\??\\WAITNEXT");
+            standin::UnloadDriver(driver);
+        },
+        "returned after KeReleaseMutex");
+}
+
+TEST_F(StrictnessTest, TheStatusCountsAsItStoodAtCompletion) {
+    standin::LoadedDriver* driver = LoadAs("LATESTATUS");
+    ASSERT_NE(driver, nullptr);
+    standin::OpenFile* file = nullptr;
+    ASSERT_EQ(standin::OpenDevice(L"\\??\\LATESTATUS", &file), STATUS_SUCCESS);
+    ConfigRequest request;
+    std::memset(&request, 0, sizeof request);
+    ULONG returned = 0;
+    EXPECT_EQ(standin::DeviceControl(file, IOCTL_READ_CONFIG, &request, sizeof request, &request,
+                                     sizeof request, &returned),
+              STATUS_PENDING);
+    standin::CloseDevice(file);
+    standin::UnloadDriver(driver);
 }
 
 #if defined(__SANITIZE_ADDRESS__)
