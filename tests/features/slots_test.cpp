@@ -128,6 +128,7 @@ TEST(Slots, ConventionalFunctionRoundTrip) {
                          "click 1017\n"   // save into slot 4 ("5")
                          "hw reset 00:00.0\n"
                          "click 1012\n"   // reload slot 4
+                         "select 1\nselect 0\n"  // read anew: the view shows the hardware
                          "dump\n";
     ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
     ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
