@@ -115,10 +115,20 @@ TEST(Slots, ReloadMovesTheSelectionMarkThatSavingUses) {
                          "click 1008\n"                  // reload slot 0
                          "click 1014\n"                  // save into slot 1
                          "dump\n";
+    // The same for the first row and for the last (01:01.0).
+    script += "select 0\nclick 1015\n"      // save 00:00.0 into slot 2
+              "select 3\nclick 1010\n"      // reload slot 2
+              "click 1016\n"                 // save into slot 3
+              "select 10\nclick 1017\n"     // save 01:01.0 into slot 4
+              "select 3\nclick 1012\n"      // reload slot 4
+              "click 1013\n"                 // save into slot 0
+              "dump\n";
     ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
-    ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
+    ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("0:2:0", run.dumps[0].slots[0]);
     EXPECT_EQ("0:2:0", run.dumps[0].slots[1]);
+    EXPECT_EQ("0:0:0", run.dumps[1].slots[3]);
+    EXPECT_EQ("1:1:0", run.dumps[1].slots[0]);
 }
 
 TEST(Slots, ConventionalFunctionRoundTrip) {
