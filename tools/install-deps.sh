@@ -10,7 +10,8 @@ run_pkgs=(cmake make g++ pkg-config libncurses-dev
 test_pkgs=("${run_pkgs[@]}" libgtest-dev libgmock-dev libbenchmark-dev pciutils python3
            g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev binutils-mingw-w64-i686
            qemu-system-x86 gcc-multilib g++-multilib
-           wine wine64 xvfb xauth imagemagick xdotool valgrind tmux)
+           wine wine64 xvfb xauth imagemagick xdotool valgrind tmux
+           clang libclang-rt-dev)
 
 if [ "$what" = run ]; then pkgs=("${run_pkgs[@]}"); else pkgs=("${test_pkgs[@]}"); fi
 

@@ -3,7 +3,8 @@
 #  - the Windows deliverables, cross-compiled for 32-bit x86 (build-win32);
 #  - the Linux build on the stand-in with AddressSanitizer and UBSan (build-test),
 #    whose CTest suite also checks the Windows binaries, boots the QEMU test
-#    kernels and runs the Wine test bed.
+#    kernels and runs the Wine test bed;
+#  - the fuzz targets built with clang (build-fuzz), each run for 10 seconds.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -16,3 +17,4 @@ cmake -S "$top" -B "$top/build-test" -DQUORVENAL_SANITIZE=ON -DCMAKE_BUILD_TYPE=
 cmake --build "$top/build-test" -j"$jobs"
 cd "$top/build-test"
 ctest --output-on-failure -j"$jobs"
+"$top/tools/fuzz.sh" 10

@@ -4,6 +4,12 @@
 //
 // A driver whose devices still have open files is not unloaded at once: its
 // unload routine runs, and its image is released, when the last file closes.
+//
+// What a driver must undo itself is not cleaned up for it: a device or link
+// left by a failed DriverEntry or by the unload routine, or an I/O-space
+// mapping left by any of its routines, or a dispatch routine that returns
+// holding a kernel mutex, ends the process with a driver fault, so that the
+// test that caused it fails.
 #include "kernel/io_manager.h"
 
 #include <dlfcn.h>
@@ -57,18 +63,17 @@ void InitString(UNICODE_STRING* target, const std::wstring& text) {
     target->MaximumLength = static_cast<USHORT>(target->Length + sizeof(WCHAR));
 }
 
-// Deletes device objects a driver left behind; called with the namespace lock held.
-void DeleteLeftoverDevices(LoadedDriver* driver, const char* when) {
-    while (driver->object.DeviceObject != NULL) {
-        PDEVICE_OBJECT object = driver->object.DeviceObject;
-        driver->object.DeviceObject = object->NextDevice;
-        TraceDriverFault(when);
-        DeviceRecord* record = FindDeviceRecord(object);
-        if (record == nullptr) continue;
-        record->deleted = true;
-        RemoveDeviceName(record);
-        if (record->openFiles == 0) FreeDevice(record);
+[[noreturn]] void LeftBehind(const char* what) {
+    TraceDriverFault(what);
+    std::abort();
+}
+
+std::set<std::wstring> LinksAdded(const std::set<std::wstring>& before) {
+    std::set<std::wstring> added;
+    for (const std::wstring& name : LinkNames()) {
+        if (!before.count(name)) added.insert(name);
     }
+    return added;
 }
 
 bool HasOpenFiles(LoadedDriver* driver) {
@@ -83,10 +88,17 @@ bool HasOpenFiles(LoadedDriver* driver) {
 // Runs the unload routine and releases the image. The namespace lock is not
 // held: the unload routine calls back into the kernel.
 void FinishUnload(LoadedDriver* driver) {
+    int64_t mappings = ThreadLiveMappings();
     if (driver->object.DriverUnload != NULL) driver->object.DriverUnload(&driver->object);
+    if (ThreadLiveMappings() != mappings) LeftBehind("mapping left behind by the unload routine");
     {
         std::lock_guard<std::mutex> guard(NamespaceLock());
-        DeleteLeftoverDevices(driver, "device left behind by the unload routine");
+        if (driver->object.DeviceObject != NULL) {
+            LeftBehind("device left behind by the unload routine");
+        }
+        for (const std::wstring& link : LinkNames()) {
+            if (driver->links.count(link)) LeftBehind("link left behind by the unload routine");
+        }
         LoadedByService().erase(NormaliseName(driver->service));
     }
     dlclose(driver->image);
@@ -100,11 +112,19 @@ NTSTATUS SendRequest(DeviceRecord* device, PFILE_OBJECT file, UCHAR major, IoReq
     request->stack.FileObject = file;
     request->irp.IoStatus.Status = STATUS_PENDING;
     PDRIVER_DISPATCH dispatch = object->DriverObject->MajorFunction[major];
+    int64_t mappings = ThreadLiveMappings();
+    int mutexes = ThreadHeldMutexes();
     NTSTATUS returned = dispatch(object, &request->irp);
+    if (ThreadLiveMappings() != mappings) LeftBehind("mapping left behind by a dispatch routine");
+    if (ThreadHeldMutexes() != mutexes) LeftBehind("dispatch routine returned holding a mutex");
+    if (ThreadOwesAWait()) LeftBehind("dispatch routine returned after KeReleaseMutex(Wait TRUE)");
     if (!request->completed) {
         TraceDriverFault("dispatch routine returned without completing the request");
         return returned == STATUS_PENDING ? STATUS_UNSUCCESSFUL : returned;
     }
+    // What the request was completed with counts, as on Windows, where the
+    // packet belongs to the I/O manager again once it is completed.
+    request->irp.IoStatus = request->completion;
     if (returned != request->irp.IoStatus.Status) {
         TraceDriverFault("dispatch routine returned a status other than the completion status");
     }
@@ -160,11 +180,22 @@ NTSTATUS LoadDriver(const std::string& linuxPath, const std::string& serviceName
 
     UNICODE_STRING registryPath;
     InitString(&registryPath, loaded->registryPath);
+    std::set<std::wstring> linksBefore;
+    {
+        std::lock_guard<std::mutex> guard(NamespaceLock());
+        linksBefore = LinkNames();
+    }
+    int64_t mappings = ThreadLiveMappings();
     NTSTATUS status = entry(&loaded->object, &registryPath);
+    if (ThreadLiveMappings() != mappings) LeftBehind("mapping left behind by DriverEntry");
 
     std::lock_guard<std::mutex> guard(NamespaceLock());
+    loaded->links = LinksAdded(linksBefore);
     if (!NT_SUCCESS(status)) {
-        DeleteLeftoverDevices(loaded.get(), "device left behind by a failed DriverEntry");
+        if (loaded->object.DeviceObject != NULL) {
+            LeftBehind("device left behind by a failed DriverEntry");
+        }
+        if (!loaded->links.empty()) LeftBehind("link left behind by a failed DriverEntry");
         dlclose(image);
         return status;
     }
@@ -248,27 +279,39 @@ NTSTATUS DeviceControl(OpenFile* file, ULONG code, const void* inBuffer, ULONG i
                        void* outBuffer, ULONG outLength, ULONG* returned) {
     if (returned != nullptr) *returned = 0;
     if (file == nullptr) return STATUS_INVALID_HANDLE;
-    if ((code & 3) != METHOD_BUFFERED) return STATUS_NOT_SUPPORTED;
     if ((inLength != 0 && inBuffer == nullptr) || (outLength != 0 && outBuffer == nullptr)) {
         return static_cast<NTSTATUS>(0xC00000E8L);  // STATUS_INVALID_USER_BUFFER
     }
-    // One system buffer of the larger length, the caller's input copied in.
-    // Windows charges it to the caller's quota; a length no caller can have
-    // a buffer for fails as the allocation would.
-    ULONG systemLength = inLength > outLength ? inLength : outLength;
+    ULONG method = code & 3;
+    // METHOD_BUFFERED: one system buffer of the larger length, the caller's
+    // input copied in. The direct methods: a system buffer of the input
+    // length, the output buffer left where it is (the stand-in has no MDLs).
+    // METHOD_NEITHER: no system buffer, the caller's pointers as they are.
+    // Each buffer has exactly the length asked, so that a driver reading or
+    // writing one byte past it meets the sanitizers. Windows charges the
+    // buffer to the caller's quota; a length no caller can have a buffer for
+    // fails as the allocation would.
+    ULONG systemLength = 0;
+    if (method == METHOD_BUFFERED) systemLength = inLength > outLength ? inLength : outLength;
+    if (method == METHOD_IN_DIRECT || method == METHOD_OUT_DIRECT) systemLength = inLength;
     if (systemLength > kMaxSystemBuffer) return STATUS_INSUFFICIENT_RESOURCES;
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[systemLength + 1]);
-    if (!buffer) return STATUS_INSUFFICIENT_RESOURCES;
-    unsigned char* system = buffer.get();
-    if (inLength != 0) std::memcpy(system, inBuffer, inLength);
-    if (outLength > inLength) std::memset(system + inLength, 0, outLength - inLength);
+    std::unique_ptr<unsigned char[]> buffer;
+    if (systemLength != 0) {
+        buffer.reset(new (std::nothrow) unsigned char[systemLength]);
+        if (!buffer) return STATUS_INSUFFICIENT_RESOURCES;
+        if (inLength != 0) std::memcpy(buffer.get(), inBuffer, inLength);
+        if (systemLength > inLength) std::memset(buffer.get() + inLength, 0, systemLength - inLength);
+    }
 
     IoRequest request;
-    request.irp.AssociatedIrp.SystemBuffer = systemLength != 0 ? system : nullptr;
+    request.irp.AssociatedIrp.SystemBuffer = buffer.get();
     request.irp.UserBuffer = outBuffer;
     request.stack.Parameters.DeviceIoControl.OutputBufferLength = outLength;
     request.stack.Parameters.DeviceIoControl.InputBufferLength = inLength;
     request.stack.Parameters.DeviceIoControl.IoControlCode = code;
+    if (method == METHOD_NEITHER) {
+        request.stack.Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void*>(inBuffer);
+    }
     NTSTATUS status = SendRequest(file->device, &file->object, IRP_MJ_DEVICE_CONTROL, &request);
     TraceDeviceControlResult(status, request.irp.IoStatus.Information);
     if (!NT_SUCCESS(status)) return status;  // nothing goes back on a failure status
@@ -278,7 +321,9 @@ NTSTATUS DeviceControl(OpenFile* file, ULONG code, const void* inBuffer, ULONG i
         TraceDriverFault("reply longer than the caller's output buffer");
         information = outLength;
     }
-    if (information != 0) std::memcpy(outBuffer, system, information);
+    if (method == METHOD_BUFFERED && information != 0) {
+        std::memcpy(outBuffer, buffer.get(), information);
+    }
     if (returned != nullptr) *returned = static_cast<ULONG>(information);
     return status;
 }

@@ -111,5 +111,6 @@ extern "C" VOID NTAPI IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
     }
     request->completed = true;
     request->priorityBoost = PriorityBoost;
+    request->completion = Irp->IoStatus;
     standin::TraceCompletion();
 }

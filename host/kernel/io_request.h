@@ -15,6 +15,7 @@ struct IoRequest {
     IO_STACK_LOCATION stack;
     bool completed = false;
     CHAR priorityBoost = 0;
+    IO_STATUS_BLOCK completion = {};  // IoStatus as it stood when the request was completed
 
     IoRequest() {
         std::memset(&irp, 0, sizeof irp);

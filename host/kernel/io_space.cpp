@@ -47,6 +47,7 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
                                     MEMORY_CACHING_TYPE CacheType) {
     (void)CacheType;
     uint64_t physical = static_cast<uint64_t>(PhysicalAddress.QuadPart);
+    standin::RunAccessHook(standin::HookedAccess::Mapping, physical, 0);
     standin::Machine& machine = standin::CurrentMachine();
     standin::PhysicalKind kind = machine.ClassifyPhysical(physical, NumberOfBytes);
     if (kind == standin::PhysicalKind::Nothing) {

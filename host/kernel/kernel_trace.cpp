@@ -1,6 +1,7 @@
 // Counters and the optional access log of the stand-in kernel.
 #include "kernel/kernel_trace.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -18,6 +19,14 @@ struct TraceState {
     std::vector<MappingRecord> mappings;
     KernelCounters counters;
 };
+
+thread_local int64_t threadLiveMappings = 0;
+std::atomic<int> mutexWaiters{0};
+
+AccessHook& TheAccessHook() {
+    static AccessHook* hook = new AccessHook;  // set by a test while no driver runs
+    return *hook;
+}
 
 TraceState& State() {
     static TraceState* state = new TraceState;  // lives as long as the process
@@ -66,6 +75,26 @@ void ResetKernelCounters() {
     state.counters.liveMappings = live;
 }
 
+int64_t ThreadLiveMappings() {
+    return threadLiveMappings;
+}
+
+void SetAccessHook(AccessHook hook) {
+    TheAccessHook() = std::move(hook);
+}
+
+void RunAccessHook(HookedAccess kind, uint64_t where, uint32_t value) {
+    if (TheAccessHook()) TheAccessHook()(kind, where, value);
+}
+
+int MutexWaiters() {
+    return mutexWaiters.load();
+}
+
+void TraceMutexWait(int delta) {
+    mutexWaiters += delta;
+}
+
 void TracePort(uint16_t port, bool write, uint32_t value) {
     TraceState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
@@ -79,6 +108,7 @@ void TraceMapping(uint64_t physical, uint64_t length, bool mapped) {
     TraceState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
     if (mapped) {
+        ++threadLiveMappings;
         ++state.counters.mappingsMade;
         ++state.counters.liveMappings;
     } else {
@@ -93,6 +123,7 @@ void TraceUnmap(bool known) {
     TraceState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
     if (known) {
+        --threadLiveMappings;
         ++state.counters.unmaps;
         --state.counters.liveMappings;
     } else {

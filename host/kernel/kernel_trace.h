@@ -5,6 +5,7 @@
 #define STANDIN_KERNEL_TRACE_H
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace standin {
@@ -42,6 +43,25 @@ std::vector<PortAccess> TracedPortAccesses();
 std::vector<MappingRecord> TracedMappings();
 KernelCounters GetKernelCounters();
 void ResetKernelCounters();
+// Mappings made and not yet released by the calling thread (unmaps of other
+// threads' mappings count against it); the I/O manager compares it around a
+// driver's routines to find a mapping left behind.
+int64_t ThreadLiveMappings();
+
+// For tests of concurrency: a hook called on every port access and every
+// MmMapIoSpace, in the thread that makes it, before it reaches the machine
+// (empty: none); and how many threads are in KeWaitForSingleObject now.
+enum class HookedAccess { PortRead, PortWrite, Mapping };
+using AccessHook = std::function<void(HookedAccess kind, uint64_t where, uint32_t value)>;
+void SetAccessHook(AccessHook hook);
+void RunAccessHook(HookedAccess kind, uint64_t where, uint32_t value);
+int MutexWaiters();
+// Kernel mutexes the calling thread holds (each acquisition counted).
+int ThreadHeldMutexes();
+// Whether the calling thread released a mutex with Wait TRUE and has not
+// waited since (Windows keeps it at raised IRQL until it does).
+bool ThreadOwesAWait();
+void TraceMutexWait(int delta);
 
 // Used by the stand-in kernel itself.
 void TracePort(uint16_t port, bool write, uint32_t value);

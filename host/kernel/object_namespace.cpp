@@ -103,4 +103,10 @@ bool RemoveLink(const std::wstring& normalisedLink) {
     return TheNamespace().links.erase(normalisedLink) != 0;
 }
 
+std::set<std::wstring> LinkNames() {
+    std::set<std::wstring> names;
+    for (const auto& link : TheNamespace().links) names.insert(link.first);
+    return names;
+}
+
 }  // namespace standin

@@ -7,6 +7,7 @@
 #include <ntddk.h>
 
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "kernel/security.h"
@@ -20,6 +21,7 @@ struct LoadedDriver {
     std::wstring service;
     std::wstring driverName;    // "\Driver\<service>"
     std::wstring registryPath;  // the service's key
+    std::set<std::wstring> links;  // made by DriverEntry; the unload must remove them
     bool unloadRequested = false;
 };
 
@@ -49,6 +51,7 @@ void RemoveDeviceName(DeviceRecord* record);
 void FreeDevice(DeviceRecord* record);
 bool InsertLink(const std::wstring& normalisedLink, const std::wstring& normalisedTarget);
 bool RemoveLink(const std::wstring& normalisedLink);
+std::set<std::wstring> LinkNames();
 
 }  // namespace standin
 

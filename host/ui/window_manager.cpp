@@ -45,13 +45,15 @@ std::string Lower(const std::string& text) {
 // Frame sizes of a top-level window: thick or dialog frame, caption bar.
 const int kFrame = 4;
 const int kCaption = 22;
-// A minimised window is a classic icon-sized box.
-const int kIconicSize = 36;
+// A minimised window is a classic icon-sized box; its sides are odd and
+// unequal, so that a program centring its icon shows how it rounds each way.
+const int kIconicWidth = 37;
+const int kIconicHeight = 35;
 
 void ClientSize(const Window& w, LONG* width, LONG* height) {
     if (w.iconic) {
-        *width = kIconicSize;
-        *height = kIconicSize;
+        *width = kIconicWidth;
+        *height = kIconicHeight;
         return;
     }
     LONG cx = w.rect.right - w.rect.left;
@@ -395,8 +397,8 @@ BOOL WINAPI GetWindowRect(HWND hwnd, LPRECT rect) {
     Window* w = FindWindowRecord(hwnd);
     if (!w || !rect) return FALSE;
     if (w->iconic) {
-        *rect = {w->rect.left, w->rect.top, w->rect.left + standin::ui::kIconicSize,
-                 w->rect.top + standin::ui::kIconicSize};
+        *rect = {w->rect.left, w->rect.top, w->rect.left + standin::ui::kIconicWidth,
+                 w->rect.top + standin::ui::kIconicHeight};
         return TRUE;
     }
     // Screen coordinates: add the client origins of the ancestors.

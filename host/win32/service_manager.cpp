@@ -378,6 +378,42 @@ extern "C" BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS l
     return TRUE;
 }
 
+// The registration as CreateServiceA made it: the record, then its strings
+// (image path, display name, and empty group, dependencies and account).
+extern "C" BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpServiceConfig,
+                                           DWORD cbBufSize, LPDWORD pcbBytesNeeded) {
+    auto service = LookupHandleAs<ServiceObject>(hService, HandleKind::Service);
+    if (service == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (pcbBytesNeeded == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (!(service->access & SERVICE_QUERY_CONFIG)) return Fail(ERROR_ACCESS_DENIED);
+    Database& db = TheDatabase();
+    std::lock_guard<std::mutex> guard(db.lock);
+    const ServiceRecord& record = *service->record;
+    size_t needed = sizeof(QUERY_SERVICE_CONFIGA) + record.imagePath.size() + 1 +
+                    record.displayName.size() + 1 + 4;
+    *pcbBytesNeeded = static_cast<DWORD>(needed);
+    if (lpServiceConfig == nullptr || cbBufSize < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    char* strings = reinterpret_cast<char*>(lpServiceConfig + 1);
+    auto put = [&strings](const std::string& text) {
+        char* at = strings;
+        memcpy(at, text.c_str(), text.size() + 1);
+        strings += text.size() + 1;
+        return at;
+    };
+    lpServiceConfig->dwServiceType = record.type;
+    lpServiceConfig->dwStartType = record.startType;
+    lpServiceConfig->dwErrorControl = record.errorControl;
+    lpServiceConfig->dwTagId = 0;
+    lpServiceConfig->lpBinaryPathName = put(record.imagePath);
+    lpServiceConfig->lpDisplayName = put(record.displayName);
+    lpServiceConfig->lpLoadOrderGroup = put("");
+    lpServiceConfig->lpDependencies = strings;  // an empty double-terminated list
+    *strings++ = '\0';
+    *strings++ = '\0';
+    lpServiceConfig->lpServiceStartName = put("");
+    return TRUE;
+}
+
 extern "C" BOOL WINAPI DeleteService(SC_HANDLE hService) {
     auto service = LookupHandleAs<ServiceObject>(hService, HandleKind::Service);
     if (service == nullptr) return Fail(ERROR_INVALID_HANDLE);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "driver_fixture.h"
+#include "kernel/object_namespace.h"
 
 namespace qvtest {
 namespace {
@@ -194,6 +195,26 @@ TEST_F(DispatchTest, WriteConfigReportsOneEvenWhereNobodyAnswers) {
     EXPECT_EQ(reply.returned, 272u);
     EXPECT_EQ(request.Result, 1u);
     EXPECT_EQ(machine().ConfigWriteCount(), writesBefore);
+}
+
+TEST_F(DispatchTest, TheDeviceAndTheDispatchTableAreAsDriverEntryMakesThem) {
+    PDEVICE_OBJECT device = driver_->object.DeviceObject;
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->NextDevice, nullptr);  // one device
+    EXPECT_EQ(device->DeviceType, static_cast<ULONG>(FILE_DEVICE_UNKNOWN));
+    EXPECT_EQ(device->Characteristics, static_cast<ULONG>(FILE_DEVICE_SECURE_OPEN));
+    EXPECT_FALSE(device->Exclusive);
+    EXPECT_EQ(device->DeviceExtension, nullptr);
+    // Every major function but the three served keeps the kernel's refusal.
+    const DRIVER_OBJECT& object = driver_->object;
+    PDRIVER_DISPATCH refuse = object.MajorFunction[IRP_MJ_CLEANUP];
+    for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major) {
+        bool served = major == IRP_MJ_CREATE || major == IRP_MJ_CLOSE ||
+                      major == IRP_MJ_DEVICE_CONTROL;
+        EXPECT_EQ(object.MajorFunction[major] != refuse, served) << "major " << major;
+    }
+    EXPECT_EQ(object.MajorFunction[IRP_MJ_CREATE], object.MajorFunction[IRP_MJ_CLOSE]);
+    EXPECT_NE(object.DriverUnload, nullptr);
 }
 
 TEST_F(DispatchTest, EveryRequestIsCompletedExactlyOnce) {

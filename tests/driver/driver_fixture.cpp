@@ -1,5 +1,10 @@
 #include "driver_fixture.h"
 
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
 namespace qvtest {
 
 std::string DriverPath() {
@@ -68,6 +73,56 @@ std::string SmallMachineText() {
     text += "00:1d.1 USB controller: test\n" + DataLines(usb1, 256) + "\n";
     text += "01:00.0 Ethernet controller: test\n" + DataLines(nic, 4096) + "\n";
     return text;
+}
+
+std::vector<bool> AccessesWithASecondClientSent(const std::function<void()>& first,
+                                                const std::function<void()>& second) {
+    const std::thread::id firstThread = std::this_thread::get_id();
+    std::mutex logLock;
+    std::vector<bool> byFirst;
+    std::atomic<int> secondAccesses{0};
+    std::atomic<bool> secondDone{false};
+    std::thread other;
+    standin::SetAccessHook([&](standin::HookedAccess, uint64_t, uint32_t) {
+        bool mine = std::this_thread::get_id() == firstThread;
+        {
+            std::lock_guard<std::mutex> guard(logLock);
+            byFirst.push_back(mine);
+        }
+        if (!mine) {
+            ++secondAccesses;
+            return;
+        }
+        if (other.joinable()) return;  // held once, at the first access
+        other = std::thread([&] {
+            second();
+            secondDone = true;
+        });
+        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (standin::MutexWaiters() == 0 && secondAccesses == 0 && !secondDone &&
+               std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::yield();
+        }
+    });
+    first();
+    if (other.joinable()) other.join();
+    standin::SetAccessHook(nullptr);
+    EXPECT_TRUE(secondDone) << "the second client was never sent";
+    return byFirst;
+}
+
+bool FirstClientUninterrupted(const std::vector<bool>& byFirst) {
+    size_t firstBegin = byFirst.size();
+    size_t firstEnd = 0;
+    for (size_t i = 0; i < byFirst.size(); ++i) {
+        if (!byFirst[i]) continue;
+        if (firstBegin == byFirst.size()) firstBegin = i;
+        firstEnd = i;
+    }
+    for (size_t i = firstBegin; i < firstEnd; ++i) {
+        if (!byFirst[i]) return false;
+    }
+    return firstBegin < byFirst.size();
 }
 
 void DriverTest::SetUp() {

@@ -8,8 +8,10 @@
 #include <ntddk.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kernel/io_manager.h"
 #include "kernel/kernel_trace.h"
@@ -27,6 +29,18 @@ std::unique_ptr<standin::Machine> MachineFromText(const std::string& text);
 // multi-function device; bus 1 with a PCI Express endpoint whose extended
 // space is filled with a pattern. Window at 0xE0000000.
 std::string SmallMachineText();
+
+// Runs first() in this thread. At its first hooked hardware access (a port
+// access or a mapping) second() starts in another thread, and first is held
+// until second waits on a lock, makes an access of its own, or ends (5 s at
+// most, a fallback that decides nothing). Returns, for every access of both
+// in order, whether first made it. A driver that serialises its requests
+// gives all of first's accesses before any of second's.
+std::vector<bool> AccessesWithASecondClientSent(const std::function<void()>& first,
+                                                const std::function<void()>& second);
+// Whether no access of the second client falls between the first client's
+// first and last.
+bool FirstClientUninterrupted(const std::vector<bool>& byFirst);
 
 struct Reply {
     NTSTATUS status;

@@ -124,6 +124,75 @@ TEST_F(EcamTest, ExtendedWriteReachesEveryRegisterAndSurvivesAReset) {
     EXPECT_EQ(std::memcmp(back->ExtData, saved->ExtData, 3840), 0);
 }
 
+TEST_F(EcamTest, ExtendedAccessesUseLowAddressBitsAndGoLowHalfFirst) {
+    ReadHeader(1, 0, 0);
+    // Bus 0x101, device 0x20 and function 8 are bus 1, device 0, function 0
+    // on the memory-mapped path as on the others: only their low 8, 5 and 3
+    // bits count. Each doubleword is two 16-bit accesses, the low half first.
+    for (int write = 0; write < 2; ++write) {
+        auto request = ReadExt(1, 0, 0);
+        request->Bus = 0x101;
+        request->Device = 0x20;
+        request->Function = 8;
+        request->Result = 7;
+        standin::StartKernelTrace();
+        Reply reply = Send(write ? IOCTL_WRITE_EXT_CONFIG : IOCTL_READ_EXT_CONFIG, request.get(),
+                           sizeof *request);
+        standin::StopKernelTrace();
+        EXPECT_EQ(reply.status, STATUS_SUCCESS);
+        EXPECT_EQ(request->Result, 0u);
+        unsigned char expected[3840];
+        ASSERT_TRUE(machine().ReadConfig({1, 0, 0}, 0x100, expected, sizeof expected));
+        EXPECT_EQ(std::memcmp(request->ExtData, expected, sizeof expected), 0);
+        std::vector<uint64_t> mapped = MappedAddresses();
+        ASSERT_EQ(mapped.size(), 1920u) << (write ? "write" : "read");
+        for (unsigned i = 0; i < mapped.size(); ++i) {
+            ASSERT_EQ(mapped[i], 0xE0100100ull + 2 * i) << (write ? "write " : "read ") << i;
+        }
+    }
+}
+
+TEST_F(EcamTest, TheSearchProbesAtTheReadFunctionsOwnPlace) {
+    // Device 0x1d, function 1: its registers sit at 0xE9000 in each window.
+    standin::StartKernelTrace();
+    ASSERT_EQ(ReadHeader(0, 0x1d, 1).Result, 256u);
+    standin::StopKernelTrace();
+    std::vector<uint64_t> probes = MappedAddresses();
+    ASSERT_EQ(probes.size(), 15u);
+    for (unsigned i = 0; i < 13; ++i) EXPECT_EQ(probes[i], 0x10000000ull * (i + 1) + 0xE9000);
+    EXPECT_EQ(probes[13], 0xE00E9000ull);
+    EXPECT_EQ(probes[14], 0xE00E9002ull);
+    auto ext = ReadExt(0, 0x1d, 1);
+    EXPECT_EQ(ext->Result, 0u);
+    unsigned char expected[3840];
+    ASSERT_TRUE(machine().ReadConfig({0, 0x1d, 1}, 0x100, expected, sizeof expected));
+    EXPECT_EQ(std::memcmp(ext->ExtData, expected, sizeof expected), 0);
+}
+
+// One client's extended write is held at its first mapping while a second
+// client sends an extended write to the same function: the second must wait,
+// or the two 3840-byte spaces would mix.
+TEST_F(EcamTest, ASecondClientWaitsForAnExtendedWriteUnderway) {
+    ReadHeader(1, 0, 0);
+    auto mine = ReadExt(1, 0, 0);
+    auto theirs = ReadExt(1, 0, 0);
+    std::memset(theirs->ExtData + 0x400, 0x77, 16);
+    standin::OpenFile* second = nullptr;
+    ASSERT_EQ(standin::OpenDevice(L"\\??\\QUORVENAL", &second), STATUS_SUCCESS);
+    Reply reply{};
+    std::vector<bool> byFirst = AccessesWithASecondClientSent(
+        [&] { reply = Send(IOCTL_WRITE_EXT_CONFIG, mine.get(), sizeof *mine); },
+        [&] {
+            ULONG returned = 0;
+            standin::DeviceControl(second, IOCTL_WRITE_EXT_CONFIG, theirs.get(), sizeof *theirs,
+                                   theirs.get(), sizeof *theirs, &returned);
+        });
+    standin::CloseDevice(second);
+    EXPECT_EQ(reply.status, STATUS_SUCCESS);
+    EXPECT_EQ(byFirst.size(), 2u * 1920u);
+    EXPECT_TRUE(FirstClientUninterrupted(byFirst));
+}
+
 TEST_F(EcamTest, UnloadForgetsTheBase) {
     // Keep the image in memory across the unload, so that only the unload
     // routine can have reset the driver's global.
@@ -171,6 +240,14 @@ protected:
 };
 
 TEST_F(UnalignedWindowTest, TheBaseIsNeverFound) {
+    // The search probes the fifteen candidates 0x10000000..0xF0000000, each
+    // once at the vendor identifier of the function read, and nothing else.
+    standin::StartKernelTrace();
+    ASSERT_EQ(ReadHeader(1, 0, 0).Result, 256u);
+    standin::StopKernelTrace();
+    std::vector<uint64_t> probes = MappedAddresses();
+    ASSERT_EQ(probes.size(), 15u);
+    for (unsigned i = 0; i < 15; ++i) EXPECT_EQ(probes[i], 0x10000000ull * (i + 1) + 0x100000);
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(ReadHeader(0, 0, 0).Result, 256u);
         ASSERT_EQ(ReadHeader(1, 0, 0).Result, 256u);

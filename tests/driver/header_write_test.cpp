@@ -2,6 +2,8 @@
 // saved and restored, the function's register semantics, and clients that
 // write at the same time.
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -99,6 +101,29 @@ TEST_F(HeaderWriteTest, SaveResetRestoreBringsTheHeaderBack) {
     EXPECT_NE(std::memcmp(ReadHeader(0, 0x1d, 0).Data, saved.Data, 256), 0);
     WriteHeader(0, 0x1d, 0, saved.Data);
     EXPECT_EQ(std::memcmp(ReadHeader(0, 0x1d, 0).Data, saved.Data, 256), 0);
+}
+
+// One client's header write is held at its first port access while a second
+// client sends one: the second must wait for the first to finish.
+TEST_F(HeaderWriteTest, ASecondClientWaitsForAHeaderWriteUnderway) {
+    standin::OpenFile* second = nullptr;
+    ASSERT_EQ(standin::OpenDevice(L"\\??\\QUORVENAL", &second), STATUS_SUCCESS);
+    ConfigRequest saved = ReadHeader(0, 0x1d, 0);
+    Reply reply{};
+    std::vector<bool> byFirst = AccessesWithASecondClientSent(
+        [&] { WriteHeader(0, 0x1d, 0, saved.Data, &reply); },
+        [&] {
+            ConfigRequest request;
+            std::memset(&request, 0, sizeof request);
+            request.Device = 0x1d;
+            request.Function = 1;
+            ULONG returned = 0;
+            standin::DeviceControl(second, IOCTL_WRITE_CONFIG, &request, sizeof request,
+                                   &request, sizeof request, &returned);
+        });
+    standin::CloseDevice(second);
+    EXPECT_EQ(reply.status, STATUS_SUCCESS);
+    EXPECT_TRUE(FirstClientUninterrupted(byFirst));
 }
 
 // Several clients write whole headers to the same two functions at once.

@@ -137,6 +137,19 @@ TEST(RegisterView, CardBusLayoutForHeaderTypeTwo) {
     EXPECT_EQ("Device Specific [40]", dump.registers[29][1]);
 }
 
+TEST(RegisterView, CardBusCapabilitiesAreFollowedFromTheirOwnPointer) {
+    // The CardBus bridge's list (pointer at 0x14) holds PCI Express; the byte
+    // at 0x34 would lead to PCI-X. Shown as PCI Express: the extended dump follows.
+    ProgramRun run = RunProgram(Fixture("cardbus-express.lspci"), "select 1\ndump\n");
+    EXPECT_EQ("", FeatureOutput(run));
+    ASSERT_EQ(1u, run.dumps.size());
+    std::vector<std::string> names = RegisterNames(run.dumps[0]);
+    ASSERT_EQ(41u + 240u, names.size());
+    EXPECT_EQ("Capabilities Pointer=A0", View(run.dumps[0])[11]);
+    EXPECT_EQ("Device Specific [100]", names[41]);
+    EXPECT_EQ("Device Specific [FF0]", names.back());
+}
+
 TEST(RegisterView, HeaderTypeWithoutLayoutShowsOnlyTheDumpLabels) {
     // No names are laid out, so the values have no rows to go to; the dump
     // rows are appended from the first row on, and their values are aimed at

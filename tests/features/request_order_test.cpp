@@ -94,6 +94,22 @@ TEST(RequestOrder, ReloadWritesTheHeaderBeforeTheExtendedSpace) {
     }
 }
 
+TEST(RequestOrder, EveryRequestIsOneZeroFilledRecordInPlace) {
+    // Scan, view, save and reload a PCI Express function and a conventional
+    // one: every record goes out zero but for the fields the program sets.
+    ProgramRun run = RunTracedProgram(Fixture("kinds.lspci"),
+                                      "select 4\nclick 1013\nclick 1008\n"
+                                      "select 0\nclick 1014\nclick 1009\nclick 1001\n");
+    ASSERT_FALSE(run.trace.empty()) << "no trace: is quorvenal_traced built?";
+    size_t requests = 0;
+    for (const std::string& line : run.trace) {
+        if (line.rfind("request ", 0) == 0) ++requests;
+        EXPECT_EQ(line.find("unclean"), std::string::npos) << line;
+        EXPECT_EQ(line.find("split"), std::string::npos) << line;
+    }
+    EXPECT_GT(requests, 100u);
+}
+
 TEST(RequestOrder, ConventionalFunctionGetsOneWriteRequest) {
     ProgramRun run = RunProgram(std::string("click 1013\n") + kMarker + "click 1008\n" + kMarker,
                                 TracedOnMachine(Fixture("kinds.lspci")));

@@ -87,6 +87,50 @@ TEST(Slots, ReloadSelectsTheWrittenBackFunction) {
     EXPECT_EQ("0E", RegisterValue(run.dumps[1], "Interrupt Line"));
 }
 
+TEST(Slots, ReloadOfTheFunctionOnDisplayShowsItAnew) {
+    // The reloaded function is the one shown last: re-selecting its row
+    // raises no new read, so only the reload's own display shows the
+    // written-back state.
+    std::string script = std::string("hw write 00:02.0 3c 1 0b\n") +
+                         "select " + kExpressRow + "\n"
+                         "click 1013\n"                  // save into slot 0
+                         "hw write 00:02.0 3c 1 0e\n"
+                         "select 3\n"
+                         "select " + kExpressRow + "\n"
+                         "dump\n"                        // 0: the changed function
+                         "click 1008\n"                  // reload slot 0
+                         "dump\n";                       // 1
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
+    ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
+    EXPECT_EQ("0E", RegisterValue(run.dumps[0], "Interrupt Line"));
+    EXPECT_EQ("0B", RegisterValue(run.dumps[1], "Interrupt Line"));
+}
+
+TEST(Slots, ReloadMovesTheSelectionMarkThatSavingUses) {
+    // Saved from row 4, reloaded while row 3 is selected: the next save takes
+    // the function at the selection mark, which the reload moved to row 4.
+    std::string script = std::string("select ") + kExpressRow + "\n"
+                         "click 1013\n"                  // save into slot 0
+                         "select 3\n"
+                         "click 1008\n"                  // reload slot 0
+                         "click 1014\n"                  // save into slot 1
+                         "dump\n";
+    // The same for the first row and for the last (01:01.0).
+    script += "select 0\nclick 1015\n"      // save 00:00.0 into slot 2
+              "select 3\nclick 1010\n"      // reload slot 2
+              "click 1016\n"                 // save into slot 3
+              "select 10\nclick 1017\n"     // save 01:01.0 into slot 4
+              "select 3\nclick 1012\n"      // reload slot 4
+              "click 1013\n"                 // save into slot 0
+              "dump\n";
+    ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
+    ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
+    EXPECT_EQ("0:2:0", run.dumps[0].slots[0]);
+    EXPECT_EQ("0:2:0", run.dumps[0].slots[1]);
+    EXPECT_EQ("0:0:0", run.dumps[1].slots[3]);
+    EXPECT_EQ("1:1:0", run.dumps[1].slots[0]);
+}
+
 TEST(Slots, ConventionalFunctionRoundTrip) {
     std::string script = std::string("select ") + kConventionalRow + "\n"
                          "hw write 00:00.0 80 4 a5a5a5a5\n"
@@ -94,6 +138,7 @@ TEST(Slots, ConventionalFunctionRoundTrip) {
                          "click 1017\n"   // save into slot 4 ("5")
                          "hw reset 00:00.0\n"
                          "click 1012\n"   // reload slot 4
+                         "select 1\nselect 0\n"  // read anew: the view shows the hardware
                          "dump\n";
     ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "capture_stdout.h"
+#include "create_file_hook.h"
 #include "device_channel.h"
 #include "driver_request.h"
 #include "service_control.h"
@@ -63,6 +64,31 @@ TEST_F(DeviceChannelTest, InstallsFromTheCurrentFolderAndReadsAHeader) {
     EXPECT_EQ(ServiceState("QUORVENAL"), (DWORD)SERVICE_STOP_PENDING);
     CloseHandle(DeviceHandle);
     EXPECT_EQ(ServiceState("QUORVENAL"), 0u);
+}
+
+TEST_F(DeviceChannelTest, TheDeviceIsOpenedForReadAndWriteUnsharedWithCreateAlways) {
+    std::string folder = MakeFolder("opens");
+    PutDriver(folder);
+    Enter(folder);
+    TakeFileOpens();
+    std::string out;
+    ASSERT_EQ(Open(&out), 1);
+    // The device (absent), the driver file, the device again.
+    std::vector<FileOpen> opens = TakeFileOpens();
+    ASSERT_EQ(opens.size(), 3u);
+    for (size_t i : {0u, 2u}) {
+        EXPECT_EQ(opens[i].name, "\\\\.\\QuorVenal") << i;
+        EXPECT_EQ(opens[i].access, (DWORD)(GENERIC_READ | GENERIC_WRITE)) << i;
+        EXPECT_EQ(opens[i].share, 0u) << i;
+        EXPECT_FALSE(opens[i].security) << i;
+        EXPECT_EQ(opens[i].disposition, (DWORD)CREATE_ALWAYS) << i;
+        EXPECT_EQ(opens[i].flags, (DWORD)FILE_ATTRIBUTE_NORMAL) << i;
+    }
+    EXPECT_EQ(opens[1].name, ImagePath(folder));
+    EXPECT_EQ(opens[1].access, (DWORD)GENERIC_READ);
+    EXPECT_EQ(opens[1].disposition, (DWORD)OPEN_EXISTING);
+    UninstallDriverService();
+    CloseHandle(DeviceHandle);
 }
 
 TEST_F(DeviceChannelTest, DriverAlreadyLoadedNeedsNoServiceCall) {

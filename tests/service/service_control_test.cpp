@@ -1,5 +1,7 @@
 // The program's service operations and ManageDriver, diagnostics compared
 // byte for byte.
+#include <vector>
+
 #include <windows.h>
 #include <winsvc.h>
 
@@ -54,6 +56,27 @@ TEST_F(ServiceControlTest, InstallThenRemove) {
     EXPECT_EQ(out, "");
     EXPECT_EQ(ServiceState("QUORVENAL"), 0u);
     EXPECT_FALSE(DeviceOpens());
+}
+
+TEST_F(ServiceControlTest, InstallRegistersADemandStartKernelDriver) {
+    std::string out;
+    ASSERT_TRUE(Manage("QUORVENAL", image_.c_str(), kInstallDriver, &out));
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceA(manager, "QUORVENAL", SERVICE_QUERY_CONFIG);
+    ASSERT_NE(service, nullptr);
+    DWORD needed = 0;
+    EXPECT_FALSE(QueryServiceConfigA(service, NULL, 0, &needed));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    std::vector<char> buffer(needed);
+    auto* config = reinterpret_cast<LPQUERY_SERVICE_CONFIGA>(buffer.data());
+    ASSERT_TRUE(QueryServiceConfigA(service, config, needed, &needed));
+    EXPECT_EQ(config->dwServiceType, (DWORD)SERVICE_KERNEL_DRIVER);
+    EXPECT_EQ(config->dwStartType, (DWORD)SERVICE_DEMAND_START);
+    EXPECT_EQ(config->dwErrorControl, (DWORD)SERVICE_ERROR_NORMAL);
+    EXPECT_STREQ(config->lpDisplayName, "QUORVENAL");
+    EXPECT_STREQ(config->lpBinaryPathName, image_.c_str());
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
 }
 
 TEST_F(ServiceControlTest, InstallOverARunningServiceSucceeds) {

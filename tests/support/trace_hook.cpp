@@ -5,6 +5,8 @@
 // DeviceIoControl to get here.
 //
 //   request CODE BB:DD.F        (CODE in upper-case hexadecimal)
+//   split buffers               (the request's input and output buffers differ)
+//   unclean record: byte N is X (a byte the program should have left zero)
 //   write ports|ecam|hw BB:DD.F OFFSET SIZE
 // (hw: a write the script's `hw` actions made, which tests use as markers)
 #include <windows.h>
@@ -60,6 +62,19 @@ extern "C" BOOL __wrap_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWO
         if (in && inSize >= 12) {
             fprintf(file, "request %X %02x:%02x.%x\n", (unsigned)code, address[0], address[1],
                     address[2]);
+            // The program's request pattern: one record as input and output
+            // buffer of equal length, zero but for the fields it sets.
+            if (in != out || inSize != outSize) fprintf(file, "split buffers\n");
+            DWORD dataEnd = 12;
+            if (code == IOCTL_WRITE_CONFIG) dataEnd = 268;
+            if (code == IOCTL_WRITE_EXT_CONFIG) dataEnd = 3852;
+            const unsigned char* bytes = static_cast<const unsigned char*>(in);
+            for (DWORD i = dataEnd; i < inSize; ++i) {
+                if (bytes[i] != 0) {
+                    fprintf(file, "unclean record: byte %lu is %02x\n", (unsigned long)i, bytes[i]);
+                    break;
+                }
+            }
             fflush(file);
         }
     }

@@ -421,6 +421,32 @@ TEST_F(ProgramLife, MinimisedDialogShowsItsIconCentred) {
     }
 }
 
+TEST_F(ProgramLife, TheScanSizesEveryDeviceColumnDescriptionLast) {
+    // Sizing the columns again in the scan's order changes nothing: each was
+    // sized to its header and contents, and "Description" last, taking what
+    // is left of the list's width.
+    WithDriverFile();
+    WithResources();
+    std::vector<int> widths, again;
+    user_.actions.push_back([&](HWND d) {
+        HWND list = GetDlgItem(d, 1000);
+        for (int column = 0; column < 8; ++column) {
+            widths.push_back(static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, column, 0)));
+        }
+        for (int column : {0, 1, 2, 3, 5, 6, 4, 7}) {
+            SendMessageA(list, LVM_SETCOLUMNWIDTH, column,
+                         static_cast<LPARAM>(static_cast<unsigned short>(LVSCW_AUTOSIZE_USEHEADER)));
+        }
+        for (int column = 0; column < 8; ++column) {
+            again.push_back(static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, column, 0)));
+        }
+        standin::ui::ClickControl(GetDlgItem(d, IDOK));
+    });
+    RunProgram();
+    ASSERT_EQ(widths.size(), 8u);
+    EXPECT_EQ(widths, again);
+}
+
 TEST_F(ProgramLife, ListHelpersAddColumnsAndWriteCellsByCopy) {
     WithDriverFile();
     WithResources();
