@@ -140,7 +140,7 @@ TEST(RegisterView, CardBusLayoutForHeaderTypeTwo) {
 TEST(RegisterView, CardBusCapabilitiesAreFollowedFromTheirOwnPointer) {
     // The CardBus bridge's list (pointer at 0x14) holds PCI Express; the byte
     // at 0x34 would lead to PCI-X. Shown as PCI Express: the extended dump follows.
-    ProgramRun run = RunProgram(Fixture("cardbus-express.lspci"), "select 1\ndump\n");
+    ProgramRun run = RunProgram("select 1\ndump\n", OnMachine(Fixture("cardbus-express.lspci")));
     EXPECT_EQ("", FeatureOutput(run));
     ASSERT_EQ(1u, run.dumps.size());
     std::vector<std::string> names = RegisterNames(run.dumps[0]);

@@ -97,9 +97,9 @@ TEST(RequestOrder, ReloadWritesTheHeaderBeforeTheExtendedSpace) {
 TEST(RequestOrder, EveryRequestIsOneZeroFilledRecordInPlace) {
     // Scan, view, save and reload a PCI Express function and a conventional
     // one: every record goes out zero but for the fields the program sets.
-    ProgramRun run = RunTracedProgram(Fixture("kinds.lspci"),
-                                      "select 4\nclick 1013\nclick 1008\n"
-                                      "select 0\nclick 1014\nclick 1009\nclick 1001\n");
+    ProgramRun run = RunProgram("select 4\nclick 1013\nclick 1008\n"
+                                "select 0\nclick 1014\nclick 1009\nclick 1001\n",
+                                TracedOnMachine(Fixture("kinds.lspci")));
     ASSERT_FALSE(run.trace.empty()) << "no trace: is quorvenal_traced built?";
     size_t requests = 0;
     for (const std::string& line : run.trace) {

@@ -100,7 +100,7 @@ TEST(Slots, ReloadOfTheFunctionOnDisplayShowsItAnew) {
                          "dump\n"                        // 0: the changed function
                          "click 1008\n"                  // reload slot 0
                          "dump\n";                       // 1
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
+    ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("0E", RegisterValue(run.dumps[0], "Interrupt Line"));
     EXPECT_EQ("0B", RegisterValue(run.dumps[1], "Interrupt Line"));
@@ -123,7 +123,7 @@ TEST(Slots, ReloadMovesTheSelectionMarkThatSavingUses) {
               "select 3\nclick 1012\n"      // reload slot 4
               "click 1013\n"                 // save into slot 0
               "dump\n";
-    ProgramRun run = RunProgram(Fixture("kinds.lspci"), script);
+    ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("0:2:0", run.dumps[0].slots[0]);
     EXPECT_EQ("0:2:0", run.dumps[0].slots[1]);
