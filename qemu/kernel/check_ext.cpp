@@ -122,6 +122,10 @@ void CheckExtendedReads() {
         Check(MmCounts().maps == expectedMaps, "one mapping per 16-bit access",
               "%u mappings for %u reads, expected %u", MmCounts().maps, bed.foundCount,
               expectedMaps);
+        Check(MmCounts().registerReads == expectedMaps && MmCounts().registerWrites == 0,
+              "extended reads through READ_REGISTER_USHORT",
+              "%u accessor reads, %u writes for %u mappings", MmCounts().registerReads,
+              MmCounts().registerWrites, expectedMaps);
     }
     CheckInvariants("extended reads");
 }
@@ -201,6 +205,9 @@ void CheckExtendedWrites() {
     Check(Answered(o, 3856) && gRequest.Result == 0, "extended write served", "status 0x%x Result %u",
           (ULONG)o.status, gRequest.Result);
     Check(MmCounts().maps == 1920, "extended write maps 1920 halves", "%u mappings", MmCounts().maps);
+    Check(MmCounts().registerWrites == 1920 && MmCounts().registerReads == 0,
+          "extended write through WRITE_REGISTER_USHORT", "%u accessor writes, %u reads",
+          MmCounts().registerWrites, MmCounts().registerReads);
 
     ProgramReadExt(f.bus, f.device, f.function, &gRequest);
     ULONG severity = ExtDword(gRequest.ExtData, severityAt);

@@ -1,6 +1,7 @@
 // HalGetBusData and HalGetBusDataByOffset over configuration mechanism #1.
 #include "hal_bus.h"
 
+#include "irql.h"
 #include "pci_ports.h"
 
 namespace {
@@ -44,6 +45,10 @@ bool Admit(BUS_DATA_TYPE type, ULONG bus, ULONG slotNumber, ULONG* device, ULONG
     }
     return bus < 256 && gBusExists[bus];
 }
+
+// The HAL's read itself, once the caller's IRQL has been checked.
+ULONG ReadBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber, PVOID Buffer,
+                  ULONG Offset, ULONG Length);
 
 }  // namespace
 
@@ -92,6 +97,17 @@ extern "C" ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
 extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
                                              ULONG SlotNumber, PVOID Buffer, ULONG Offset,
                                              ULONG Length) {
+    IrqlRequireAtMost(DISPATCH_LEVEL);
+    IrqlEnterHal();
+    ULONG count = ReadBusData(BusDataType, BusNumber, SlotNumber, Buffer, Offset, Length);
+    IrqlLeaveHal();
+    return count;
+}
+
+namespace {
+
+ULONG ReadBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber, PVOID Buffer,
+                  ULONG Offset, ULONG Length) {
     ULONG device = 0;
     ULONG function = 0;
     if (!Admit(BusDataType, BusNumber, SlotNumber, &device, &function)) return 0;
@@ -109,3 +125,5 @@ extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG Bu
     ReadBytes(BusNumber, device, function, Offset, count, out);
     return count;
 }
+
+}  // namespace

@@ -2,6 +2,8 @@
 // device-control requests for the test kernel.
 #include "io.h"
 
+#include "irql.h"
+
 namespace {
 
 const ULONG kSystemBufferBytes = 4096;
@@ -45,7 +47,9 @@ ControlOutcome Send(UCHAR major, ULONG code, ULONG inputLength, ULONG outputLeng
 
     gState.completions = 0;
     ControlOutcome outcome;
+    IrqlEnterDriver();
     outcome.status = gDriverObject.MajorFunction[major](&gDeviceObject, &irp);
+    IrqlLeaveDriver();
     outcome.information = (ULONG)irp.IoStatus.Information;
     outcome.wellCompleted = gState.completions == 1 && irp.IoStatus.Status == outcome.status;
     return outcome;
@@ -144,6 +148,7 @@ NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName) {
 }
 
 VOID __attribute__((fastcall)) IofCompleteRequest(PIRP, CHAR PriorityBoost) {
+    IrqlRequireAtMost(DISPATCH_LEVEL);
     ++gState.completions;
     if (PriorityBoost != IO_NO_INCREMENT) ++gState.boostsNotZero;
 }
@@ -156,6 +161,7 @@ VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG) {
 // kernel mutex may be acquired again by its owner.
 NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN,
                                      PLARGE_INTEGER) {
+    IrqlRequireAtMost(APC_LEVEL);
     PKMUTEX mutex = (PKMUTEX)Object;
     ++mutex->Depth;
     ++gState.mutexDepth;
@@ -163,6 +169,7 @@ NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE
 }
 
 LONG NTAPI KeReleaseMutex(PKMUTEX Mutex, BOOLEAN) {
+    IrqlRequireAtMost(DISPATCH_LEVEL);
     if (Mutex->Depth == 0) {
         ++gState.badReleases;
         return 0;
