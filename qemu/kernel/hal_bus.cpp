@@ -46,10 +46,6 @@ bool Admit(BUS_DATA_TYPE type, ULONG bus, ULONG slotNumber, ULONG* device, ULONG
     return bus < 256 && gBusExists[bus];
 }
 
-// The HAL's read itself, once the caller's IRQL has been checked.
-ULONG ReadBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber, PVOID Buffer,
-                  ULONG Offset, ULONG Length);
-
 }  // namespace
 
 void HalLearnBuses() {
@@ -94,12 +90,24 @@ extern "C" ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
     return HalGetBusDataByOffset(BusDataType, BusNumber, SlotNumber, Buffer, 0, Length);
 }
 
+namespace {
+
+ULONG ReadBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber, PVOID Buffer,
+                  ULONG Offset, ULONG Length);
+
+}  // namespace
+
+// The address register is left as the HAL found it, so that the checks of the
+// driver's own save and restore of 0xCF8 stay exact when the driver reads
+// through the HAL right after a header write.
 extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
                                              ULONG SlotNumber, PVOID Buffer, ULONG Offset,
                                              ULONG Length) {
     IrqlRequireAtMost(DISPATCH_LEVEL);
     IrqlEnterHal();
+    ULONG previous = __indword(kConfigAddressPort);
     ULONG count = ReadBusData(BusDataType, BusNumber, SlotNumber, Buffer, Offset, Length);
+    __outdword(kConfigAddressPort, previous);
     IrqlLeaveHal();
     return count;
 }
