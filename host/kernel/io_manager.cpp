@@ -118,6 +118,10 @@ NTSTATUS SendRequest(DeviceRecord* device, PFILE_OBJECT file, UCHAR major, IoReq
     if (ThreadLiveMappings() != mappings) LeftBehind("mapping left behind by a dispatch routine");
     if (ThreadHeldMutexes() != mutexes) LeftBehind("dispatch routine returned holding a mutex");
     if (ThreadOwesAWait()) LeftBehind("dispatch routine returned after KeReleaseMutex(Wait TRUE)");
+    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
+        TraceIrqlFault("dispatch routine returned at a raised IRQL");
+        KfLowerIrql(PASSIVE_LEVEL);
+    }
     if (!request->completed) {
         TraceDriverFault("dispatch routine returned without completing the request");
         return returned == STATUS_PENDING ? STATUS_UNSUCCESSFUL : returned;
