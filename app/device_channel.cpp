@@ -10,6 +10,7 @@
 #include <winioctl.h>
 
 #include "../ioctl/sys/quorvenal_ioctl.h"
+#include "diagnostics.h"
 #include "service_control.h"
 
 HANDLE DeviceHandle = 0;
@@ -28,7 +29,7 @@ HANDLE OpenDriverDevice() {
 }
 
 void ReportDriverMissing(const char* directory) {
-    printf("Driver: %s.SYS is not in the %s directory. \n", kDriverBaseName, directory);
+    PrintDiagnostic("Driver: %s.SYS is not in the %s directory. \n", kDriverBaseName, directory);
 }
 
 // A directory too long for the driver path is refused as a missing driver.
@@ -50,7 +51,7 @@ void ReportDirectoryTooLong(const char* pathBuffer, DWORD length) {
 bool LocateDriverFile(char* pathBuffer) {
     DWORD length = GetCurrentDirectoryA(MAX_PATH, pathBuffer);
     if (length == 0) {
-        printf("GetCurrentDirectory failed!  Error = %d \n", (int)GetLastError());
+        PrintDiagnostic("GetCurrentDirectory failed!  Error = %d \n", (int)GetLastError());
         return false;
     }
     if (length > kMaxDriverDirectory) {
@@ -75,18 +76,18 @@ int OpenDeviceChannel(char* pathBuffer) {
 
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) {
-        printf("CreateFile failed!  ERROR_FILE_NOT_FOUND = %d\n", (int)error);
+        PrintDiagnostic("CreateFile failed!  ERROR_FILE_NOT_FOUND = %d\n", (int)error);
         return 0;
     }
     if (!LocateDriverFile(pathBuffer)) return 0;
 
     if (!ManageDriver(DRIVER_SERVICE_NAME, pathBuffer, kInstallDriver)) {
-        printf("Unable to install driver.\n");
+        PrintDiagnostic("Unable to install driver.\n");
         ManageDriver(DRIVER_SERVICE_NAME, pathBuffer, kRemoveDriver);
         return 0;
     }
     DeviceHandle = OpenDriverDevice();
     if (DeviceHandle != INVALID_HANDLE_VALUE) return 1;
-    printf("Error: CreatFile Failed : %d\n", (int)GetLastError());
+    PrintDiagnostic("Error: CreatFile Failed : %d\n", (int)GetLastError());
     return 0;  // the service stays; the caller's failure path removes it
 }

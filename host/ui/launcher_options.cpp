@@ -13,6 +13,7 @@
 #include "curses_front_end.h"
 #include "front_end.h"
 #include "headless_front_end.h"
+#include "launcher_machine.h"
 #include "machine/machine.h"
 #include "report.h"
 #include "script.h"
@@ -137,17 +138,8 @@ int RunStandInProgram(int argc, char** argv, int (*entry)()) {
         return 0;
     }
 
-    std::unique_ptr<Machine> machine;
-    if (options.machine.empty()) {
-        machine = DefaultMachine();
-        if (!machine) return Refuse("the embedded default machine cannot be built");
-    } else if (options.machine == "sysfs") {
-        machine = SysfsMachine(&error);
-        if (!machine) return Refuse("this host's functions cannot be read: " + error);
-    } else {
-        machine = LoadMachineFile(options.machine, &error);
-        if (!machine) return Refuse(error);
-    }
+    std::unique_ptr<Machine> machine = MachineForOption(options.machine, &error);
+    if (!machine) return Refuse(error);
 
     std::vector<ScriptAction> actions;
     if (!options.script.empty()) {

@@ -1,0 +1,65 @@
+#include "expected_refusals.h"
+
+#include <string.h>
+
+namespace {
+
+const QvU8 kAll = 0xFF;
+const QvU8 kStatusClearedHigh = 0xF9;  // status bits 8, 11..15 in the register's high byte
+const QvU8 kCapabilityListFlag = 0x10;
+const int kMaxCapabilityEntries = 64;  // as many as the masked pointer can take
+const int kMaxExtendedEntries = (kSpaceBytes - kConfigHeaderBytes) / 4;
+
+void IgnoreRange(QvU8* ignore, unsigned offset, unsigned length) {
+    memset(ignore + offset, kAll, length);
+}
+
+void IgnoreCapabilityHeaders(const SpaceImage& saved, unsigned pointerOffset, QvU8* ignore) {
+    if ((saved.Bytes[0x06] & kCapabilityListFlag) == 0) return;
+    unsigned pointer = saved.Bytes[pointerOffset];
+    for (int visited = 0; visited < kMaxCapabilityEntries && pointer != 0; ++visited) {
+        unsigned entry = pointer & 0xFC;
+        IgnoreRange(ignore, entry, 2);
+        pointer = saved.Bytes[entry + 1];
+    }
+}
+
+void IgnoreExtendedHeaders(const SpaceImage& saved, QvU8* ignore) {
+    unsigned offset = kConfigHeaderBytes;
+    for (int visited = 0; visited < kMaxExtendedEntries; ++visited) {
+        QvU32 header = saved.Bytes[offset] | (saved.Bytes[offset + 1] << 8) | (saved.Bytes[offset + 2] << 16) |
+                       ((QvU32)saved.Bytes[offset + 3] << 24);
+        if (header == 0 || header == 0xFFFFFFFF) return;
+        IgnoreRange(ignore, offset, 4);
+        offset = (header >> 20) & 0xFFC;
+        if (offset < kConfigHeaderBytes) return;
+    }
+}
+
+}  // namespace
+
+void ExpectedRefusals(const SpaceImage& saved, bool withExtended, QvU8* ignore) {
+    memset(ignore, 0, kSpaceBytes);
+    IgnoreRange(ignore, 0x00, 4);  // vendor and device identifiers
+    IgnoreRange(ignore, 0x08, 4);  // revision and class code
+    IgnoreRange(ignore, 0x0E, 1);  // header type
+    ignore[0x07] = kStatusClearedHigh;
+    switch (saved.Bytes[0x0E] & 0x7F) {
+    case 0:
+        IgnoreRange(ignore, 0x2C, 4);  // subsystem identifiers
+        IgnoreCapabilityHeaders(saved, 0x34, ignore);
+        break;
+    case 1:
+        ignore[0x1F] = kStatusClearedHigh;  // secondary status
+        IgnoreCapabilityHeaders(saved, 0x34, ignore);
+        break;
+    case 2:
+        ignore[0x17] = kStatusClearedHigh;  // secondary status
+        IgnoreRange(ignore, 0x40, 4);       // subsystem identifiers
+        IgnoreCapabilityHeaders(saved, 0x14, ignore);
+        break;
+    default:
+        break;
+    }
+    if (withExtended) IgnoreExtendedHeaders(saved, ignore);
+}

@@ -1,0 +1,18 @@
+// The bits of a function's space that hardware refuses to take from a
+// write, so that a restore does not count them as failures: the
+// identifiers (vendor, device, revision, subsystem), the class code, the
+// header type, the identifier and next-pointer bytes of every capability,
+// the header doubleword of every extended capability, and the status bits
+// that clear when written with 1 (bits 8 and 11..15 of the status register
+// and of a bridge's secondary status).
+#ifndef QVCLI_EXPECTED_REFUSALS_H
+#define QVCLI_EXPECTED_REFUSALS_H
+
+#include "space_image.h"
+
+// Fills ignore (kSpaceBytes masks) from the saved image: a set bit is not
+// compared. The capability lists are walked in the saved bytes; the extended
+// list only when withExtended.
+void ExpectedRefusals(const SpaceImage& saved, bool withExtended, QvU8* ignore);
+
+#endif
