@@ -15,4 +15,9 @@
 // list only when withExtended.
 void ExpectedRefusals(const SpaceImage& saved, bool withExtended, QvU8* ignore);
 
+// Clears, in a 256-byte header about to be written, the status bits that a 1
+// would clear (status, and a bridge's secondary status), so that the write
+// leaves what the function reports there as it is.
+void LeaveStatusAlone(QvU8* header);
+
 #endif

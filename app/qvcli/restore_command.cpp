@@ -7,7 +7,9 @@
 // and memory space) cleared, the header again with the saved command
 // register, so that no BAR decodes while it is half written; then, for a PCI
 // Express function whose file gives extended rows, the extended space. Rows
-// the file does not give are written back as the function reads now.
+// the file does not give are written back as the function reads now. Status
+// bits that clear on a 1 are written as 0: a restore leaves the errors the
+// function reports as they are.
 #include "qvcli.h"
 
 #include <stdlib.h>
@@ -37,6 +39,7 @@ bool WriteHeader(const SpaceImage& target, bool decode) {
     request.Function = target.Address.Function;
     memcpy(request.Data, target.Bytes, kConfigHeaderBytes);
     if (!decode) request.Data[0x04] &= (QvU8)~kDecodeBits;
+    LeaveStatusAlone(request.Data);
     return SendDriverRequest(IOCTL_WRITE_CONFIG, &request, sizeof request) && FunctionAnswered(request);
 }
 
