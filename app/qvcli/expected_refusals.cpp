@@ -62,28 +62,32 @@ void LeaveStatusAlone(QvU8* header) {
     for (unsigned i = 0; offsets[i] != 0; ++i) header[offsets[i]] &= (QvU8)~kStatusClearedHigh;
 }
 
-void ExpectedRefusals(const SpaceImage& saved, bool withExtended, QvU8* ignore) {
+void ExpectedRefusals(const SpaceImage& written, const SpaceImage& readBack, bool withExtended, QvU8* ignore) {
     memset(ignore, 0, kSpaceBytes);
     IgnoreRange(ignore, 0x00, 4);  // vendor and device identifiers
     IgnoreRange(ignore, 0x08, 4);  // revision and class code
     IgnoreRange(ignore, 0x0E, 1);  // header type
     unsigned statusBytes[3];
-    StatusHighBytes(saved.Bytes, statusBytes);
+    StatusHighBytes(readBack.Bytes, statusBytes);
     for (unsigned i = 0; statusBytes[i] != 0; ++i) ignore[statusBytes[i]] = kStatusClearedHigh;
-    switch (saved.Bytes[0x0E] & 0x7F) {
+    unsigned pointerOffset = 0x34;
+    switch (readBack.Bytes[0x0E] & 0x7F) {
     case 0:
         IgnoreRange(ignore, 0x2C, 4);  // subsystem identifiers
-        IgnoreCapabilityHeaders(saved, 0x34, ignore);
         break;
     case 1:
-        IgnoreCapabilityHeaders(saved, 0x34, ignore);
         break;
     case 2:
         IgnoreRange(ignore, 0x40, 4);  // subsystem identifiers
-        IgnoreCapabilityHeaders(saved, 0x14, ignore);
+        pointerOffset = 0x14;
         break;
     default:
-        break;
+        return;  // a layout nobody knows: only the common identifiers
     }
-    if (withExtended) IgnoreExtendedHeaders(saved, ignore);
+    IgnoreCapabilityHeaders(written, pointerOffset, ignore);
+    IgnoreCapabilityHeaders(readBack, pointerOffset, ignore);
+    if (withExtended) {
+        IgnoreExtendedHeaders(written, ignore);
+        IgnoreExtendedHeaders(readBack, ignore);
+    }
 }

@@ -10,10 +10,11 @@
 
 #include "space_image.h"
 
-// Fills ignore (kSpaceBytes masks) from the saved image: a set bit is not
-// compared. The capability lists are walked in the saved bytes; the extended
-// list only when withExtended.
-void ExpectedRefusals(const SpaceImage& saved, bool withExtended, QvU8* ignore);
+// Fills ignore (kSpaceBytes masks): a set bit is not compared. The layout
+// follows the header type the function reads back with; the capability
+// lists are walked both in what was written and in what reads back (a file
+// may have been edited), the extended lists only when withExtended.
+void ExpectedRefusals(const SpaceImage& written, const SpaceImage& readBack, bool withExtended, QvU8* ignore);
 
 // Clears, in a 256-byte header about to be written, the status bits that a 1
 // would clear (status, and a bridge's secondary status), so that the write

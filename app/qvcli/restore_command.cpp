@@ -136,7 +136,7 @@ bool CheckFunction(const SpaceImage& target, FILE* out) {
         return false;
     }
     static QvU8 ignore[kSpaceBytes];
-    ExpectedRefusals(target, target.RowGiven[kHeaderRows] != 0, ignore);
+    ExpectedRefusals(target, now, target.RowGiven[kHeaderRows] != 0, ignore);
     unsigned differing = 0;
     for (unsigned offset = 0; offset < kSpaceBytes; ++offset) {
         if (!target.RowGiven[offset / 16]) continue;

@@ -105,6 +105,47 @@ TEST_F(QvcliRestore, NamesTheBytesThatDidNotTake) {
     EXPECT_NE(restore.out.find(": 1 of 2 function(s) restored, 0 skipped, 1 not restored in full\n"), std::string::npos);
 }
 
+// Sets byte offset of the function's data row in dump text to value.
+void EditDump(std::string* text, unsigned offset, unsigned value) {
+    char label[8];
+    snprintf(label, sizeof label, offset < 0x100 ? "\n%02x:" : "\n%03x:", offset & ~0xFu);
+    size_t row = text->find(label);
+    ASSERT_NE(row, std::string::npos) << label;
+    size_t at = row + strlen(label) + 1 + 3 * (offset & 0xF);
+    char byte[3];
+    snprintf(byte, sizeof byte, "%02x", value);
+    text->replace(at, 2, byte);
+}
+
+// What the hardware keeps whatever is written (identifiers, class, header
+// type, capability headers, status bits that clear on a 1) is not counted
+// against a restore; any other byte that does not take is.
+TEST_F(QvcliRestore, DoesNotCountWhatHardwareRefusesToTake) {
+    std::string dump = Run({"dump", "04:00.0", "00:1c.0", "1c:03.0"}).out;
+    std::string expected = dump;
+    // 04:00.0, an endpoint: capabilities at 48, 50, 5c, e0; AER at 100.
+    EditDump(&dump, 0x08, 0x77);   // revision
+    EditDump(&dump, 0x0B, 0x0D);   // class
+    EditDump(&dump, 0x0E, 0x80);   // header type
+    EditDump(&dump, 0x2C, 0x00);   // subsystem vendor
+    EditDump(&dump, 0x07, 0xF9);   // status bits that clear on a 1
+    EditDump(&dump, 0x49, 0x00);   // next pointer of the capability at 48
+    EditDump(&dump, 0xE0, 0x11);   // identifier of the capability at e0
+    EditDump(&dump, 0x102, 0x22);  // the extended capability's version and next pointer
+    std::string path = WriteFile("refused.txt", dump);
+    QvcliRun restore = Run({"restore", path});
+    EXPECT_EQ(restore.status, kExitDone) << restore.out;
+
+    // The interrupt pin is read-only too, but no identifier: it is named.
+    EditDump(&dump, 0x3D, 0x04);
+    path = WriteFile("pin.txt", dump);
+    restore = Run({"restore", path});
+    EXPECT_EQ(restore.status, kExitNotAll);
+    EXPECT_NE(restore.out.find("04:00.0: bytes that did not take:\n  03d: wrote 04, reads 01\n00:1c.0: restored\n"),
+              std::string::npos)
+        << restore.out;
+}
+
 TEST_F(QvcliRestore, AFileOfAnotherMachineChangesNothing) {
     for (const char* file : {"tests/fixtures/pcix-server.lspci", "machines/PCI-X-bridges-and-domains",
                              "machines/tree-fsl-p2020"}) {
