@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -92,7 +93,12 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"an empty file", "", "m.lspci:0: the file holds no function"},
         Malformed{"only comments", "# a dump\n\nnothing here\n", "m.lspci:3: the file holds no function"},
         Malformed{"carriage returns do not excuse a short line", "00:00.0 x\r\n00: 00\r\n",
-                  "m.lspci:2: a data line needs 16 bytes"}));
+                  "m.lspci:2: a data line needs 16 bytes"}),
+    [](const ::testing::TestParamInfo<Malformed>& info) {
+        std::string name;
+        for (const char* at = info.param.what; *at != '\0'; ++at) name += isalnum((unsigned char)*at) ? *at : '_';
+        return name;
+    });
 
 TEST(DumpFileReader, AcceptsWhatTheMachineParserAccepts) {
     const std::string files[] = {
