@@ -86,7 +86,7 @@ bool SameFunctionAnswers(const SpaceImage& saved, SpaceImage* current, FunctionS
 Fate RestoreFunction(const SpaceImage& saved, SpaceList* targets, FILE* out) {
     char text[kPciAddressText];
     FormatPciAddress(saved.Address, text);
-    static SpaceImage current;
+    SpaceImage current;
     FunctionSpaceOutcome outcome = kSpaceAbsent;
     if (!SameFunctionAnswers(saved, &current, &outcome, text, out)) return kSkipped;
 
@@ -129,13 +129,13 @@ Fate RestoreFunction(const SpaceImage& saved, SpaceList* targets, FILE* out) {
 bool CheckFunction(const SpaceImage& target, FILE* out) {
     char text[kPciAddressText];
     FormatPciAddress(target.Address, text);
-    static SpaceImage now;
+    SpaceImage now;
     FunctionSpaceOutcome outcome = ReadHardwareSpace(target.Address, &now);
     if (outcome != kSpaceComplete && outcome != kSpaceNoExtended) {
         fprintf(out, "%s: cannot be read back\n", text);
         return false;
     }
-    static QvU8 ignore[kSpaceBytes];
+    QvU8 ignore[kSpaceBytes];
     ExpectedRefusals(target, now, target.RowGiven[kHeaderRows] != 0, ignore);
     unsigned differing = 0;
     for (unsigned offset = 0; offset < kSpaceBytes; ++offset) {
