@@ -55,19 +55,18 @@ bool WriteExtended(const SpaceImage& target) {
 
 // Whether the function at the saved address is the saved one; names it and
 // says why not otherwise. *current is what it reads now.
-bool SameFunctionAnswers(const SpaceImage& saved, SpaceImage* current, FunctionSpaceOutcome* outcome,
-                         const char* text, FILE* out) {
+bool SameFunctionAnswers(const SpaceImage& saved, SpaceImage* current, const char* text, FILE* out) {
     if (saved.Address.Domain != 0) {
         fprintf(out, "%s: skipped: PCI domain %04x cannot be reached (only domain 0000)\n", text,
                 (unsigned)saved.Address.Domain);
         return false;
     }
-    *outcome = ReadHardwareSpace(saved.Address, current);
-    if (*outcome == kSpaceAbsent) {
+    FunctionSpaceOutcome outcome = ReadHardwareSpace(saved.Address, current);
+    if (outcome == kSpaceAbsent) {
         fprintf(out, "%s: skipped: no function answers there\n", text);
         return false;
     }
-    if (*outcome == kSpaceRequestFailed) {
+    if (outcome == kSpaceRequestFailed) {
         fprintf(out, "%s: skipped: a request to the driver failed\n", text);
         return false;
     }
@@ -87,8 +86,7 @@ Fate RestoreFunction(const SpaceImage& saved, SpaceList* targets, FILE* out) {
     char text[kPciAddressText];
     FormatPciAddress(saved.Address, text);
     SpaceImage current;
-    FunctionSpaceOutcome outcome = kSpaceAbsent;
-    if (!SameFunctionAnswers(saved, &current, &outcome, text, out)) return kSkipped;
+    if (!SameFunctionAnswers(saved, &current, text, out)) return kSkipped;
 
     SpaceImage* target = AppendSpace(targets);
     if (target == NULL) {
