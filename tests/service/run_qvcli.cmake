@@ -6,7 +6,14 @@ file(MAKE_DIRECTORY ${WORK})
 file(COPY ${DRIVER} DESTINATION ${WORK})
 execute_process(COMMAND ${QVCLI} --verbose dump 00:00.0 WORKING_DIRECTORY ${WORK}
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+# The stand-in's --machine comes first; a file it cannot read runs nothing.
+execute_process(COMMAND ${QVCLI} --machine missing.lspci list WORKING_DIRECTORY ${WORK}
+                RESULT_VARIABLE missing_result OUTPUT_VARIABLE missing_out ERROR_VARIABLE missing_err)
 file(REMOVE_RECURSE ${WORK})
+if(NOT missing_result EQUAL 2 OR NOT missing_out STREQUAL "" OR
+   NOT missing_err STREQUAL "qvcli: missing.lspci:0: cannot open the file\n")
+  message(FATAL_ERROR "a missing machine file: ${missing_result}\n${missing_out}\n${missing_err}")
+endif()
 # The removal at start finds no service (stop and delete both say so on
 # standard error with --verbose); the removal at the end is quiet.
 if(NOT result EQUAL 0 OR NOT err STREQUAL "OpenService failed!  Error = 1060 \nOpenService failed!  Error = 1060 \n")
