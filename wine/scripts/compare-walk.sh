@@ -23,9 +23,7 @@ script=$(realpath -m "${7:?}")
 
 require_wine32 "$prefix"
 require_testbed "$testbed" hal.dll qvlaunch.exe qvscript.dll
-for file in quorvenal.exe QUORVENAL.sys; do
-  [ -f "$shipped/$file" ] || { echo "FAIL: no shipped $file in $shipped"; exit 1; }
-done
+require_shipped "$shipped"
 
 rm -rf "$work"
 mkdir -p "$work"

@@ -15,6 +15,7 @@ standin=$(realpath -m "${4:?}")
 work=$(realpath -m "${5:?}")
 
 require_wine32 "$prefix"
+require_shipped "$shipped"
 require_testbed "$testbed" hal.dll qvconform.exe
 [ -f "$standin" ] || { echo "FAIL: no stand-in transcript $standin"; exit 1; }
 mkdir -p "$work"

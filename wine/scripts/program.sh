@@ -23,9 +23,7 @@ expected=${5:+$(realpath -m "$5")}
 
 require_wine32 "$prefix"
 require_testbed "$testbed" hal.dll
-for file in quorvenal.exe QUORVENAL.sys; do
-  [ -f "$shipped/$file" ] || { echo "FAIL: no shipped $file in $shipped"; exit 1; }
-done
+require_shipped "$shipped"
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }

@@ -176,3 +176,17 @@ check_shipped() {
   done
   return $status
 }
+
+# require_shipped DIR: the 32-bit build's folder must hold the shipped files;
+# where no such folder was given to the build (-DQUORVENAL_WIN32_BUILD), the
+# test is skipped.
+require_shipped() {
+  local file
+  if [ ! -d "$1" ]; then
+    echo "SKIP: no 32-bit build given (-DQUORVENAL_WIN32_BUILD=folder; tools/test.sh gives build-win32)"
+    exit 77
+  fi
+  for file in quorvenal.exe QUORVENAL.sys; do
+    [ -f "$1/$file" ] || { echo "FAIL: no shipped $file in $1"; exit 1; }
+  done
+}
