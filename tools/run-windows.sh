@@ -60,7 +60,8 @@ require_tools wine wineserver sha256sum
 if [ ! -f "$build/quorvenal.exe" ] || [ ! -f "$build/QUORVENAL.sys" ]; then
   "$top/tools/build-windows.sh" "$build" >&2 || exit 1
 fi
-if [ ! -f "$testbed/hal.dll" ] || [ ! -f "$testbed/qvlaunch.exe" ] || [ ! -f "$testbed/qvscript.dll" ]; then
+if [ ! -f "$testbed/hal.dll" ] || [ ! -f "$testbed/qvlaunch.exe" ] || [ ! -f "$testbed/qvscript.dll" ] ||
+   [ ! -f "$testbed/qvaccess.dll" ]; then
   "$scripts/build-testbed.sh" "$top" "$testbed" >&2 || exit $?
 fi
 if [ ! -f "$prefix/system.reg" ]; then
@@ -84,18 +85,21 @@ if [ -n "$script" ]; then
 fi
 start_services >&2 || exit 1
 
+# Every program runs with qvaccess.dll, which tells the driver host the
+# access of each open of the device (Wine does not tell the driver).
+launch=(wine "$(windows_path "$testbed/qvlaunch.exe")" --inject "$(windows_path "$testbed/qvaccess.dll")")
 if [ -n "$console" ]; then
   cp "$console" "$run/"
-  wine "$(basename "$console")" "$@" >"$run/stdout.raw"
+  "${launch[@]}" "$(basename "$console")" "$@" >"$run/stdout.raw"
   status=$?
 elif [ -n "$script" ]; then
   cp "$script" "$run/walk.script"
   QUORVENAL_BED_SCRIPT=walk.script QUORVENAL_BED_REPORT=${report:+report.raw} \
-    timeout 300 wine "$(windows_path "$testbed/qvlaunch.exe")" \
-    --inject "$(windows_path "$testbed/qvscript.dll")" quorvenal.exe >"$run/stdout.raw"
+    timeout 300 "${launch[@]}" --inject "$(windows_path "$testbed/qvscript.dll")" quorvenal.exe \
+    >"$run/stdout.raw"
   status=$?
 else
-  wine "$(windows_path "$testbed/qvlaunch.exe")" quorvenal.exe >"$run/stdout.raw"
+  "${launch[@]}" quorvenal.exe >"$run/stdout.raw"
   status=$?
 fi
 tr -d '\r' <"$run/stdout.raw"

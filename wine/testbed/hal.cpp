@@ -9,7 +9,9 @@
 //  - the kernel routines Wine does not serve: every loaded image that
 //    imports from hal.dll gets them through its import address table, now
 //    and whenever an image is loaded later (kernel_routines.h);
-//  - the pipe of the scripts' hardware actions (hardware_control.h).
+//  - the pipe of the scripts' hardware actions and of the clients' announced
+//    opens (hardware_control.h), and the security context of each open
+//    (create_context.h);
 // It stays loaded (pinned) for the life of the driver host, so that the
 // machine outlives an unload and a new load of the driver, as the stand-in's
 // machine outlives them in its process.
@@ -18,6 +20,7 @@
 
 #include "bed_files.h"
 #include "bed_log.h"
+#include "create_context.h"
 #include "hardware_control.h"
 #include "import_patch.h"
 #include "irql.h"
@@ -51,12 +54,30 @@ namespace {
 
 HMODULE self = NULL;
 
+// Points the image's entry point, as the kernel reads it from the image's
+// header, at the wrapper (an RVA wraps around the 32-bit address space).
+void WrapEntryPoint(HMODULE image) {
+    BYTE* base = reinterpret_cast<BYTE*>(image);
+    IMAGE_NT_HEADERS* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    DWORD* entryRva = &nt->OptionalHeader.AddressOfEntryPoint;
+    if (*entryRva == 0) return;
+    void* wrapper = WrapDriverEntry(base + *entryRva);
+    if (wrapper == NULL) return;
+    DWORD before = 0;
+    if (!VirtualProtect(entryRva, sizeof *entryRva, PAGE_READWRITE, &before)) return;
+    *entryRva = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(wrapper) -
+                                   reinterpret_cast<ULONG_PTR>(base));
+    VirtualProtect(entryRva, sizeof *entryRva, before, &before);
+}
+
 void ServeImage(HMODULE image) {
     if (image == self || !ImportsFrom(image, "hal.dll")) return;
     int count = 0;
     const ServedImport* served = ServedKernelRoutines(&count);
     int patched = PatchImports(image, served, count);
     if (patched == 0) return;
+    WrapEntryPoint(image);
     char name[MAX_PATH] = "";
     GetModuleFileNameA(image, name, sizeof name);
     BedLog("%s: %d kernel imports served", name, patched);

@@ -2,8 +2,10 @@
 // lives in the driver host (winedevice.exe), in the test-bed hal.dll that the
 // shipped driver loads; the program's script actions "hw reset", "hw
 // write", "hw remove" and "hw restore" reach it through this named pipe.
-// One request a connection: a line "reset|remove|restore B:D.F" or
-// "write B:D.F OFFSET SIZE VALUE" (hexadecimal); the answer is "ok" or "fail".
+// One request a connection: a line "reset|remove|restore B:D.F",
+// "write B:D.F OFFSET SIZE VALUE" or, from a client about to open a device,
+// "open PID ACCESS" (open_access.h; numbers hexadecimal); the answer is "ok"
+// or "fail".
 #include <windows.h>
 
 #include <cstdio>
@@ -13,6 +15,7 @@
 
 #include "machine/machine.h"
 #include "hardware_control.h"
+#include "open_access.h"
 
 namespace {
 
@@ -24,6 +27,12 @@ bool Perform(const std::string& line) {
     unsigned size = 0;
     unsigned value = 0;
     int fields = sscanf(line.c_str(), "%15s %31s %x %x %x", verb, where, &offset, &size, &value);
+    unsigned pid = 0;
+    unsigned access = 0;
+    if (sscanf(line.c_str(), "open %x %x", &pid, &access) == 2) {
+        AnnounceOpen(pid, access);
+        return true;
+    }
     standin::FunctionAddress address;
     if (fields < 2 || !standin::ParseFunctionAddress(where, &address)) {
         return false;

@@ -2,19 +2,20 @@
 // exit code. With --inject DLL the DLL is loaded into the program's process
 // on its main thread before the program's own code runs: the process is
 // created suspended and the load is queued to its main thread as an
-// asynchronous procedure call, which the thread carries out as it starts.
-// The program's file is not changed.
-//   qvlaunch.exe [--inject DLL] PROGRAM [ARGUMENTS...]
+// asynchronous procedure call, which the thread carries out as it starts
+// (several DLLs: in the order given). The program's file is not changed.
+//   qvlaunch.exe [--inject DLL]... PROGRAM [ARGUMENTS...]
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 int Usage() {
-    fprintf(stderr, "usage: qvlaunch.exe [--inject DLL] PROGRAM [ARGUMENTS...]\n");
+    fprintf(stderr, "usage: qvlaunch.exe [--inject DLL]... PROGRAM [ARGUMENTS...]\n");
     return 2;
 }
 
@@ -52,10 +53,10 @@ bool QueueLoad(const PROCESS_INFORMATION& process, const std::string& dll) {
 
 int main(int argc, char** argv) {
     int first = 1;
-    std::string dll;
-    if (argc > 2 && strcmp(argv[1], "--inject") == 0) {
-        dll = argv[2];
-        first = 3;
+    std::vector<std::string> dlls;
+    while (first + 1 < argc && strcmp(argv[first], "--inject") == 0) {
+        dlls.push_back(argv[first + 1]);
+        first += 2;
     }
     if (first >= argc) return Usage();
     std::string commandLine = SkipWords(GetCommandLineA(), first);
@@ -73,11 +74,13 @@ int main(int argc, char** argv) {
         fprintf(stderr, "qvlaunch: cannot start %s (error %lu)\n", argv[first], GetLastError());
         return 126;
     }
-    if (!dll.empty() && !QueueLoad(process, dll)) {
-        fprintf(stderr, "qvlaunch: cannot load %s into %s (error %lu)\n", dll.c_str(),
-                argv[first], GetLastError());
-        TerminateProcess(process.hProcess, 126);
-        return 126;
+    for (const std::string& dll : dlls) {
+        if (!QueueLoad(process, dll)) {
+            fprintf(stderr, "qvlaunch: cannot load %s into %s (error %lu)\n", dll.c_str(),
+                    argv[first], GetLastError());
+            TerminateProcess(process.hProcess, 126);
+            return 126;
+        }
     }
     ResumeThread(process.hThread);
     WaitForSingleObject(process.hProcess, INFINITE);
