@@ -8,7 +8,8 @@
 # administrator rights (trustInfo in the asm.v3 namespace), version 1.0.0.1
 # named "qvcli.exe".
 # QUORVENAL.sys: PE32, native subsystem, not a DLL, imports only ntoskrnl.exe
-# and hal.dll (the bus-data reads, the mappings, the device and link calls),
+# and hal.dll (the bus-data reads, the mappings, the device and link calls, the
+# device's security descriptor), nothing XP lacks,
 # issues its own 32-bit port instructions, carries a version resource.
 # Prints one line per check; exits 0 when all pass, 1 when any fails, 77 when
 # the tools are missing (the caller treats that as a skipped test).
@@ -298,11 +299,13 @@ check_sys() {
   local name
   for name in HalGetBusData HalGetBusDataByOffset MmMapIoSpace MmUnmapIoSpace IoCreateDevice \
               IoDeleteDevice IoCreateSymbolicLink IoDeleteSymbolicLink IofCompleteRequest \
-              RtlInitUnicodeString; do
+              RtlInitUnicodeString RtlCreateSecurityDescriptor RtlCreateAcl RtlAddAccessAllowedAce \
+              RtlSetDaclSecurityDescriptor ObOpenObjectByPointer ZwSetSecurityObject ZwClose; do
     grep -Eq "[[:space:]]$name\$" <<<"$header" && pass "QUORVENAL.sys: imports $name" \
       || fail "QUORVENAL.sys: does not import $name"
   done
-  for name in READ_PORT_ULONG WRITE_PORT_ULONG; do
+  # IoValidateDeviceIoControlAccess and IoCreateDeviceSecure do not exist on XP's kernel.
+  for name in READ_PORT_ULONG WRITE_PORT_ULONG IoValidateDeviceIoControlAccess IoCreateDeviceSecure; do
     grep -Eq "[[:space:]]$name\$" <<<"$header" && fail "QUORVENAL.sys: uses the platform's $name" \
       || pass "QUORVENAL.sys: does not use $name"
   done

@@ -84,6 +84,16 @@ typedef LARGE_INTEGER PHYSICAL_ADDRESS;
 #define STATUS_INSUFFICIENT_RESOURCES ((NTSTATUS)0xC000009AL)
 #define STATUS_OBJECT_NAME_COLLISION  ((NTSTATUS)0xC0000035L)
 #define STATUS_OBJECT_NAME_NOT_FOUND  ((NTSTATUS)0xC0000034L)
+#define STATUS_INVALID_HANDLE         ((NTSTATUS)0xC0000008L)
+#define STATUS_ACCESS_DENIED          ((NTSTATUS)0xC0000022L)
+#define STATUS_BUFFER_TOO_SMALL       ((NTSTATUS)0xC0000023L)
+#define STATUS_OBJECT_TYPE_MISMATCH   ((NTSTATUS)0xC0000024L)
+#define STATUS_UNKNOWN_REVISION       ((NTSTATUS)0xC0000058L)
+#define STATUS_REVISION_MISMATCH      ((NTSTATUS)0xC0000059L)
+#define STATUS_INVALID_ACL            ((NTSTATUS)0xC0000077L)
+#define STATUS_INVALID_SID            ((NTSTATUS)0xC0000078L)
+#define STATUS_INVALID_SECURITY_DESCR ((NTSTATUS)0xC0000079L)
+#define STATUS_ALLOTTED_SPACE_EXCEEDED ((NTSTATUS)0xC0000099L)
 
 #define CTL_CODE(DeviceType, Function, Method, Access) \
     (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
@@ -96,6 +106,94 @@ typedef LARGE_INTEGER PHYSICAL_ADDRESS;
 #define FILE_DEVICE_SECURE_OPEN 0x00000100
 
 #define IO_NO_INCREMENT 0
+
+// Access rights.
+typedef ULONG ACCESS_MASK;
+#define DELETE 0x00010000L
+#define READ_CONTROL 0x00020000L
+#define WRITE_DAC 0x00040000L
+#define WRITE_OWNER 0x00080000L
+#define SYNCHRONIZE 0x00100000L
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000L
+#define MAXIMUM_ALLOWED 0x02000000L
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define GENERIC_EXECUTE 0x20000000u
+#define GENERIC_ALL 0x10000000u
+#define FILE_READ_DATA 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_APPEND_DATA 0x0004
+#define FILE_READ_EA 0x0008
+#define FILE_WRITE_EA 0x0010
+#define FILE_EXECUTE 0x0020
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_WRITE_ATTRIBUTES 0x0100
+#define FILE_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FF)
+#define FILE_GENERIC_READ \
+    (READ_CONTROL | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | SYNCHRONIZE)
+#define FILE_GENERIC_WRITE                                                                \
+    (READ_CONTROL | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | FILE_APPEND_DATA | \
+     SYNCHRONIZE)
+
+// Security identifiers, ACLs and security descriptors in their Windows layouts.
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    UCHAR Value[6];
+} SID_IDENTIFIER_AUTHORITY;
+typedef struct _SID {
+    UCHAR Revision;
+    UCHAR SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+    ULONG SubAuthority[1];
+} SID, *PISID;
+typedef PVOID PSID;
+typedef struct _ACL {
+    UCHAR AclRevision;
+    UCHAR Sbz1;
+    USHORT AclSize;
+    USHORT AceCount;
+    USHORT Sbz2;
+} ACL, *PACL;
+typedef struct _ACE_HEADER {
+    UCHAR AceType;
+    UCHAR AceFlags;
+    USHORT AceSize;
+} ACE_HEADER, *PACE_HEADER;
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    ULONG SidStart;
+} ACCESS_ALLOWED_ACE, *PACCESS_ALLOWED_ACE;
+#define ACL_REVISION 2
+#define ACCESS_ALLOWED_ACE_TYPE 0x0
+typedef USHORT SECURITY_DESCRIPTOR_CONTROL;
+#define SE_DACL_PRESENT 0x0004
+#define SE_DACL_DEFAULTED 0x0008
+#define SE_SELF_RELATIVE 0x8000
+#define SECURITY_DESCRIPTOR_REVISION 1
+typedef struct _SECURITY_DESCRIPTOR {
+    UCHAR Revision;
+    UCHAR Sbz1;
+    SECURITY_DESCRIPTOR_CONTROL Control;
+    PSID Owner;
+    PSID Group;
+    PACL Sacl;
+    PACL Dacl;
+} SECURITY_DESCRIPTOR, *PISECURITY_DESCRIPTOR;
+typedef PVOID PSECURITY_DESCRIPTOR;
+typedef ULONG SECURITY_INFORMATION;
+#define DACL_SECURITY_INFORMATION 0x00000004L
+#define OBJ_KERNEL_HANDLE 0x00000200L
+typedef struct _OBJECT_TYPE* POBJECT_TYPE;
+typedef struct _ACCESS_STATE* PACCESS_STATE;
+typedef struct _SECURITY_QUALITY_OF_SERVICE* PSECURITY_QUALITY_OF_SERVICE;
+typedef HANDLE* PHANDLE;
+
+typedef struct _IO_SECURITY_CONTEXT {
+    PSECURITY_QUALITY_OF_SERVICE SecurityQos;
+    PACCESS_STATE AccessState;
+    ACCESS_MASK DesiredAccess;
+    ULONG FullCreateOptions;
+} IO_SECURITY_CONTEXT, *PIO_SECURITY_CONTEXT;
 
 #define IRP_MJ_CREATE 0x00
 #define IRP_MJ_CLOSE 0x02
@@ -161,12 +259,41 @@ typedef struct _DRIVER_OBJECT {
     PDRIVER_DISPATCH MajorFunction[IRP_MJ_MAXIMUM_FUNCTION + 1];
 } DRIVER_OBJECT, *PDRIVER_OBJECT;
 
+typedef struct _FILE_OBJECT {
+    CSHORT Type;
+    CSHORT Size;
+    struct _DEVICE_OBJECT* DeviceObject;
+    PVOID Vpb;
+    PVOID FsContext;
+    PVOID FsContext2;
+    PVOID SectionObjectPointer;
+    PVOID PrivateCacheMap;
+    NTSTATUS FinalStatus;
+    struct _FILE_OBJECT* RelatedFileObject;
+    BOOLEAN LockOperation;
+    BOOLEAN DeletePending;
+    BOOLEAN ReadAccess;
+    BOOLEAN WriteAccess;
+    BOOLEAN DeleteAccess;
+    BOOLEAN SharedRead;
+    BOOLEAN SharedWrite;
+    BOOLEAN SharedDelete;
+    ULONG Flags;
+} FILE_OBJECT, *PFILE_OBJECT;
+
 typedef struct _IO_STACK_LOCATION {
     UCHAR MajorFunction;
     UCHAR MinorFunction;
     UCHAR Flags;
     UCHAR Control;
     union {
+        struct {
+            PIO_SECURITY_CONTEXT SecurityContext;
+            ULONG Options;
+            USHORT FileAttributes;
+            USHORT ShareAccess;
+            ULONG EaLength;
+        } Create;
         struct {
             ULONG OutputBufferLength;
             ULONG InputBufferLength;
@@ -181,7 +308,7 @@ typedef struct _IO_STACK_LOCATION {
         } Others;
     } Parameters;
     PDEVICE_OBJECT DeviceObject;
-    PVOID FileObject;
+    PFILE_OBJECT FileObject;
 } IO_STACK_LOCATION, *PIO_STACK_LOCATION;
 
 typedef struct _IRP {
@@ -265,6 +392,12 @@ NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName,
                                     PUNICODE_STRING DeviceName);
 NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
 VOID __attribute__((fastcall)) IofCompleteRequest(PIRP Irp, CHAR PriorityBoost);
+
+NTSTATUS NTAPI RtlCreateSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, ULONG Revision);
+NTSTATUS NTAPI RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor,
+                                            BOOLEAN DaclPresent, PACL Dacl,
+                                            BOOLEAN DaclDefaulted);
+NTSTATUS NTAPI ZwClose(HANDLE Handle);
 
 VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG Level);
 NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason,

@@ -29,11 +29,16 @@ void CheckHeaderWrites();
 // Extended writes: a writable AER register changes, a read-only one does not.
 void CheckExtendedWrites();
 
+// A handle opened for reading only: reads served, the write codes refused.
+void CheckReadOnlyHandle();
+
 // A second full scan, timed by the host from the two lines it prints.
 void TimeFullScan();
 
-// UnloadDriver, then a fresh DriverEntry whose first request addresses a
-// function behind a bridge.
+// UnloadDriver, then a fresh DriverEntry: a header write carrying the
+// identifiers that RAM holds at a lower candidate for an empty address takes
+// no base and lets no extended write into RAM; the first request that finds
+// the base addresses a function behind a bridge.
 void CheckUnloadAndReload();
 
 #endif

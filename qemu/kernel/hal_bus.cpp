@@ -89,9 +89,29 @@ extern "C" ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
     return HalGetBusDataByOffset(BusDataType, BusNumber, SlotNumber, Buffer, 0, Length);
 }
 
+namespace {
+
+ULONG ReadBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber, PVOID Buffer,
+                  ULONG Offset, ULONG Length);
+
+}  // namespace
+
+// The address register is left as the HAL found it, so that the checks of the
+// driver's own save and restore of 0xCF8 stay exact when the driver reads
+// through the HAL right after a header write.
 extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
                                              ULONG SlotNumber, PVOID Buffer, ULONG Offset,
                                              ULONG Length) {
+    ULONG previous = __indword(kConfigAddressPort);
+    ULONG count = ReadBusData(BusDataType, BusNumber, SlotNumber, Buffer, Offset, Length);
+    __outdword(kConfigAddressPort, previous);
+    return count;
+}
+
+namespace {
+
+ULONG ReadBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber, PVOID Buffer,
+                  ULONG Offset, ULONG Length) {
     ULONG device = 0;
     ULONG function = 0;
     if (!Admit(BusDataType, BusNumber, SlotNumber, &device, &function)) return 0;
@@ -109,3 +129,5 @@ extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG Bu
     ReadBytes(BusNumber, device, function, Offset, count, out);
     return count;
 }
+
+}  // namespace

@@ -2,6 +2,8 @@
 // device-control requests for the test kernel.
 #include "io.h"
 
+#include "security.h"
+
 namespace {
 
 const ULONG kSystemBufferBytes = 4096;
@@ -9,6 +11,8 @@ const ULONG kSystemBufferBytes = 4096;
 IoRecord gState;
 DRIVER_OBJECT gDriverObject;
 DEVICE_OBJECT gDeviceObject;
+FILE_OBJECT gProgramFile;
+FILE_OBJECT gScratchFile;
 UCHAR gSystemBuffer[kSystemBufferBytes] __attribute__((aligned(16)));
 
 bool SameName(PCUNICODE_STRING name, const WCHAR* expected) {
@@ -27,16 +31,19 @@ NTSTATUS NTAPI RefuseRequest(PDEVICE_OBJECT, PIRP irp) {
     return STATUS_INVALID_DEVICE_REQUEST;
 }
 
-ControlOutcome Send(UCHAR major, ULONG code, ULONG inputLength, ULONG outputLength) {
+ControlOutcome Send(PFILE_OBJECT file, UCHAR major, ULONG code, ULONG inputLength,
+                    ULONG outputLength, PIO_SECURITY_CONTEXT security) {
     IO_STACK_LOCATION stack;
     IRP irp;
     memset(&stack, 0, sizeof stack);
     memset(&irp, 0, sizeof irp);
     stack.MajorFunction = major;
     stack.DeviceObject = &gDeviceObject;
+    stack.FileObject = file;
     stack.Parameters.DeviceIoControl.OutputBufferLength = outputLength;
     stack.Parameters.DeviceIoControl.InputBufferLength = inputLength;
     stack.Parameters.DeviceIoControl.IoControlCode = code;
+    if (major == IRP_MJ_CREATE) stack.Parameters.Create.SecurityContext = security;
     irp.AssociatedIrp.SystemBuffer = gSystemBuffer;
     irp.IoStatus.Status = (NTSTATUS)0x12345678;  // never a status the driver sets
     irp.IoStatus.Information = 0xDEADBEEF;
@@ -66,13 +73,19 @@ void IoResetDriverObject() {
 
 ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
                                  ULONG outputLength) {
+    return SendDeviceControlOn(&gProgramFile, code, record, inputLength, outputLength);
+}
+
+ControlOutcome SendDeviceControlOn(PFILE_OBJECT file, ULONG code, void* record,
+                                   ULONG inputLength, ULONG outputLength) {
     ULONG larger = inputLength > outputLength ? inputLength : outputLength;
     if (larger > kSystemBufferBytes) larger = kSystemBufferBytes;
     // What the caller did not send is left over from the last request, as
     // in a pool buffer that was not cleared.
     ULONG in = inputLength < larger ? inputLength : larger;
     memcpy(gSystemBuffer, record, in);
-    ControlOutcome outcome = Send(IRP_MJ_DEVICE_CONTROL, code, inputLength, outputLength);
+    ControlOutcome outcome =
+        Send(file, IRP_MJ_DEVICE_CONTROL, code, inputLength, outputLength, nullptr);
     if (NT_SUCCESS(outcome.status)) {
         ULONG back = outcome.information;
         if (back > outputLength) back = outputLength;
@@ -82,7 +95,32 @@ ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
     return outcome;
 }
 
-ControlOutcome SendCreateClose(UCHAR majorFunction) { return Send(majorFunction, 0, 0, 0); }
+ControlOutcome SendCreateClose(UCHAR majorFunction) {
+    if (majorFunction == IRP_MJ_CREATE) return OpenFileObject(&gScratchFile, true, FILE_GENERIC_READ | FILE_GENERIC_WRITE);
+    return CloseFileObject(&gScratchFile);
+}
+
+ControlOutcome OpenFileObject(PFILE_OBJECT file, bool administrator, ACCESS_MASK desired) {
+    ControlOutcome refused = {STATUS_ACCESS_DENIED, 0, true};
+    ACCESS_MASK granted = 0;
+    if (!SecurityGrants(administrator, desired, &granted)) return refused;  // the driver sees nothing
+    memset(file, 0, sizeof *file);
+    file->Type = 5;
+    file->Size = sizeof *file;
+    file->DeviceObject = &gDeviceObject;
+    IO_SECURITY_CONTEXT security;
+    memset(&security, 0, sizeof security);
+    security.DesiredAccess = granted;
+    return Send(file, IRP_MJ_CREATE, 0, 0, 0, &security);
+}
+
+ControlOutcome CloseFileObject(PFILE_OBJECT file) {
+    return Send(file, IRP_MJ_CLOSE, 0, 0, 0, nullptr);
+}
+
+ControlOutcome OpenProgramFile() {
+    return OpenFileObject(&gProgramFile, true, FILE_GENERIC_READ | FILE_GENERIC_WRITE);
+}
 
 extern "C" {
 
@@ -110,6 +148,7 @@ NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtension
     gDeviceObject.StackSize = 1;
     DriverObject->DeviceObject = &gDeviceObject;
     gState.deviceAlive = true;
+    SecurityResetDevice();
     gState.deviceType = DeviceType;
     gState.characteristics = DeviceCharacteristics;
     gState.extensionSize = DeviceExtensionSize;

@@ -40,7 +40,23 @@ struct ControlOutcome {
 ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
                                  ULONG outputLength);
 
-// Sends a create or close request through the driver's dispatch table.
+// The same on a file object of the caller's choice.
+ControlOutcome SendDeviceControlOn(PFILE_OBJECT file, ULONG code, void* record,
+                                   ULONG inputLength, ULONG outputLength);
+
+// Sends a create (an administrator's, for reading and writing) or close
+// request for a scratch file object through the driver's dispatch table.
 ControlOutcome SendCreateClose(UCHAR majorFunction);
+
+// Opens `file` on the device as an administrator or an ordinary user would:
+// the device's security decides first (STATUS_ACCESS_DENIED without calling
+// the driver), then IRP_MJ_CREATE carries the granted access in its security
+// context. CloseFileObject sends IRP_MJ_CLOSE for it.
+ControlOutcome OpenFileObject(PFILE_OBJECT file, bool administrator, ACCESS_MASK desired);
+ControlOutcome CloseFileObject(PFILE_OBJECT file);
+
+// The program's handle, opened for reading and writing by an administrator;
+// SendDeviceControl sends on it. Opened again after each DriverEntry.
+ControlOutcome OpenProgramFile();
 
 #endif

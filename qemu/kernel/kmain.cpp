@@ -115,6 +115,7 @@ extern "C" void KernelMain(ULONG magic, ULONG infoAddress) {
     CheckAddressMasking();
     CheckHeaderWrites();
     CheckExtendedWrites();
+    CheckReadOnlyHandle();
     TimeFullScan();
     CheckUnloadAndReload();
 
