@@ -165,6 +165,26 @@ int WriteExtConfig(ULONG bus, ULONG device, ULONG function, const UCHAR* buffer,
     return 0;
 }
 
+namespace {
+
+// Whether the page holding a physical address lies (even in part) in one of
+// the RAM ranges the memory manager reported; the list ends in an entry whose
+// base and size are both 0.
+BOOLEAN PageIsRam(const PHYSICAL_MEMORY_RANGE* ram, ULONG physicalAddress) {
+    ULONGLONG page = physicalAddress & ~(ULONG)(kPageBytes - 1);
+    for (const PHYSICAL_MEMORY_RANGE* range = ram;
+         range->BaseAddress.QuadPart != 0 || range->NumberOfBytes.QuadPart != 0; ++range) {
+        ULONGLONG base = (ULONGLONG)range->BaseAddress.QuadPart;
+        ULONGLONG size = (ULONGLONG)range->NumberOfBytes.QuadPart;
+        if (page < base + size && base < page + kPageBytes) {
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+}  // namespace
+
 // The identifiers of the function that a port or window access for this
 // address reaches (the bus reduced to its low 8 bits, as there), read through
 // the HAL. False when no function answers there: the HAL reports no bus or
@@ -193,36 +213,6 @@ BOOLEAN IdentityStandsAt(ULONG base, ULONG place, USHORT vendor, USHORT deviceId
     return EcamRead16((base | place) + 2) == deviceId;
 }
 
-namespace {
-
-// Whether the page holding a physical address lies (even in part) in one of
-// the RAM ranges the memory manager reported; the list ends in an entry whose
-// base and size are both 0.
-BOOLEAN PageIsRam(const PHYSICAL_MEMORY_RANGE* ram, ULONG physicalAddress) {
-    ULONGLONG page = physicalAddress & ~(ULONG)(kPageBytes - 1);
-    for (const PHYSICAL_MEMORY_RANGE* range = ram;
-         range->BaseAddress.QuadPart != 0 || range->NumberOfBytes.QuadPart != 0; ++range) {
-        ULONGLONG base = (ULONGLONG)range->BaseAddress.QuadPart;
-        ULONGLONG size = (ULONGLONG)range->NumberOfBytes.QuadPart;
-        if (page < base + size && base < page + kPageBytes) {
-            return TRUE;
-        }
-    }
-    return FALSE;
-}
-
-// A probe of the base search. A page of RAM is never mapped (mapping RAM
-// uncached aliases the processor's cached view of it, and the memory
-// manager forbids it): it reads as 0xFFFF, as a failed mapping does.
-USHORT ProbeRead16(const PHYSICAL_MEMORY_RANGE* ram, ULONG physicalAddress) {
-    if (PageIsRam(ram, physicalAddress)) {
-        return 0xFFFF;
-    }
-    return EcamRead16(physicalAddress);
-}
-
-}  // namespace
-
 // A candidate base is taken only when both the vendor and the device
 // identifier of the function stand at the probed place. The identifiers are
 // the hardware's, read through the HAL after the request was served, never
@@ -233,9 +223,13 @@ USHORT ProbeRead16(const PHYSICAL_MEMORY_RANGE* ram, ULONG physicalAddress) {
 // candidates are ordinary memory on a real machine; matching 16 bits alone
 // could take a stray value there for the window.
 //
-// The RAM list is asked for once per search and freed after it. Without it
-// nothing is known about where RAM lies, so no candidate is probed and the
-// search runs again at the next request that calls for it.
+// A candidate whose page is RAM is never mapped (mapping RAM uncached aliases
+// the processor's cached view of it, and the memory manager forbids it): it is
+// passed over as a read of 0xFFFF (what a failed mapping gives) would be, for
+// the identifiers the HAL reads are never 0xFFFF. The RAM list
+// is asked for once per search and freed after it. Without it nothing is
+// known about where RAM lies, so no candidate is probed and the search runs
+// again at the next request that calls for it.
 VOID DiscoverEcamBase(const ConfigRequest* request) {
     if (EcamBase != ECAM_BASE_UNKNOWN) {
         return;
@@ -253,10 +247,10 @@ VOID DiscoverEcamBase(const ConfigRequest* request) {
     ULONG place = EcamFunctionPlace(request->Bus, request->Device, request->Function);
     for (ULONG i = 1; i <= kCandidateCount; ++i) {
         ULONG candidate = i * kCandidateStep;
-        // A page of RAM probes as 0xFFFF, which no identity read through
-        // the HAL holds.
-        if (ProbeRead16(ram, candidate | place) == vendor &&
-            ProbeRead16(ram, (candidate | place) + 2) == deviceId) {
+        if (PageIsRam(ram, candidate | place)) {
+            continue;
+        }
+        if (IdentityStandsAt(candidate, place, vendor, deviceId)) {
             EcamBase = candidate;
             break;
         }

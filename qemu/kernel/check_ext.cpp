@@ -209,8 +209,9 @@ void CheckExtendedWrites() {
     Check(MmCounts().maps == 2 + 1920, "extended write maps 1920 halves after the identifiers",
           "%u mappings", MmCounts().maps);
     Check(MmCounts().registerWrites == 1920 && MmCounts().registerReads == 2,
-          "extended write through WRITE_REGISTER_USHORT after the identifiers",
-          "%u accessor writes, %u reads", MmCounts().registerWrites, MmCounts().registerReads);
+          "extended write through WRITE_REGISTER_USHORT",
+          "%u accessor writes, %u reads (the identifiers)", MmCounts().registerWrites,
+          MmCounts().registerReads);
 
     ProgramReadExt(f.bus, f.device, f.function, &gRequest);
     ULONG severity = ExtDword(gRequest.ExtData, severityAt);

@@ -46,10 +46,6 @@ bool Admit(BUS_DATA_TYPE type, ULONG bus, ULONG slotNumber, ULONG* device, ULONG
     return bus < 256 && gBusExists[bus];
 }
 
-// The HAL's read itself, once the caller's IRQL has been checked.
-ULONG ReadBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber, PVOID Buffer,
-                  ULONG Offset, ULONG Length);
-
 }  // namespace
 
 void HalLearnBuses() {

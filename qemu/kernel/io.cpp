@@ -2,8 +2,8 @@
 // device-control requests for the test kernel.
 #include "io.h"
 
-#include "security.h"
 #include "irql.h"
+#include "security.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver_fixture.h"
+#include "kernel/object_namespace.h"
 
 namespace qvtest {
 namespace {
@@ -98,6 +99,28 @@ TEST(IrqlRulesTest, RoutinesCalledAboveTheirLevelAreDriverFaults) {
     ExFreePool(ranges);  // freed twice
     EXPECT_EQ(standin::GetKernelCounters().badPoolFrees, 1u);
     EXPECT_EQ(standin::GetKernelCounters().irqlFaults, 7u);
+}
+
+// A dispatch routine that leaves the processor raised: the driver's own,
+// called and then left at DISPATCH_LEVEL.
+PDRIVER_DISPATCH gDriversDispatch;
+NTSTATUS NTAPI DispatchLeavingItRaised(PDEVICE_OBJECT device, PIRP irp) {
+    NTSTATUS status = gDriversDispatch(device, irp);
+    KIRQL ignored;
+    KeRaiseIrql(DISPATCH_LEVEL, &ignored);
+    return status;
+}
+
+TEST_F(RaisedIrqlTest, ADispatchRoutineReturningRaisedIsAFaultAndIsLoweredAgain) {
+    PDRIVER_DISPATCH* slot = &driver_->object.MajorFunction[IRP_MJ_DEVICE_CONTROL];
+    gDriversDispatch = *slot;
+    *slot = DispatchLeavingItRaised;
+    ConfigRequest header = ReadHeader(0, 0, 0);
+    *slot = gDriversDispatch;
+    EXPECT_EQ(header.Result, 256u) << "the request itself was served";
+    EXPECT_EQ(standin::GetKernelCounters().irqlFaults, 1u);
+    EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
+    standin::ResetKernelCounters();  // the fault was this test's own doing
 }
 
 }  // namespace
