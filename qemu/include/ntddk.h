@@ -74,6 +74,12 @@ typedef union _LARGE_INTEGER {
 typedef LARGE_INTEGER PHYSICAL_ADDRESS;
 
 #define NT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
+
+#define FASTCALL __attribute__((fastcall))
+#define PASSIVE_LEVEL  0
+#define APC_LEVEL      1
+#define DISPATCH_LEVEL 2
+#define HIGH_LEVEL     31
 #define UNREFERENCED_PARAMETER(P) ((void)(P))
 
 #define STATUS_SUCCESS                ((NTSTATUS)0x00000000L)
@@ -378,6 +384,13 @@ typedef enum _MEMORY_CACHING_TYPE {
     MmWriteCombined = 2
 } MEMORY_CACHING_TYPE;
 
+// One range of RAM, as MmGetPhysicalMemoryRanges lists them (the list ends
+// in an entry whose base and size are both 0).
+typedef struct _PHYSICAL_MEMORY_RANGE {
+    PHYSICAL_ADDRESS BaseAddress;
+    LARGE_INTEGER NumberOfBytes;
+} PHYSICAL_MEMORY_RANGE, *PPHYSICAL_MEMORY_RANGE;
+
 extern "C" {
 void* memset(void* destination, int value, size_t count);
 void* memcpy(void* destination, const void* source, size_t count);
@@ -414,11 +427,29 @@ ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
 PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
                          MEMORY_CACHING_TYPE CacheType);
 VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes);
+PPHYSICAL_MEMORY_RANGE NTAPI MmGetPhysicalMemoryRanges(VOID);
+VOID NTAPI ExFreePool(PVOID P);
+
+// The interrupt request level, as the x86 HAL exports it.
+KIRQL NTAPI KeGetCurrentIrql(VOID);
+KIRQL FASTCALL KfRaiseIrql(KIRQL NewIrql);
+VOID FASTCALL KfLowerIrql(KIRQL NewIrql);
+
+// Device-memory accessors (ntoskrnl exports on x86): one 16-bit access
+// through AX, counted by the test kernel.
+USHORT NTAPI READ_REGISTER_USHORT(PUSHORT Register);
+VOID NTAPI WRITE_REGISTER_USHORT(PUSHORT Register, USHORT Value);
+
+// Called by the port instructions below, so that the test kernel can see at
+// which IRQL each port access is made.
+void QvBedNotePortAccess(void);
 
 ULONG DbgPrint(const char* format, ...);
 }
 
 #define IoCompleteRequest(a, b) IofCompleteRequest(a, b)
+#define KeRaiseIrql(a, b) *(b) = KfRaiseIrql(a)
+#define KeLowerIrql(a) KfLowerIrql(a)
 #define RtlZeroMemory(Destination, Length) memset((Destination), 0, (Length))
 #define RtlCopyMemory(Destination, Source, Length) memcpy((Destination), (Source), (Length))
 #define RtlFillMemory(Destination, Length, Fill) memset((Destination), (Fill), (Length))
@@ -426,11 +457,13 @@ ULONG DbgPrint(const char* format, ...);
 
 // The processor's port instructions, as the driver issues them itself.
 static inline ULONG __indword(USHORT Port) {
+    QvBedNotePortAccess();
     ULONG value;
     __asm__ __volatile__("inl %w1, %0" : "=a"(value) : "Nd"(Port) : "memory");
     return value;
 }
 static inline VOID __outdword(USHORT Port, ULONG Data) {
+    QvBedNotePortAccess();
     __asm__ __volatile__("outl %0, %w1" : : "a"(Data), "Nd"(Port) : "memory");
 }
 static inline USHORT __inword(USHORT Port) {
@@ -453,10 +486,6 @@ static inline VOID __outbyte(USHORT Port, UCHAR Data) {
 #define WRITE_PORT_ULONG(Port, Value) __outdword((USHORT)(ULONG_PTR)(Port), (Value))
 
 // Memory-mapped register accesses: one access of the given width.
-static inline USHORT READ_REGISTER_USHORT(volatile USHORT* Register) { return *Register; }
-static inline VOID WRITE_REGISTER_USHORT(volatile USHORT* Register, USHORT Value) {
-    *Register = Value;
-}
 static inline ULONG READ_REGISTER_ULONG(volatile ULONG* Register) { return *Register; }
 static inline VOID WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value) {
     *Register = Value;

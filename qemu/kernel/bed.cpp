@@ -1,7 +1,9 @@
 #include "bed.h"
 
 #include "hal_bus.h"
+#include "irql.h"
 #include "mm.h"
+#include "ram_map.h"
 #include "report.h"
 
 namespace {
@@ -82,6 +84,13 @@ bool SearchProbesFit(const ULONG* trace, ULONG count, ULONG place, ULONG base, U
     ULONG at = 0;
     for (ULONG candidate = 1; candidate <= last; ++candidate) {
         ULONG probe = candidate << 28 | place;
+        if (RamPageHolds(probe)) {  // never mapped: reads as 0xFFFF
+            if (candidate == last) {
+                *used = at;
+                return base == kNoEcam;
+            }
+            continue;
+        }
         if (at >= count || trace[at] != probe) break;
         ++at;
         bool deviceRead = at < count && trace[at] == probe + 2;
@@ -111,4 +120,19 @@ void CheckInvariants(const char* when) {
           io.badReleases);
     Check(io.boostsNotZero == 0, "completed without boost", "%s: %u completions with a boost",
           when, io.boostsNotZero);
+    Check(m.ramMappings == 0, "no RAM mapped", "%s: %u mappings of a page of RAM", when,
+          m.ramMappings);
+    Check(m.registerOutside == 0, "register accesses inside their mappings",
+          "%s: %u accesses outside every mapping", when, m.registerOutside);
+    PoolCounts pool = PoolCountsNow();
+    Check(pool.outstanding == 0 && pool.badFrees == 0, "RAM lists freed",
+          "%s: %u lists not freed, %u bad frees", when, pool.outstanding, pool.badFrees);
+    IrqlCounts irql = IrqlCountsNow();
+    Check(irql.callsRaised == 0 && irql.badRaises == 0 && irql.badLowers == 0 &&
+              irql.returnedRaised == 0 && irql.portsNotRaised == 0 && irql.sequencesNotFour == 0,
+          "IRQL rules kept",
+          "%s: %u calls above their level, %u bad raises, %u bad lowers, %u returns raised, "
+          "%u port accesses not raised, %u raises not of four port accesses",
+          when, irql.callsRaised, irql.badRaises, irql.badLowers, irql.returnedRaised,
+          irql.portsNotRaised, irql.sequencesNotFour);
 }

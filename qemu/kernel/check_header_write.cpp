@@ -5,6 +5,7 @@
 #include "bed.h"
 #include "checks.h"
 #include "config_access.h"
+#include "irql.h"
 #include "pci_ports.h"
 #include "report.h"
 
@@ -32,8 +33,18 @@ bool MayClearOnWrite(const UCHAR* header, ULONG offset) {
 // `sentinel`; checks the request and that the register holds the sentinel.
 void WriteWithSentinel(const FoundFunction& f, const UCHAR* data, ULONG sentinel, const char* what) {
     __outdword(kConfigAddressPort, sentinel);
+    IrqlResetCounts();
     ControlOutcome o = ProgramWriteConfig(f.bus, f.device, f.function, data, &gRequest);
+    IrqlCounts irql = IrqlCountsNow();
     ULONG after = __indword(kConfigAddressPort);
+    // Raise, save, address, data, restore, lower: 64 times, four port
+    // accesses under each raise, none outside one.
+    Check(irql.raises == 64 && irql.portsRaised == 256 && irql.portsNotRaised == 0 &&
+              irql.sequencesNotFour == 0,
+          "port sequences at HIGH_LEVEL",
+          "%s %02x:%02x.%x: %u raises, %u port accesses raised, %u not, %u raises not of four",
+          what, f.bus, f.device, f.function, irql.raises, irql.portsRaised, irql.portsNotRaised,
+          irql.sequencesNotFour);
     Check(Answered(o, 272) && gRequest.Result == 1, "header write served",
           "%s %02x:%02x.%x status 0x%x Result %u", what, f.bus, f.device, f.function,
           (ULONG)o.status, gRequest.Result);

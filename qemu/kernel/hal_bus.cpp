@@ -1,6 +1,7 @@
 // HalGetBusData and HalGetBusDataByOffset over configuration mechanism #1.
 #include "hal_bus.h"
 
+#include "irql.h"
 #include "pci_ports.h"
 
 namespace {
@@ -102,9 +103,12 @@ ULONG ReadBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber, 
 extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
                                              ULONG SlotNumber, PVOID Buffer, ULONG Offset,
                                              ULONG Length) {
+    IrqlRequireAtMost(DISPATCH_LEVEL);
+    IrqlEnterHal();
     ULONG previous = __indword(kConfigAddressPort);
     ULONG count = ReadBusData(BusDataType, BusNumber, SlotNumber, Buffer, Offset, Length);
     __outdword(kConfigAddressPort, previous);
+    IrqlLeaveHal();
     return count;
 }
 

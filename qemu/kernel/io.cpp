@@ -2,6 +2,7 @@
 // device-control requests for the test kernel.
 #include "io.h"
 
+#include "irql.h"
 #include "security.h"
 
 namespace {
@@ -52,7 +53,9 @@ ControlOutcome Send(PFILE_OBJECT file, UCHAR major, ULONG code, ULONG inputLengt
 
     gState.completions = 0;
     ControlOutcome outcome;
+    IrqlEnterDriver();
     outcome.status = gDriverObject.MajorFunction[major](&gDeviceObject, &irp);
+    IrqlLeaveDriver();
     outcome.information = (ULONG)irp.IoStatus.Information;
     outcome.wellCompleted = gState.completions == 1 && irp.IoStatus.Status == outcome.status;
     return outcome;
@@ -183,6 +186,7 @@ NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName) {
 }
 
 VOID __attribute__((fastcall)) IofCompleteRequest(PIRP, CHAR PriorityBoost) {
+    IrqlRequireAtMost(DISPATCH_LEVEL);
     ++gState.completions;
     if (PriorityBoost != IO_NO_INCREMENT) ++gState.boostsNotZero;
 }
@@ -195,6 +199,7 @@ VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG) {
 // kernel mutex may be acquired again by its owner.
 NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN,
                                      PLARGE_INTEGER) {
+    IrqlRequireAtMost(APC_LEVEL);
     PKMUTEX mutex = (PKMUTEX)Object;
     ++mutex->Depth;
     ++gState.mutexDepth;
@@ -202,6 +207,7 @@ NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE
 }
 
 LONG NTAPI KeReleaseMutex(PKMUTEX Mutex, BOOLEAN) {
+    IrqlRequireAtMost(DISPATCH_LEVEL);
     if (Mutex->Depth == 0) {
         ++gState.badReleases;
         return 0;

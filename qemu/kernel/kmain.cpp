@@ -8,6 +8,7 @@
 #include "bed.h"
 #include "checks.h"
 #include "hal_bus.h"
+#include "ram_map.h"
 #include "report.h"
 #include "serial.h"
 
@@ -99,6 +100,11 @@ extern "C" void KernelMain(ULONG magic, ULONG infoAddress) {
                "needs machine=<name> and ecam=<base>|none")) {
         Finish(false);
     }
+
+    if (!Check(RamLearnMap(magic, info), "memory map", "the loader gave no Multiboot memory map")) {
+        Finish(false);
+    }
+    RamPrintMap();
 
     HalLearnBuses();
     Note("machine %s, %u buses exist", bed.expect.machine, HalExistingBusCount());

@@ -1,5 +1,9 @@
-// MmMapIoSpace / MmUnmapIoSpace as the identity map of a kernel without paging.
+// MmMapIoSpace / MmUnmapIoSpace as the identity map of a kernel without paging,
+// and the register accessors over such mappings.
 #include "mm.h"
+
+#include "irql.h"
+#include "ram_map.h"
 
 namespace {
 
@@ -16,6 +20,14 @@ MappingCounts gCounts;
 ULONG* gTrace;
 ULONG gTraceCapacity;
 ULONG gTraceCount;
+
+bool InsideMapping(ULONG address, ULONG bytes) {
+    for (ULONG slot = 0; slot < kSlots; ++slot) {
+        const Mapping& m = gMappings[slot];
+        if (m.alive && address >= m.address && address - m.address + bytes <= m.bytes) return true;
+    }
+    return false;
+}
 
 void Trace(ULONG address) {
     if (gTrace != nullptr && gTraceCount < gTraceCapacity) gTrace[gTraceCount] = address;
@@ -45,6 +57,7 @@ ULONG MmTraceStop() {
 
 extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
                                     MEMORY_CACHING_TYPE CacheType) {
+    IrqlRequireAtMost(DISPATCH_LEVEL);
     ULONG low = PhysicalAddress.u.LowPart;
     Trace(low);
     bool reachable = PhysicalAddress.u.HighPart == 0 && NumberOfBytes != 0 &&
@@ -57,6 +70,7 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
     }
     if (NumberOfBytes != 2) ++gCounts.notTwoBytes;
     if (CacheType != MmNonCached) ++gCounts.notUncached;
+    if (RamPageHolds(low)) ++gCounts.ramMappings;
     gMappings[slot].address = low;
     gMappings[slot].bytes = NumberOfBytes;
     gMappings[slot].alive = true;
@@ -66,6 +80,7 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
 }
 
 extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
+    IrqlRequireAtMost(DISPATCH_LEVEL);
     ULONG address = (ULONG)(ULONG_PTR)BaseAddress;
     for (ULONG slot = 0; slot < kSlots; ++slot) {
         Mapping& m = gMappings[slot];
@@ -77,4 +92,24 @@ extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
         }
     }
     ++gCounts.badUnmaps;
+}
+
+extern "C" USHORT NTAPI READ_REGISTER_USHORT(PUSHORT Register) {
+    if (!InsideMapping((ULONG)(ULONG_PTR)Register, 2)) {
+        ++gCounts.registerOutside;
+        return 0xFFFF;
+    }
+    ++gCounts.registerReads;
+    USHORT value;
+    __asm__ __volatile__("movw (%1), %%ax" : "=a"(value) : "r"(Register) : "memory");
+    return value;
+}
+
+extern "C" VOID NTAPI WRITE_REGISTER_USHORT(PUSHORT Register, USHORT Value) {
+    if (!InsideMapping((ULONG)(ULONG_PTR)Register, 2)) {
+        ++gCounts.registerOutside;
+        return;
+    }
+    ++gCounts.registerWrites;
+    __asm__ __volatile__("movw %%ax, (%1)" : : "a"(Value), "r"(Register) : "memory");
 }

@@ -1,6 +1,8 @@
 // The test kernel's memory manager: paging is off, so a mapping of physical
 // memory is the physical address itself. Addresses at or above 4 GiB cannot
-// be reached and are refused. Every mapping and unmapping is counted, and the
+// be reached and are refused. A mapping of a page holding RAM is made but
+// counted. The register accessors make their 16-bit access through AX and
+// only inside a live mapping. Every mapping and unmapping is counted, and the
 // physical addresses mapped can be traced, so that the checks can see how the
 // driver uses them.
 #ifndef QVBARE_MM_H
@@ -17,6 +19,10 @@ struct MappingCounts {
     ULONG badUnmaps;       // unmaps of an address or size that was not mapped
     ULONG maxOutstanding;  // most mappings alive at one time
     ULONG outstanding;     // mappings alive now
+    ULONG ramMappings;     // mappings of a page that holds RAM (Multiboot map)
+    ULONG registerReads;   // READ_REGISTER_USHORT inside a live mapping
+    ULONG registerWrites;  // WRITE_REGISTER_USHORT inside a live mapping
+    ULONG registerOutside; // register accesses outside every live mapping (not made)
 };
 
 MappingCounts MmCounts();

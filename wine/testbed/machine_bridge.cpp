@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "machine/machine.h"
 #include "machine_bridge.h"
@@ -47,3 +48,12 @@ extern "C" void* BedMapIoSpace(uint64_t physical, size_t length) {
 }
 
 extern "C" void BedUnmapIoSpace(void* address, size_t length) { MmUnmapIoSpace(address, length); }
+
+extern "C" size_t BedRamRanges(uint64_t* bases, uint64_t* sizes, size_t capacity) {
+    std::vector<std::pair<uint64_t, uint64_t>> ram = standin::CurrentMachine().RamRanges();
+    for (size_t i = 0; i < ram.size() && i < capacity; ++i) {
+        bases[i] = ram[i].first;
+        sizes[i] = ram[i].second;
+    }
+    return ram.size();
+}

@@ -32,6 +32,11 @@ void BedPortWrite32(uint16_t port, uint32_t value);
 void* BedMapIoSpace(uint64_t physical, size_t length);
 void BedUnmapIoSpace(void* address, size_t length);
 
+// The machine's RAM ranges (its memory directives), sorted and with
+// touching ranges joined: fills up to `capacity` pairs and returns how many
+// there are.
+size_t BedRamRanges(uint64_t* bases, uint64_t* sizes, size_t capacity);
+
 #ifdef __cplusplus
 }
 #endif
