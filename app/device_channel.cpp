@@ -10,6 +10,7 @@
 #include <winioctl.h>
 
 #include "../ioctl/sys/quorvenal_ioctl.h"
+#include "diagnostics.h"
 #include "service_control.h"
 
 HANDLE DeviceHandle = 0;
@@ -27,7 +28,7 @@ HANDLE OpenDriverDevice() {
 }
 
 void ReportDriverMissing(const char* directory) {
-    printf("Driver: %s.SYS is not in the %s directory. \n", QUORVENAL_DRIVER_NAME, directory);
+    PrintDiagnostic("Driver: %s.SYS is not in the %s directory. \n", QUORVENAL_DRIVER_NAME, directory);
 }
 
 // A directory too long for the driver path is refused as a missing driver.
@@ -49,7 +50,7 @@ void ReportDirectoryTooLong(const char* pathBuffer, DWORD length) {
 bool LocateDriverFile(char* pathBuffer) {
     DWORD length = GetCurrentDirectoryA(MAX_PATH, pathBuffer);
     if (length == 0) {
-        printf("GetCurrentDirectory failed!  Error = %d \n", (int)GetLastError());
+        PrintDiagnostic("GetCurrentDirectory failed!  Error = %d \n", (int)GetLastError());
         return false;
     }
     if (length > kMaxDriverDirectory) {
@@ -74,18 +75,18 @@ int OpenDeviceChannel(char* pathBuffer) {
 
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) {
-        printf("CreateFile failed!  ERROR_FILE_NOT_FOUND = %d\n", (int)error);
+        PrintDiagnostic("CreateFile failed!  ERROR_FILE_NOT_FOUND = %d\n", (int)error);
         return kChannelFailed;
     }
     if (!LocateDriverFile(pathBuffer)) return kChannelFailed;
 
     if (!ManageDriver(DRIVER_SERVICE_NAME, pathBuffer, kInstallDriver)) {
-        printf("Unable to install driver.\n");
+        PrintDiagnostic("Unable to install driver.\n");
         ManageDriver(DRIVER_SERVICE_NAME, pathBuffer, kRemoveDriver);
         return kChannelFailed;
     }
     DeviceHandle = OpenDriverDevice();
     if (DeviceHandle != INVALID_HANDLE_VALUE) return kChannelOpen;
-    printf("Error: CreatFile Failed : %d\n", (int)GetLastError());
+    PrintDiagnostic("Error: CreatFile Failed : %d\n", (int)GetLastError());
     return kChannelFailed;  // the service stays; the caller's failure path removes it
 }

@@ -2,15 +2,14 @@
 // answered in full prints its diagnostic without a line end.
 #include "driver_request.h"
 
-#include <stdio.h>
-
 #include "device_channel.h"
+#include "diagnostics.h"
 
 bool SendDriverRequest(DWORD controlCode, void* record, DWORD recordSize) {
     DWORD returned = 0;
     BOOL ok = DeviceIoControl(DeviceHandle, controlCode, record, recordSize, record, recordSize, &returned, NULL);
     if (!ok || returned != recordSize) {
-        printf("Error in DeviceIoControl : %d", (int)GetLastError());  // no line end
+        PrintDiagnostic("Error in DeviceIoControl : %d", (int)GetLastError());  // no line end
         return false;
     }
     return true;

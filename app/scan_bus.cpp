@@ -3,17 +3,14 @@
 #include "main_dialog.h"
 
 #include <stdio.h>
-#include <string.h>
 
+#include "bus_walk.h"
 #include "class_code.h"
 #include "driver_request.h"
 
 namespace {
 
 enum {
-    kBusCount = 256,
-    kDeviceCount = 32,
-    kFunctionCount = 8,
     kCellTextBytes = 256,  // the longest cell text is 49 characters
 };
 
@@ -31,8 +28,6 @@ enum {
 
 // Columns are sized one by one in this order, "Description" last.
 const int kColumnSizingOrder[] = {0, 1, 2, 3, 5, 6, 4, 7};
-
-const unsigned short kNobodyHome = 0xFFFF;
 
 unsigned int HeaderWord(const ConfigRequest& request, unsigned int offset) {
     return request.Data[offset] | (request.Data[offset + 1] << 8);
@@ -73,43 +68,30 @@ void AddDeviceRow(CListCtrl& list, const ConfigRequest& request, char* text) {
     }
 }
 
+struct RowContext {
+    CListCtrl* list;
+    char text[kCellTextBytes];
+};
+
+void AddVisitedRow(const ConfigRequest& header, void* context) {
+    RowContext* rows = static_cast<RowContext*>(context);
+    AddDeviceRow(*rows->list, header, rows->text);
+}
+
 }  // namespace
 
 void MainDialog::OnRescanBus() {
     ScanBus();
 }
 
-// Function numbers of a multi-function device need not be contiguous (0, 2, 3
-// is common), so once function 0 has answered every function number 1..7 is
-// probed, and one that does not answer is passed over. A device whose
-// function 0 does not answer is left at once; the multi-function bit of the
-// header type is not consulted.
+// Every function that answers gets a row (see WalkBus for which are probed).
 void MainDialog::ScanBus() {
-    ConfigRequest request;
-    char text[kCellTextBytes];
+    RowContext rows;
+    rows.list = &DeviceList;
 
     DeviceList.SendMessage(LVM_DELETEALLITEMS, 0, 0);
-
-    for (QvU32 bus = 0; bus < kBusCount; ++bus) {
-        for (QvU32 device = 0; device < kDeviceCount; ++device) {
-            for (QvU32 function = 0; function < kFunctionCount; ++function) {
-                memset(&request, 0, sizeof request);
-                request.Bus = bus;
-                request.Device = device;
-                request.Function = function;
-                if (!SendDriverRequest(IOCTL_READ_CONFIG, &request, sizeof request)) {
-                    return;  // the rows so far stay; nothing is sized or selected
-                }
-                if (!FunctionAnswered(request)) {
-                    if (request.Result == kResultNoFunction && HeaderWord(request, 0x00) != kNobodyHome) {
-                        printf("Error\n");
-                    }
-                    if (function == 0) break;
-                    continue;
-                }
-                AddDeviceRow(DeviceList, request, text);
-            }
-        }
+    if (!WalkBus(AddVisitedRow, &rows)) {
+        return;  // the rows so far stay; nothing is sized or selected
     }
 
     for (int column : kColumnSizingOrder) {

@@ -3,7 +3,7 @@
 // shorthand. Every handle opened here is closed before its operation returns.
 #include "service_control.h"
 
-#include <stdio.h>
+#include "diagnostics.h"
 
 bool CreateDriverService(SC_HANDLE manager, LPCSTR serviceName, LPCSTR imagePath) {
     SC_HANDLE service = CreateServiceA(manager, serviceName, serviceName, SERVICE_ALL_ACCESS,
@@ -15,14 +15,14 @@ bool CreateDriverService(SC_HANDLE manager, LPCSTR serviceName, LPCSTR imagePath
     }
     DWORD error = GetLastError();
     if (error == ERROR_SERVICE_EXISTS) return true;  // the registration is left as it is
-    printf("CreateService failed!  Error = %d \n", (int)error);
+    PrintDiagnostic("CreateService failed!  Error = %d \n", (int)error);
     return false;
 }
 
 // Opens the service for full access, printing the open failure.
 static SC_HANDLE OpenDriverService(SC_HANDLE manager, LPCSTR serviceName) {
     SC_HANDLE service = OpenServiceA(manager, serviceName, SERVICE_ALL_ACCESS);
-    if (service == NULL) printf("OpenService failed!  Error = %d \n", (int)GetLastError());
+    if (service == NULL) PrintDiagnostic("OpenService failed!  Error = %d \n", (int)GetLastError());
     return service;
 }
 
@@ -33,7 +33,7 @@ bool StartDriverService(SC_HANDLE manager, LPCSTR serviceName) {
     if (!StartServiceA(service, 0, NULL)) {
         DWORD error = GetLastError();
         if (error != ERROR_SERVICE_ALREADY_RUNNING) {
-            printf("StartService failure! Error = %d \n", (int)error);
+            PrintDiagnostic("StartService failure! Error = %d \n", (int)error);
             started = false;
         }
     }
@@ -47,7 +47,7 @@ bool StopDriverService(SC_HANDLE manager, LPCSTR serviceName) {
     SERVICE_STATUS status;
     bool stopped = true;
     if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
-        printf("ControlService failed!  Error = %d \n", (int)GetLastError());
+        PrintDiagnostic("ControlService failed!  Error = %d \n", (int)GetLastError());
         stopped = false;
     }
     CloseServiceHandle(service);
@@ -59,7 +59,7 @@ bool DeleteDriverService(SC_HANDLE manager, LPCSTR serviceName) {
     if (service == NULL) return false;
     bool deleted = true;
     if (!DeleteService(service)) {
-        printf("DeleteService failed!  Error = %d \n", (int)GetLastError());
+        PrintDiagnostic("DeleteService failed!  Error = %d \n", (int)GetLastError());
         deleted = false;
     }
     CloseServiceHandle(service);
@@ -68,12 +68,12 @@ bool DeleteDriverService(SC_HANDLE manager, LPCSTR serviceName) {
 
 bool ManageDriver(LPCSTR serviceName, LPCSTR imagePath, USHORT function) {
     if (serviceName == NULL || (imagePath == NULL && function != kRemoveDriver)) {
-        printf("Invalid Driver or Service provided to ManageDriver() \n");
+        PrintDiagnostic("Invalid Driver or Service provided to ManageDriver() \n");
         return false;
     }
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (manager == NULL) {
-        printf("Open SC Manager failed! Error = %d \n", (int)GetLastError());
+        PrintDiagnostic("Open SC Manager failed! Error = %d \n", (int)GetLastError());
         return false;
     }
     bool result;
@@ -90,7 +90,7 @@ bool ManageDriver(LPCSTR serviceName, LPCSTR imagePath, USHORT function) {
             result = true;
             break;
         default:
-            printf("Unknown ManageDriver() function. \n");
+            PrintDiagnostic("Unknown ManageDriver() function. \n");
             result = false;
             break;
     }

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Checks the 32-bit Windows deliverables in a build folder without Windows:
-#   tools/check-windows-binaries.sh BUILD_DIR [all|exe|sys]
+#   tools/check-windows-binaries.sh BUILD_DIR [all|exe|sys|qvcli]
 # quorvenal.exe: PE32, GUI subsystem, not a DLL; dialog 102 exactly as the
 # program's window is laid out, group icon 128 with nine images, version
 # 1.0.0.1 named "quorvenal.exe".
+# qvcli.exe: PE32, console subsystem, not a DLL; a manifest that requires
+# administrator rights (trustInfo in the asm.v3 namespace), version 1.0.0.1
+# named "qvcli.exe".
 # QUORVENAL.sys: PE32, native subsystem, not a DLL, imports only ntoskrnl.exe
 # and hal.dll (the bus-data reads, the mappings, the device and link calls, the
 # device's security descriptor), nothing XP lacks,
@@ -12,7 +15,7 @@
 # the tools are missing (the caller treats that as a skipped test).
 set -uo pipefail
 
-dir=${1:?usage: check-windows-binaries.sh BUILD_DIR [all|exe|sys]}
+dir=${1:?usage: check-windows-binaries.sh BUILD_DIR [all|exe|sys|qvcli]}
 what=${2:-all}
 triple=i686-w64-mingw32
 objdump=$triple-objdump
@@ -211,14 +214,32 @@ def fixed_version(res):
     return ((ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF),
             (pms >> 16, pms & 0xFFFF, pls >> 16, pls & 0xFFFF)), b
 
-def check_version(res):
+def check_version(res, name='quorvenal.exe'):
     versions, b = fixed_version(res)
     if versions is None:
         return
     expect('file and product version', versions, ((1, 0, 0, 1), (1, 0, 0, 1)))
     s = version_strings(b)
-    expect('InternalName', s.get('InternalName'), 'quorvenal.exe')
-    expect('OriginalFilename', s.get('OriginalFilename'), 'quorvenal.exe')
+    expect('InternalName', s.get('InternalName'), name)
+    expect('OriginalFilename', s.get('OriginalFilename'), name)
+
+def check_qvcli_version(res):
+    check_version(res, 'qvcli.exe')
+
+def check_admin_manifest(res):
+    b = res.get((24, 1))
+    if b is None:
+        problems.append('no manifest (RT_MANIFEST 1)')
+        return
+    import xml.dom.minidom
+    try:
+        doc = xml.dom.minidom.parseString(b)
+    except Exception as error:
+        problems.append('the manifest is not XML: %s' % error)
+        return
+    v3 = 'urn:schemas-microsoft-com:asm.v3'
+    levels = [e.getAttribute('level') for e in doc.getElementsByTagNameNS(v3, 'requestedExecutionLevel')]
+    expect('requested execution level (asm.v3 trustInfo)', levels, ['requireAdministrator'])
 
 def check_driver_version(res):
     fixed_version(res)
@@ -226,7 +247,8 @@ def check_driver_version(res):
 res = read_res(sys.argv[1])
 for rule in sys.argv[2:]:
     {'dialog': check_dialog, 'icon': check_icon, 'version': check_version,
-     'driver-version': check_driver_version}[rule](res)
+     'driver-version': check_driver_version, 'qvcli-version': check_qvcli_version,
+     'admin-manifest': check_admin_manifest}[rule](res)
     print('%s %s' % ('bad' if problems else 'good', rule))
     for problem in problems:
         print('  ' + problem)
@@ -255,6 +277,13 @@ check_exe() {
   [ -f "$exe" ] || { fail "quorvenal.exe is not in the build folder"; return; }
   check_pe "$exe" 2 "Windows GUI"
   check_resources "$exe" dialog icon version
+}
+
+check_qvcli() {
+  local exe=$dir/qvcli.exe
+  [ -f "$exe" ] || { fail "qvcli.exe is not in the build folder"; return; }
+  check_pe "$exe" 3 "Windows console"
+  check_resources "$exe" admin-manifest qvcli-version
 }
 
 check_sys() {
@@ -292,10 +321,11 @@ check_sys() {
 }
 
 case $what in
-  all) check_exe; check_sys ;;
+  all) check_exe; check_sys; check_qvcli ;;
   exe) check_exe ;;
   sys) check_sys ;;
-  *) echo "unknown part: $what (all, exe or sys)"; exit 2 ;;
+  qvcli) check_qvcli ;;
+  *) echo "unknown part: $what (all, exe, sys or qvcli)"; exit 2 ;;
 esac
 
 if [ $failures -ne 0 ]; then

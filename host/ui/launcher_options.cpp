@@ -15,6 +15,7 @@
 #include "headless_front_end.h"
 #include "launcher_file.h"
 #include "launcher_text.h"
+#include "launcher_machine.h"
 #include "machine/machine.h"
 #include "report.h"
 #include "script.h"
@@ -151,20 +152,8 @@ int RunStandInProgram(int argc, char** argv, int (*entry)()) {
         return 0;
     }
 
-    std::unique_ptr<Machine> machine;
-    if (options.machine.empty()) {
-        machine = DefaultMachine();
-        if (!machine) return Refuse("the embedded default machine cannot be built");
-    } else if (options.machine == "sysfs") {
-        machine = SysfsMachine(&error);
-        if (!machine) return Refuse("this host's functions cannot be read: " + error);
-    } else {
-        std::string text;
-        if (!ReadLauncherFile(options.machine, "the machine file", kMachineFileLimit, &text, &error))
-            return Refuse(error);
-        machine = LoadMachineText(text, options.machine, &error);
-        if (!machine) return Refuse(error);
-    }
+    std::unique_ptr<Machine> machine = MachineForOption(options.machine, &error);
+    if (!machine) return Refuse(error);
     if (machine->SkippedFunctions() != 0) {
         // The program reaches one PCI domain: say what it will not list.
         fprintf(stderr, "quorvenal: %s: %u function(s) of PCI domains other than 0000 left out, %zu listed\n",

@@ -1,18 +1,22 @@
-// The test bed's script driver: compiled into the 64-bit test-bed
-// quorvenal.exe only. Started with "--script FILE [--report FILE]", it runs
-// the headless front end's script inside the real dialog and writes the same
-// report, so that a script gives the same report on the stand-in and under
-// Wine. It acts through the messages a user's clicks and keys produce, on
-// the program's own thread, from a thread timer that every modal loop of the
-// program (the dialog's and the message boxes') dispatches:
+// The test bed's script driver, qvscript.dll: loaded into the shipped
+// quorvenal.exe by the test-bed launcher (qvlaunch.exe --inject) before the
+// program's own code runs, it runs a script of the headless front end inside
+// the real dialog and writes the same report, so that a script gives the same
+// report on the stand-in and under Wine. The script and the report are named
+// by the environment (kScriptVariable, kReportVariable). It acts through the
+// messages a user's clicks and keys produce, on the program's own thread,
+// from a thread timer that every modal loop of the program (the dialog's and
+// the message boxes') dispatches:
 //  - one script action per tick; a tick comes only when the messages the
 //    previous action caused have all been handled, and an action waits
 //    (boundedly) for the dialog to be the active window with a focus;
 //  - a message box that shows is reported and answered as the stand-in's
 //    headless front end answers it (OK);
 //  - after the last action the dialog is ended as the close box does.
-// The dialog's end code is taken where DoModal gets it, from
-// DialogBoxParamA, whose import this file supplies.
+// The program's calls of DialogBoxParamA and MessageBoxA reach this DLL
+// first (their entries in the program's import address table are pointed
+// here in memory): the first such call sets the timer on the program's
+// thread, and the dialog's end code is taken where DoModal gets it.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -27,6 +31,7 @@
 
 #include "app/resource.h"
 #include "hardware_client.h"
+#include "import_patch.h"
 #include "report.h"
 #include "script.h"
 
@@ -179,7 +184,7 @@ void PressKey(HWND dialog, int virtualKey, bool shift) {
     }
     UINT scan = MapVirtualKeyA(virtualKey, 0);
     const UINT messages[] = {WM_KEYDOWN, WM_KEYUP};
-    const LPARAM flags[] = {1 | (LPARAM)scan << 16, 1 | (LPARAM)scan << 16 | 0xC0000000};
+    const LPARAM flags[] = {(LPARAM)(1u | scan << 16), (LPARAM)(1u | scan << 16 | 0xC0000000u)};
     for (int i = 0; i < 2; ++i) {
         HWND target = GetFocus();
         if (target == NULL) {
@@ -272,99 +277,85 @@ VOID CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
     run->busy = false;
 }
 
-// ---- The options, read before the program starts. ----
+// ---- Setting up, from the DLL's start in the program's process. ----
 
-std::vector<std::string> CommandLineWords() {
-    std::vector<std::string> words;
-    const char* p = GetCommandLineA();
-    while (*p) {
-        while (*p == ' ' || *p == '\t') ++p;
-        if (!*p) break;
-        std::string word;
-        bool quoted = false;
-        while (*p && (quoted || (*p != ' ' && *p != '\t'))) {
-            if (*p == '"') {
-                quoted = !quoted;
-            } else {
-                word += *p;
-            }
-            ++p;
-        }
-        words.push_back(word);
-    }
-    return words;
+const char kScriptVariable[] = "QUORVENAL_BED_SCRIPT";
+const char kReportVariable[] = "QUORVENAL_BED_REPORT";
+
+std::string Environment(const char* name) {
+    char value[MAX_PATH] = "";
+    DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    return length > 0 && length < sizeof value ? value : "";
 }
 
-void ReportExit() {
-    if (run != NULL && run->report != NULL) {
-        run->report->ProcessExit();
-    }
+[[noreturn]] void Refuse(const std::string& why) {
+    fprintf(stderr, "quorvenal: %s\n", why.c_str());
+    fflush(stderr);
+    ExitProcess(2);
 }
 
-void Usage(const char* why) {
-    fprintf(stderr, "quorvenal: %s\nusage: quorvenal.exe [--script FILE [--report FILE]]\n", why);
-    exit(2);
+// Reads the script and opens the report; a bad script or an unwritable
+// report ends the process with 2 before the program runs, as the stand-in's
+// launcher does.
+bool LoadScript() {
+    std::string script = Environment(kScriptVariable);
+    std::string reportPath = Environment(kReportVariable);
+    if (script.empty()) return false;
+    std::ifstream in(script.c_str(), std::ios::binary);
+    if (!in) Refuse("cannot read the script " + script);
+    std::stringstream text;
+    text << in.rdbuf();
+    run = new ScriptRun;
+    run->scriptName = script;
+    std::string error;
+    if (!standin::ui::ParseScript(text.str(), script, &run->actions, &error)) Refuse(error);
+    run->reportFile = stderr;
+    if (!reportPath.empty()) {
+        run->reportFile = fopen(reportPath.c_str(), "w");
+        if (run->reportFile == NULL) Refuse("cannot write the report " + reportPath);
+    }
+    run->report = new Report(run->reportFile);
+    return true;
 }
 
-// Runs before WinMain: reads the options and, with a script, sets the timer.
-struct ScriptDriverStart {
-    ScriptDriverStart() {
-        std::vector<std::string> words = CommandLineWords();
-        std::string script;
-        std::string reportPath;
-        for (size_t i = 1; i < words.size(); ++i) {
-            if ((words[i] == "--script" || words[i] == "--report") && i + 1 < words.size()) {
-                (words[i] == "--script" ? script : reportPath) = words[i + 1];
-                ++i;
-            } else {
-                Usage(("unknown option: " + words[i]).c_str());
-            }
-        }
-        if (script.empty()) {
-            if (!reportPath.empty()) Usage("--report needs --script");
-            return;
-        }
-        std::ifstream in(script.c_str(), std::ios::binary);
-        if (!in) Usage(("cannot read the script " + script).c_str());
-        std::stringstream text;
-        text << in.rdbuf();
-        run = new ScriptRun;
-        run->scriptName = script;
-        std::string error;
-        if (!standin::ui::ParseScript(text.str(), script, &run->actions, &error)) {
-            fprintf(stderr, "quorvenal: %s\n", error.c_str());
-            exit(2);
-        }
-        run->reportFile = stderr;
-        if (!reportPath.empty()) {
-            run->reportFile = fopen(reportPath.c_str(), "w");
-            if (run->reportFile == NULL) Usage(("cannot write the report " + reportPath).c_str());
-        }
-        run->report = new Report(run->reportFile);
-        atexit(ReportExit);
-        SetTimer(NULL, 0, kTickMilliseconds, Tick);
-    }
-};
+bool timerSet = false;
 
-ScriptDriverStart start;
+// On the program's thread, before its first modal loop.
+void SetTimerOnce() {
+    if (timerSet) return;
+    timerSet = true;
+    SetTimer(NULL, 0, kTickMilliseconds, Tick);
+}
 
-typedef INT_PTR(WINAPI* DialogBoxParamProc)(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM);
-
-// DoModal's modal run, reported when it ends.
 INT_PTR WINAPI ReportingDialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND parent,
                                         DLGPROC procedure, LPARAM parameter) {
-    DialogBoxParamProc real = reinterpret_cast<DialogBoxParamProc>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "DialogBoxParamA")));
-    INT_PTR result = real(instance, templateName, parent, procedure, parameter);
-    if (run != NULL) {
-        run->report->DialogEnded(result);
-    }
+    SetTimerOnce();
+    INT_PTR result = DialogBoxParamA(instance, templateName, parent, procedure, parameter);
+    run->report->DialogEnded(result);
     return result;
+}
+
+int WINAPI TickingMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    SetTimerOnce();
+    return MessageBoxA(owner, text, caption, type);
+}
+
+void PointProgramHere() {
+    const ServedImport served[] = {
+        {"user32.dll", "DialogBoxParamA", reinterpret_cast<void*>(&ReportingDialogBoxParamA)},
+        {"user32.dll", "MessageBoxA", reinterpret_cast<void*>(&TickingMessageBoxA)},
+    };
+    PatchImports(GetModuleHandleA(NULL), served, 2);
 }
 
 }  // namespace
 
-// The program's calls of DialogBoxParamA go through this import pointer.
-extern "C" {
-void* __imp_DialogBoxParamA = reinterpret_cast<void*>(&ReportingDialogBoxParamA);
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        if (LoadScript()) PointProgramHere();
+    } else if (reason == DLL_PROCESS_DETACH && run != NULL) {
+        run->report->ProcessExit();
+        if (run->reportFile != stderr) fclose(run->reportFile);
+    }
+    return TRUE;
 }

@@ -3,8 +3,9 @@
 #   check-rejects.sh SOURCE_TOP WORK_DIR
 # Builds a 32-bit quorvenal.exe from the program's resource script with one
 # control's text changed, and a QUORVENAL.sys that is a DLL importing
-# kernel32.dll with no port instructions, then requires the checker to fail
-# on exactly those faults and to pass what is right in them.
+# kernel32.dll with no port instructions, and a qvcli.exe for the GUI
+# subsystem whose manifest asks for no administrator rights, then requires the
+# checker to fail on exactly those faults and to pass what is right in them.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-common.sh"
@@ -27,6 +28,11 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 }
 C
 i686-w64-mingw32-gcc -shared "$work/driver.c" -o "$work/QUORVENAL.sys" || exit 1
+mkdir -p "$work/qvcli"
+sed 's/requireAdministrator/asInvoker/' "$top/app/qvcli/qvcli.manifest" >"$work/qvcli/qvcli.manifest"
+cp "$top/app/qvcli/qvcli.rc" "$work/qvcli/"
+i686-w64-mingw32-windres -I "$work/qvcli" -i "$work/qvcli/qvcli.rc" -O coff -o "$work/qvcli-rc.o" || exit 1
+i686-w64-mingw32-gcc -mwindows "$work/main.c" "$work/qvcli-rc.o" -o "$work/qvcli.exe" || exit 1
 
 "$top/tools/check-windows-binaries.sh" "$work" all >"$work/check.txt"
 status=$?
@@ -50,5 +56,8 @@ expect "FAIL: QUORVENAL.sys: DLL flag set"
 expect "FAIL: QUORVENAL.sys: imports from:"
 expect "FAIL: QUORVENAL.sys: does not import HalGetBusData"
 expect "FAIL: QUORVENAL.sys: has no 32-bit port input instruction"
+expect "FAIL: qvcli.exe: subsystem is not Windows console"
+expect "FAIL: qvcli.exe: admin-manifest resource"
+expect "ok: qvcli.exe: qvcli-version resource"
 [ $failures -eq 0 ] || exit 1
 echo "the checker rejects what is wrong"

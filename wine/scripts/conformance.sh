@@ -1,47 +1,44 @@
 #!/usr/bin/env bash
-# Runs the test-bed conformance client under Wine and compares its
-# transcript with the one the stand-in gave:
-#   conformance.sh TESTBED_DIR PREFIX_DIR STANDIN_TRANSCRIPT WORK_DIR
-# The client runs in WORK_DIR/run, beside the test-bed driver and its
-# simulated hardware, as it installs the driver from its current folder.
+# Runs the 32-bit conformance client under Wine against the shipped driver
+# (tools/run-windows.sh --console) and compares its transcript with the one
+# the stand-in gave:
+#   conformance.sh SHIPPED_DIR TESTBED_DIR PREFIX_DIR STANDIN_TRANSCRIPT WORK_DIR
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
 . "$here/wine-common.sh"
-require_tools wine wineserver
-testbed=$(realpath -m "${1:?usage: conformance.sh TESTBED_DIR PREFIX_DIR STANDIN_TRANSCRIPT WORK_DIR}")
-prefix=$(realpath -m "${2:?}")
-standin=$(realpath -m "${3:?}")
-work=$(realpath -m "${4:?}")
+require_tools wine wineserver sha256sum
+shipped=$(realpath -m "${1:?usage: conformance.sh SHIPPED_DIR TESTBED_DIR PREFIX_DIR STANDIN_TRANSCRIPT WORK_DIR}")
+testbed=$(realpath -m "${2:?}")
+prefix=$(realpath -m "${3:?}")
+standin=$(realpath -m "${4:?}")
+work=$(realpath -m "${5:?}")
 
-require_testbed "$testbed" QUORVENAL.sys qvhardware.dll qvconform.exe
-[ -f "$prefix/system.reg" ] || { echo "FAIL: no Wine prefix in $prefix"; exit 1; }
+require_wine32 "$prefix"
+require_shipped "$shipped"
+require_testbed "$testbed" hal.dll qvconform.exe
 [ -f "$standin" ] || { echo "FAIL: no stand-in transcript $standin"; exit 1; }
-
-use_prefix "$prefix"
-trap stop_prefix EXIT
-rm -rf "$work/run"
-mkdir -p "$work/run"
-cp "$testbed/QUORVENAL.sys" "$testbed/qvhardware.dll" "$testbed/qvconform.exe" "$work/run/"
-cd "$work/run"
-start_services || exit 1
-timeout 600 wine qvconform.exe >"$work/wine-transcript.raw" 2>"$work/wine-stderr.txt"
+mkdir -p "$work"
+timeout 900 "$top/tools/run-windows.sh" --build "$shipped" --testbed "$testbed" --prefix "$prefix" \
+  --run "$work/run" --console "$testbed/qvconform.exe" >"$work/wine-transcript.txt" 2>"$work/wine-stderr.txt"
 status=$?
-tr -d '\r' <"$work/wine-transcript.raw" >"$work/wine-transcript.txt"
 echo "conformance client under Wine exited with $status; $(wc -l <"$work/wine-transcript.txt") lines"
+failures=0
+check_shipped "$shipped" "$work/wine-stderr.txt" QUORVENAL.sys || failures=1
 grep 'UNEXPECTED' "$work/wine-transcript.txt"
-# "handle access:" lines are observations of what each system enforces
-# (Wine does not tell the driver a handle's access): shown, not compared.
-echo "what each system enforces on a handle opened for reading only:"
-grep '^handle access:' "$standin" | sed 's/^/  stand-in: /'
-grep '^handle access:' "$work/wine-transcript.txt" | sed 's/^/  wine:     /'
-grep -v '^handle access:' "$standin" >"$work/standin-compared.txt"
-grep -v '^handle access:' "$work/wine-transcript.txt" >"$work/wine-compared.txt"
-if ! diff -u --label stand-in --label wine "$work/standin-compared.txt" "$work/wine-compared.txt"; then
+# The bed hands the driver each open's access (qvaccess.dll), so what the
+# driver enforces on a handle opened for reading only is compared too.
+if ! diff -u --label stand-in --label wine "$standin" "$work/wine-transcript.txt"; then
   echo "FAIL: the stand-in and Wine transcripts differ"
-  exit 1
+  failures=1
 fi
 if [ $status -ne 0 ]; then
   echo "FAIL: the conformance client exited with $status under Wine"
+  failures=1
+fi
+if [ $failures -ne 0 ]; then
+  echo "---- the driver host's log"
+  bed_log "$prefix"
   exit 1
 fi
 echo "transcripts identical"

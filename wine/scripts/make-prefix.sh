@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Makes a fresh 64-bit Wine prefix: make-prefix.sh PREFIX_DIR
+# Makes a fresh Wine prefix for the 32-bit test bed: make-prefix.sh PREFIX_DIR
+# A 64-bit prefix, whose 32-bit side (syswow64) runs the shipped files; it
+# records in PREFIX_DIR/quorvenal-wine32 whether 32-bit programs run here.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-common.sh"
@@ -25,5 +27,16 @@ wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2
 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d Y /f >/dev/null 2>&1
+# Wine's own fonts (Debian's fonts-wine: Marlett for the caption buttons, the
+# Tahoma that stands for the dialog font "MS Shell Dlg", MS Sans Serif), which
+# this Wine does not find where the package puts them: the prefix's font
+# folder is always searched.
+if [ -d /usr/share/wine/fonts ]; then
+  cp /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/"
+fi
+# The driver host takes the HAL from the test bed's hal.dll, which the runs
+# place in syswow64 (install_bed in wine-common.sh).
+wine reg add 'HKCU\Software\Wine\DllOverrides' /v hal /d native /f >/dev/null 2>&1
+wine32_verdict >"$prefix/quorvenal-wine32"
 wineserver -w
-echo "prefix ready in $(( $(date +%s) - start )) s"
+echo "prefix ready in $(( $(date +%s) - start )) s; 32-bit programs: $(cat "$prefix/quorvenal-wine32")"

@@ -1,25 +1,29 @@
 #!/usr/bin/env bash
-# Runs the test-bed program under Wine in Xvfb as a user would:
-#   program.sh TESTBED_DIR PREFIX_DIR WORK_DIR [EXPECTED_STDOUT]
-# It starts from the folder that holds the test-bed driver, shows the dialog
+# Runs the shipped 32-bit program and driver under Wine in Xvfb, on the
+# test bed's default machine, as a user would:
+#   program.sh SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR [EXPECTED_STDOUT]
+# It starts from a folder that holds the shipped files, shows the dialog
 # with the device list filled, selects a PCI Express function with the
 # keyboard, saves it into slot 1 and ends with Escape. Screenshots of the
 # dialog after start, after the selection and after the save are written to
 # WORK_DIR/screenshots. The test fails when the dialog does not show, when a
 # screenshot shows nothing or does not change with the action, when the
 # program does not end, when its diagnostics differ from EXPECTED_STDOUT (the
-# stand-in's, for the same actions), or when the service is left behind.
+# stand-in's, for the same actions), when the service is left behind, or
+# when the files that ran are not the shipped ones byte for byte.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-common.sh"
-require_tools wine wineserver Xvfb xdotool xwininfo import compare identify
-testbed=$(realpath -m "${1:?usage: program.sh TESTBED_DIR PREFIX_DIR WORK_DIR [EXPECTED_STDOUT]}")
-prefix=$(realpath -m "${2:?}")
-work=$(realpath -m "${3:?}")
-expected=${4:+$(realpath -m "$4")}
+require_tools wine wineserver Xvfb xdotool xwininfo import compare identify sha256sum
+shipped=$(realpath -m "${1:?usage: program.sh SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR [EXPECTED_STDOUT]}")
+testbed=$(realpath -m "${2:?}")
+prefix=$(realpath -m "${3:?}")
+work=$(realpath -m "${4:?}")
+expected=${5:+$(realpath -m "$5")}
 
-require_testbed "$testbed" QUORVENAL.sys qvhardware.dll quorvenal.exe
-[ -f "$prefix/system.reg" ] || { echo "FAIL: no Wine prefix in $prefix"; exit 1; }
+require_wine32 "$prefix"
+require_testbed "$testbed" hal.dll
+require_shipped "$shipped"
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -35,7 +39,8 @@ start_xvfb || exit 1
 
 rm -rf "$work/run" "$work/screenshots"
 mkdir -p "$work/run" "$work/screenshots"
-cp "$testbed/QUORVENAL.sys" "$testbed/qvhardware.dll" "$testbed/quorvenal.exe" "$work/run/"
+cp "$shipped/quorvenal.exe" "$shipped/QUORVENAL.sys" "$work/run/"
+install_bed "$prefix" "$testbed" || exit 1
 cd "$work/run"
 start_services || exit 1
 wine quorvenal.exe >"$work/stdout.raw" 2>"$work/stderr.txt" &
@@ -66,10 +71,11 @@ after_action() {
 
 # Exit has the focus at start.
 # A mouse click on the eighth row of the device list, 00:1c.0, a PCI Express
-# root port of the built-in machine (rows are 13 pixels apart under Wine's
-# default dialog font, the first at y=58 of the window). Then Tab: the list
+# root port of the built-in machine (rows are 14 pixels apart in Wine's
+# Tahoma, which stands for the dialog font, the first at y=60 of the
+# window). Then Tab: the list
 # keeps the focus it took from the click, so the next Tab goes on from it.
-xdotool mousemove --window "$window" 60 149 click 1
+xdotool mousemove --window "$window" 60 158 click 1
 after_action dialog-start dialog-pcie-selected
 
 # From the device list the tab order runs: Rescan bus, the register list,
@@ -129,5 +135,10 @@ else
   echo "ok: no QUORVENAL service is left"
 fi
 
-[ $failures -eq 0 ] || exit 1
-echo "the program ran under Wine"
+for file in quorvenal.exe QUORVENAL.sys; do
+  echo "shipped $file $(sha256sum <"$work/run/$file" | cut -d' ' -f1)"
+done >"$work/hashes.txt"
+check_shipped "$shipped" "$work/hashes.txt" quorvenal.exe QUORVENAL.sys || failures=$((failures + 1))
+
+[ $failures -eq 0 ] || { echo "---- the driver host's log"; bed_log "$prefix"; exit 1; }
+echo "the shipped program ran under Wine"

@@ -90,11 +90,38 @@ require_testbed() {
   shift
   for file in "$@"; do
     if [ ! -f "$dir/$file" ]; then
-      require_tools x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres
+      require_tools i686-w64-mingw32-g++-posix
       echo "FAIL: the test bed has no $file (is it built?)"
       exit 1
     fi
   done
+}
+
+# require_wine32 PREFIX: skips the test (77) with the reason make-prefix.sh
+# found when this machine cannot run 32-bit Windows programs under Wine.
+require_wine32() {
+  local verdict="$1/quorvenal-wine32"
+  [ -f "$verdict" ] || { echo "FAIL: no Wine prefix in $1"; exit 1; }
+  if [ "$(head -n1 "$verdict")" != yes ]; then
+    echo "SKIP: this machine cannot run 32-bit Windows programs: $(head -n1 "$verdict")"
+    exit 77
+  fi
+}
+
+# wine32_verdict: "yes" when a 32-bit Windows program runs in the current
+# prefix, else why not.
+wine32_verdict() {
+  if [ ! -e /usr/lib/i386-linux-gnu/wine/i386-windows/ntoskrnl.exe ]; then
+    echo "32-bit Wine is not installed (wine32:i386; tools/install-deps.sh test installs it)"
+    return
+  fi
+  local code=0
+  wine 'C:\windows\syswow64\cmd.exe' /c exit 7 >/dev/null 2>&1 || code=$?
+  if [ $code -eq 7 ]; then
+    echo yes
+  else
+    echo "a 32-bit program does not run under Wine here (exit code $code; does the kernel run 32-bit code?)"
+  fi
 }
 
 # Starts the prefix's service manager and waits (up to a minute) until it
@@ -110,4 +137,56 @@ start_services() {
   done
   echo "FAIL: the Wine service manager did not start"
   return 1
+}
+
+# install_bed PREFIX TESTBED [MACHINE_FILE]: puts the test bed's hal.dll
+# into the prefix's 32-bit system folder and the machine the driver host is
+# to serve into C:\quorvenal-bed (none: the built-in default machine), and
+# starts a fresh driver-host log there.
+install_bed() {
+  local prefix=$1 testbed=$2 machine=${3:-}
+  local bed="$prefix/drive_c/quorvenal-bed"
+  cp "$testbed/hal.dll" "$prefix/drive_c/windows/syswow64/hal.dll" || return 1
+  mkdir -p "$bed"
+  rm -f "$bed/machine.lspci" "$bed/driver-host.log"
+  if [ -n "$machine" ]; then
+    cp "$machine" "$bed/machine.lspci" || return 1
+  fi
+}
+
+# The driver host's log of the last run (what the test-bed hal.dll did).
+bed_log() {
+  cat "$1/drive_c/quorvenal-bed/driver-host.log" 2>/dev/null | tr -d '\r'
+}
+
+# check_shipped SHIPPED_DIR STDERR_FILE FILE...: the files tools/run-windows.sh
+# ran (the hashes it printed) must be the shipped ones.
+check_shipped() {
+  local shipped=$1 stderr=$2 file expected seen status=0
+  shift 2
+  for file in "$@"; do
+    expected=$(sha256sum <"$shipped/$file" | cut -d' ' -f1)
+    seen=$(sed -n "s/^shipped $file //p" "$stderr")
+    if [ "$seen" = "$expected" ]; then
+      echo "ok: ran the shipped $file, sha256 $seen"
+    else
+      echo "FAIL: the $file that ran has sha256 '${seen}', the shipped one $expected"
+      status=1
+    fi
+  done
+  return $status
+}
+
+# require_shipped DIR: the 32-bit build's folder must hold the shipped files;
+# where no such folder was given to the build (-DQUORVENAL_WIN32_BUILD), the
+# test is skipped.
+require_shipped() {
+  local file
+  if [ ! -d "$1" ]; then
+    echo "SKIP: no 32-bit build given (-DQUORVENAL_WIN32_BUILD=folder; tools/test.sh gives build-win32)"
+    exit 77
+  fi
+  for file in quorvenal.exe QUORVENAL.sys; do
+    [ -f "$1/$file" ] || { echo "FAIL: no shipped $file in $1"; exit 1; }
+  done
 }

@@ -1,9 +1,11 @@
 // The script driver's way to the simulated hardware under Wine. The machine
-// lives in the driver host (winedevice.exe), where qvhardware.dll is loaded
-// with the test-bed driver; the program's script actions "hw reset", "hw
+// lives in the driver host (winedevice.exe), in the test-bed hal.dll that the
+// shipped driver loads; the program's script actions "hw reset", "hw
 // write", "hw remove" and "hw restore" reach it through this named pipe.
-// One request a connection: a line "reset|remove|restore B:D.F" or
-// "write B:D.F OFFSET SIZE VALUE" (hexadecimal); the answer is "ok" or "fail".
+// One request a connection: a line "reset|remove|restore B:D.F",
+// "write B:D.F OFFSET SIZE VALUE" or, from a client about to open a device,
+// "open PID ACCESS" (open_access.h; numbers hexadecimal); the answer is "ok"
+// or "fail".
 #include <windows.h>
 
 #include <cstdio>
@@ -13,6 +15,7 @@
 
 #include "machine/machine.h"
 #include "hardware_control.h"
+#include "open_access.h"
 
 namespace {
 
@@ -24,6 +27,12 @@ bool Perform(const std::string& line) {
     unsigned size = 0;
     unsigned value = 0;
     int fields = sscanf(line.c_str(), "%15s %31s %x %x %x", verb, where, &offset, &size, &value);
+    unsigned pid = 0;
+    unsigned access = 0;
+    if (sscanf(line.c_str(), "open %x %x", &pid, &access) == 2) {
+        AnnounceOpen(pid, access);
+        return true;
+    }
     standin::FunctionAddress address;
     if (fields < 2 || !standin::ParseFunctionAddress(where, &address)) {
         return false;
@@ -63,19 +72,10 @@ DWORD WINAPI Serve(LPVOID) {
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        // Pinned: the server thread and the machine stay for the life of the
-        // driver host, as the stand-in's machine stays for its process, even
-        // when the driver is unloaded and loaded again.
-        HMODULE self = NULL;
-        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                           reinterpret_cast<LPCSTR>(&Serve), &self);
-        // Not waited for: the loader lock is held here.
-        HANDLE thread = CreateThread(NULL, 0, Serve, NULL, 0, NULL);
-        if (thread != NULL) {
-            CloseHandle(thread);
-        }
-    }
-    return TRUE;
+bool StartHardwareControl() {
+    // Not waited for: the loader lock is held while the DLL starts.
+    HANDLE thread = CreateThread(NULL, 0, Serve, NULL, 0, NULL);
+    if (thread == NULL) return false;
+    CloseHandle(thread);
+    return true;
 }

@@ -5,4 +5,7 @@
 
 #define kHardwarePipeName "\\\\.\\pipe\\quorvenal-hardware"
 
+// Starts the server thread of the pipe (in the driver host).
+bool StartHardwareControl();
+
 #endif

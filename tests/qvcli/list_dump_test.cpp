@@ -1,0 +1,176 @@
+// qvcli list, dump and save in one process on the stand-in, from a folder
+// that holds the driver, and its refusals of bad command lines.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "qvcli.h"
+#include "qvcli_runner.h"
+#include "win32/process_options.h"
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+using QvcliList = QvcliTest;
+
+// Every function of a machine whose devices all answer at function 0 is
+// listed, in bus, device, function order, with the machine's own bytes.
+TEST_F(QvcliList, ListsEveryFunctionWithItsIdentifiersInOrder) {
+    UseMachine("tests/fixtures/kinds.lspci");
+    QvcliRun run = Run({"list"});
+    ASSERT_EQ(run.status, kExitDone) << run.err;
+    std::vector<std::string> lines = Lines(run.out);
+    std::vector<standin::FunctionAddress> present = standin::CurrentMachine().Functions();
+    ASSERT_EQ(lines.size(), present.size()) << run.out;
+    for (size_t i = 0; i < present.size(); ++i) {
+        uint8_t header[12];
+        ASSERT_TRUE(standin::CurrentMachine().ReadConfig(present[i], 0, header, sizeof header));
+        char expected[64];
+        snprintf(expected, sizeof expected, "%02x:%02x.%x %02x%02x%02x %02x%02x:%02x%02x", present[i].bus,
+                 present[i].device, present[i].function, header[11], header[10], header[9], header[1], header[0],
+                 header[3], header[2]);
+        EXPECT_EQ(lines[i].substr(0, 24), expected) << "row " << i;
+    }
+}
+
+TEST_F(QvcliList, MarksPciExpressFunctionsAsTheDialogDoes) {
+    QvcliRun run = Run({"list"});
+    ASSERT_EQ(run.status, kExitDone) << run.err;
+    EXPECT_NE(run.out.find("00:1c.0 060400 8086:283f PCI Express\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("04:00.0 020000 11ab:4363 PCI Express\n"), std::string::npos);
+    EXPECT_NE(run.out.find("00:1e.0 060401 8086:2448\n"), std::string::npos);
+    EXPECT_NE(run.out.find("1c:03.0 060700 1217:7136\n"), std::string::npos);
+}
+
+TEST_F(QvcliList, JsonHoldsTheSameFunctions) {
+    QvcliRun text = Run({"list"});
+    QvcliRun json = Run({"list", "--json"});
+    ASSERT_EQ(json.status, kExitDone) << json.err;
+    EXPECT_EQ(json.out.substr(0, 2), "[\n");
+    EXPECT_EQ(json.out.substr(json.out.size() - 3), "\n]\n");
+    EXPECT_NE(json.out.find("{\"bus\": 0, \"device\": 28, \"function\": 0, \"vendor\": \"8086\", \"device_id\": \"283f\", "
+                            "\"class_code\": \"060400\", \"class_text\": \"Bridge device\", \"pci_express\": true}"),
+              std::string::npos)
+        << json.out;
+    EXPECT_EQ(Lines(json.out).size(), Lines(text.out).size() + 2);
+}
+
+using QvcliDump = QvcliTest;
+
+TEST_F(QvcliDump, GivesTheHeaderOfEveryFunctionAndTheExtendedSpaceOfPciExpressOnes) {
+    QvcliRun run = Run({"dump", "00:1f.3", "04:00.0"});
+    ASSERT_EQ(run.status, kExitDone) << run.err;
+    std::vector<std::string> lines = Lines(run.out);
+    // 00:1f.3: device line, 16 rows, blank; 04:00.0: device line, 256 rows, blank.
+    ASSERT_EQ(lines.size(), 18u + 258u);
+    EXPECT_EQ(lines[0], "00:1f.3 Serial bus controller: Device 8086:283e (rev 03)");
+    EXPECT_EQ(lines[16].substr(0, 3), "f0:");
+    EXPECT_EQ(lines[17], "");
+    EXPECT_EQ(lines[18].substr(0, 8), "04:00.0 ");
+    EXPECT_EQ(lines[18 + 17].substr(0, 4), "100:");
+    EXPECT_EQ(lines[18 + 256].substr(0, 4), "ff0:");
+
+    uint8_t expected[16];
+    ASSERT_TRUE(standin::CurrentMachine().ReadConfig(At("04:00.0"), 0x100, expected, sizeof expected));
+    char row[80];
+    int at = snprintf(row, sizeof row, "100:");
+    for (uint8_t byte : expected) at += snprintf(row + at, sizeof row - at, " %02x", byte);
+    EXPECT_EQ(lines[18 + 17], row);
+}
+
+TEST_F(QvcliDump, WithoutAddressesDumpsWhatListLists) {
+    QvcliRun list = Run({"list"});
+    QvcliRun dump = Run({"dump"});
+    ASSERT_EQ(dump.status, kExitDone) << dump.err;
+    std::string addresses;
+    for (const std::string& line : Lines(dump.out)) {
+        if (!line.empty() && line[2] == ':' && line[5] == '.') addresses += line.substr(0, 7) + "\n";
+    }
+    std::string listed;
+    for (const std::string& line : Lines(list.out)) listed += line.substr(0, 7) + "\n";
+    EXPECT_EQ(addresses, listed);
+}
+
+TEST_F(QvcliDump, AnAddressWhereNobodyAnswersIsBadInputAndNothingIsPrinted) {
+    QvcliRun run = Run({"dump", "00:00.0", "03:00.0"});
+    EXPECT_EQ(run.status, kExitBadInput);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "qvcli: 03:00.0: no function answers at this address\n");
+}
+
+// Addresses are checked before the driver is installed: with --verbose the
+// service manager's diagnostics would show otherwise.
+TEST_F(QvcliDump, AMalformedAddressIsRefusedBeforeTheDriverIsTouched) {
+    QvcliRun run = Run({"--verbose", "dump", "00:1f"});
+    EXPECT_EQ(run.status, kExitBadInput);
+    EXPECT_EQ(run.err, "qvcli: '00:1f' is not a function address (bus:device.function in hexadecimal, e.g. 00:1f.3)\n");
+    run = Run({"--verbose", "save", "0001:00:02.0", "f.txt"});
+    EXPECT_EQ(run.status, kExitBadInput);
+    EXPECT_EQ(run.err, "qvcli: 0001:00:02.0: PCI domain 0001 cannot be reached (only domain 0000)\n");
+}
+
+TEST_F(QvcliDump, WithoutMemoryMappedConfigurationTheHeaderIsGivenAndTheFailureNamed) {
+    std::string text = "# quorvenal ecam-base none\n" + ReadWholeFile(std::string(QUORVENAL_SOURCE_DIR) +
+                                                                       "/tests/fixtures/cap-pcie-2.lspci");
+    std::string error;
+    std::unique_ptr<standin::Machine> machine = standin::LoadMachineText(text, "no-ecam", &error);
+    ASSERT_TRUE(machine) << error;
+    standin::SetCurrentMachine(std::move(machine));
+    std::string express;
+    for (const std::string& line : Lines(Run({"list"}).out)) {
+        if (express.empty() && line.size() > 12 && line.substr(line.size() - 12) == " PCI Express") {
+            express = line.substr(0, 7);
+        }
+    }
+    ASSERT_FALSE(express.empty());
+
+    QvcliRun run = Run({"dump", express});
+    EXPECT_EQ(run.status, kExitNotAll);
+    EXPECT_EQ(Lines(run.out).size(), 18u) << run.out;
+    EXPECT_EQ(run.err, "qvcli: " + express +
+                           ": the extended space could not be read (no memory-mapped configuration was found)\n");
+}
+
+TEST_F(QvcliDump, SaveWritesWhatDumpPrints) {
+    QvcliRun dump = Run({"dump", "08:00.0"});
+    std::string path = folder_ + "/nvme.txt";
+    QvcliRun save = Run({"save", "08:00.0", path});
+    ASSERT_EQ(save.status, kExitDone) << save.err;
+    EXPECT_EQ(save.out, "08:00.0 saved to " + path + "\n");
+    EXPECT_EQ(ReadWholeFile(path), dump.out);
+
+    QvcliRun absent = Run({"save", "08:00.1", folder_ + "/none.txt"});
+    EXPECT_EQ(absent.status, kExitBadInput);
+    EXPECT_EQ(ReadWholeFile(folder_ + "/none.txt"), "");
+}
+
+TEST_F(QvcliDump, WithoutTheRightToManageServicesTheDriverCannotBeOpened) {
+    standin::SetAdministrator(false);
+    QvcliRun run = Run({"list"});
+    EXPECT_EQ(run.status, kExitNotAll);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("qvcli: the driver could not be opened"), std::string::npos) << run.err;
+}
+
+TEST_F(QvcliDump, BadCommandLinesGetTheUsage) {
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {}, {"lsit"}, {"list", "--jsn"}, {"save", "00:00.0"}, {"restore"}, {"restore", "a", "b"}}) {
+        QvcliRun run = Run(args);
+        EXPECT_EQ(run.status, kExitBadInput) << args.size();
+        EXPECT_NE(run.err.find("usage: qvcli"), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    QvcliRun help = Run({"--help"});
+    EXPECT_EQ(help.status, kExitDone);
+    EXPECT_EQ(help.out.substr(0, 13), "usage: qvcli ");
+}
+
+}  // namespace

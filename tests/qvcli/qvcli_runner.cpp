@@ -1,0 +1,70 @@
+#include "qvcli_runner.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "qvcli.h"
+
+namespace {
+
+std::string Drain(FILE* file) {
+    std::string text;
+    rewind(file);
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+    fclose(file);
+    return text;
+}
+
+}  // namespace
+
+void QvcliTest::SetUp() {
+    ServiceTest::SetUp();
+    folder_ = MakeFolder("run");
+    PutDriver(folder_);
+    Enter(folder_);
+}
+
+QvcliRun QvcliTest::Run(const std::vector<std::string>& args) {
+    std::vector<std::string> words = {"qvcli"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    FILE* out = tmpfile();
+    FILE* err = tmpfile();
+    QvcliRun run;
+    run.status = RunQvcli(static_cast<int>(words.size()), argv.data(), out, err);
+    run.out = Drain(out);
+    run.err = Drain(err);
+    return run;
+}
+
+std::string QvcliTest::WriteFile(const std::string& name, const std::string& text) {
+    std::string path = folder_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+void QvcliTest::UseMachine(const std::string& sourcePath) {
+    std::string error;
+    std::unique_ptr<standin::Machine> machine =
+        standin::LoadMachineFile(std::string(QUORVENAL_SOURCE_DIR) + "/" + sourcePath, &error);
+    ASSERT_TRUE(machine) << error;
+    standin::SetCurrentMachine(std::move(machine));
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+standin::FunctionAddress At(const char* text) {
+    standin::FunctionAddress address{};
+    EXPECT_TRUE(standin::ParseFunctionAddress(text, &address)) << text;
+    return address;
+}

@@ -1,0 +1,255 @@
+// qvcli restore in one process on the stand-in: what the hardware changed
+// after a dump comes back, a file of another machine changes nothing, and
+// the order of the writes keeps BARs from decoding half written.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "qvcli.h"
+#include "qvcli_runner.h"
+
+namespace {
+
+using Space = std::vector<uint8_t>;
+
+std::map<std::string, Space> Snapshot() {
+    std::map<std::string, Space> spaces;
+    standin::Machine& machine = standin::CurrentMachine();
+    for (const standin::FunctionAddress& address : machine.Functions()) {
+        Space bytes(standin::Machine::kConfigSpaceBytes);
+        EXPECT_TRUE(machine.ReadConfig(address, 0, bytes.data(), static_cast<unsigned>(bytes.size())));
+        char name[16];
+        snprintf(name, sizeof name, "%02x:%02x.%x", address.bus, address.device, address.function);
+        spaces[name] = bytes;
+    }
+    return spaces;
+}
+
+// Offsets (as "name+offset") where two snapshots differ.
+std::set<std::string> Differences(const std::map<std::string, Space>& a, const std::map<std::string, Space>& b) {
+    std::set<std::string> where;
+    for (const auto& [name, bytes] : a) {
+        const Space& other = b.at(name);
+        for (size_t offset = 0; offset < bytes.size(); ++offset) {
+            if (bytes[offset] != other[offset]) {
+                char text[32];
+                snprintf(text, sizeof text, "%s+%03zx", name.c_str(), offset);
+                where.insert(text);
+            }
+        }
+    }
+    return where;
+}
+
+using QvcliRestore = QvcliTest;
+
+TEST_F(QvcliRestore, BringsBackEveryWritableByteTheHardwareChanged) {
+    standin::Machine& machine = standin::CurrentMachine();
+    // A state other than power-on, which the dump then holds.
+    machine.HardwareWrite(At("04:00.0"), 0x3C, 1, 0x05);          // interrupt line
+    machine.HardwareWrite(At("04:00.0"), 0x108, 4, 0x00112233);   // AER severity, extended space
+    machine.HardwareWrite(At("00:1c.0"), 0x1C, 2, 0x3020);        // bridge I/O window
+    std::string path = folder_ + "/machine.txt";
+    QvcliRun dump = Run({"dump"});
+    ASSERT_EQ(dump.status, kExitDone) << dump.err;
+    WriteFile("machine.txt", dump.out);
+    std::map<std::string, Space> saved = Snapshot();
+
+    // The hardware loses it, and more: decode off, BARs, bus numbers, the
+    // CardBus bridge's windows, device-specific and extended bytes.
+    machine.ResetFunction(At("04:00.0"));
+    machine.HardwareWrite(At("00:1f.2"), 0x04, 2, 0x0000);
+    machine.HardwareWrite(At("00:1f.2"), 0x24, 4, 0x00000000);
+    machine.HardwareWrite(At("00:1c.0"), 0x18, 4, 0x00000000);
+    machine.HardwareWrite(At("1c:03.0"), 0x1C, 4, 0x12345000);
+    machine.HardwareWrite(At("00:1f.3"), 0x40, 4, 0xDEADBEEF);
+    machine.HardwareWrite(At("08:00.0"), 0x400, 4, 0xCAFEF00D);
+    // Status bits the function sets and that only clear when written with 1.
+    machine.HardwareWrite(At("00:1c.1"), 0x07, 1, 0x20);
+    ASSERT_GE(Differences(saved, Snapshot()).size(), 15u);
+
+    QvcliRun restore = Run({"restore", path});
+    EXPECT_EQ(restore.status, kExitDone) << restore.out << restore.err;
+    EXPECT_NE(restore.out.find(path + ": 29 of 29 function(s) restored, 0 skipped, 0 not restored in full\n"),
+              std::string::npos)
+        << restore.out;
+    EXPECT_NE(restore.out.find("04:00.0: restored\n"), std::string::npos);
+    EXPECT_EQ(restore.err, "");
+    // Only the status bit the hardware keeps is left.
+    EXPECT_EQ(Differences(saved, Snapshot()), std::set<std::string>{"00:1c.1+007"});
+}
+
+TEST_F(QvcliRestore, NamesTheBytesThatDidNotTake) {
+    // The same machine with one function that ignores every write.
+    std::string text = "# quorvenal read-only 00:1f.3\n" +
+                       ReadWholeFile(std::string(QUORVENAL_SOURCE_DIR) + "/machines/default.lspci");
+    std::string error;
+    std::unique_ptr<standin::Machine> machine = standin::LoadMachineText(text, "ro", &error);
+    ASSERT_TRUE(machine) << error;
+    standin::SetCurrentMachine(std::move(machine));
+    QvcliRun dump = Run({"dump", "00:1f.3", "00:1f.2"});
+    std::string path = WriteFile("two.txt", dump.out);
+    standin::CurrentMachine().HardwareWrite(At("00:1f.3"), 0x41, 1, 0x5A);
+    standin::CurrentMachine().HardwareWrite(At("00:1f.2"), 0x3C, 1, 0x09);
+
+    QvcliRun restore = Run({"restore", path});
+    EXPECT_EQ(restore.status, kExitNotAll);
+    uint8_t saved = 0;
+    ASSERT_TRUE(standin::CurrentMachine().ReadPowerOnConfig(At("00:1f.3"), 0x41, &saved, 1));
+    char line[64];
+    snprintf(line, sizeof line, "00:1f.3: bytes that did not take:\n  041: wrote %02x, reads 5a\n", saved);
+    EXPECT_NE(restore.out.find(line), std::string::npos) << restore.out;
+    EXPECT_NE(restore.out.find("00:1f.2: restored\n"), std::string::npos);
+    EXPECT_NE(restore.out.find(": 1 of 2 function(s) restored, 0 skipped, 1 not restored in full\n"), std::string::npos);
+}
+
+// Sets byte offset of the function's data row in dump text to value.
+void EditDump(std::string* text, unsigned offset, unsigned value) {
+    char label[8];
+    snprintf(label, sizeof label, offset < 0x100 ? "\n%02x:" : "\n%03x:", offset & ~0xFu);
+    size_t row = text->find(label);
+    ASSERT_NE(row, std::string::npos) << label;
+    size_t at = row + strlen(label) + 1 + 3 * (offset & 0xF);
+    char byte[3];
+    snprintf(byte, sizeof byte, "%02x", value);
+    text->replace(at, 2, byte);
+}
+
+// What the hardware keeps whatever is written (identifiers, class, header
+// type, capability headers, status bits that clear on a 1) is not counted
+// against a restore; any other byte that does not take is.
+TEST_F(QvcliRestore, DoesNotCountWhatHardwareRefusesToTake) {
+    std::string dump = Run({"dump", "04:00.0", "00:1c.0", "1c:03.0"}).out;
+    std::string expected = dump;
+    // 04:00.0, an endpoint: capabilities at 48, 50, 5c, e0; AER at 100.
+    EditDump(&dump, 0x08, 0x77);   // revision
+    EditDump(&dump, 0x0B, 0x0D);   // class
+    EditDump(&dump, 0x0E, 0x80);   // header type
+    EditDump(&dump, 0x2C, 0x00);   // subsystem vendor
+    EditDump(&dump, 0x07, 0xF9);   // status bits that clear on a 1
+    EditDump(&dump, 0x49, 0x00);   // next pointer of the capability at 48
+    EditDump(&dump, 0xE0, 0x11);   // identifier of the capability at e0
+    EditDump(&dump, 0x102, 0x22);  // the extended capability's version and next pointer
+    std::string path = WriteFile("refused.txt", dump);
+    QvcliRun restore = Run({"restore", path});
+    EXPECT_EQ(restore.status, kExitDone) << restore.out;
+
+    // The interrupt pin is read-only too, but no identifier: it is named.
+    EditDump(&dump, 0x3D, 0x04);
+    path = WriteFile("pin.txt", dump);
+    restore = Run({"restore", path});
+    EXPECT_EQ(restore.status, kExitNotAll);
+    EXPECT_NE(restore.out.find("04:00.0: bytes that did not take:\n  03d: wrote 04, reads 01\n00:1c.0: restored\n"),
+              std::string::npos)
+        << restore.out;
+}
+
+// A dump an unprivileged lspci made holds 64 bytes: the rest is written
+// back as the function reads now, and so stays as it is.
+TEST_F(QvcliRestore, RowsTheFileDoesNotGiveKeepTheirValues) {
+    std::string dump = Run({"dump", "00:1f.3"}).out;
+    std::string path = WriteFile("short.txt", dump.substr(0, dump.find("\n40:") + 1));
+    standin::Machine& machine = standin::CurrentMachine();
+    machine.HardwareWrite(At("00:1f.3"), 0x3C, 1, 0x0E);
+    machine.HardwareWrite(At("00:1f.3"), 0x40, 4, 0x01020304);
+    QvcliRun restore = Run({"restore", path});
+    EXPECT_EQ(restore.status, kExitDone) << restore.out;
+    uint8_t line = 0;
+    uint32_t specific = 0;
+    ASSERT_TRUE(machine.ReadConfig(At("00:1f.3"), 0x3C, &line, 1));
+    ASSERT_TRUE(machine.ReadConfig(At("00:1f.3"), 0x40, &specific, 4));
+    EXPECT_NE(line, 0x0E);
+    EXPECT_EQ(specific, 0x01020304u);
+}
+
+TEST_F(QvcliRestore, AFileOfAnotherMachineChangesNothing) {
+    for (const char* file : {"tests/fixtures/pcix-server.lspci", "machines/PCI-X-bridges-and-domains",
+                             "machines/tree-fsl-p2020"}) {
+        std::string path = std::string(QUORVENAL_SOURCE_DIR) + "/" + file;
+        uint64_t writes = standin::CurrentMachine().ConfigWriteCount();
+        std::map<std::string, Space> before = Snapshot();
+        QvcliRun restore = Run({"restore", path});
+        EXPECT_EQ(restore.status, kExitNotAll) << file;
+        EXPECT_EQ(standin::CurrentMachine().ConfigWriteCount(), writes) << file << "\n" << restore.out;
+        EXPECT_TRUE(Differences(before, Snapshot()).empty()) << file;
+        EXPECT_EQ(restore.out.find(": restored\n"), std::string::npos) << restore.out;
+    }
+}
+
+TEST_F(QvcliRestore, NamesEachFunctionItSkipsAndWhy) {
+    std::string file = Run({"dump", "00:00.0"}).out;  // 00:00.0 as it is
+    std::string copy = file;
+    copy.replace(0, 7, "03:00.0");  // no function there
+    std::string other = file;
+    other.replace(0, 7, "00:02.0");  // the graphics function answers there
+    std::string domain = file;
+    domain.replace(0, 7, "0001:00:00.0");
+    std::string path = WriteFile("mixed.txt", file + copy + other + domain);
+
+    QvcliRun restore = Run({"restore", path});
+    EXPECT_EQ(restore.status, kExitNotAll);
+    EXPECT_EQ(restore.out,
+              "03:00.0: skipped: no function answers there\n"
+              "00:02.0: skipped: the file holds 8086:2a00, the function there is 8086:2a02\n"
+              "0001:00:00.0: skipped: PCI domain 0001 cannot be reached (only domain 0000)\n"
+              "00:00.0: restored\n" +
+                  path + ": 1 of 4 function(s) restored, 3 skipped, 0 not restored in full\n");
+}
+
+TEST_F(QvcliRestore, AMalformedFileIsNamedAndNothingIsWritten) {
+    std::string path = WriteFile("bad.txt", "00:00.0 x\n00: 86 80\n");
+    uint64_t writes = standin::CurrentMachine().ConfigWriteCount();
+    QvcliRun restore = Run({"--verbose", "restore", path});
+    EXPECT_EQ(restore.status, kExitBadInput);
+    EXPECT_EQ(restore.out, "");
+    EXPECT_EQ(restore.err, path + ":2: a data line needs 16 bytes\n");  // and no driver diagnostics
+    EXPECT_EQ(standin::CurrentMachine().ConfigWriteCount(), writes);
+}
+
+// Every BAR has its saved value before the first command write that turns
+// decoding on; the extended space follows the header.
+TEST_F(QvcliRestore, WritesTheHeaderWithDecodingOffThenOnThenTheExtendedSpace) {
+    QvcliRun dump = Run({"dump", "00:1f.2", "04:00.0"});
+    std::string path = WriteFile("two.txt", dump.out);
+    standin::CurrentMachine().HardwareWrite(At("00:1f.2"), 0x04, 2, 0x0000);
+    standin::CurrentMachine().HardwareWrite(At("04:00.0"), 0x10C, 4, 0x12345678);
+
+    std::vector<standin::ConfigWrite> writes;
+    standin::CurrentMachine().SetWriteObserver([&writes](const standin::ConfigWrite& write) { writes.push_back(write); });
+    QvcliRun restore = Run({"restore", path});
+    standin::CurrentMachine().SetWriteObserver(nullptr);
+    ASSERT_EQ(restore.status, kExitDone) << restore.out;
+
+    for (const char* name : {"00:1f.2", "04:00.0"}) {
+        standin::FunctionAddress address = At(name);
+        std::set<unsigned> barsWritten;
+        bool decoding = false;
+        size_t lastPortWrite = 0;
+        size_t firstEcamWrite = writes.size();
+        for (size_t i = 0; i < writes.size(); ++i) {
+            const standin::ConfigWrite& write = writes[i];
+            if (!(write.address == address)) continue;
+            if (write.path == standin::WritePath::Ports) lastPortWrite = i;
+            if (write.path == standin::WritePath::Ecam && firstEcamWrite == writes.size()) firstEcamWrite = i;
+            if (write.offset <= 0x04 && write.offset + write.size > 0x04) {
+                uint32_t command = write.value >> (8 * (0x04 - write.offset));
+                if ((command & 0x3) != 0 && !decoding) {
+                    EXPECT_EQ(barsWritten.size(), 6u) << name << ": decoding turned on before every BAR was written";
+                    decoding = true;
+                }
+            }
+            for (unsigned bar = 0x10; bar < 0x28; bar += 4) {
+                if (write.offset <= bar && write.offset + write.size > bar) barsWritten.insert(bar);
+            }
+        }
+        EXPECT_TRUE(decoding) << name;
+        if (std::string(name) == "04:00.0") {
+            EXPECT_LT(lastPortWrite, firstEcamWrite) << "the extended space was written before the header";
+            EXPECT_LT(firstEcamWrite, writes.size()) << "the extended space was not written";
+        }
+    }
+}
+
+}  // namespace

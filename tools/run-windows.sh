@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Runs the shipped 32-bit quorvenal.exe and QUORVENAL.sys, unchanged, under
+# 32-bit Wine on a simulated machine: the test bed's hal.dll in the prefix
+# gives the driver the machine's configuration space, ports and memory.
+#
+#   tools/run-windows.sh [--machine FILE] --script FILE [--report FILE]
+#       the program headless (in Xvfb), driven by the script as the Linux
+#       launcher's --script; the report goes to FILE (default: stderr)
+#   tools/run-windows.sh [--machine FILE]
+#       the program on this display, for a person to use
+#   tools/run-windows.sh [--machine FILE] --console PROGRAM.exe [ARGUMENTS...]
+#       a 32-bit console program of the Windows build instead of the dialog,
+#       run from a folder that holds it and the shipped driver
+#
+# Further options: --build DIR (the shipped files; default build-win32, built
+# when missing), --testbed DIR (the test-bed parts; default DIR/wine-testbed,
+# built when missing), --prefix DIR (default DIR/wine-bed/prefix, made when
+# missing), --run DIR (the folder the program runs in; default beside the
+# prefix), --no-driver-file (the folder without QUORVENAL.sys).
+# Standard output is the program's (line ends as on Linux), the exit code is
+# the program's. On standard error: "shipped quorvenal.exe <sha256>" and
+# "shipped QUORVENAL.sys <sha256>" of the files that ran.
+set -uo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+scripts="$top/wine/scripts"
+. "$scripts/wine-common.sh"
+
+usage() {
+  sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//' >&2
+  exit 2
+}
+
+machine="" script="" report="" build="" testbed="" prefix="" run="" no_driver="" console=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --machine) machine=$(realpath -m "${2:?}"); shift 2 ;;
+    --script) script=$(realpath -m "${2:?}"); shift 2 ;;
+    --report) report=$(realpath -m "${2:?}"); shift 2 ;;
+    --build) build=$(realpath -m "${2:?}"); shift 2 ;;
+    --testbed) testbed=$(realpath -m "${2:?}"); shift 2 ;;
+    --prefix) prefix=$(realpath -m "${2:?}"); shift 2 ;;
+    --run) run=$(realpath -m "${2:?}"); shift 2 ;;
+    --no-driver-file) no_driver=1; shift ;;
+    --console) console=$(realpath -m "${2:?}"); shift 2; break ;;
+    *) usage ;;
+  esac
+done
+[ -n "$report" ] && [ -z "$script" ] && { echo "run-windows: --report needs --script" >&2; exit 2; }
+[ -n "$console" ] && [ -n "$script" ] && { echo "run-windows: --console and --script exclude each other" >&2; exit 2; }
+for file in "$machine" "$script" "$console"; do
+  [ -z "$file" ] || [ -f "$file" ] || { echo "run-windows: no such file: $file" >&2; exit 2; }
+done
+
+build=${build:-$top/build-win32}
+testbed=${testbed:-$build/wine-testbed}
+prefix=${prefix:-$build/wine-bed/prefix}
+run=${run:-$(dirname "$prefix")/run}
+
+require_tools wine wineserver sha256sum
+if [ ! -f "$build/quorvenal.exe" ] || [ ! -f "$build/QUORVENAL.sys" ]; then
+  "$top/tools/build-windows.sh" "$build" >&2 || exit 1
+fi
+if [ ! -f "$testbed/hal.dll" ] || [ ! -f "$testbed/qvlaunch.exe" ] || [ ! -f "$testbed/qvscript.dll" ] ||
+   [ ! -f "$testbed/qvaccess.dll" ]; then
+  "$scripts/build-testbed.sh" "$top" "$testbed" >&2 || exit $?
+fi
+if [ ! -f "$prefix/system.reg" ]; then
+  "$scripts/make-prefix.sh" "$prefix" >&2 || exit 1
+fi
+require_wine32 "$prefix" >&2
+
+use_prefix "$prefix"
+trap 'stop_prefix; stop_xvfb' EXIT
+rm -rf "$run"
+mkdir -p "$run"
+cp "$build/quorvenal.exe" "$build/QUORVENAL.sys" "$run/"
+[ -n "$no_driver" ] && rm -f "$run/QUORVENAL.sys"
+install_bed "$prefix" "$testbed" "$machine" || { echo "run-windows: cannot set up the prefix" >&2; exit 1; }
+cd "$run"
+# The display comes first: the prefix's desktop process, started with the
+# first program, draws on the display it finds then.
+if [ -n "$script" ]; then
+  require_tools Xvfb
+  start_xvfb >&2 || exit 1
+fi
+start_services >&2 || exit 1
+
+# Every program runs with qvaccess.dll, which tells the driver host the
+# access of each open of the device (Wine does not tell the driver).
+launch=(wine "$(windows_path "$testbed/qvlaunch.exe")" --inject "$(windows_path "$testbed/qvaccess.dll")")
+if [ -n "$console" ]; then
+  cp "$console" "$run/"
+  "${launch[@]}" "$(basename "$console")" "$@" >"$run/stdout.raw"
+  status=$?
+elif [ -n "$script" ]; then
+  cp "$script" "$run/walk.script"
+  QUORVENAL_BED_SCRIPT=walk.script QUORVENAL_BED_REPORT=${report:+report.raw} \
+    timeout 300 "${launch[@]}" --inject "$(windows_path "$testbed/qvscript.dll")" quorvenal.exe \
+    >"$run/stdout.raw"
+  status=$?
+else
+  "${launch[@]}" quorvenal.exe >"$run/stdout.raw"
+  status=$?
+fi
+tr -d '\r' <"$run/stdout.raw"
+if [ -n "$report" ]; then
+  if [ -f "$run/report.raw" ]; then
+    tr -d '\r' <"$run/report.raw" >"$report"
+  else
+    rm -f "$report"
+    echo "run-windows: the program wrote no report (exit code $status)" >&2
+  fi
+fi
+# What the driver host stopped on, if it did.
+bed_log "$prefix" | grep '^STOP:' >&2
+for file in quorvenal.exe QUORVENAL.sys; do
+  [ -f "$run/$file" ] && echo "shipped $file $(sha256sum <"$run/$file" | cut -d' ' -f1)" >&2
+done
+exit $status

@@ -1,0 +1,54 @@
+// Built against the DDK headers (the IRP and the security context).
+#include <ntddk.h>
+
+#include "create_context.h"
+#include "open_access.h"
+
+namespace {
+
+PDRIVER_INITIALIZE driverEntry = NULL;
+PDRIVER_DISPATCH driverCreate = NULL;
+
+ACCESS_MASK MapForFiles(ACCESS_MASK access) {
+    ACCESS_MASK mapped = access & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+    if (access & GENERIC_READ) mapped |= FILE_GENERIC_READ;
+    if (access & GENERIC_WRITE) mapped |= FILE_GENERIC_WRITE;
+    if (access & GENERIC_EXECUTE) mapped |= FILE_GENERIC_EXECUTE;
+    if (access & GENERIC_ALL) mapped |= FILE_ALL_ACCESS;
+    return mapped;
+}
+
+NTSTATUS NTAPI CreateWithContext(PDEVICE_OBJECT device, PIRP irp) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    uint32_t access = 0;
+    if (stack->Parameters.Create.SecurityContext != NULL ||
+        !TakeAnnouncedOpen(HandleToUlong(PsGetCurrentProcessId()), &access)) {
+        return driverCreate(device, irp);
+    }
+    IO_SECURITY_CONTEXT context;
+    RtlZeroMemory(&context, sizeof context);
+    context.DesiredAccess = MapForFiles(access);
+    stack->Parameters.Create.SecurityContext = &context;
+    // The request may be completed (and freed) inside: nothing of it is
+    // touched after the call.
+    return driverCreate(device, irp);
+}
+
+NTSTATUS NTAPI EntryThenWrapCreate(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+    NTSTATUS status = driverEntry(driver, registryPath);
+    if (NT_SUCCESS(status) && driver->MajorFunction[IRP_MJ_CREATE] != NULL &&
+        driver->MajorFunction[IRP_MJ_CREATE] != CreateWithContext) {
+        driverCreate = driver->MajorFunction[IRP_MJ_CREATE];
+        driver->MajorFunction[IRP_MJ_CREATE] = CreateWithContext;
+    }
+    return status;
+}
+
+}  // namespace
+
+void* WrapDriverEntry(void* entry) {
+    PDRIVER_INITIALIZE routine = reinterpret_cast<PDRIVER_INITIALIZE>(entry);
+    if (driverEntry != NULL && driverEntry != routine) return NULL;
+    driverEntry = routine;
+    return reinterpret_cast<void*>(&EntryThenWrapCreate);
+}

@@ -1,0 +1,150 @@
+// The test bed's hal.dll: Wine loads it (a native override in the prefix)
+// when the shipped QUORVENAL.sys is loaded, as the driver imports from the
+// HAL. It exports the HAL routines the driver uses, over the simulated
+// machine, and on load sets up the rest of the driver's hardware in the
+// driver host:
+//  - the machine: kBedMachineFile when the prefix holds one, else the
+//    built-in default machine (as the Linux launcher without --machine);
+//  - the port pair: a first vectored exception handler (port_handler.h);
+//  - the kernel routines Wine does not serve: every loaded image that
+//    imports from hal.dll gets them through its import address table, now
+//    and whenever an image is loaded later (kernel_routines.h);
+//  - the pipe of the scripts' hardware actions and of the clients' announced
+//    opens (hardware_control.h), and the security context of each open
+//    (create_context.h);
+// It stays loaded (pinned) for the life of the driver host, so that the
+// machine outlives an unload and a new load of the driver, as the stand-in's
+// machine outlives them in its process.
+#include <windows.h>
+#include <psapi.h>
+
+#include "bed_files.h"
+#include "bed_log.h"
+#include "create_context.h"
+#include "hardware_control.h"
+#include "import_patch.h"
+#include "irql.h"
+#include "kernel_routines.h"
+#include "machine_bridge.h"
+#include "port_handler.h"
+
+// ---- The exports (hal.def gives them the HAL's undecorated names). ----
+
+extern "C" ULONG NTAPI BedHalGetBusDataByOffset(ULONG busDataType, ULONG bus, ULONG slot,
+                                                PVOID buffer, ULONG offset, ULONG length) {
+    RequireIrqlAtMost(kDispatchLevel, "HalGetBusDataByOffset");
+    return BedHalRead(busDataType, bus, slot, buffer, offset, length);
+}
+
+extern "C" ULONG NTAPI BedHalGetBusData(ULONG busDataType, ULONG bus, ULONG slot, PVOID buffer,
+                                        ULONG length) {
+    RequireIrqlAtMost(kDispatchLevel, "HalGetBusData");
+    return BedHalRead(busDataType, bus, slot, buffer, 0, length);
+}
+
+extern "C" UCHAR __fastcall BedKfRaiseIrql(UCHAR level) { return RaiseIrql(level); }
+
+extern "C" VOID __fastcall BedKfLowerIrql(UCHAR level) { LowerIrql(level); }
+
+extern "C" UCHAR NTAPI BedKeGetCurrentIrql() { return CurrentIrql(); }
+
+// ---- Serving the kernel routines to every image that uses this HAL. ----
+
+namespace {
+
+HMODULE self = NULL;
+
+// Points the image's entry point, as the kernel reads it from the image's
+// header, at the wrapper (an RVA wraps around the 32-bit address space).
+void WrapEntryPoint(HMODULE image) {
+    BYTE* base = reinterpret_cast<BYTE*>(image);
+    IMAGE_NT_HEADERS* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    DWORD* entryRva = &nt->OptionalHeader.AddressOfEntryPoint;
+    if (*entryRva == 0) return;
+    void* wrapper = WrapDriverEntry(base + *entryRva);
+    if (wrapper == NULL) return;
+    DWORD before = 0;
+    if (!VirtualProtect(entryRva, sizeof *entryRva, PAGE_READWRITE, &before)) return;
+    *entryRva = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(wrapper) -
+                                   reinterpret_cast<ULONG_PTR>(base));
+    VirtualProtect(entryRva, sizeof *entryRva, before, &before);
+}
+
+void ServeImage(HMODULE image) {
+    if (image == self || !ImportsFrom(image, "hal.dll")) return;
+    int count = 0;
+    const ServedImport* served = ServedKernelRoutines(&count);
+    int patched = PatchImports(image, served, count);
+    if (patched == 0) return;
+    WrapEntryPoint(image);
+    char name[MAX_PATH] = "";
+    GetModuleFileNameA(image, name, sizeof name);
+    BedLog("%s: %d kernel imports served", name, patched);
+}
+
+// The loader's notification of a newly loaded image (ntdll's
+// LdrRegisterDllNotification), sent once its imports are resolved and
+// before its entry point runs.
+struct LoadedImage {
+    ULONG flags;
+    const void* fullName;
+    const void* baseName;
+    PVOID base;
+    ULONG size;
+};
+const ULONG kImageLoaded = 1;
+typedef VOID(CALLBACK* LoadNotification)(ULONG reason, const LoadedImage* image, PVOID context);
+typedef LONG(NTAPI* RegisterLoadNotification)(ULONG flags, LoadNotification notification,
+                                              PVOID context, PVOID* cookie);
+
+VOID CALLBACK OnImageLoaded(ULONG reason, const LoadedImage* image, PVOID) {
+    if (reason == kImageLoaded) ServeImage(static_cast<HMODULE>(image->base));
+}
+
+bool WatchImageLoads() {
+    RegisterLoadNotification registerNotification = reinterpret_cast<RegisterLoadNotification>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"),
+                                               "LdrRegisterDllNotification")));
+    PVOID cookie = NULL;
+    return registerNotification != NULL &&
+           registerNotification(0, OnImageLoaded, NULL, &cookie) >= 0;
+}
+
+void ServeLoadedImages() {
+    HMODULE images[256];
+    DWORD bytes = 0;
+    if (!EnumProcessModules(GetCurrentProcess(), images, sizeof images, &bytes)) return;
+    for (DWORD i = 0; i < bytes / sizeof images[0] && i < 256; ++i) ServeImage(images[i]);
+}
+
+bool Start(HMODULE module) {
+    self = module;
+    // Pinned: see above.
+    HMODULE pinned = NULL;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&Start), &pinned);
+    if (!StartIrqlTracking()) return false;
+    const char* machineFile = GetFileAttributesA(kBedMachineFile) != INVALID_FILE_ATTRIBUTES
+                                  ? kBedMachineFile
+                                  : NULL;
+    char error[512] = "";
+    if (!BedLoadMachine(machineFile, error, sizeof error)) {
+        BedLog("hal.dll: the machine cannot be loaded: %s", error);
+        return false;
+    }
+    BedLog("hal.dll: machine %s", machineFile ? machineFile : "(built-in default)");
+    if (!InstallPortHandler() || !WatchImageLoads() || !StartHardwareControl()) {
+        BedLog("hal.dll: cannot set up the driver host");
+        return false;
+    }
+    ServeLoadedImages();
+    return true;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) return Start(instance) ? TRUE : FALSE;
+    return TRUE;
+}
