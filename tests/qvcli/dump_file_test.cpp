@@ -14,6 +14,8 @@
 #include "dump_text.h"
 #include "machine/machine.h"
 
+namespace qvtest {
+
 namespace {
 
 // A data line of sixteen bytes, each the row number plus its column.
@@ -194,3 +196,5 @@ TEST(DumpText, ReadsBackToTheSameBytesAndRows) {
 }
 
 }  // namespace
+
+}  // namespace qvtest

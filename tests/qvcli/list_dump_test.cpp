@@ -9,6 +9,8 @@
 #include "qvcli_runner.h"
 #include "win32/process_options.h"
 
+namespace qvtest {
+
 namespace {
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -174,3 +176,5 @@ TEST_F(QvcliDump, BadCommandLinesGetTheUsage) {
 }
 
 }  // namespace
+
+}  // namespace qvtest

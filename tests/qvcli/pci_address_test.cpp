@@ -2,6 +2,8 @@
 
 #include "pci_address.h"
 
+namespace qvtest {
+
 namespace {
 
 std::string RoundTrip(const char* text) {
@@ -29,3 +31,5 @@ TEST(PciAddress, RefusesWhatIsNoFunctionAddress) {
 }
 
 }  // namespace
+
+}  // namespace qvtest

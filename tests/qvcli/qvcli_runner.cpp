@@ -6,6 +6,8 @@
 
 #include "qvcli.h"
 
+namespace qvtest {
+
 namespace {
 
 std::string Drain(FILE* file) {
@@ -68,3 +70,5 @@ standin::FunctionAddress At(const char* text) {
     EXPECT_TRUE(standin::ParseFunctionAddress(text, &address)) << text;
     return address;
 }
+
+}  // namespace qvtest

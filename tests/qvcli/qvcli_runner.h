@@ -10,6 +10,8 @@
 #include "machine/machine.h"
 #include "service_fixture.h"
 
+namespace qvtest {
+
 struct QvcliRun {
     int status;
     std::string out;
@@ -32,5 +34,7 @@ protected:
 
 std::string ReadWholeFile(const std::string& path);
 standin::FunctionAddress At(const char* text);
+
+}  // namespace qvtest
 
 #endif

@@ -10,6 +10,8 @@
 #include "qvcli.h"
 #include "qvcli_runner.h"
 
+namespace qvtest {
+
 namespace {
 
 using Space = std::vector<uint8_t>;
@@ -253,3 +255,5 @@ TEST_F(QvcliRestore, WritesTheHeaderWithDecodingOffThenOnThenTheExtendedSpace) {
 }
 
 }  // namespace
+
+}  // namespace qvtest
