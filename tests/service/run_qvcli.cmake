@@ -11,7 +11,7 @@ execute_process(COMMAND ${QVCLI} --machine missing.lspci list WORKING_DIRECTORY 
                 RESULT_VARIABLE missing_result OUTPUT_VARIABLE missing_out ERROR_VARIABLE missing_err)
 file(REMOVE_RECURSE ${WORK})
 if(NOT missing_result EQUAL 2 OR NOT missing_out STREQUAL "" OR
-   NOT missing_err STREQUAL "qvcli: missing.lspci:0: cannot open the file\n")
+   NOT missing_err STREQUAL "qvcli: cannot read the machine file missing.lspci: No such file or directory\n")
   message(FATAL_ERROR "a missing machine file: ${missing_result}\n${missing_out}\n${missing_err}")
 endif()
 # The removal at start finds no service (stop and delete both say so on
