@@ -1,9 +1,12 @@
 // <ntddk.h> of the bare-metal test kernel: the NT kernel, HAL and processor
-// subset that the driver's configuration access and request dispatch use,
-// for a freestanding 32-bit x86 build booted by Multiboot. The routines are
-// implemented by the test kernel itself (qemu/kernel): the HAL reads through
-// configuration mechanism #1, memory is identity-mapped with paging off, and
-// the port instructions are the processor's own.
+// subset that the loaded QUORVENAL.sys imports, for a freestanding 32-bit x86
+// build booted by Multiboot. The records the driver reads and writes (driver,
+// device, file and request objects, security descriptors) have the layout of
+// 32-bit Windows, field for field (nt_layout.inc, checked against the DDK
+// headers the driver is built with); WCHAR is 16 bits (-fshort-wchar). The
+// routines are implemented by the test kernel itself (qemu/kernel): the HAL
+// reads through configuration mechanism #1, memory is identity-mapped with
+// paging off, and the port instructions are the processor's own.
 #ifndef QVBARE_NTDDK_H
 #define QVBARE_NTDDK_H
 
@@ -15,6 +18,7 @@
 #endif
 
 #define NTAPI __attribute__((stdcall))
+#define FASTCALL __attribute__((fastcall))
 #define NTHALAPI
 #define NTKERNELAPI
 #define IN
@@ -52,13 +56,14 @@ typedef UCHAR BOOLEAN;
 typedef uintptr_t ULONG_PTR;
 typedef intptr_t LONG_PTR;
 typedef ULONG_PTR SIZE_T;
-typedef wchar_t WCHAR;
+typedef wchar_t WCHAR;  // 16 bits: the kernel is built with -fshort-wchar
 typedef WCHAR* PWSTR;
 typedef const WCHAR* PCWSTR;
 typedef void* HANDLE;
 typedef LONG NTSTATUS;
 typedef UCHAR KIRQL;
 typedef CHAR KPROCESSOR_MODE;
+typedef CHAR CCHAR;
 
 typedef union _LARGE_INTEGER {
     struct {
@@ -133,18 +138,43 @@ typedef NTSTATUS NTAPI DRIVER_INITIALIZE(struct _DRIVER_OBJECT* DriverObject,
                                          PUNICODE_STRING RegistryPath);
 typedef DRIVER_INITIALIZE* PDRIVER_INITIALIZE;
 
+typedef struct _LIST_ENTRY {
+    struct _LIST_ENTRY* Flink;
+    struct _LIST_ENTRY* Blink;
+} LIST_ENTRY, *PLIST_ENTRY;
+
 typedef struct _DEVICE_OBJECT {
     CSHORT Type;
     USHORT Size;
     LONG ReferenceCount;
     struct _DRIVER_OBJECT* DriverObject;
     struct _DEVICE_OBJECT* NextDevice;
+    struct _DEVICE_OBJECT* AttachedDevice;
+    struct _IRP* CurrentIrp;
+    PVOID Timer;
     ULONG Flags;
     ULONG Characteristics;
+    PVOID Vpb;
     PVOID DeviceExtension;
     ULONG DeviceType;
     CHAR StackSize;
+    UCHAR Queue[40];
+    ULONG AlignmentRequirement;
+    UCHAR DeviceQueue[20];
+    UCHAR Dpc[32];
+    ULONG ActiveThreadCount;
+    PVOID SecurityDescriptor;
+    UCHAR DeviceLock[16];
+    USHORT SectorSize;
+    USHORT Spare1;
+    PVOID DeviceObjectExtension;
+    PVOID Reserved;
 } DEVICE_OBJECT, *PDEVICE_OBJECT;
+
+#define DO_EXCLUSIVE 0x00000008
+#define DO_BUFFERED_IO 0x00000004
+#define DO_DIRECT_IO 0x00000010
+#define DO_DEVICE_INITIALIZING 0x00000080
 
 typedef struct _DRIVER_OBJECT {
     CSHORT Type;
@@ -154,12 +184,57 @@ typedef struct _DRIVER_OBJECT {
     PVOID DriverStart;
     ULONG DriverSize;
     PVOID DriverSection;
+    PVOID DriverExtension;
     UNICODE_STRING DriverName;
     PUNICODE_STRING HardwareDatabase;
+    PVOID FastIoDispatch;
     PDRIVER_INITIALIZE DriverInit;
+    PVOID DriverStartIo;
     PDRIVER_UNLOAD DriverUnload;
     PDRIVER_DISPATCH MajorFunction[IRP_MJ_MAXIMUM_FUNCTION + 1];
 } DRIVER_OBJECT, *PDRIVER_OBJECT;
+
+typedef ULONG ACCESS_MASK;
+
+typedef struct _IO_SECURITY_CONTEXT {
+    PVOID SecurityQos;
+    PVOID AccessState;
+    ACCESS_MASK DesiredAccess;
+    ULONG FullCreateOptions;
+} IO_SECURITY_CONTEXT, *PIO_SECURITY_CONTEXT;
+
+typedef struct _FILE_OBJECT {
+    CSHORT Type;
+    CSHORT Size;
+    PDEVICE_OBJECT DeviceObject;
+    PVOID Vpb;
+    PVOID FsContext;
+    PVOID FsContext2;
+    PVOID SectionObjectPointer;
+    PVOID PrivateCacheMap;
+    NTSTATUS FinalStatus;
+    struct _FILE_OBJECT* RelatedFileObject;
+    BOOLEAN LockOperation;
+    BOOLEAN DeletePending;
+    BOOLEAN ReadAccess;
+    BOOLEAN WriteAccess;
+    BOOLEAN DeleteAccess;
+    BOOLEAN SharedRead;
+    BOOLEAN SharedWrite;
+    BOOLEAN SharedDelete;
+    ULONG Flags;
+    UNICODE_STRING FileName;
+    LARGE_INTEGER CurrentByteOffset;
+    ULONG Waiters;
+    ULONG Busy;
+    PVOID LastLock;
+    UCHAR Lock[16];
+    UCHAR Event[16];
+    PVOID CompletionContext;
+    ULONG IrpListLock;
+    LIST_ENTRY IrpList;
+    PVOID FileObjectExtension;
+} FILE_OBJECT, *PFILE_OBJECT;
 
 typedef struct _IO_STACK_LOCATION {
     UCHAR MajorFunction;
@@ -167,6 +242,13 @@ typedef struct _IO_STACK_LOCATION {
     UCHAR Flags;
     UCHAR Control;
     union {
+        struct {
+            PIO_SECURITY_CONTEXT SecurityContext;
+            ULONG Options;
+            USHORT FileAttributes;
+            USHORT ShareAccess;
+            ULONG EaLength;
+        } Create;
         struct {
             ULONG OutputBufferLength;
             ULONG InputBufferLength;
@@ -181,27 +263,46 @@ typedef struct _IO_STACK_LOCATION {
         } Others;
     } Parameters;
     PDEVICE_OBJECT DeviceObject;
-    PVOID FileObject;
+    PFILE_OBJECT FileObject;
+    PVOID CompletionRoutine;
+    PVOID Context;
 } IO_STACK_LOCATION, *PIO_STACK_LOCATION;
 
 typedef struct _IRP {
     CSHORT Type;
     USHORT Size;
+    PVOID MdlAddress;
     ULONG Flags;
     union {
         struct _IRP* MasterIrp;
         LONG IrpCount;
         PVOID SystemBuffer;
     } AssociatedIrp;
+    LIST_ENTRY ThreadListEntry;
     IO_STATUS_BLOCK IoStatus;
     KPROCESSOR_MODE RequestorMode;
     BOOLEAN PendingReturned;
+    CHAR StackCount;
+    CHAR CurrentLocation;
     BOOLEAN Cancel;
+    UCHAR CancelIrql;
+    CCHAR ApcEnvironment;
+    UCHAR AllocationFlags;
+    PIO_STATUS_BLOCK UserIosb;
+    PVOID UserEvent;
+    LARGE_INTEGER Overlay;
+    PVOID CancelRoutine;
     PVOID UserBuffer;
     union {
         struct {
+            PVOID DriverContext[4];
+            PVOID Thread;
+            PCHAR AuxiliaryBuffer;
+            LIST_ENTRY ListEntry;
             PIO_STACK_LOCATION CurrentStackLocation;
+            PFILE_OBJECT OriginalFileObject;
         } Overlay;
+        UCHAR Apc[48];
     } Tail;
 } IRP, *PIRP;
 
@@ -209,13 +310,23 @@ static inline PIO_STACK_LOCATION IoGetCurrentIrpStackLocation(PIRP Irp) {
     return Irp->Tail.Overlay.CurrentStackLocation;
 }
 
-// Kernel mutex. The test kernel runs one thread with interrupts off, so a
-// wait never blocks; the object counts its acquisitions so that the checks
-// can show every acquisition is released.
+// Kernel mutex, as 32-bit Windows lays it out: a dispatcher header whose
+// signal state is 1 while the mutex is free and drops by one for each
+// acquisition by its owner. The test kernel runs one thread with interrupts
+// off, so a wait never blocks.
+typedef struct _DISPATCHER_HEADER {
+    UCHAR Type;
+    UCHAR Absolute;
+    UCHAR Size;
+    UCHAR Inserted;
+    LONG SignalState;
+    LIST_ENTRY WaitListHead;
+} DISPATCHER_HEADER;
+
 typedef struct _KMUTANT {
-    LONG Header[4];
+    DISPATCHER_HEADER Header;
+    LIST_ENTRY MutantListEntry;
     PVOID OwnerThread;
-    LONG Depth;
     BOOLEAN Abandoned;
     UCHAR ApcDisable;
 } KMUTANT, *PKMUTANT, KMUTEX, *PKMUTEX;
@@ -251,10 +362,138 @@ typedef enum _MEMORY_CACHING_TYPE {
     MmWriteCombined = 2
 } MEMORY_CACHING_TYPE;
 
+// Security descriptors in their absolute form, the access control list and
+// its entries, and security identifiers.
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    UCHAR Value[6];
+} SID_IDENTIFIER_AUTHORITY;
+
+typedef struct _SID {
+    UCHAR Revision;
+    UCHAR SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+    ULONG SubAuthority[1];
+} SID;
+typedef PVOID PSID;
+
+typedef struct _ACL {
+    UCHAR AclRevision;
+    UCHAR Sbz1;
+    USHORT AclSize;
+    USHORT AceCount;
+    USHORT Sbz2;
+} ACL, *PACL;
+
+typedef struct _ACE_HEADER {
+    UCHAR AceType;
+    UCHAR AceFlags;
+    USHORT AceSize;
+} ACE_HEADER;
+
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    ULONG SidStart;
+} ACCESS_ALLOWED_ACE;
+
+#define ACL_REVISION 2
+#define ACCESS_ALLOWED_ACE_TYPE 0
+#define SECURITY_DESCRIPTOR_REVISION 1
+#define SE_DACL_PRESENT 0x0004
+#define SE_DACL_DEFAULTED 0x0008
+#define SE_SELF_RELATIVE 0x8000
+#define DACL_SECURITY_INFORMATION 0x00000004
+typedef ULONG SECURITY_INFORMATION;
+typedef USHORT SECURITY_DESCRIPTOR_CONTROL;
+
+typedef struct _SECURITY_DESCRIPTOR {
+    UCHAR Revision;
+    UCHAR Sbz1;
+    SECURITY_DESCRIPTOR_CONTROL Control;
+    PSID Owner;
+    PSID Group;
+    PACL Sacl;
+    PACL Dacl;
+} SECURITY_DESCRIPTOR, *PISECURITY_DESCRIPTOR;
+typedef PVOID PSECURITY_DESCRIPTOR;
+
+#define DELETE 0x00010000
+#define READ_CONTROL 0x00020000
+#define WRITE_DAC 0x00040000
+#define WRITE_OWNER 0x00080000
+#define SYNCHRONIZE 0x00100000
+#define GENERIC_READ 0x80000000
+#define GENERIC_WRITE 0x40000000
+#define GENERIC_EXECUTE 0x20000000
+#define GENERIC_ALL 0x10000000
+#define FILE_READ_DATA 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_ALL_ACCESS 0x001F01FF
+#define OBJ_KERNEL_HANDLE 0x00000200
+
+typedef struct _LUID {
+    ULONG LowPart;
+    LONG HighPart;
+} LUID;
+
+// The kernel's exported well-known privileges and identifiers.
+typedef struct _SE_EXPORTS {
+    LUID Privileges[23];
+    PSID SeNullSid;
+    PSID SeWorldSid;
+    PSID SeLocalSid;
+    PSID SeCreatorOwnerSid;
+    PSID SeCreatorGroupSid;
+    PSID SeNtAuthoritySid;
+    PSID SeDialupSid;
+    PSID SeNetworkSid;
+    PSID SeBatchSid;
+    PSID SeInteractiveSid;
+    PSID SeLocalSystemSid;
+    PSID SeAliasAdminsSid;
+    PSID SeAliasUsersSid;
+    PSID SeAliasGuestsSid;
+    PSID SeAliasPowerUsersSid;
+    PSID SeAliasAccountOpsSid;
+    PSID SeAliasSystemOpsSid;
+    PSID SeAliasPrintOpsSid;
+    PSID SeAliasBackupOpsSid;
+    PSID SeAuthenticatedUsersSid;
+    PSID SeRestrictedSid;
+    PSID SeAnonymousLogonSid;
+    LUID SeUndockPrivilege;
+    LUID SeSyncAgentPrivilege;
+    LUID SeEnableDelegationPrivilege;
+    PSID SeLocalServiceSid;
+    PSID SeNetworkServiceSid;
+    LUID SeManageVolumePrivilege;
+    LUID SeImpersonatePrivilege;
+    LUID SeCreateGlobalPrivilege;
+} SE_EXPORTS, *PSE_EXPORTS;
+
+typedef struct _PHYSICAL_MEMORY_RANGE {
+    PHYSICAL_ADDRESS BaseAddress;
+    LARGE_INTEGER NumberOfBytes;
+} PHYSICAL_MEMORY_RANGE, *PPHYSICAL_MEMORY_RANGE;
+
+#define PASSIVE_LEVEL 0
+#define DISPATCH_LEVEL 2
+#define HIGH_LEVEL 31
+
+// The record layouts above, checked field by field against 32-bit Windows.
+#define NT_LAYOUT(Type, Field, Offset) \
+    static_assert(offsetof(Type, Field) == (Offset), #Type "." #Field);
+#define NT_SIZE(Type, Size) static_assert(sizeof(Type) == (Size), "sizeof " #Type);
+#include "nt_layout.inc"
+#undef NT_LAYOUT
+#undef NT_SIZE
+
 extern "C" {
 void* memset(void* destination, int value, size_t count);
 void* memcpy(void* destination, const void* source, size_t count);
 
+// What the test kernel exports to the driver it loads (kernel_exports.cpp
+// names them): the NT kernel's and the HAL's routines, stdcall unless marked.
 VOID NTAPI RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString);
 NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
                               PUNICODE_STRING DeviceName, ULONG DeviceType,
@@ -264,7 +503,7 @@ VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT DeviceObject);
 NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName,
                                     PUNICODE_STRING DeviceName);
 NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
-VOID __attribute__((fastcall)) IofCompleteRequest(PIRP Irp, CHAR PriorityBoost);
+VOID FASTCALL IofCompleteRequest(PIRP Irp, CHAR PriorityBoost);
 
 VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG Level);
 NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason,
@@ -281,15 +520,9 @@ ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
 PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
                          MEMORY_CACHING_TYPE CacheType);
 VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes);
-
-ULONG DbgPrint(const char* format, ...);
 }
 
 #define IoCompleteRequest(a, b) IofCompleteRequest(a, b)
-#define RtlZeroMemory(Destination, Length) memset((Destination), 0, (Length))
-#define RtlCopyMemory(Destination, Source, Length) memcpy((Destination), (Source), (Length))
-#define RtlFillMemory(Destination, Length, Fill) memset((Destination), (Fill), (Length))
-#define KdPrint(x) ((void)DbgPrint x)
 
 // The processor's port instructions, as the driver issues them itself.
 static inline ULONG __indword(USHORT Port) {
@@ -316,27 +549,6 @@ static inline UCHAR __inbyte(USHORT Port) {
 static inline VOID __outbyte(USHORT Port, UCHAR Data) {
     __asm__ __volatile__("outb %0, %w1" : : "a"(Data), "Nd"(Port) : "memory");
 }
-#define READ_PORT_ULONG(Port) __indword((USHORT)(ULONG_PTR)(Port))
-#define WRITE_PORT_ULONG(Port, Value) __outdword((USHORT)(ULONG_PTR)(Port), (Value))
 
-// Memory-mapped register accesses: one access of the given width.
-static inline USHORT READ_REGISTER_USHORT(volatile USHORT* Register) { return *Register; }
-static inline VOID WRITE_REGISTER_USHORT(volatile USHORT* Register, USHORT Value) {
-    *Register = Value;
-}
-static inline ULONG READ_REGISTER_ULONG(volatile ULONG* Register) { return *Register; }
-static inline VOID WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value) {
-    *Register = Value;
-}
-
-static inline LONG InterlockedExchange(volatile LONG* Target, LONG Value) {
-    return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
-}
-static inline LONG InterlockedCompareExchange(volatile LONG* Destination, LONG Exchange,
-                                              LONG Comparand) {
-    __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST,
-                                __ATOMIC_SEQ_CST);
-    return Comparand;
-}
 
 #endif

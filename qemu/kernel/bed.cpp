@@ -1,5 +1,6 @@
 #include "bed.h"
 
+#include "driver_image.h"
 #include "hal_bus.h"
 #include "mm.h"
 #include "report.h"
@@ -111,4 +112,10 @@ void CheckInvariants(const char* when) {
           io.badReleases);
     Check(io.boostsNotZero == 0, "completed without boost", "%s: %u completions with a boost",
           when, io.boostsNotZero);
+    Check(DriverCallsBroken() == 0, "driver routines keep the stdcall convention",
+          "%s: %u calls broke it, the last into %s (%s%s%s)", when, DriverCallsBroken(),
+          DriverLastBrokenRoutine(),
+          DriverLastBreak() & 1 ? "arguments not removed from the stack; " : "",
+          DriverLastBreak() & 2 ? "EBX/ESI/EDI not preserved; " : "",
+          DriverLastBreak() & 4 ? "EBP not preserved" : "");
 }

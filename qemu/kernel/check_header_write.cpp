@@ -4,7 +4,7 @@
 
 #include "bed.h"
 #include "checks.h"
-#include "config_access.h"
+#include "driver_image.h"
 #include "pci_ports.h"
 #include "report.h"
 
@@ -108,14 +108,14 @@ void CheckHeaderWrites() {
     for (ULONG i = 0; i < bed.foundCount; ++i) {
         if (bed.found[i].bus == 0 && bed.found[i].device == device) device = 30;
     }
-    ULONG baseBefore = EcamBase;
+    ULONG baseBefore = DriverEcamBase();
     FoundFunction absent;
     absent.bus = 0;
     absent.device = device;
     absent.function = 0;
     memset(gChanged, 0xFF, sizeof gChanged);
     WriteWithSentinel(absent, gChanged, 0x80000010u, "absent");
-    Check(EcamBase == baseBefore, "no base taken for vendor 0xFFFF", "EcamBase 0x%x, was 0x%x",
-          EcamBase, baseBefore);
+    Check(DriverEcamBase() == baseBefore, "no base taken for vendor 0xFFFF", "EcamBase 0x%x, was 0x%x",
+          DriverEcamBase(), baseBefore);
     CheckInvariants("header writes");
 }

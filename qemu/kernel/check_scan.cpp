@@ -4,7 +4,7 @@
 
 #include "bed.h"
 #include "checks.h"
-#include "config_access.h"
+#include "driver_image.h"
 #include "hal_bus.h"
 #include "mm.h"
 #include "pci_ports.h"
@@ -111,8 +111,8 @@ void CheckScanAndBase() {
     if (bed.expect.ecamBase != kNoEcam) {
         ULONG used = 0;
         bool fits = SearchProbesFit(gTrace, probes, 0, bed.expect.ecamBase, &used);
-        Check(EcamBase == bed.expect.ecamBase, "base found", "EcamBase 0x%x, expected 0x%x",
-              EcamBase, bed.expect.ecamBase);
+        Check(DriverEcamBase() == bed.expect.ecamBase, "base found", "EcamBase 0x%x, expected 0x%x",
+              DriverEcamBase(), bed.expect.ecamBase);
         Check(fits && used == probes, "search order",
               "%u probes, %u of them one search up to the base; first 0x%x, last 0x%x", probes,
               used, probes ? gTrace[0] : 0, probes ? gTrace[(probes - 1) % kTraceCapacity] : 0);
@@ -128,14 +128,14 @@ void CheckScanAndBase() {
                                    kNoEcam, &used);
             at += used;
         }
-        Check(EcamBase == kNoEcam, "no base found", "EcamBase 0x%x", EcamBase);
+        Check(DriverEcamBase() == kNoEcam, "no base found", "EcamBase 0x%x", DriverEcamBase());
         Check(fits && at == probes, "search repeated per function",
               "%u probes for %u functions, %u fit", probes, bed.foundCount, at);
     }
     if (bed.expect.trapBase != 0) {
-        Check(probes > 0 && gTrace[0] == bed.expect.trapBase && EcamBase != bed.expect.trapBase,
+        Check(probes > 0 && gTrace[0] == bed.expect.trapBase && DriverEcamBase() != bed.expect.trapBase,
               "stray vendor id passed over", "first probe 0x%x, EcamBase 0x%x",
-              probes ? gTrace[0] : 0, EcamBase);
+              probes ? gTrace[0] : 0, DriverEcamBase());
     }
     CheckInvariants("scan");
 }

@@ -2,6 +2,8 @@
 // device-control requests for the test kernel.
 #include "io.h"
 
+#include "driver_image.h"
+
 namespace {
 
 const ULONG kSystemBufferBytes = 4096;
@@ -10,6 +12,9 @@ IoRecord gState;
 DRIVER_OBJECT gDriverObject;
 DEVICE_OBJECT gDeviceObject;
 UCHAR gSystemBuffer[kSystemBufferBytes] __attribute__((aligned(16)));
+FILE_OBJECT gFileObject;
+IO_SECURITY_CONTEXT gSecurityContext;
+bool gHandleOpen;
 
 bool SameName(PCUNICODE_STRING name, const WCHAR* expected) {
     if (name == nullptr || name->Buffer == nullptr) return false;
@@ -34,18 +39,28 @@ ControlOutcome Send(UCHAR major, ULONG code, ULONG inputLength, ULONG outputLeng
     memset(&irp, 0, sizeof irp);
     stack.MajorFunction = major;
     stack.DeviceObject = &gDeviceObject;
-    stack.Parameters.DeviceIoControl.OutputBufferLength = outputLength;
-    stack.Parameters.DeviceIoControl.InputBufferLength = inputLength;
-    stack.Parameters.DeviceIoControl.IoControlCode = code;
-    irp.AssociatedIrp.SystemBuffer = gSystemBuffer;
+    stack.FileObject = &gFileObject;
+    if (major == IRP_MJ_CREATE) {
+        stack.Parameters.Create.SecurityContext = &gSecurityContext;
+    } else if (major == IRP_MJ_DEVICE_CONTROL) {
+        stack.Parameters.DeviceIoControl.OutputBufferLength = outputLength;
+        stack.Parameters.DeviceIoControl.InputBufferLength = inputLength;
+        stack.Parameters.DeviceIoControl.IoControlCode = code;
+        irp.AssociatedIrp.SystemBuffer = gSystemBuffer;
+    }
+    irp.Type = 6;
+    irp.Size = sizeof irp;
     irp.IoStatus.Status = (NTSTATUS)0x12345678;  // never a status the driver sets
     irp.IoStatus.Information = 0xDEADBEEF;
     irp.RequestorMode = UserMode;
+    irp.StackCount = 1;
+    irp.CurrentLocation = 1;
     irp.Tail.Overlay.CurrentStackLocation = &stack;
+    irp.Tail.Overlay.OriginalFileObject = &gFileObject;
 
     gState.completions = 0;
     ControlOutcome outcome;
-    outcome.status = gDriverObject.MajorFunction[major](&gDeviceObject, &irp);
+    outcome.status = CallDispatch(gDriverObject.MajorFunction[major], &gDeviceObject, &irp);
     outcome.information = (ULONG)irp.IoStatus.Information;
     outcome.wellCompleted = gState.completions == 1 && irp.IoStatus.Status == outcome.status;
     return outcome;
@@ -82,7 +97,24 @@ ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
     return outcome;
 }
 
-ControlOutcome SendCreateClose(UCHAR majorFunction) { return Send(majorFunction, 0, 0, 0); }
+ControlOutcome SendCreate(ACCESS_MASK desiredAccess) {
+    if (!gHandleOpen) gState.deviceFlags = gDeviceObject.Flags;
+    memset(&gFileObject, 0, sizeof gFileObject);
+    gFileObject.Type = 5;
+    gFileObject.Size = sizeof gFileObject;
+    gFileObject.DeviceObject = &gDeviceObject;
+    memset(&gSecurityContext, 0, sizeof gSecurityContext);
+    gSecurityContext.DesiredAccess = desiredAccess;
+    ControlOutcome outcome = Send(IRP_MJ_CREATE, 0, 0, 0);
+    gHandleOpen = NT_SUCCESS(outcome.status);
+    return outcome;
+}
+
+ControlOutcome SendClose() {
+    ControlOutcome outcome = Send(IRP_MJ_CLOSE, 0, 0, 0);
+    gHandleOpen = false;
+    return outcome;
+}
 
 extern "C" {
 
@@ -108,6 +140,10 @@ NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtension
     gDeviceObject.DeviceType = DeviceType;
     gDeviceObject.Characteristics = DeviceCharacteristics;
     gDeviceObject.StackSize = 1;
+    gDeviceObject.ReferenceCount = 0;
+    gDeviceObject.SectorSize = 0;
+    gDeviceObject.Flags = DO_DEVICE_INITIALIZING | (Exclusive ? DO_EXCLUSIVE : 0);
+    gDeviceObject.DeviceExtension = nullptr;
     DriverObject->DeviceObject = &gDeviceObject;
     gState.deviceAlive = true;
     gState.deviceType = DeviceType;
@@ -143,13 +179,19 @@ NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName) {
     return STATUS_SUCCESS;
 }
 
-VOID __attribute__((fastcall)) IofCompleteRequest(PIRP, CHAR PriorityBoost) {
+VOID FASTCALL IofCompleteRequest(PIRP, CHAR PriorityBoost) {
     ++gState.completions;
     if (PriorityBoost != IO_NO_INCREMENT) ++gState.boostsNotZero;
 }
 
 VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG) {
     memset(Mutex, 0, sizeof *Mutex);
+    Mutex->Header.Type = 2;  // MutantObject
+    Mutex->Header.Size = sizeof *Mutex / sizeof(LONG);
+    Mutex->Header.SignalState = 1;
+    Mutex->Header.WaitListHead.Flink = &Mutex->Header.WaitListHead;
+    Mutex->Header.WaitListHead.Blink = &Mutex->Header.WaitListHead;
+    Mutex->ApcDisable = 1;
 }
 
 // One thread runs, so the mutex is always free or held by that thread; a
@@ -157,19 +199,21 @@ VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG) {
 NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN,
                                      PLARGE_INTEGER) {
     PKMUTEX mutex = (PKMUTEX)Object;
-    ++mutex->Depth;
+    --mutex->Header.SignalState;
+    mutex->OwnerThread = &gState;  // the one thread
     ++gState.mutexDepth;
     return STATUS_SUCCESS;
 }
 
 LONG NTAPI KeReleaseMutex(PKMUTEX Mutex, BOOLEAN) {
-    if (Mutex->Depth == 0) {
+    LONG previous = Mutex->Header.SignalState;
+    if (previous >= 1) {
         ++gState.badReleases;
-        return 0;
+        return previous;
     }
-    --Mutex->Depth;
+    if (++Mutex->Header.SignalState == 1) Mutex->OwnerThread = nullptr;
     --gState.mutexDepth;
-    return 0;
+    return previous;
 }
 
 }  // extern "C"

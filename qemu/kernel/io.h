@@ -1,6 +1,7 @@
 // The test kernel's I/O manager: one driver object, the device and link the
-// driver creates in it, and buffered device-control requests sent to the
-// driver's dispatch routine the way the I/O manager sends them.
+// driver creates in it, handles (file objects) opened on the device, and
+// buffered device-control requests sent to the driver's dispatch routine the
+// way the I/O manager sends them, on the handle opened last.
 #ifndef QVBARE_IO_H
 #define QVBARE_IO_H
 
@@ -19,6 +20,7 @@ struct IoRecord {
     ULONG boostsNotZero;
     ULONG mutexDepth;   // acquisitions of kernel mutexes not yet released
     ULONG badReleases;  // releases of a mutex that was not held
+    ULONG deviceFlags;  // the device's flags when the first handle was opened
 };
 
 const IoRecord& IoState();
@@ -40,7 +42,14 @@ struct ControlOutcome {
 ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
                                  ULONG outputLength);
 
-// Sends a create or close request through the driver's dispatch table.
-ControlOutcome SendCreateClose(UCHAR majorFunction);
+// Opens a handle: a new file object, and a create request carrying the
+// access asked for (already mapped from generic rights, as the I/O manager
+// passes it). On success it becomes the handle later requests are sent on.
+ControlOutcome SendCreate(ACCESS_MASK desiredAccess);
+// Closes the handle opened last: a close request on its file object.
+ControlOutcome SendClose();
+
+// The access a program asks for with GENERIC_READ | GENERIC_WRITE.
+const ACCESS_MASK kProgramAccess = 0x0012019F;
 
 #endif

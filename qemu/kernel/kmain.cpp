@@ -7,14 +7,17 @@
 
 #include "bed.h"
 #include "checks.h"
+#include "driver_image.h"
 #include "hal_bus.h"
 #include "report.h"
 #include "serial.h"
+#include "sha256.h"
 
 namespace {
 
 const ULONG kMultibootMagic = 0x2BADB002;
 const ULONG kMultibootHasCommandLine = 1u << 2;
+const ULONG kMultibootHasModules = 1u << 3;
 const USHORT kDebugExitPort = 0xF4;
 // QEMU exits with (value << 1) | 1: 33 for a pass, 35 for a failure.
 const UCHAR kExitPass = 0x10;
@@ -95,6 +98,15 @@ extern "C" void KernelMain(ULONG magic, ULONG infoAddress) {
         line = (const char*)(ULONG_PTR)info[4];
     }
     Note("command line: %s", line);
+    // The driver file: the first Multiboot module, exactly as the host read it.
+    if ((info[0] & kMultibootHasModules) != 0 && info[5] > 0) {
+        const ULONG* module = (const ULONG*)(ULONG_PTR)info[6];
+        DriverFileSet((const UCHAR*)(ULONG_PTR)module[0], module[1] - module[0]);
+        char hex[65];
+        Sha256Hex(DriverFile(), DriverFileSize(), hex);
+        SerialPrint("PE sha256=%s bytes=%u\n", hex, DriverFileSize());
+    }
+    DriverSymbolsParse(line);
     if (!Check(ReadCommandLine(line, &bed.expect), "command line",
                "needs machine=<name> and ecam=<base>|none")) {
         Finish(false);
@@ -104,6 +116,7 @@ extern "C" void KernelMain(ULONG magic, ULONG infoAddress) {
     Note("machine %s, %u buses exist", bed.expect.machine, HalExistingBusCount());
 
     CheckDriverEntry();
+    if (DriverImage().base == nullptr || DriverImage().problem[0] != 0) Finish(false);
     CheckRefusedRequests();
     CheckExtendedBeforeBase();
     PlantTrap();
