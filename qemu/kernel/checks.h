@@ -29,7 +29,9 @@ void CheckHeaderWrites();
 // Extended writes: a writable AER register changes, a read-only one does not.
 void CheckExtendedWrites();
 
-// A second full scan, timed by the host from the two lines it prints.
+// A second scan, in the program's order of requests, timed against a bare
+// loop of the same configuration reads (processor time stamps, and the host
+// from the lines around each).
 void TimeFullScan();
 
 // UnloadDriver, then a fresh DriverEntry whose first request addresses a
