@@ -89,6 +89,7 @@ typedef LARGE_INTEGER PHYSICAL_ADDRESS;
 #define STATUS_INSUFFICIENT_RESOURCES ((NTSTATUS)0xC000009AL)
 #define STATUS_OBJECT_NAME_COLLISION  ((NTSTATUS)0xC0000035L)
 #define STATUS_OBJECT_NAME_NOT_FOUND  ((NTSTATUS)0xC0000034L)
+#define STATUS_ACCESS_DENIED          ((NTSTATUS)0xC0000022L)
 
 #define CTL_CODE(DeviceType, Function, Method, Access) \
     (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
@@ -491,6 +492,7 @@ typedef struct _PHYSICAL_MEMORY_RANGE {
 extern "C" {
 void* memset(void* destination, int value, size_t count);
 void* memcpy(void* destination, const void* source, size_t count);
+int memcmp(const void* left, const void* right, size_t count);
 
 // What the test kernel exports to the driver it loads (kernel_exports.cpp
 // names them): the NT kernel's and the HAL's routines, stdcall unless marked.

@@ -2,7 +2,10 @@
 
 #include "driver_image.h"
 #include "hal_bus.h"
+#include "irql.h"
 #include "mm.h"
+#include "pool.h"
+#include "security.h"
 #include "report.h"
 
 namespace {
@@ -112,6 +115,17 @@ void CheckInvariants(const char* when) {
           io.badReleases);
     Check(io.boostsNotZero == 0, "completed without boost", "%s: %u completions with a boost",
           when, io.boostsNotZero);
+    const IrqlRecord& irql = IrqlState();
+    Check(irql.current == PASSIVE_LEVEL && irql.badRaises == 0 && irql.badLowers == 0 &&
+              irql.callsTooHigh == 0,
+          "interrupt level kept", "%s: level %u, %u raises down, %u lowers up, %u calls above "
+          "the level they allow", when, irql.current, irql.badRaises, irql.badLowers,
+          irql.callsTooHigh);
+    PoolCounts pool = PoolState();
+    Check(pool.outstanding == 0 && pool.badFrees == 0, "pool freed",
+          "%s: %u allocations not freed, %u bad frees", when, pool.outstanding, pool.badFrees);
+    Check(SecurityState().handlesOpen == 0 && SecurityState().badCloses == 0, "object handles closed",
+          "%s: %u open, %u bad closes", when, SecurityState().handlesOpen, SecurityState().badCloses);
     Check(DriverCallsBroken() == 0, "driver routines keep the stdcall convention",
           "%s: %u calls broke it, the last into %s (%s%s%s)", when, DriverCallsBroken(),
           DriverLastBrokenRoutine(),

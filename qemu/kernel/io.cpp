@@ -3,6 +3,8 @@
 #include "io.h"
 
 #include "driver_image.h"
+#include "irql.h"
+#include "security.h"
 
 namespace {
 
@@ -98,6 +100,17 @@ ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
 }
 
 ControlOutcome SendCreate(ACCESS_MASK desiredAccess) {
+    // An elevated administrator, as the program runs.
+    const PSID administrator[3] = {SecurityAdminsSid(), SecurityUsersSid(), SecurityWorldSid()};
+    return SendCreateAs(desiredAccess, administrator, 3);
+}
+
+ControlOutcome SendCreateAs(ACCESS_MASK desiredAccess, const PSID* sids, ULONG count) {
+    ACCESS_MASK granted = SecurityDeviceGrants(sids, count);
+    if ((desiredAccess & ~granted) != 0) {
+        ControlOutcome refused = {STATUS_ACCESS_DENIED, 0, true};
+        return refused;
+    }
     if (!gHandleOpen) gState.deviceFlags = gDeviceObject.Flags;
     memset(&gFileObject, 0, sizeof gFileObject);
     gFileObject.Type = 5;
@@ -109,6 +122,10 @@ ControlOutcome SendCreate(ACCESS_MASK desiredAccess) {
     gHandleOpen = NT_SUCCESS(outcome.status);
     return outcome;
 }
+
+bool IoIsDeviceObject(PVOID object) { return object == &gDeviceObject && gState.deviceAlive; }
+
+void IoSetDeviceSecurityDescriptor(PVOID descriptor) { gDeviceObject.SecurityDescriptor = descriptor; }
 
 ControlOutcome SendClose() {
     ControlOutcome outcome = Send(IRP_MJ_CLOSE, 0, 0, 0);
@@ -132,7 +149,9 @@ NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtension
                               PUNICODE_STRING DeviceName, ULONG DeviceType,
                               ULONG DeviceCharacteristics, BOOLEAN Exclusive,
                               PDEVICE_OBJECT* DeviceObject) {
+    IrqlAtMost(PASSIVE_LEVEL);
     if (gState.deviceAlive) return STATUS_OBJECT_NAME_COLLISION;
+    SecurityResetDevice();
     memset(&gDeviceObject, 0, sizeof gDeviceObject);
     gDeviceObject.Type = 3;
     gDeviceObject.Size = sizeof gDeviceObject;
@@ -180,6 +199,7 @@ NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName) {
 }
 
 VOID FASTCALL IofCompleteRequest(PIRP, CHAR PriorityBoost) {
+    IrqlAtMost(DISPATCH_LEVEL);
     ++gState.completions;
     if (PriorityBoost != IO_NO_INCREMENT) ++gState.boostsNotZero;
 }
@@ -198,6 +218,7 @@ VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG) {
 // kernel mutex may be acquired again by its owner.
 NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN,
                                      PLARGE_INTEGER) {
+    IrqlAtMost(DISPATCH_LEVEL - 1);  // an untimed wait needs to be able to block
     PKMUTEX mutex = (PKMUTEX)Object;
     --mutex->Header.SignalState;
     mutex->OwnerThread = &gState;  // the one thread
@@ -206,6 +227,7 @@ NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE
 }
 
 LONG NTAPI KeReleaseMutex(PKMUTEX Mutex, BOOLEAN) {
+    IrqlAtMost(DISPATCH_LEVEL);
     LONG previous = Mutex->Header.SignalState;
     if (previous >= 1) {
         ++gState.badReleases;

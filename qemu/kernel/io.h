@@ -46,8 +46,17 @@ ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
 // access asked for (already mapped from generic rights, as the I/O manager
 // passes it). On success it becomes the handle later requests are sent on.
 ControlOutcome SendCreate(ACCESS_MASK desiredAccess);
+// The same, for a caller whose token holds `sids`: the I/O manager first
+// checks the device's descriptor and refuses (STATUS_ACCESS_DENIED, the
+// driver never sees the request) when it does not grant all of the access.
+ControlOutcome SendCreateAs(ACCESS_MASK desiredAccess, const PSID* sids, ULONG count);
 // Closes the handle opened last: a close request on its file object.
 ControlOutcome SendClose();
+
+// Whether `object` is the device the driver created (and still alive).
+bool IoIsDeviceObject(PVOID object);
+// Makes `descriptor` the device object's security descriptor.
+void IoSetDeviceSecurityDescriptor(PVOID descriptor);
 
 // The access a program asks for with GENERIC_READ | GENERIC_WRITE.
 const ACCESS_MASK kProgramAccess = 0x0012019F;

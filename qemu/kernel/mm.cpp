@@ -1,9 +1,21 @@
 // MmMapIoSpace / MmUnmapIoSpace as the identity map of a kernel without paging.
 #include "mm.h"
 
+#include "irql.h"
+#include "pool.h"
+
 namespace {
 
 const ULONG kSlots = 8;
+const ULONG kMaxRamRanges = 16;
+
+struct RamRange {
+    ULONGLONG base;
+    ULONGLONG bytes;
+};
+
+RamRange gRam[kMaxRamRanges];
+ULONG gRamCount;
 
 struct Mapping {
     ULONG address;
@@ -23,6 +35,19 @@ void Trace(ULONG address) {
 }
 
 }  // namespace
+
+void MmSetRamRange(ULONGLONG base, ULONGLONG bytes) {
+    if (gRamCount < kMaxRamRanges && bytes != 0) gRam[gRamCount++] = {base, bytes};
+}
+
+ULONG MmRamRangeCount() { return gRamCount; }
+
+bool MmIsRam(ULONG address) {
+    for (ULONG i = 0; i < gRamCount; ++i) {
+        if (address >= gRam[i].base && address - gRam[i].base < gRam[i].bytes) return true;
+    }
+    return false;
+}
 
 MappingCounts MmCounts() { return gCounts; }
 
@@ -47,6 +72,7 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
                                     MEMORY_CACHING_TYPE CacheType) {
     ULONG low = PhysicalAddress.u.LowPart;
     Trace(low);
+    IrqlAtMost(DISPATCH_LEVEL);
     bool reachable = PhysicalAddress.u.HighPart == 0 && NumberOfBytes != 0 &&
                      low != 0 && NumberOfBytes - 1 <= 0xFFFFFFFFu - low;
     ULONG slot = 0;
@@ -57,6 +83,7 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
     }
     if (NumberOfBytes != 2) ++gCounts.notTwoBytes;
     if (CacheType != MmNonCached) ++gCounts.notUncached;
+    if (MmIsRam(low)) ++gCounts.inRam;
     gMappings[slot].address = low;
     gMappings[slot].bytes = NumberOfBytes;
     gMappings[slot].alive = true;
@@ -66,6 +93,7 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
 }
 
 extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
+    IrqlAtMost(DISPATCH_LEVEL);
     ULONG address = (ULONG)(ULONG_PTR)BaseAddress;
     for (ULONG slot = 0; slot < kSlots; ++slot) {
         Mapping& m = gMappings[slot];
@@ -77,4 +105,20 @@ extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
         }
     }
     ++gCounts.badUnmaps;
+}
+
+// The RAM ranges in a pool array that ends with an all-zero entry; the
+// caller frees it with ExFreePool. Callable at PASSIVE_LEVEL only.
+extern "C" PPHYSICAL_MEMORY_RANGE NTAPI MmGetPhysicalMemoryRanges(VOID) {
+    IrqlAtMost(PASSIVE_LEVEL);
+    ++gCounts.rangeQueries;
+    PPHYSICAL_MEMORY_RANGE ranges = (PPHYSICAL_MEMORY_RANGE)PoolAllocate(
+        (gRamCount + 1) * sizeof(PHYSICAL_MEMORY_RANGE), 0x52506D4D);  // "MmPR"
+    if (ranges == nullptr) return nullptr;
+    for (ULONG i = 0; i < gRamCount; ++i) {
+        ranges[i].BaseAddress.QuadPart = (LONGLONG)gRam[i].base;
+        ranges[i].NumberOfBytes.QuadPart = (LONGLONG)gRam[i].bytes;
+    }
+    memset(&ranges[gRamCount], 0, sizeof ranges[gRamCount]);
+    return ranges;
 }

@@ -17,7 +17,15 @@ struct MappingCounts {
     ULONG badUnmaps;       // unmaps of an address or size that was not mapped
     ULONG maxOutstanding;  // most mappings alive at one time
     ULONG outstanding;     // mappings alive now
+    ULONG inRam;           // mappings of an address inside a RAM range
+    ULONG rangeQueries;    // MmGetPhysicalMemoryRanges calls
 };
+
+// The machine's RAM, as the firmware's memory map gives it (usable ranges),
+// for MmGetPhysicalMemoryRanges and for counting mappings of RAM.
+void MmSetRamRange(ULONGLONG base, ULONGLONG bytes);
+ULONG MmRamRangeCount();
+bool MmIsRam(ULONG address);
 
 MappingCounts MmCounts();
 void MmResetCounts();
@@ -26,5 +34,7 @@ void MmResetCounts();
 // `capacity` entries, until MmTraceStop; returns the number recorded.
 void MmTraceStart(ULONG* addresses, ULONG capacity);
 ULONG MmTraceStop();
+
+extern "C" PPHYSICAL_MEMORY_RANGE NTAPI MmGetPhysicalMemoryRanges(VOID);
 
 #endif
