@@ -5,6 +5,8 @@ bed to catch each one on q35:
   - DispatchDeviceControl without NTAPI (a cdecl routine, cast into the
     dispatch table), built from a copy of the driver's sources: the bed's
     calls find the routine leaving its arguments on the stack;
+  - the header write's restore of 0xCF8 left out, built the same way: the
+    address register is not what the caller left there;
   - the base relocations of the driver's EcamBase references dropped (made
     ABSOLUTE) in a copy of the shipped file: the driver then keeps its base
     at the address it was linked for, not in its own image;
@@ -45,8 +47,9 @@ def edit(path, old, new):
         f.write(changed)
 
 
-def build_cdecl_dispatch(top, work):
-    """A driver whose DispatchDeviceControl lost its NTAPI."""
+def build_from_sources(top, work, edits):
+    """A driver built from a copy of the sources with `edits` made:
+    (file under ioctl/sys, pattern, replacement)."""
     source = os.path.join(work, "src")
     shutil.rmtree(source, ignore_errors=True)
     os.makedirs(source)
@@ -54,14 +57,8 @@ def build_cdecl_dispatch(top, work):
         origin = os.path.join(top, item)
         target = os.path.join(source, item)
         (shutil.copytree if os.path.isdir(origin) else shutil.copy)(origin, target)
-    driver = os.path.join(source, "ioctl", "sys")
-    edit(os.path.join(driver, "driver.h"),
-         r"NTSTATUS NTAPI DispatchDeviceControl\(", "NTSTATUS DispatchDeviceControl(")
-    edit(os.path.join(driver, "driver.cpp"),
-         r"NTSTATUS NTAPI DispatchDeviceControl\(", "NTSTATUS DispatchDeviceControl(")
-    edit(os.path.join(driver, "driver.cpp"),
-         r"(MajorFunction\[IRP_MJ_DEVICE_CONTROL\] = )DispatchDeviceControl;",
-         r"\1(PDRIVER_DISPATCH)(void*)DispatchDeviceControl;")
+    for name, old, new in edits:
+        edit(os.path.join(source, "ioctl", "sys", name), old, new)
     build = os.path.join(work, "build")
     subprocess.run(["cmake", "-S", source, "-B", build,
                     "-DCMAKE_TOOLCHAIN_FILE=%s" % os.path.join(source, "cmake", "mingw-w64-i686.cmake"),
@@ -69,6 +66,18 @@ def build_cdecl_dispatch(top, work):
     subprocess.run(["cmake", "--build", build, "--target", "quorvenal_driver"], check=True,
                    stdout=subprocess.DEVNULL)
     return os.path.join(build, "QUORVENAL.sys")
+
+
+CDECL_DISPATCH = [
+    ("driver.h", r"NTSTATUS NTAPI DispatchDeviceControl\(", "NTSTATUS DispatchDeviceControl("),
+    ("driver.cpp", r"NTSTATUS NTAPI DispatchDeviceControl\(", "NTSTATUS DispatchDeviceControl("),
+    ("driver.cpp", r"(MajorFunction\[IRP_MJ_DEVICE_CONTROL\] = )DispatchDeviceControl;",
+     r"\1(PDRIVER_DISPATCH)(void*)DispatchDeviceControl;"),
+]
+
+NO_ADDRESS_RESTORE = [
+    ("config_access.cpp", r"PortOut32\(kConfigAddressPort, previous\);", "(void)previous;"),
+]
 
 
 def pe_sections(data):
@@ -147,10 +156,14 @@ def main():
     image_base = struct.unpack_from("<I", shipped, struct.unpack_from("<I", shipped, 0x3C)[0] + 24 + 28)[0]
 
     faults = []
-    cdecl = build_cdecl_dispatch(options.source, os.path.join(options.work, "cdecl"))
+    cdecl = build_from_sources(options.source, os.path.join(options.work, "cdecl"), CDECL_DISPATCH)
     faults.append(("DispatchDeviceControl without NTAPI", cdecl, cdecl + ".debug",
                    ["CHECK FAIL driver routines keep the stdcall convention",
                     "arguments not removed from the stack"]))
+    unrestored = build_from_sources(options.source, os.path.join(options.work, "restore"),
+                                    NO_ADDRESS_RESTORE)
+    faults.append(("0xCF8 not restored after a header write", unrestored, unrestored + ".debug",
+                   ["CHECK FAIL 0xCF8 kept across the header write"]))
 
     def drop(data):
         count = drop_relocations_to(data, image_base + symbols["EcamBase"])

@@ -9,6 +9,22 @@ const ULONG kHeaderBytes = 256;
 
 bool gBusExists[256];
 ULONG gMalformedCalls;
+ULONG gWatchExpected;
+ULONG gWatchReads;
+bool gWatchKept = true;
+ULONG gWatchFirstOther;
+bool gHalLeftZero;  // the last access to 0xCF8 was the HAL's clearing it
+
+ULONG ReadFunction(ULONG bus, ULONG device, ULONG function, UCHAR* out, ULONG offset,
+                   ULONG length);
+
+void WatchEntry() {
+    ULONG found = __indword(kConfigAddressPort);
+    ++gWatchReads;
+    if (found == gWatchExpected || (found == 0 && gHalLeftZero)) return;
+    if (gWatchKept) gWatchFirstOther = found;
+    gWatchKept = false;
+}
 
 // Splits a PCI_SLOT_NUMBER; false when a reserved bit is set.
 bool DecodeSlot(ULONG slotNumber, ULONG* device, ULONG* function) {
@@ -84,6 +100,21 @@ ULONG HalExistingBusCount() {
 
 ULONG HalMalformedCalls() { return gMalformedCalls; }
 
+void HalAddressWatchStart(ULONG expected) {
+    gWatchExpected = expected;
+    gWatchReads = 0;
+    gWatchKept = true;
+    gWatchFirstOther = 0;
+    gHalLeftZero = false;
+}
+
+ULONG HalAddressWatchReads() { return gWatchReads; }
+
+bool HalAddressWatchKept(ULONG* firstOther) {
+    *firstOther = gWatchFirstOther;
+    return gWatchKept;
+}
+
 extern "C" ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
                                      ULONG SlotNumber, PVOID Buffer, ULONG Length) {
     return HalGetBusDataByOffset(BusDataType, BusNumber, SlotNumber, Buffer, 0, Length);
@@ -95,7 +126,17 @@ extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG Bu
     ULONG device = 0;
     ULONG function = 0;
     if (!Admit(BusDataType, BusNumber, SlotNumber, &device, &function)) return 0;
-    UCHAR* out = (UCHAR*)Buffer;
+    WatchEntry();
+    ULONG count = ReadFunction(BusNumber, device, function, (UCHAR*)Buffer, Offset, Length);
+    __outdword(kConfigAddressPort, 0);
+    gHalLeftZero = true;
+    return count;
+}
+
+namespace {
+
+ULONG ReadFunction(ULONG BusNumber, ULONG device, ULONG function, UCHAR* out, ULONG Offset,
+                   ULONG Length) {
     if (!FunctionAnswers(BusNumber, device, function)) {
         // No function at the slot: the vendor identifier 0xFFFF, two bytes.
         if (Offset != 0 || Length < 2) return 0;
@@ -109,3 +150,5 @@ extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG Bu
     ReadBytes(BusNumber, device, function, Offset, count, out);
     return count;
 }
+
+}  // namespace
