@@ -70,14 +70,14 @@ void CheckDriverEntry() {
     Check(IoDriverObject()->MajorFunction[IRP_MJ_READ] == platformDefault &&
               IoDriverObject()->MajorFunction[IRP_MJ_WRITE] == platformDefault,
           "other major functions keep the default", "read or write replaced");
-    ControlOutcome open = SendCreate(kProgramAccess);
-    ControlOutcome close = SendClose();
+    ControlOutcome open = SendCreateClose(IRP_MJ_CREATE);
+    ControlOutcome close = SendCreateClose(IRP_MJ_CLOSE);
     Check(open.status == STATUS_SUCCESS && open.information == 0 && open.wellCompleted &&
               close.status == STATUS_SUCCESS && close.information == 0 && close.wellCompleted,
           "open and close", "open 0x%x/%u close 0x%x/%u", (ULONG)open.status, open.information,
           (ULONG)close.status, close.information);
     // The handle the program's requests go on, open until the unload.
-    SendCreate(kProgramAccess);
+    OpenProgramFile();
 }
 
 void CheckRefusedRequests() {
@@ -128,7 +128,7 @@ void CheckExtendedBeforeBase() {
 
 void CheckUnloadAndReload() {
     Bed& bed = TheBed();
-    SendClose();
+    CloseProgramFile();
     CallDriverUnload(IoDriverObject());
     const IoRecord& io = IoState();
     Check(!io.deviceAlive && !io.linkAlive && DriverEcamBase() == kNoEcam, "unload",
@@ -137,7 +137,7 @@ void CheckUnloadAndReload() {
     NTSTATUS status = RunDriverEntry("second load");
     Check(status == STATUS_SUCCESS, "DriverEntry again", "status 0x%x", (ULONG)status);
     CheckLoaded("second load");
-    SendCreate(kProgramAccess);
+    OpenProgramFile();
 
     // After the reload no base is known. The requests that follow set off
     // the search from a header write, and with a place built from a bus

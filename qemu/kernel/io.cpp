@@ -14,9 +14,8 @@ IoRecord gState;
 DRIVER_OBJECT gDriverObject;
 DEVICE_OBJECT gDeviceObject;
 UCHAR gSystemBuffer[kSystemBufferBytes] __attribute__((aligned(16)));
-FILE_OBJECT gFileObject;
-IO_SECURITY_CONTEXT gSecurityContext;
-bool gHandleOpen;
+FILE_OBJECT gProgramFile;
+FILE_OBJECT gScratchFile;
 
 bool SameName(PCUNICODE_STRING name, const WCHAR* expected) {
     if (name == nullptr || name->Buffer == nullptr) return false;
@@ -34,16 +33,17 @@ NTSTATUS NTAPI RefuseRequest(PDEVICE_OBJECT, PIRP irp) {
     return STATUS_INVALID_DEVICE_REQUEST;
 }
 
-ControlOutcome Send(UCHAR major, ULONG code, ULONG inputLength, ULONG outputLength) {
+ControlOutcome Send(PFILE_OBJECT file, UCHAR major, ULONG code, ULONG inputLength,
+                    ULONG outputLength, PIO_SECURITY_CONTEXT security) {
     IO_STACK_LOCATION stack;
     IRP irp;
     memset(&stack, 0, sizeof stack);
     memset(&irp, 0, sizeof irp);
     stack.MajorFunction = major;
     stack.DeviceObject = &gDeviceObject;
-    stack.FileObject = &gFileObject;
+    stack.FileObject = file;
     if (major == IRP_MJ_CREATE) {
-        stack.Parameters.Create.SecurityContext = &gSecurityContext;
+        stack.Parameters.Create.SecurityContext = security;
     } else if (major == IRP_MJ_DEVICE_CONTROL) {
         stack.Parameters.DeviceIoControl.OutputBufferLength = outputLength;
         stack.Parameters.DeviceIoControl.InputBufferLength = inputLength;
@@ -58,7 +58,7 @@ ControlOutcome Send(UCHAR major, ULONG code, ULONG inputLength, ULONG outputLeng
     irp.StackCount = 1;
     irp.CurrentLocation = 1;
     irp.Tail.Overlay.CurrentStackLocation = &stack;
-    irp.Tail.Overlay.OriginalFileObject = &gFileObject;
+    irp.Tail.Overlay.OriginalFileObject = file;
 
     gState.completions = 0;
     ControlOutcome outcome;
@@ -83,13 +83,19 @@ void IoResetDriverObject() {
 
 ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
                                  ULONG outputLength) {
+    return SendDeviceControlOn(&gProgramFile, code, record, inputLength, outputLength);
+}
+
+ControlOutcome SendDeviceControlOn(PFILE_OBJECT file, ULONG code, void* record,
+                                   ULONG inputLength, ULONG outputLength) {
     ULONG larger = inputLength > outputLength ? inputLength : outputLength;
     if (larger > kSystemBufferBytes) larger = kSystemBufferBytes;
     // What the caller did not send is left over from the last request, as
     // in a pool buffer that was not cleared.
     ULONG in = inputLength < larger ? inputLength : larger;
     memcpy(gSystemBuffer, record, in);
-    ControlOutcome outcome = Send(IRP_MJ_DEVICE_CONTROL, code, inputLength, outputLength);
+    ControlOutcome outcome = Send(file, IRP_MJ_DEVICE_CONTROL, code, inputLength, outputLength,
+                                  nullptr);
     if (NT_SUCCESS(outcome.status)) {
         ULONG back = outcome.information;
         if (back > outputLength) back = outputLength;
@@ -99,39 +105,42 @@ ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
     return outcome;
 }
 
-ControlOutcome SendCreate(ACCESS_MASK desiredAccess) {
-    // An elevated administrator, as the program runs.
-    const PSID administrator[3] = {SecurityAdminsSid(), SecurityUsersSid(), SecurityWorldSid()};
-    return SendCreateAs(desiredAccess, administrator, 3);
+ControlOutcome OpenFileObject(PFILE_OBJECT file, bool administrator, ACCESS_MASK desired) {
+    ControlOutcome refused = {STATUS_ACCESS_DENIED, 0, true};
+    ACCESS_MASK granted = 0;
+    if (!SecurityGrants(administrator, desired, &granted)) return refused;  // the driver sees nothing
+    if (!gState.anyHandleOpened) gState.deviceFlags = gDeviceObject.Flags;
+    gState.anyHandleOpened = true;
+    memset(file, 0, sizeof *file);
+    file->Type = 5;
+    file->Size = sizeof *file;
+    file->DeviceObject = &gDeviceObject;
+    IO_SECURITY_CONTEXT security;
+    memset(&security, 0, sizeof security);
+    security.DesiredAccess = granted;
+    return Send(file, IRP_MJ_CREATE, 0, 0, 0, &security);
 }
 
-ControlOutcome SendCreateAs(ACCESS_MASK desiredAccess, const PSID* sids, ULONG count) {
-    ACCESS_MASK granted = SecurityDeviceGrants(sids, count);
-    if ((desiredAccess & ~granted) != 0) {
-        ControlOutcome refused = {STATUS_ACCESS_DENIED, 0, true};
-        return refused;
+ControlOutcome CloseFileObject(PFILE_OBJECT file) {
+    return Send(file, IRP_MJ_CLOSE, 0, 0, 0, nullptr);
+}
+
+ControlOutcome OpenProgramFile() {
+    return OpenFileObject(&gProgramFile, true, GENERIC_READ | GENERIC_WRITE);
+}
+
+ControlOutcome CloseProgramFile() { return CloseFileObject(&gProgramFile); }
+
+ControlOutcome SendCreateClose(UCHAR majorFunction) {
+    if (majorFunction == IRP_MJ_CREATE) {
+        return OpenFileObject(&gScratchFile, true, GENERIC_READ | GENERIC_WRITE);
     }
-    if (!gHandleOpen) gState.deviceFlags = gDeviceObject.Flags;
-    memset(&gFileObject, 0, sizeof gFileObject);
-    gFileObject.Type = 5;
-    gFileObject.Size = sizeof gFileObject;
-    gFileObject.DeviceObject = &gDeviceObject;
-    memset(&gSecurityContext, 0, sizeof gSecurityContext);
-    gSecurityContext.DesiredAccess = desiredAccess;
-    ControlOutcome outcome = Send(IRP_MJ_CREATE, 0, 0, 0);
-    gHandleOpen = NT_SUCCESS(outcome.status);
-    return outcome;
+    return CloseFileObject(&gScratchFile);
 }
 
 bool IoIsDeviceObject(PVOID object) { return object == &gDeviceObject && gState.deviceAlive; }
 
 void IoSetDeviceSecurityDescriptor(PVOID descriptor) { gDeviceObject.SecurityDescriptor = descriptor; }
-
-ControlOutcome SendClose() {
-    ControlOutcome outcome = Send(IRP_MJ_CLOSE, 0, 0, 0);
-    gHandleOpen = false;
-    return outcome;
-}
 
 extern "C" {
 
@@ -165,6 +174,7 @@ NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtension
     gDeviceObject.DeviceExtension = nullptr;
     DriverObject->DeviceObject = &gDeviceObject;
     gState.deviceAlive = true;
+    gState.anyHandleOpened = false;
     gState.deviceType = DeviceType;
     gState.characteristics = DeviceCharacteristics;
     gState.extensionSize = DeviceExtensionSize;

@@ -20,7 +20,8 @@ struct IoRecord {
     ULONG boostsNotZero;
     ULONG mutexDepth;   // acquisitions of kernel mutexes not yet released
     ULONG badReleases;  // releases of a mutex that was not held
-    ULONG deviceFlags;  // the device's flags when the first handle was opened
+    ULONG deviceFlags;  // the device's flags when its first handle was opened
+    bool anyHandleOpened;
 };
 
 const IoRecord& IoState();
@@ -36,29 +37,36 @@ struct ControlOutcome {
     bool wellCompleted;   // completed exactly once, with its status in IoStatus
 };
 
-// Sends one buffered device-control request: a system buffer of the larger of
-// the two lengths receives the input, the dispatch routine runs, and on a
-// success status `information` bytes are copied back into `record`.
+// Sends one buffered device-control request on the program's handle: a
+// system buffer of the larger of the two lengths receives the input, the
+// dispatch routine runs, and on a success status `information` bytes are
+// copied back into `record`.
 ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
                                  ULONG outputLength);
+// The same on a file object of the caller's choice.
+ControlOutcome SendDeviceControlOn(PFILE_OBJECT file, ULONG code, void* record,
+                                   ULONG inputLength, ULONG outputLength);
 
-// Opens a handle: a new file object, and a create request carrying the
-// access asked for (already mapped from generic rights, as the I/O manager
-// passes it). On success it becomes the handle later requests are sent on.
-ControlOutcome SendCreate(ACCESS_MASK desiredAccess);
-// The same, for a caller whose token holds `sids`: the I/O manager first
-// checks the device's descriptor and refuses (STATUS_ACCESS_DENIED, the
-// driver never sees the request) when it does not grant all of the access.
-ControlOutcome SendCreateAs(ACCESS_MASK desiredAccess, const PSID* sids, ULONG count);
-// Closes the handle opened last: a close request on its file object.
-ControlOutcome SendClose();
+// Opens `file` on the device as an (elevated) administrator or an ordinary
+// user would: the device's security decides first (STATUS_ACCESS_DENIED
+// without calling the driver), then IRP_MJ_CREATE carries the access, mapped
+// from generic rights as the I/O manager passes it, in its security context.
+// CloseFileObject sends IRP_MJ_CLOSE for it.
+ControlOutcome OpenFileObject(PFILE_OBJECT file, bool administrator, ACCESS_MASK desired);
+ControlOutcome CloseFileObject(PFILE_OBJECT file);
+// The program's handle, opened by an administrator for reading and writing
+// (GENERIC_READ | GENERIC_WRITE); SendDeviceControl sends on it. Opened
+// again after each DriverEntry.
+ControlOutcome OpenProgramFile();
+ControlOutcome CloseProgramFile();
+// A create or close of a scratch handle (an administrator's, for reading and
+// writing).
+ControlOutcome SendCreateClose(UCHAR majorFunction);
 
 // Whether `object` is the device the driver created (and still alive).
 bool IoIsDeviceObject(PVOID object);
 // Makes `descriptor` the device object's security descriptor.
 void IoSetDeviceSecurityDescriptor(PVOID descriptor);
 
-// The access a program asks for with GENERIC_READ | GENERIC_WRITE.
-const ACCESS_MASK kProgramAccess = 0x0012019F;
 
 #endif

@@ -90,11 +90,33 @@ bool CallerHolds(PSID sid, const PSID* callerSids, ULONG count) {
     return false;
 }
 
+SidKind KindOf(PSID sid) {
+    if (SameSid(sid, &gLocalSystem)) return kSystemSid;
+    if (SameSid(sid, &gAdmins)) return kAdminsSid;
+    if (SameSid(sid, &gWorld)) return kWorldSid;
+    if (SameSid(sid, &gUsers)) return kUsersSid;
+    return kOtherSid;
+}
+
 ObjectHandle* FindHandle(HANDLE handle) {
     ULONG value = (ULONG)(ULONG_PTR)handle & 0x7FFFFFFF;
     if (value == 0 || (value & 3) != 0 || value / 4 > kMaxHandles) return nullptr;
     ObjectHandle* h = &gHandles[value / 4 - 1];
     return h->alive ? h : nullptr;
+}
+
+// The device's DACL entries, as the checks read them.
+void RecordEntries() {
+    const ACL* acl = (const ACL*)gDeviceDacl;
+    gState.entryCount = gDeviceNullDacl ? 0 : acl->AceCount;
+    ULONG at = sizeof(ACL);
+    for (ULONG i = 0; i < gState.entryCount && i < kMaxRecordedEntries; ++i) {
+        const ACCESS_ALLOWED_ACE* ace = (const ACCESS_ALLOWED_ACE*)(gDeviceDacl + at);
+        gState.entryTypes[i] = ace->Header.AceType;
+        gState.entryMasks[i] = MapGenericForFiles(ace->Mask);
+        gState.entrySids[i] = KindOf((PSID)&ace->SidStart);
+        at += ace->Header.AceSize;
+    }
 }
 
 }  // namespace
@@ -107,6 +129,9 @@ POBJECT_TYPE IoDeviceObjectType = gDeviceObjectType;
 const SecurityRecord& SecurityState() { return gState; }
 
 void SecurityResetDevice() {
+    ULONG handlesOpen = gState.handlesOpen;
+    memset(&gState, 0, sizeof gState);
+    gState.handlesOpen = handlesOpen;
     gState.deviceHasDacl = false;
     gDeviceNullDacl = false;
     memset(&gDeviceDescriptor, 0, sizeof gDeviceDescriptor);
@@ -122,6 +147,15 @@ PSID SecurityLocalSystemSid() { return &gLocalSystem; }
 PSID SecurityAdminsSid() { return &gAdmins; }
 PSID SecurityWorldSid() { return &gWorld; }
 PSID SecurityUsersSid() { return &gUsers; }
+
+bool SecurityGrants(bool administrator, ACCESS_MASK desired, ACCESS_MASK* granted) {
+    const PSID administratorToken[3] = {&gAdmins, &gUsers, &gWorld};
+    const PSID userToken[2] = {&gUsers, &gWorld};
+    ACCESS_MASK allowed = administrator ? SecurityDeviceGrants(administratorToken, 3)
+                                        : SecurityDeviceGrants(userToken, 2);
+    *granted = MapGenericForFiles(desired);
+    return (*granted & ~allowed) == 0;
+}
 
 ACCESS_MASK SecurityDeviceGrants(const PSID* callerSids, ULONG count) {
     if (!gState.deviceHasDacl) {
@@ -205,8 +239,14 @@ NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PVOID
                                      ACCESS_MASK DesiredAccess, POBJECT_TYPE ObjectType,
                                      KPROCESSOR_MODE, HANDLE* Handle) {
     IrqlAtMost(PASSIVE_LEVEL);
-    if (!IoIsDeviceObject(Object)) return STATUS_INVALID_PARAMETER;
-    if (ObjectType != nullptr && ObjectType != IoDeviceObjectType) return kStatusObjectTypeMismatch;
+    if (!IoIsDeviceObject(Object)) {
+        ++gState.badCalls;
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (ObjectType != nullptr && ObjectType != IoDeviceObjectType) {
+        ++gState.badCalls;
+        return kStatusObjectTypeMismatch;
+    }
     for (ULONG i = 0; i < kMaxHandles; ++i) {
         if (gHandles[i].alive) continue;
         gHandles[i] = {Object, MapGenericForFiles(DesiredAccess), true};
@@ -225,15 +265,18 @@ NTSTATUS NTAPI ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityI
     ObjectHandle* h = FindHandle(Handle);
     if (h == nullptr) {
         ++gState.refusedSets;
+        ++gState.badCalls;
         return kStatusInvalidHandle;
     }
     if ((SecurityInformation & DACL_SECURITY_INFORMATION) == 0 || (h->granted & WRITE_DAC) == 0) {
         ++gState.refusedSets;
+        ++gState.badCalls;
         return kStatusAccessDenied;
     }
     const SECURITY_DESCRIPTOR* sd = (const SECURITY_DESCRIPTOR*)SecurityDescriptor;
     if (sd == nullptr || sd->Revision != SECURITY_DESCRIPTOR_REVISION) {
         ++gState.refusedSets;
+        ++gState.badCalls;
         return kStatusInvalidSecurityDescr;
     }
     const ACL* dacl = (sd->Control & SE_DACL_PRESENT) == 0 ? nullptr
@@ -243,10 +286,12 @@ NTSTATUS NTAPI ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityI
     ULONG used = 0;
     if (dacl != nullptr && (!AclValid(dacl, &used) || dacl->AclSize > kMaxDaclBytes)) {
         ++gState.refusedSets;
+        ++gState.badCalls;
         return kStatusInvalidAcl;
     }
     if ((sd->Control & SE_DACL_PRESENT) == 0) {
         ++gState.refusedSets;
+        ++gState.badCalls;
         return kStatusInvalidSecurityDescr;
     }
     gDeviceNullDacl = dacl == nullptr;
@@ -258,6 +303,10 @@ NTSTATUS NTAPI ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityI
     gDeviceDescriptor.Dacl = dacl != nullptr ? (PACL)gDeviceDacl : nullptr;
     IoSetDeviceSecurityDescriptor(&gDeviceDescriptor);
     gState.deviceHasDacl = true;
+    gState.daclSet = true;
+    gState.setWithoutLink = !IoState().linkAlive;
+    gState.daclNull = gDeviceNullDacl;
+    RecordEntries();
     ++gState.daclSets;
     return STATUS_SUCCESS;
 }
@@ -266,6 +315,7 @@ NTSTATUS NTAPI ZwClose(HANDLE Handle) {
     ObjectHandle* h = FindHandle(Handle);
     if (h == nullptr) {
         ++gState.badCloses;
+        ++gState.badCalls;
         return kStatusInvalidHandle;
     }
     h->alive = false;

@@ -10,12 +10,24 @@
 
 #include <ntddk.h>
 
+const ULONG kMaxRecordedEntries = 4;
+
+enum SidKind { kOtherSid = 0, kSystemSid, kAdminsSid, kWorldSid, kUsersSid };
+
 struct SecurityRecord {
     ULONG handlesOpen;       // object handles not closed yet
     ULONG badCloses;         // ZwClose of a handle that is not open
     ULONG daclSets;          // successful ZwSetSecurityObject calls
     ULONG refusedSets;       // ZwSetSecurityObject refused (handle, access, information)
+    ULONG badCalls;          // refused sets, bad closes, opens of an unknown object or type
     bool deviceHasDacl;      // the device carries a DACL set through a handle
+    bool daclSet;            // the same, under the name the checks use
+    bool setWithoutLink;     // ... set while the device had no link yet
+    bool daclNull;           // the descriptor carried no DACL: everyone has all access
+    ULONG entryCount;        // the DACL's entries, the first kMaxRecordedEntries of them kept
+    ULONG entryTypes[kMaxRecordedEntries];
+    ACCESS_MASK entryMasks[kMaxRecordedEntries];  // generic rights mapped to file rights
+    SidKind entrySids[kMaxRecordedEntries];
 };
 
 const SecurityRecord& SecurityState();
@@ -27,6 +39,11 @@ void SecurityResetDevice();
 // identifiers given (ACCESS_ALLOWED entries summed, generic rights mapped
 // for files). A device without a DACL set grants everything asked.
 ACCESS_MASK SecurityDeviceGrants(const PSID* callerSids, ULONG count);
+
+// Whether the device's security lets a caller open it for `desired`. An
+// administrator's token holds Administrators, Users and Everyone; an ordinary
+// user's Users and Everyone. `granted` gets the access, generic rights mapped.
+bool SecurityGrants(bool administrator, ACCESS_MASK desired, ACCESS_MASK* granted);
 
 // The well-known identifiers a caller's token may hold.
 PSID SecurityLocalSystemSid();
