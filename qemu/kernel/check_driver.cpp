@@ -28,6 +28,7 @@ NTSTATUS RunDriverEntry(const char* when) {
     RtlInitUnicodeString(&gRegistryPath,
                          L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\QUORVENAL");
     NTSTATUS status = CallDriverEntry(IoDriverObject(), &gRegistryPath);
+    IoDriverEntryReturned();
     ULONG discarded = DriverImageDiscardInit();
     Note("%s: DriverEntry 0x%x; %u bytes of discardable sections released", when, (ULONG)status,
          discarded);

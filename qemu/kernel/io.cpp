@@ -105,7 +105,15 @@ ControlOutcome SendDeviceControlOn(PFILE_OBJECT file, ULONG code, void* record,
     return outcome;
 }
 
+void IoDriverEntryReturned() {
+    if (gState.deviceAlive) gDeviceObject.Flags &= ~DO_DEVICE_INITIALIZING;
+}
+
 ControlOutcome OpenFileObject(PFILE_OBJECT file, bool administrator, ACCESS_MASK desired) {
+    if (!gState.deviceAlive || (gDeviceObject.Flags & DO_DEVICE_INITIALIZING) != 0) {
+        ControlOutcome noDevice = {(NTSTATUS)0xC000000EL, 0, true};  // STATUS_NO_SUCH_DEVICE
+        return noDevice;
+    }
     ControlOutcome refused = {STATUS_ACCESS_DENIED, 0, true};
     ACCESS_MASK granted = 0;
     if (!SecurityGrants(administrator, desired, &granted)) return refused;  // the driver sees nothing

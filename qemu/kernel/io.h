@@ -63,6 +63,10 @@ ControlOutcome CloseProgramFile();
 // writing).
 ControlOutcome SendCreateClose(UCHAR majorFunction);
 
+// What the I/O manager does when DriverEntry has returned: the device is no
+// longer initialising (opens are refused while it is).
+void IoDriverEntryReturned();
+
 // Whether `object` is the device the driver created (and still alive).
 bool IoIsDeviceObject(PVOID object);
 // Makes `descriptor` the device object's security descriptor.
