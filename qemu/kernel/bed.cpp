@@ -115,12 +115,12 @@ void CheckInvariants(const char* when) {
           io.badReleases);
     Check(io.boostsNotZero == 0, "completed without boost", "%s: %u completions with a boost",
           when, io.boostsNotZero);
-    const IrqlRecord& irql = IrqlState();
-    Check(irql.current == PASSIVE_LEVEL && irql.badRaises == 0 && irql.badLowers == 0 &&
-              irql.callsTooHigh == 0,
+    IrqlCounts irql = IrqlCountsNow();
+    Check(IrqlCurrent() == PASSIVE_LEVEL && irql.badRaises == 0 && irql.badLowers == 0 &&
+              irql.callsRaised == 0 && irql.returnedRaised == 0,
           "interrupt level kept", "%s: level %u, %u raises down, %u lowers up, %u calls above "
-          "the level they allow", when, irql.current, irql.badRaises, irql.badLowers,
-          irql.callsTooHigh);
+          "the level they allow, %u returns raised", when, IrqlCurrent(), irql.badRaises,
+          irql.badLowers, irql.callsRaised, irql.returnedRaised);
     PoolCounts pool = PoolState();
     Check(pool.outstanding == 0 && pool.badFrees == 0, "pool freed",
           "%s: %u allocations not freed, %u bad frees", when, pool.outstanding, pool.badFrees);

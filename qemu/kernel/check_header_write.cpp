@@ -6,6 +6,7 @@
 #include "checks.h"
 #include "driver_image.h"
 #include "hal_bus.h"
+#include "irql.h"
 #include "pci_ports.h"
 #include "report.h"
 
@@ -36,7 +37,11 @@ bool MayClearOnWrite(const UCHAR* header, ULONG offset) {
 void WriteWithSentinel(const FoundFunction& f, const UCHAR* data, ULONG sentinel, const char* what) {
     __outdword(kConfigAddressPort, sentinel);
     HalAddressWatchStart(sentinel);
+    IrqlResetCounts();
     ControlOutcome o = ProgramWriteConfig(f.bus, f.device, f.function, data, &gRequest);
+    IrqlCounts irql = IrqlCountsNow();
+    Note("%s %02x:%02x.%x: the driver's own port accesses: %u at HIGH_LEVEL, %u below; %u raises",
+         what, f.bus, f.device, f.function, irql.portsRaised, irql.portsNotRaised, irql.raises);
     ULONG after = __indword(kConfigAddressPort);
     ULONG halReads = HalAddressWatchReads();
     ULONG foundByHal = 0;

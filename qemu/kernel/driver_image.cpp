@@ -1,5 +1,6 @@
 #include "driver_image.h"
 
+#include "irql.h"
 #include "text.h"
 
 extern "C" ULONG CallDriverRoutine(const void* routine, const ULONG* arguments, ULONG count,
@@ -116,17 +117,22 @@ ULONG DriverEcamBase() {
 
 NTSTATUS CallDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
     ULONG arguments[2] = {(ULONG)(ULONG_PTR)driver, (ULONG)(ULONG_PTR)registryPath};
-    return (NTSTATUS)Call("DriverEntry", gImage.base + gImage.entryRva, arguments, 2);
+    NTSTATUS status = (NTSTATUS)Call("DriverEntry", gImage.base + gImage.entryRva, arguments, 2);
+    IrqlLeaveDriver();
+    return status;
 }
 
 VOID CallDriverUnload(PDRIVER_OBJECT driver) {
     ULONG arguments[1] = {(ULONG)(ULONG_PTR)driver};
     Call("DriverUnload", (const void*)driver->DriverUnload, arguments, 1);
+    IrqlLeaveDriver();
 }
 
 NTSTATUS CallDispatch(PDRIVER_DISPATCH routine, PDEVICE_OBJECT device, PIRP irp) {
     ULONG arguments[2] = {(ULONG)(ULONG_PTR)device, (ULONG)(ULONG_PTR)irp};
-    return (NTSTATUS)Call("a dispatch routine", (const void*)routine, arguments, 2);
+    NTSTATUS status = (NTSTATUS)Call("a dispatch routine", (const void*)routine, arguments, 2);
+    IrqlLeaveDriver();
+    return status;
 }
 
 ULONG DriverCallsBroken() { return gBrokenCalls; }

@@ -166,7 +166,7 @@ NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtension
                               PUNICODE_STRING DeviceName, ULONG DeviceType,
                               ULONG DeviceCharacteristics, BOOLEAN Exclusive,
                               PDEVICE_OBJECT* DeviceObject) {
-    IrqlAtMost(PASSIVE_LEVEL);
+    IrqlRequireAtMost(PASSIVE_LEVEL);
     if (gState.deviceAlive) return STATUS_OBJECT_NAME_COLLISION;
     SecurityResetDevice();
     memset(&gDeviceObject, 0, sizeof gDeviceObject);
@@ -217,7 +217,7 @@ NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName) {
 }
 
 VOID FASTCALL IofCompleteRequest(PIRP, CHAR PriorityBoost) {
-    IrqlAtMost(DISPATCH_LEVEL);
+    IrqlRequireAtMost(DISPATCH_LEVEL);
     ++gState.completions;
     if (PriorityBoost != IO_NO_INCREMENT) ++gState.boostsNotZero;
 }
@@ -236,7 +236,7 @@ VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG) {
 // kernel mutex may be acquired again by its owner.
 NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN,
                                      PLARGE_INTEGER) {
-    IrqlAtMost(DISPATCH_LEVEL - 1);  // an untimed wait needs to be able to block
+    IrqlRequireAtMost(DISPATCH_LEVEL - 1);  // an untimed wait needs to be able to block
     PKMUTEX mutex = (PKMUTEX)Object;
     --mutex->Header.SignalState;
     mutex->OwnerThread = &gState;  // the one thread
@@ -245,7 +245,7 @@ NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE
 }
 
 LONG NTAPI KeReleaseMutex(PKMUTEX Mutex, BOOLEAN) {
-    IrqlAtMost(DISPATCH_LEVEL);
+    IrqlRequireAtMost(DISPATCH_LEVEL);
     LONG previous = Mutex->Header.SignalState;
     if (previous >= 1) {
         ++gState.badReleases;

@@ -1,42 +1,67 @@
-// KfRaiseIrql / KfLowerIrql / KeGetCurrentIrql. Interrupts stay off in the
-// test kernel whatever the level; the level is bookkeeping that the checks
-// read, and a raise or lower in the wrong direction is counted (Windows
-// stops with IRQL_NOT_GREATER_OR_EQUAL or IRQL_NOT_LESS_OR_EQUAL).
+// KfRaiseIrql / KfLowerIrql / KeGetCurrentIrql. A raise or lower in the
+// wrong direction is counted and not made (Windows stops with
+// IRQL_NOT_GREATER_OR_EQUAL or IRQL_NOT_LESS_OR_EQUAL).
 #include "irql.h"
 
 namespace {
-IrqlRecord gIrql;
+
+KIRQL gIrql = PASSIVE_LEVEL;
+IrqlCounts gCounts;
+ULONG gPortsThisRaise;
+
 }  // namespace
 
-const IrqlRecord& IrqlState() { return gIrql; }
+IrqlCounts IrqlCountsNow() { return gCounts; }
 
-void IrqlResetCounts() {
-    KIRQL current = gIrql.current;
-    memset(&gIrql, 0, sizeof gIrql);
-    gIrql.current = current;
+void IrqlResetCounts() { memset(&gCounts, 0, sizeof gCounts); }
+
+KIRQL IrqlCurrent() { return gIrql; }
+
+void IrqlRequireAtMost(KIRQL highest) {
+    if (gIrql > highest) ++gCounts.callsRaised;
 }
 
-bool IrqlAtMost(KIRQL allowed) {
-    if (gIrql.current <= allowed) return true;
-    ++gIrql.callsTooHigh;
-    return false;
+void IrqlLeaveDriver() {
+    if (gIrql != PASSIVE_LEVEL) {
+        ++gCounts.returnedRaised;
+        gIrql = PASSIVE_LEVEL;
+    }
+}
+
+void IrqlDriverPortAccess() {
+    if (gIrql == HIGH_LEVEL) {
+        ++gCounts.portsRaised;
+        ++gPortsThisRaise;
+    } else {
+        ++gCounts.portsNotRaised;
+    }
 }
 
 extern "C" {
 
+KIRQL NTAPI KeGetCurrentIrql(VOID) { return gIrql; }
+
 KIRQL FASTCALL KfRaiseIrql(KIRQL NewIrql) {
-    KIRQL old = gIrql.current;
-    if (NewIrql < old) ++gIrql.badRaises;
-    if (NewIrql == HIGH_LEVEL) ++gIrql.raisesToHigh;
-    gIrql.current = NewIrql;
-    return old;
+    KIRQL previous = gIrql;
+    if (NewIrql < previous) {
+        ++gCounts.badRaises;
+        return previous;
+    }
+    ++gCounts.raises;
+    gPortsThisRaise = 0;
+    gIrql = NewIrql;
+    return previous;
 }
 
 VOID FASTCALL KfLowerIrql(KIRQL NewIrql) {
-    if (NewIrql > gIrql.current) ++gIrql.badLowers;
-    gIrql.current = NewIrql;
+    if (NewIrql > gIrql) {
+        ++gCounts.badLowers;
+        return;
+    }
+    if (gIrql == HIGH_LEVEL && NewIrql < HIGH_LEVEL && gPortsThisRaise != 4) {
+        ++gCounts.sequencesNotFour;
+    }
+    gIrql = NewIrql;
 }
-
-KIRQL NTAPI KeGetCurrentIrql(VOID) { return gIrql.current; }
 
 }  // extern "C"

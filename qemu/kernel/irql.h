@@ -1,25 +1,34 @@
 // The processor's interrupt request level as the HAL keeps it, for the one
-// processor the test kernel runs on: raised and lowered by the driver, and
-// checked where routines may only be called at or below a level.
+// processor the test kernel runs on (interrupts stay off whatever the level),
+// and the counts that show how the driver uses it: its raises and lowers,
+// the routines it calls above the level they allow, and its own port
+// accesses (seen through the fault handler, cpu.h) at or below HIGH_LEVEL.
 #ifndef QVBARE_IRQL_H
 #define QVBARE_IRQL_H
 
 #include <ntddk.h>
 
-struct IrqlRecord {
-    KIRQL current;
-    ULONG raisesToHigh;   // KfRaiseIrql calls that went to HIGH_LEVEL
-    ULONG badRaises;      // a raise to a level below the current one
-    ULONG badLowers;      // a lower to a level above the current one
-    ULONG callsTooHigh;   // calls of a routine above the level it allows
+struct IrqlCounts {
+    ULONG raises;            // KfRaiseIrql calls
+    ULONG badRaises;         // to a level below the current one
+    ULONG badLowers;         // to a level above the current one
+    ULONG portsRaised;       // the driver's port accesses at HIGH_LEVEL
+    ULONG portsNotRaised;    // the driver's port accesses below HIGH_LEVEL
+    ULONG sequencesNotFour;  // raises to HIGH_LEVEL that held other than four port accesses
+    ULONG callsRaised;       // HAL, mapping, pool, wait or completion calls above their level
+    ULONG returnedRaised;    // dispatch routines that returned above PASSIVE_LEVEL
 };
 
-const IrqlRecord& IrqlState();
+IrqlCounts IrqlCountsNow();
 void IrqlResetCounts();
+KIRQL IrqlCurrent();
 
-// Counts a call of `routine` when the level is above `allowed`; returns
-// whether the call is allowed.
-bool IrqlAtMost(KIRQL allowed);
+// Counts a call made above `highest` (the routine then goes on as usual).
+void IrqlRequireAtMost(KIRQL highest);
+// After the driver's routine returns: the level must be back at PASSIVE_LEVEL.
+void IrqlLeaveDriver();
+// One port access made by an instruction in the driver's image.
+void IrqlDriverPortAccess();
 
 extern "C" {
 KIRQL FASTCALL KfRaiseIrql(KIRQL NewIrql);

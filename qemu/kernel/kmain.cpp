@@ -7,6 +7,7 @@
 
 #include "bed.h"
 #include "checks.h"
+#include "cpu.h"
 #include "driver_image.h"
 #include "hal_bus.h"
 #include "mm.h"
@@ -109,6 +110,26 @@ bool ReadCommandLine(const char* line, Expectations* expect) {
     for (;;) __asm__ __volatile__("cli; hlt");
 }
 
+void RunChecks() {
+    CheckDriverEntry();
+    if (DriverImage().base == nullptr || DriverImage().problem[0] != 0) Finish(false);
+    CheckRefusedRequests();
+    CheckExtendedBeforeBase();
+    PlantTrap();
+    CheckScanAndBase();
+    SynchroniseWithHost("scan");
+    CheckRangeReads();
+    CheckExtendedReads();
+    SynchroniseWithHost("extended");
+    CheckAddressMasking();
+    CheckHeaderWrites();
+    CheckExtendedWrites();
+    TimeFullScan();
+    CheckUnloadAndReload();
+
+    Finish(ChecksFailed() == 0);
+}
+
 }  // namespace
 
 extern "C" void KernelMain(ULONG magic, ULONG infoAddress) {
@@ -139,21 +160,7 @@ extern "C" void KernelMain(ULONG magic, ULONG infoAddress) {
     HalLearnBuses();
     Note("machine %s, %u buses exist", bed.expect.machine, HalExistingBusCount());
 
-    CheckDriverEntry();
-    if (DriverImage().base == nullptr || DriverImage().problem[0] != 0) Finish(false);
-    CheckRefusedRequests();
-    CheckExtendedBeforeBase();
-    PlantTrap();
-    CheckScanAndBase();
-    SynchroniseWithHost("scan");
-    CheckRangeReads();
-    CheckExtendedReads();
-    SynchroniseWithHost("extended");
-    CheckAddressMasking();
-    CheckHeaderWrites();
-    CheckExtendedWrites();
-    TimeFullScan();
-    CheckUnloadAndReload();
-
-    Finish(ChecksFailed() == 0);
+    // From here on in ring 3, where the driver's port instructions fault and
+    // are counted (cpu.h).
+    CpuRunInRing3(RunChecks);
 }

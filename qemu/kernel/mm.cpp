@@ -72,7 +72,7 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
                                     MEMORY_CACHING_TYPE CacheType) {
     ULONG low = PhysicalAddress.u.LowPart;
     Trace(low);
-    IrqlAtMost(DISPATCH_LEVEL);
+    IrqlRequireAtMost(DISPATCH_LEVEL);
     bool reachable = PhysicalAddress.u.HighPart == 0 && NumberOfBytes != 0 &&
                      low != 0 && NumberOfBytes - 1 <= 0xFFFFFFFFu - low;
     ULONG slot = 0;
@@ -93,7 +93,7 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
 }
 
 extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
-    IrqlAtMost(DISPATCH_LEVEL);
+    IrqlRequireAtMost(DISPATCH_LEVEL);
     ULONG address = (ULONG)(ULONG_PTR)BaseAddress;
     for (ULONG slot = 0; slot < kSlots; ++slot) {
         Mapping& m = gMappings[slot];
@@ -110,7 +110,7 @@ extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
 // The RAM ranges in a pool array that ends with an all-zero entry; the
 // caller frees it with ExFreePool. Callable at PASSIVE_LEVEL only.
 extern "C" PPHYSICAL_MEMORY_RANGE NTAPI MmGetPhysicalMemoryRanges(VOID) {
-    IrqlAtMost(PASSIVE_LEVEL);
+    IrqlRequireAtMost(PASSIVE_LEVEL);
     ++gCounts.rangeQueries;
     PPHYSICAL_MEMORY_RANGE ranges = (PPHYSICAL_MEMORY_RANGE)PoolAllocate(
         (gRamCount + 1) * sizeof(PHYSICAL_MEMORY_RANGE), 0x52506D4D);  // "MmPR"

@@ -46,7 +46,7 @@ PVOID PoolAllocate(SIZE_T bytes, ULONG tag) {
 extern "C" {
 
 PVOID NTAPI ExAllocatePoolWithTag(ULONG, SIZE_T NumberOfBytes, ULONG Tag) {
-    if (!IrqlAtMost(DISPATCH_LEVEL)) return nullptr;
+    IrqlRequireAtMost(DISPATCH_LEVEL);
     return PoolAllocate(NumberOfBytes, Tag);
 }
 
@@ -55,7 +55,7 @@ PVOID NTAPI ExAllocatePool(ULONG PoolType, SIZE_T NumberOfBytes) {
 }
 
 VOID NTAPI ExFreePoolWithTag(PVOID P, ULONG) {
-    IrqlAtMost(DISPATCH_LEVEL);
+    IrqlRequireAtMost(DISPATCH_LEVEL);
     for (ULONG i = 0; i < gBlockCount; ++i) {
         Block& b = gBlocks[i];
         if (b.address == P && b.alive) {

@@ -238,7 +238,7 @@ ULONG NTAPI RtlLengthSid(PSID Sid) { return SidBytes(Sid); }
 NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PVOID,
                                      ACCESS_MASK DesiredAccess, POBJECT_TYPE ObjectType,
                                      KPROCESSOR_MODE, HANDLE* Handle) {
-    IrqlAtMost(PASSIVE_LEVEL);
+    IrqlRequireAtMost(PASSIVE_LEVEL);
     if (!IoIsDeviceObject(Object)) {
         ++gState.badCalls;
         return STATUS_INVALID_PARAMETER;
@@ -261,7 +261,7 @@ NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PVOID
 
 NTSTATUS NTAPI ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
                                    PSECURITY_DESCRIPTOR SecurityDescriptor) {
-    IrqlAtMost(PASSIVE_LEVEL);
+    IrqlRequireAtMost(PASSIVE_LEVEL);
     ObjectHandle* h = FindHandle(Handle);
     if (h == nullptr) {
         ++gState.refusedSets;
