@@ -121,7 +121,7 @@ void CheckInvariants(const char* when) {
           "interrupt level kept", "%s: level %u, %u raises down, %u lowers up, %u calls above "
           "the level they allow, %u returns raised", when, IrqlCurrent(), irql.badRaises,
           irql.badLowers, irql.callsRaised, irql.returnedRaised);
-    PoolCounts pool = PoolState();
+    PoolCounts pool = PoolCountsNow();
     Check(pool.outstanding == 0 && pool.badFrees == 0, "pool freed",
           "%s: %u allocations not freed, %u bad frees", when, pool.outstanding, pool.badFrees);
     Check(SecurityState().handlesOpen == 0 && SecurityState().badCloses == 0, "object handles closed",

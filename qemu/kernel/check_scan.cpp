@@ -9,6 +9,7 @@
 #include "hal_bus.h"
 #include "mm.h"
 #include "pci_ports.h"
+#include "pool.h"
 #include "report.h"
 #include "serial.h"
 
@@ -93,8 +94,8 @@ void CheckScanAndBase() {
 
     SerialPrint("SCAN functions=%u requests=%u buses=%u\n", tally.functions, tally.requests,
                 HalExistingBusCount());
-    Note("scan: %u mappings, %u of them in RAM; %u RAM map queries", MmCounts().maps,
-         MmCounts().inRam, MmCounts().rangeQueries);
+    Note("scan: %u mappings, %u of them in RAM; %u RAM lists", MmCounts().maps,
+         MmCounts().ramMappings, PoolCountsNow().lists);
     for (ULONG i = 0; i < bed.foundCount; ++i) {
         const FoundFunction& f = bed.found[i];
         SerialPrint("FUNC %02x:%02x.%x %04x:%04x %02x%02x%02x\n", f.bus, f.device, f.function,

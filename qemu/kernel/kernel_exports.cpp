@@ -7,7 +7,7 @@
 #include "irql.h"
 #include "mm.h"
 #include "pool.h"
-#include "registers.h"
+#include "ram_map.h"
 #include "security.h"
 #include "text.h"
 

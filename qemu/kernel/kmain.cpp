@@ -10,7 +10,7 @@
 #include "cpu.h"
 #include "driver_image.h"
 #include "hal_bus.h"
-#include "mm.h"
+#include "ram_map.h"
 #include "report.h"
 #include "serial.h"
 #include "sha256.h"
@@ -20,28 +20,6 @@ namespace {
 const ULONG kMultibootMagic = 0x2BADB002;
 const ULONG kMultibootHasCommandLine = 1u << 2;
 const ULONG kMultibootHasModules = 1u << 3;
-const ULONG kMultibootHasMemoryMap = 1u << 6;
-const ULONG kMemoryMapUsable = 1;
-
-// The firmware's memory map (e820, as the Multiboot loader passes it on):
-// its usable ranges are the machine's RAM.
-void ReadRamMap(const ULONG* info) {
-    if ((info[0] & kMultibootHasMemoryMap) == 0) return;
-    ULONG at = info[12];
-    ULONG end = at + info[11];
-    while (at + 24 <= end) {
-        const UCHAR* entry = (const UCHAR*)(ULONG_PTR)at;
-        ULONG size = *(const ULONG*)entry;
-        ULONGLONG base = *(const ULONGLONG*)(entry + 4);
-        ULONGLONG bytes = *(const ULONGLONG*)(entry + 12);
-        ULONG type = *(const ULONG*)(entry + 20);
-        if (type == kMemoryMapUsable) {
-            MmSetRamRange(base, bytes);
-            Note("RAM 0x%x..0x%x", (ULONG)base, (ULONG)(base + bytes - 1));
-        }
-        at += size + 4;
-    }
-}
 const USHORT kDebugExitPort = 0xF4;
 // QEMU exits with (value << 1) | 1: 33 for a pass, 35 for a failure.
 const UCHAR kExitPass = 0x10;
@@ -151,7 +129,10 @@ extern "C" void KernelMain(ULONG magic, ULONG infoAddress) {
         SerialPrint("PE sha256=%s bytes=%u\n", hex, DriverFileSize());
     }
     DriverSymbolsParse(line);
-    if (magic == kMultibootMagic) ReadRamMap(info);
+    if (!Check(RamLearnMap(magic, info), "memory map", "the loader gave no Multiboot memory map")) {
+        Finish(false);
+    }
+    RamPrintMap();
     if (!Check(ReadCommandLine(line, &bed.expect), "command line",
                "needs machine=<name> and ecam=<base>|none")) {
         Finish(false);

@@ -2,20 +2,11 @@
 #include "mm.h"
 
 #include "irql.h"
-#include "pool.h"
+#include "ram_map.h"
 
 namespace {
 
 const ULONG kSlots = 8;
-const ULONG kMaxRamRanges = 16;
-
-struct RamRange {
-    ULONGLONG base;
-    ULONGLONG bytes;
-};
-
-RamRange gRam[kMaxRamRanges];
-ULONG gRamCount;
 
 struct Mapping {
     ULONG address;
@@ -35,19 +26,6 @@ void Trace(ULONG address) {
 }
 
 }  // namespace
-
-void MmSetRamRange(ULONGLONG base, ULONGLONG bytes) {
-    if (gRamCount < kMaxRamRanges && bytes != 0) gRam[gRamCount++] = {base, bytes};
-}
-
-ULONG MmRamRangeCount() { return gRamCount; }
-
-bool MmIsRam(ULONG address) {
-    for (ULONG i = 0; i < gRamCount; ++i) {
-        if (address >= gRam[i].base && address - gRam[i].base < gRam[i].bytes) return true;
-    }
-    return false;
-}
 
 MappingCounts MmCounts() { return gCounts; }
 
@@ -83,7 +61,7 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
     }
     if (NumberOfBytes != 2) ++gCounts.notTwoBytes;
     if (CacheType != MmNonCached) ++gCounts.notUncached;
-    if (MmIsRam(low)) ++gCounts.inRam;
+    if (RamPageHolds(low)) ++gCounts.ramMappings;
     gMappings[slot].address = low;
     gMappings[slot].bytes = NumberOfBytes;
     gMappings[slot].alive = true;
@@ -107,18 +85,58 @@ extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
     ++gCounts.badUnmaps;
 }
 
-// The RAM ranges in a pool array that ends with an all-zero entry; the
-// caller frees it with ExFreePool. Callable at PASSIVE_LEVEL only.
-extern "C" PPHYSICAL_MEMORY_RANGE NTAPI MmGetPhysicalMemoryRanges(VOID) {
-    IrqlRequireAtMost(PASSIVE_LEVEL);
-    ++gCounts.rangeQueries;
-    PPHYSICAL_MEMORY_RANGE ranges = (PPHYSICAL_MEMORY_RANGE)PoolAllocate(
-        (gRamCount + 1) * sizeof(PHYSICAL_MEMORY_RANGE), 0x52506D4D);  // "MmPR"
-    if (ranges == nullptr) return nullptr;
-    for (ULONG i = 0; i < gRamCount; ++i) {
-        ranges[i].BaseAddress.QuadPart = (LONGLONG)gRam[i].base;
-        ranges[i].NumberOfBytes.QuadPart = (LONGLONG)gRam[i].bytes;
+namespace {
+
+bool InsideMapping(ULONG address, ULONG bytes) {
+    for (ULONG slot = 0; slot < kSlots; ++slot) {
+        const Mapping& m = gMappings[slot];
+        if (m.alive && address >= m.address && address - m.address + bytes <= m.bytes) return true;
     }
-    memset(&ranges[gRamCount], 0, sizeof ranges[gRamCount]);
-    return ranges;
+    return false;
 }
+
+}  // namespace
+
+extern "C" {
+
+USHORT NTAPI READ_REGISTER_USHORT(volatile USHORT* Register) {
+    if (!InsideMapping((ULONG)(ULONG_PTR)Register, 2)) {
+        ++gCounts.registerOutside;
+        return 0xFFFF;
+    }
+    ++gCounts.registerReads;
+    USHORT value;
+    __asm__ __volatile__("movw (%1), %0" : "=a"(value) : "r"(Register) : "memory");
+    return value;
+}
+
+VOID NTAPI WRITE_REGISTER_USHORT(volatile USHORT* Register, USHORT Value) {
+    if (!InsideMapping((ULONG)(ULONG_PTR)Register, 2)) {
+        ++gCounts.registerOutside;
+        return;
+    }
+    ++gCounts.registerWrites;
+    __asm__ __volatile__("movw %0, (%1)" : : "a"(Value), "r"(Register) : "memory");
+}
+
+ULONG NTAPI READ_REGISTER_ULONG(volatile ULONG* Register) {
+    if (!InsideMapping((ULONG)(ULONG_PTR)Register, 4)) {
+        ++gCounts.registerOutside;
+        return 0xFFFFFFFF;
+    }
+    ++gCounts.registerReads;
+    ULONG value;
+    __asm__ __volatile__("movl (%1), %0" : "=a"(value) : "r"(Register) : "memory");
+    return value;
+}
+
+VOID NTAPI WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value) {
+    if (!InsideMapping((ULONG)(ULONG_PTR)Register, 4)) {
+        ++gCounts.registerOutside;
+        return;
+    }
+    ++gCounts.registerWrites;
+    __asm__ __volatile__("movl %0, (%1)" : : "a"(Value), "r"(Register) : "memory");
+}
+
+}  // extern "C"

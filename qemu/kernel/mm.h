@@ -17,15 +17,11 @@ struct MappingCounts {
     ULONG badUnmaps;       // unmaps of an address or size that was not mapped
     ULONG maxOutstanding;  // most mappings alive at one time
     ULONG outstanding;     // mappings alive now
-    ULONG inRam;           // mappings of an address inside a RAM range
-    ULONG rangeQueries;    // MmGetPhysicalMemoryRanges calls
+    ULONG ramMappings;     // mappings of a page that holds RAM (Multiboot map)
+    ULONG registerReads;   // READ_REGISTER_* inside a live mapping
+    ULONG registerWrites;  // WRITE_REGISTER_* inside a live mapping
+    ULONG registerOutside; // register accesses outside every live mapping (not made)
 };
-
-// The machine's RAM, as the firmware's memory map gives it (usable ranges),
-// for MmGetPhysicalMemoryRanges and for counting mappings of RAM.
-void MmSetRamRange(ULONGLONG base, ULONGLONG bytes);
-ULONG MmRamRangeCount();
-bool MmIsRam(ULONG address);
 
 MappingCounts MmCounts();
 void MmResetCounts();
@@ -35,6 +31,13 @@ void MmResetCounts();
 void MmTraceStart(ULONG* addresses, ULONG capacity);
 ULONG MmTraceStop();
 
-extern "C" PPHYSICAL_MEMORY_RANGE NTAPI MmGetPhysicalMemoryRanges(VOID);
+// The kernel's device-memory accessors: one access of the width through
+// EAX/AX, made only inside a live mapping.
+extern "C" {
+USHORT NTAPI READ_REGISTER_USHORT(volatile USHORT* Register);
+VOID NTAPI WRITE_REGISTER_USHORT(volatile USHORT* Register, USHORT Value);
+ULONG NTAPI READ_REGISTER_ULONG(volatile ULONG* Register);
+VOID NTAPI WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value);
+}
 
 #endif

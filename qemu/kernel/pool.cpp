@@ -26,7 +26,15 @@ PoolCounts gCounts;
 
 }  // namespace
 
-PoolCounts PoolState() { return gCounts; }
+PoolCounts PoolCountsNow() { return gCounts; }
+
+void PoolResetCounts() {
+    ULONG outstanding = gCounts.outstanding;
+    memset(&gCounts, 0, sizeof gCounts);
+    gCounts.outstanding = outstanding;
+}
+
+void PoolCountList() { ++gCounts.lists; }
 
 PVOID PoolAllocate(SIZE_T bytes, ULONG tag) {
     SIZE_T rounded = (bytes + 15) & ~(SIZE_T)15;

@@ -8,12 +8,15 @@
 
 struct PoolCounts {
     ULONG allocations;
+    ULONG lists;        // MmGetPhysicalMemoryRanges calls answered with a list
     ULONG frees;
-    ULONG outstanding;
-    ULONG badFrees;  // a free of an address the pool did not hand out, or twice
+    ULONG outstanding;  // blocks handed out and not yet freed
+    ULONG badFrees;     // a free of an address the pool did not hand out, or twice
 };
 
-PoolCounts PoolState();
+PoolCounts PoolCountsNow();
+void PoolResetCounts();
+void PoolCountList();
 
 // Allocations made by the test kernel itself on the driver's behalf (the
 // array of MmGetPhysicalMemoryRanges), freed by the driver with ExFreePool.
