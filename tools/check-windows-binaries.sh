@@ -5,11 +5,12 @@
 # program's window is laid out, group icon 128 with nine images, version
 # 1.0.0.1 named "quorvenal.exe".
 # QUORVENAL.sys: PE32, native subsystem, not a DLL, imports only ntoskrnl.exe
-# and hal.dll (the bus-data reads, the mappings, the device and link calls),
-# and of those only routines Windows XP exports, issues its own 32-bit port
-# instructions, reads and writes the memory-mapped window only through AX,
-# carries a version resource, has the usual driver image base 0x10000, no
-# .eh_frame, DriverEntry in a discardable INIT section and a right checksum.
+# and hal.dll (the bus-data reads, the mappings, the device and link calls, the
+# device's security descriptor), and of those only routines Windows XP
+# exports, issues its own 32-bit port instructions, reads and writes the
+# memory-mapped window only through AX, carries a version resource, has the
+# usual driver image base 0x10000, no .eh_frame, DriverEntry in a discardable
+# INIT section and a right checksum.
 # Both: release form, no DWARF or symbols in the image, the debug information
 # in IMAGE.debug beside it, named by the image's .gnu_debuglink.
 # Prints one line per check; exits 0 when all pass, 1 when any fails, 77 when
@@ -456,11 +457,13 @@ check_sys() {
   local name
   for name in HalGetBusData HalGetBusDataByOffset MmMapIoSpace MmUnmapIoSpace IoCreateDevice \
               IoDeleteDevice IoCreateSymbolicLink IoDeleteSymbolicLink IofCompleteRequest \
-              RtlInitUnicodeString; do
+              RtlInitUnicodeString RtlCreateSecurityDescriptor RtlCreateAcl RtlAddAccessAllowedAce \
+              RtlSetDaclSecurityDescriptor ObOpenObjectByPointer ZwSetSecurityObject ZwClose; do
     grep -Eq "[[:space:]]$name\$" <<<"$header" && pass "QUORVENAL.sys: imports $name" \
       || fail "QUORVENAL.sys: does not import $name"
   done
-  for name in READ_PORT_ULONG WRITE_PORT_ULONG; do
+  # IoValidateDeviceIoControlAccess and IoCreateDeviceSecure do not exist on XP's kernel.
+  for name in READ_PORT_ULONG WRITE_PORT_ULONG IoValidateDeviceIoControlAccess IoCreateDeviceSecure; do
     grep -Eq "[[:space:]]$name\$" <<<"$header" && fail "QUORVENAL.sys: uses the platform's $name" \
       || pass "QUORVENAL.sys: does not use $name"
   done

@@ -43,6 +43,13 @@ typedef ULONG KPROCESSOR_MODE;
 #define STATUS_INVALID_IMAGE_FORMAT    ((NTSTATUS)0xC000007BL)
 #define STATUS_NOT_SUPPORTED           ((NTSTATUS)0xC00000BBL)
 #define STATUS_DEVICE_DOES_NOT_EXIST   ((NTSTATUS)0xC00000C0L)
+#define STATUS_UNKNOWN_REVISION        ((NTSTATUS)0xC0000058L)
+#define STATUS_REVISION_MISMATCH       ((NTSTATUS)0xC0000059L)
+#define STATUS_INVALID_SECURITY_DESCR  ((NTSTATUS)0xC0000079L)
+#define STATUS_INVALID_ACL             ((NTSTATUS)0xC0000077L)
+#define STATUS_INVALID_SID             ((NTSTATUS)0xC0000078L)
+#define STATUS_ALLOTTED_SPACE_EXCEEDED ((NTSTATUS)0xC0000099L)
+#define STATUS_OBJECT_TYPE_MISMATCH    ((NTSTATUS)0xC0000024L)
 
 #define IO_NO_INCREMENT 0
 
@@ -57,6 +64,116 @@ typedef ULONG KPROCESSOR_MODE;
 #define IRP_MJ_MAXIMUM_FUNCTION         0x1b
 
 #define FILE_DEVICE_SECURE_OPEN 0x00000100
+
+// Access rights (the Win32 header defines the same values).
+typedef ULONG ACCESS_MASK;
+typedef ACCESS_MASK* PACCESS_MASK;
+#ifndef DELETE
+#define DELETE 0x00010000L
+#define READ_CONTROL 0x00020000L
+#define WRITE_DAC 0x00040000L
+#define WRITE_OWNER 0x00080000L
+#define SYNCHRONIZE 0x00100000L
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000L
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define GENERIC_EXECUTE 0x20000000u
+#define GENERIC_ALL 0x10000000u
+#define FILE_READ_DATA 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_APPEND_DATA 0x0004
+#endif
+#define STANDARD_RIGHTS_READ READ_CONTROL
+#define STANDARD_RIGHTS_WRITE READ_CONTROL
+#define STANDARD_RIGHTS_EXECUTE READ_CONTROL
+#define MAXIMUM_ALLOWED 0x02000000L
+#define FILE_READ_EA 0x0008
+#define FILE_WRITE_EA 0x0010
+#define FILE_EXECUTE 0x0020
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_WRITE_ATTRIBUTES 0x0100
+#define FILE_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FF)
+#define FILE_GENERIC_READ \
+    (STANDARD_RIGHTS_READ | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | SYNCHRONIZE)
+#define FILE_GENERIC_WRITE                                                                \
+    (STANDARD_RIGHTS_WRITE | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | \
+     FILE_APPEND_DATA | SYNCHRONIZE)
+#define FILE_GENERIC_EXECUTE \
+    (STANDARD_RIGHTS_EXECUTE | FILE_READ_ATTRIBUTES | FILE_EXECUTE | SYNCHRONIZE)
+
+// Security identifiers, access-control lists and security descriptors, in
+// their Windows layouts (self-relative SIDs, ACEs packed after the ACL).
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    UCHAR Value[6];
+} SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
+
+typedef struct _SID {
+    UCHAR Revision;
+    UCHAR SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+    ULONG SubAuthority[1];
+} SID, *PISID;
+typedef PVOID PSID;
+
+typedef struct _ACL {
+    UCHAR AclRevision;
+    UCHAR Sbz1;
+    USHORT AclSize;
+    USHORT AceCount;
+    USHORT Sbz2;
+} ACL, *PACL;
+
+typedef struct _ACE_HEADER {
+    UCHAR AceType;
+    UCHAR AceFlags;
+    USHORT AceSize;
+} ACE_HEADER, *PACE_HEADER;
+
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    ULONG SidStart;
+} ACCESS_ALLOWED_ACE, *PACCESS_ALLOWED_ACE;
+
+#define ACL_REVISION 2
+#define ACCESS_ALLOWED_ACE_TYPE 0x0
+#define ACCESS_DENIED_ACE_TYPE 0x1
+
+typedef USHORT SECURITY_DESCRIPTOR_CONTROL;
+#define SE_DACL_PRESENT 0x0004
+#define SE_DACL_DEFAULTED 0x0008
+#define SE_SELF_RELATIVE 0x8000
+#define SECURITY_DESCRIPTOR_REVISION 1
+
+typedef struct _SECURITY_DESCRIPTOR {
+    UCHAR Revision;
+    UCHAR Sbz1;
+    SECURITY_DESCRIPTOR_CONTROL Control;
+    PSID Owner;
+    PSID Group;
+    PACL Sacl;
+    PACL Dacl;
+} SECURITY_DESCRIPTOR, *PISECURITY_DESCRIPTOR;
+typedef PVOID PSECURITY_DESCRIPTOR;
+
+typedef ULONG SECURITY_INFORMATION;
+#define OWNER_SECURITY_INFORMATION 0x00000001L
+#define GROUP_SECURITY_INFORMATION 0x00000002L
+#define DACL_SECURITY_INFORMATION 0x00000004L
+#define SACL_SECURITY_INFORMATION 0x00000008L
+
+#define OBJ_KERNEL_HANDLE 0x00000200L
+typedef struct _OBJECT_TYPE* POBJECT_TYPE;
+typedef struct _ACCESS_STATE* PACCESS_STATE;
+typedef struct _SECURITY_QUALITY_OF_SERVICE* PSECURITY_QUALITY_OF_SERVICE;
+
+// What the I/O manager hands a driver at IRP_MJ_CREATE about the open.
+typedef struct _IO_SECURITY_CONTEXT {
+    PSECURITY_QUALITY_OF_SERVICE SecurityQos;
+    PACCESS_STATE AccessState;
+    ACCESS_MASK DesiredAccess;  // the access the I/O manager granted the open
+    ULONG FullCreateOptions;
+} IO_SECURITY_CONTEXT, *PIO_SECURITY_CONTEXT;
 
 typedef struct _UNICODE_STRING {
     USHORT Length;         // bytes, without a terminator
@@ -114,12 +231,43 @@ typedef struct _DRIVER_OBJECT {
     PDRIVER_DISPATCH MajorFunction[IRP_MJ_MAXIMUM_FUNCTION + 1];
 } DRIVER_OBJECT, *PDRIVER_OBJECT;
 
+// A file object opened on a device: one per open handle. FsContext and
+// FsContext2 belong to the driver of the device.
+typedef struct _FILE_OBJECT {
+    SHORT Type;
+    SHORT Size;
+    struct _DEVICE_OBJECT* DeviceObject;
+    PVOID Vpb;
+    PVOID FsContext;
+    PVOID FsContext2;
+    PVOID SectionObjectPointer;
+    PVOID PrivateCacheMap;
+    NTSTATUS FinalStatus;
+    struct _FILE_OBJECT* RelatedFileObject;
+    BOOLEAN LockOperation;
+    BOOLEAN DeletePending;
+    BOOLEAN ReadAccess;
+    BOOLEAN WriteAccess;
+    BOOLEAN DeleteAccess;
+    BOOLEAN SharedRead;
+    BOOLEAN SharedWrite;
+    BOOLEAN SharedDelete;
+    ULONG Flags;
+} FILE_OBJECT, *PFILE_OBJECT;
+
 typedef struct _IO_STACK_LOCATION {
     UCHAR MajorFunction;
     UCHAR MinorFunction;
     UCHAR Flags;
     UCHAR Control;
     union {
+        struct {
+            PIO_SECURITY_CONTEXT SecurityContext;
+            ULONG Options;
+            USHORT FileAttributes;
+            USHORT ShareAccess;
+            ULONG EaLength;
+        } Create;
         struct {
             ULONG OutputBufferLength;
             ULONG InputBufferLength;
@@ -134,7 +282,7 @@ typedef struct _IO_STACK_LOCATION {
         } Others;
     } Parameters;
     PDEVICE_OBJECT DeviceObject;
-    PVOID FileObject;
+    PFILE_OBJECT FileObject;
 } IO_STACK_LOCATION, *PIO_STACK_LOCATION;
 
 typedef struct _IRP {
@@ -225,6 +373,14 @@ STANDIN_EXTERN_C NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING SymbolicLin
 STANDIN_EXTERN_C NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
 STANDIN_EXTERN_C VOID NTAPI IofCompleteRequest(PIRP Irp, CHAR PriorityBoost);
 #define IoCompleteRequest(a, b) IofCompleteRequest(a, b)
+
+STANDIN_EXTERN_C NTSTATUS NTAPI RtlCreateSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor,
+                                                            ULONG Revision);
+STANDIN_EXTERN_C NTSTATUS NTAPI RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor,
+                                                             BOOLEAN DaclPresent, PACL Dacl,
+                                                             BOOLEAN DaclDefaulted);
+STANDIN_EXTERN_C ULONG NTAPI RtlLengthSid(PSID Sid);
+STANDIN_EXTERN_C NTSTATUS NTAPI ZwClose(HANDLE Handle);
 
 STANDIN_EXTERN_C VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG Level);
 STANDIN_EXTERN_C NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason,

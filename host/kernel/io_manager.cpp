@@ -21,11 +21,13 @@
 #include "kernel/io_request.h"
 #include "kernel/kernel_trace.h"
 #include "kernel/object_namespace.h"
+#include "kernel/security.h"
 
 namespace standin {
 
 struct OpenFile {
     DeviceRecord* device = nullptr;
+    FILE_OBJECT object;  // the file object every request on this open carries
 };
 
 namespace {
@@ -91,10 +93,11 @@ void FinishUnload(LoadedDriver* driver) {
     delete driver;
 }
 
-NTSTATUS SendRequest(DeviceRecord* device, UCHAR major, IoRequest* request) {
+NTSTATUS SendRequest(DeviceRecord* device, PFILE_OBJECT file, UCHAR major, IoRequest* request) {
     PDEVICE_OBJECT object = device->object;
     request->stack.MajorFunction = major;
     request->stack.DeviceObject = object;
+    request->stack.FileObject = file;
     request->irp.IoStatus.Status = STATUS_PENDING;
     PDRIVER_DISPATCH dispatch = object->DriverObject->MajorFunction[major];
     NTSTATUS returned = dispatch(object, &request->irp);
@@ -186,9 +189,10 @@ void UnloadDriver(LoadedDriver* driver) {
     FinishUnload(driver);
 }
 
-NTSTATUS OpenDevice(const std::wstring& objectName, OpenFile** file) {
+NTSTATUS OpenDevice(const std::wstring& objectName, ACCESS_MASK desiredAccess, OpenFile** file) {
     *file = nullptr;
     DeviceRecord* device = nullptr;
+    ACCESS_MASK granted = 0;
     {
         std::lock_guard<std::mutex> guard(NamespaceLock());
         device = ResolveDevice(objectName);
@@ -196,28 +200,46 @@ NTSTATUS OpenDevice(const std::wstring& objectName, OpenFile** file) {
         if (device->driver == nullptr || device->driver->unloadRequested) {
             return STATUS_DELETE_PENDING;
         }
+        NTSTATUS access =
+            CheckAccess(device->security, CurrentCallerToken(), desiredAccess, &granted);
+        if (!NT_SUCCESS(access)) return access;  // the driver never sees the open
         if (device->object->Exclusive && device->openFiles > 0) return STATUS_ACCESS_DENIED;
         ++device->openFiles;
     }
+    auto opened = std::make_unique<OpenFile>();
+    opened->device = device;
+    std::memset(&opened->object, 0, sizeof opened->object);
+    opened->object.Type = 5;  // IO_TYPE_FILE
+    opened->object.Size = sizeof(FILE_OBJECT);
+    opened->object.DeviceObject = device->object;
+
+    IO_SECURITY_CONTEXT security;
+    std::memset(&security, 0, sizeof security);
+    security.DesiredAccess = granted;
     IoRequest request;
-    NTSTATUS status = SendRequest(device, IRP_MJ_CREATE, &request);
+    request.stack.Parameters.Create.SecurityContext = &security;
+    NTSTATUS status = SendRequest(device, &opened->object, IRP_MJ_CREATE, &request);
     if (!NT_SUCCESS(status)) {
         LoadedDriver* unload = ReleaseFile(device);
         if (unload != nullptr) FinishUnload(unload);
         return status;
     }
-    *file = new OpenFile{device};
+    *file = opened.release();
     return status;
+}
+
+NTSTATUS OpenDevice(const std::wstring& objectName, OpenFile** file) {
+    return OpenDevice(objectName, FILE_GENERIC_READ | FILE_GENERIC_WRITE, file);
 }
 
 void CloseDevice(OpenFile* file) {
     if (file == nullptr) return;
     DeviceRecord* device = file->device;
-    delete file;
     IoRequest cleanup;
-    SendRequest(device, IRP_MJ_CLEANUP, &cleanup);
+    SendRequest(device, &file->object, IRP_MJ_CLEANUP, &cleanup);
     IoRequest close;
-    SendRequest(device, IRP_MJ_CLOSE, &close);
+    SendRequest(device, &file->object, IRP_MJ_CLOSE, &close);
+    delete file;
     LoadedDriver* unload = ReleaseFile(device);
     if (unload != nullptr) FinishUnload(unload);
 }
@@ -247,7 +269,7 @@ NTSTATUS DeviceControl(OpenFile* file, ULONG code, const void* inBuffer, ULONG i
     request.stack.Parameters.DeviceIoControl.OutputBufferLength = outLength;
     request.stack.Parameters.DeviceIoControl.InputBufferLength = inLength;
     request.stack.Parameters.DeviceIoControl.IoControlCode = code;
-    NTSTATUS status = SendRequest(file->device, IRP_MJ_DEVICE_CONTROL, &request);
+    NTSTATUS status = SendRequest(file->device, &file->object, IRP_MJ_DEVICE_CONTROL, &request);
     TraceDeviceControlResult(status, request.irp.IoStatus.Information);
     if (!NT_SUCCESS(status)) return status;  // nothing goes back on a failure status
 

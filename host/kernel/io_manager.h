@@ -8,6 +8,7 @@
 #include "standin/wintypes.h"
 
 typedef LONG NTSTATUS;
+typedef ULONG ACCESS_MASK;
 
 namespace standin {
 
@@ -24,8 +25,13 @@ NTSTATUS LoadDriver(const std::string& linuxPath, const std::string& serviceName
 void UnloadDriver(LoadedDriver* driver);
 
 // Opens a device by its object-manager name, e.g. "\\??\\QuorVenal" or
-// "\\Device\\QUORVENAL" (links followed, names matched without case).
-// Sends IRP_MJ_CREATE; returns its status.
+// "\\Device\\QUORVENAL" (links followed, names matched without case), for
+// desiredAccess, as the caller's token (CurrentCallerToken) may: the device's
+// security decides before the driver sees anything (STATUS_ACCESS_DENIED).
+// Otherwise sends IRP_MJ_CREATE with a new file object and the granted access
+// in its security context; returns the create's status.
+NTSTATUS OpenDevice(const std::wstring& objectName, ACCESS_MASK desiredAccess, OpenFile** file);
+// The same for reading and writing (FILE_GENERIC_READ | FILE_GENERIC_WRITE).
 NTSTATUS OpenDevice(const std::wstring& objectName, OpenFile** file);
 // Sends IRP_MJ_CLOSE and releases the file object.
 void CloseDevice(OpenFile* file);

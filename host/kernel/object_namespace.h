@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 
+#include "kernel/security.h"
+
 namespace standin {
 
 // A driver image in memory with its driver object.
@@ -27,6 +29,7 @@ struct DeviceRecord {
     LoadedDriver* driver = nullptr;
     int openFiles = 0;
     bool deleted = false;     // IoDeleteDevice ran; freed when the last file closes
+    DeviceSecurity security = DefaultDeviceSecurity();  // until the driver sets a DACL
 };
 
 // The lock that guards the namespace and every DeviceRecord.

@@ -26,13 +26,6 @@ struct DeviceObject : HandleObject {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// Devices created with the default security let everyone read but only
-// administrators write.
-bool DeniedWithoutAdministrator(DWORD access) {
-    const DWORD writeRights = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA;
-    return (access & writeRights) != 0;
-}
-
 }  // namespace
 
 bool IsDeviceName(LPCSTR name) {
@@ -48,18 +41,15 @@ HANDLE OpenDeviceHandle(LPCSTR name, DWORD access, DWORD) {
     std::wstring objectName = L"\\??\\";
     for (char c : rest) objectName += static_cast<wchar_t>(static_cast<unsigned char>(c));
 
+    // CreateFile asks for these two rights with whatever the caller asked for.
+    const DWORD kAlwaysAsked = SYNCHRONIZE | 0x0080;  // FILE_READ_ATTRIBUTES
     OpenFile* file = nullptr;
-    NTSTATUS status = OpenDevice(objectName, &file);
+    NTSTATUS status = OpenDevice(objectName, access | kAlwaysAsked, &file);
     if (status < 0) {
         SetLastError(NtStatusToWin32Error(status));
         return INVALID_HANDLE_VALUE;
     }
     auto device = std::make_shared<DeviceObject>(file);
-    if (!IsAdministrator() && DeniedWithoutAdministrator(access)) {
-        device.reset();  // closed again at once: the driver saw an open and its close
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
     HANDLE handle = InsertHandle(std::move(device));
     SetLastError(ERROR_SUCCESS);
     return handle;

@@ -4,13 +4,17 @@
 
 #include "win32/handle_table.h"
 #include "win32/path_mapping.h"
+#include "kernel/security.h"
 
 namespace standin {
 namespace {
 std::atomic<bool> administrator{true};
 }
 
-void SetAdministrator(bool value) { administrator = value; }
+void SetAdministrator(bool value) {
+    administrator = value;
+    SetCallerToken(value ? CallerToken::Administrator : CallerToken::User);
+}
 
 bool IsAdministrator() { return administrator.load(); }
 

@@ -9,10 +9,11 @@
 
 namespace standin {
 
-// An administrator (the default) may manage services and open devices for
-// writing. Without it, opening the service manager for anything but reading
-// fails with ERROR_ACCESS_DENIED, and so does opening a device for writing
-// (devices carry the default security: everyone reads, administrators write).
+// An administrator (the default) may manage services. Without it, opening the
+// service manager for anything but reading fails with ERROR_ACCESS_DENIED.
+// The process's token follows (an administrator's or an ordinary user's):
+// what devices it may open is the kernel's access check against each
+// device's security.
 void SetAdministrator(bool administrator);
 bool IsAdministrator();
 

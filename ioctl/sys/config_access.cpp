@@ -123,6 +123,9 @@ int EcamWriteDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT
 }
 
 int ReadExtConfig(ULONG bus, ULONG device, ULONG function, UCHAR* buffer, ULONG count) {
+    if (!EcamWindowServes(bus, device, function)) {
+        return -1;
+    }
     for (ULONG i = 0; i < count / 4; ++i) {
         USHORT low = 0;
         USHORT high = 0;
@@ -136,6 +139,9 @@ int ReadExtConfig(ULONG bus, ULONG device, ULONG function, UCHAR* buffer, ULONG 
 }
 
 int WriteExtConfig(ULONG bus, ULONG device, ULONG function, const UCHAR* buffer, ULONG count) {
+    if (!EcamWindowServes(bus, device, function)) {
+        return -1;
+    }
     for (ULONG i = 0; i < count / 4; ++i) {
         if (!EcamWriteDword(bus, device, function, 0x100 + 4 * i, LoadLe16(buffer + 4 * i),
                             LoadLe16(buffer + 4 * i + 2))) {
@@ -145,31 +151,77 @@ int WriteExtConfig(ULONG bus, ULONG device, ULONG function, const UCHAR* buffer,
     return 0;
 }
 
+// The identifiers of the function that a port or window access for this
+// address reaches (the bus reduced to its low 8 bits, as there), read through
+// the HAL. False when no function answers there: the HAL reports no bus or
+// an empty slot, or the vendor reads 0xFFFF or 0x0000 (what no function and
+// zeroed memory read).
+BOOLEAN ReadFunctionIdentity(ULONG bus, ULONG device, ULONG function, USHORT* vendor,
+                             USHORT* deviceId) {
+    UCHAR identity[4];
+    ULONG count = HalGetBusDataByOffset(PCIConfiguration, bus & 0xFF,
+                                        SlotNumber(device, function), identity, 0,
+                                        sizeof identity);
+    if (count != sizeof identity) {
+        return FALSE;
+    }
+    *vendor = LoadLe16(identity);
+    *deviceId = LoadLe16(identity + 2);
+    return *vendor != 0xFFFF && *vendor != 0x0000;
+}
+
+// Whether the function's vendor and device identifiers stand at its place
+// below the given base.
+BOOLEAN IdentityStandsAt(ULONG base, ULONG place, USHORT vendor, USHORT deviceId) {
+    if (EcamRead16(base | place) != vendor) {
+        return FALSE;
+    }
+    return EcamRead16((base | place) + 2) == deviceId;
+}
+
 // A candidate base is taken only when both the vendor and the device
-// identifier of the function stand at the probed place. The lower candidates
-// are ordinary memory on a real machine; matching 16 bits alone could take a
-// stray value there for the window and send every later extended write into
-// system memory. Vendor 0x0000 is never a function's identifier (it is what
-// zeroed memory reads), and 0xFFFF is what nothing answering reads: neither
-// can confirm a candidate.
+// identifier of the function stand at the probed place. The identifiers are
+// the hardware's, read through the HAL after the request was served, never
+// the record's: a header write carries whatever its caller chose, and a
+// caller who wrote to an empty address the identifiers that ordinary memory
+// holds at a lower candidate would otherwise make the driver take that memory
+// for the window. A function that does not answer starts no search. The lower
+// candidates are ordinary memory on a real machine; matching 16 bits alone
+// could take a stray value there for the window.
 VOID DiscoverEcamBase(const ConfigRequest* request) {
     if (EcamBase != ECAM_BASE_UNKNOWN) {
         return;
     }
-    USHORT vendor = LoadLe16(request->Data);
-    USHORT deviceId = LoadLe16(request->Data + 2);
+    USHORT vendor = 0;
+    USHORT deviceId = 0;
+    if (!ReadFunctionIdentity(request->Bus, request->Device, request->Function, &vendor,
+                              &deviceId)) {
+        return;
+    }
     ULONG place = EcamFunctionPlace(request->Bus, request->Device, request->Function);
     for (ULONG i = 1; i <= kCandidateCount; ++i) {
         ULONG candidate = i * kCandidateStep;
-        USHORT probedVendor = EcamRead16(candidate | place);
-        if (probedVendor == 0xFFFF || probedVendor == 0x0000 || probedVendor != vendor) {
-            continue;
+        if (IdentityStandsAt(candidate, place, vendor, deviceId)) {
+            EcamBase = candidate;
+            return;
         }
-        USHORT probedDevice = EcamRead16((candidate | place) + 2);
-        if (probedDevice == 0xFFFF || probedDevice != deviceId) {
-            continue;
-        }
-        EcamBase = candidate;
-        return;
     }
+}
+
+// The window serves a function only when the identifiers the HAL reads for it
+// stand at its place in the window: this refuses a function that has gone,
+// an address where nothing answers, and a base that is not (or no longer) the
+// window, so that no extended write lands in memory that is not the
+// function's configuration space.
+BOOLEAN EcamWindowServes(ULONG bus, ULONG device, ULONG function) {
+    ULONG base = EcamBase;
+    if (base == ECAM_BASE_UNKNOWN) {
+        return FALSE;
+    }
+    USHORT vendor = 0;
+    USHORT deviceId = 0;
+    if (!ReadFunctionIdentity(bus, device, function, &vendor, &deviceId)) {
+        return FALSE;
+    }
+    return IdentityStandsAt(base, EcamFunctionPlace(bus, device, function), vendor, deviceId);
 }

@@ -33,7 +33,15 @@ int EcamWriteDword(ULONG bus, ULONG device, ULONG function, ULONG offset,
 int ReadExtConfig(ULONG bus, ULONG device, ULONG function, UCHAR* buffer, ULONG count);
 int WriteExtConfig(ULONG bus, ULONG device, ULONG function, const UCHAR* buffer, ULONG count);
 
+// The function's vendor and device identifiers as the HAL reads them; FALSE
+// when no function answers at the address.
+BOOLEAN ReadFunctionIdentity(ULONG bus, ULONG device, ULONG function, USHORT* vendor,
+                             USHORT* deviceId);
+// Looks for the window with the identifiers the hardware holds for the
+// request's function (never those the record carries).
 VOID DiscoverEcamBase(const ConfigRequest* request);
+// Whether the known window holds the function's identifiers at its place.
+BOOLEAN EcamWindowServes(ULONG bus, ULONG device, ULONG function);
 
 // Serialises every configuration access of the driver: the port pair, the
 // base search and the extended space, so that requests from two clients never

@@ -1,10 +1,13 @@
 // Driver entry, request dispatch and unload of QUORVENAL.sys: one named
-// device with a link, open and close always served, and six buffered control
-// requests checked against the record sizes and routed to the configuration
-// access routines.
-#include <ntddk.h>
+// device, open to SYSTEM and Administrators alone, with a link; open and close
+// always served (an open records whether its handle may write); six buffered
+// control requests checked against the record sizes, the two write codes
+// against the handle's write right, and routed to the configuration access
+// routines.
+#include <ntifs.h>
 
 #include "config_access.h"
+#include "device_security.h"
 #include "driver.h"
 
 namespace {
@@ -60,6 +63,13 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject,
     if (!NT_SUCCESS(status)) {
         return status;
     }
+    // Before the link exists; opens by the device name are refused until
+    // DriverEntry returns.
+    status = RestrictDeviceToAdministrators(deviceObject);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(deviceObject);
+        return status;
+    }
 
     ConfigLockInitialize();
     driverObject->MajorFunction[IRP_MJ_CREATE] = DispatchCreateClose;
@@ -79,6 +89,10 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject,
 
 NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT deviceObject, PIRP irp) {
     (void)deviceObject;
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (stack->MajorFunction == IRP_MJ_CREATE) {
+        RecordHandleAccess(stack);
+    }
     irp->IoStatus.Information = 0;
     return CompleteRequest(irp, STATUS_SUCCESS);
 }
@@ -107,6 +121,9 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
         ConfigLockRelease();
         break;
     case IOCTL_WRITE_CONFIG:
+        if (!HandleMayWrite(stack)) {
+            return CompleteRequest(irp, STATUS_ACCESS_DENIED);
+        }
         ConfigLockAcquire();
         WriteConfigHeader(record->Bus, record->Device, record->Function, record->Data);
         record->Result = 1;
@@ -125,6 +142,9 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
     }
     case IOCTL_READ_EXT_CONFIG:
     case IOCTL_WRITE_EXT_CONFIG: {
+        if (code == IOCTL_WRITE_EXT_CONFIG && !HandleMayWrite(stack)) {
+            return CompleteRequest(irp, STATUS_ACCESS_DENIED);
+        }
         // The extended operations move a whole 3856-byte record; on the
         // smaller buffer they would run past its end.
         if (inputLength != kExtConfigRequestBytes) {

@@ -173,7 +173,7 @@ def main():
     relocation = copy_with(options.driver, os.path.join(options.work, "relocation"), "QUORVENAL.sys", drop)
     finish(relocation, options.source)
     faults.append(("EcamBase relocations dropped", relocation, relocation + ".debug",
-                   ["CHECK FAIL extended read before a base"]))
+                   ["CHECK FAIL base found: EcamBase 0xffffffff"]))
 
     def rename(data):
         at = bytes(data).find(b"KeReleaseMutex\0")

@@ -6,7 +6,9 @@
 #include "driver_image.h"
 #include "hal_bus.h"
 #include "mm.h"
+#include "pci_ports.h"
 #include "report.h"
+#include "security.h"
 
 namespace {
 
@@ -40,6 +42,41 @@ bool IsDriverRoutine(PVOID routine, const char* symbol) {
     return expected != nullptr && routine == expected;
 }
 
+bool HasEntry(const SecurityRecord& record, SidKind sid) {
+    for (ULONG i = 0; i < record.entryCount && i < kMaxRecordedEntries; ++i) {
+        if (record.entrySids[i] == sid && record.entryTypes[i] == ACCESS_ALLOWED_ACE_TYPE &&
+            (record.entryMasks[i] & FILE_ALL_ACCESS) == FILE_ALL_ACCESS) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The device's DACL: SYSTEM and Administrators with all access, nobody else,
+// set before the link existed, through a kernel handle closed again. An
+// ordinary user's open is refused before the driver sees it; the program's
+// handle (an administrator's, for reading and writing) opens.
+void CheckDeviceSecurity(const char* when) {
+    const SecurityRecord& record = SecurityState();
+    Check(record.daclSet && record.setWithoutLink && !record.daclNull &&
+              record.entryCount == 2 && HasEntry(record, kSystemSid) &&
+              HasEntry(record, kAdminsSid),
+          "device open to SYSTEM and Administrators alone",
+          "%s: set %d before link %d null %d entries %u (sids %u %u)", when, record.daclSet,
+          record.setWithoutLink, record.daclNull, record.entryCount, record.entrySids[0],
+          record.entrySids[1]);
+    Check(record.handlesOpen == 0 && record.badCalls == 0, "security calls well formed",
+          "%s: %u kernel handles left open, %u malformed calls", when, record.handlesOpen,
+          record.badCalls);
+    static FILE_OBJECT userFile;
+    ControlOutcome user = OpenFileObject(&userFile, false, FILE_GENERIC_READ);
+    ControlOutcome program = OpenProgramFile();
+    Check(user.status == STATUS_ACCESS_DENIED && program.status == STATUS_SUCCESS &&
+              program.wellCompleted,
+          "only an administrator opens the device", "%s: user 0x%x, administrator 0x%x", when,
+          (ULONG)user.status, (ULONG)program.status);
+}
+
 void CheckLoaded(const char* when) {
     PDRIVER_OBJECT driver = IoDriverObject();
     const IoRecord& io = IoState();
@@ -68,6 +105,7 @@ void CheckDriverEntry() {
     NTSTATUS status = RunDriverEntry("first load");
     Check(status == STATUS_SUCCESS, "DriverEntry", "status 0x%x", (ULONG)status);
     CheckLoaded("first load");
+    CheckDeviceSecurity("first load");
     Check(IoDriverObject()->MajorFunction[IRP_MJ_READ] == platformDefault &&
               IoDriverObject()->MajorFunction[IRP_MJ_WRITE] == platformDefault,
           "other major functions keep the default", "read or write replaced");
@@ -77,8 +115,6 @@ void CheckDriverEntry() {
               close.status == STATUS_SUCCESS && close.information == 0 && close.wellCompleted,
           "open and close", "open 0x%x/%u close 0x%x/%u", (ULONG)open.status, open.information,
           (ULONG)close.status, close.information);
-    // The handle the program's requests go on, open until the unload.
-    OpenProgramFile();
 }
 
 void CheckRefusedRequests() {
@@ -127,6 +163,96 @@ void CheckExtendedBeforeBase() {
     CheckInvariants("extended requests before a base");
 }
 
+namespace {
+
+// With no base known: ordinary memory at the lowest candidate plus the place
+// of an empty address holds two identifiers, and a header write for that
+// address carries them. The driver must look for the identifiers the
+// hardware holds there (none: nobody answers), take no base, and let no
+// extended write for the address reach that memory.
+void CheckSpoofedIdentifiers(ULONG absentDevice) {
+    Bed& bed = TheBed();
+    if (bed.expect.trapBase == 0 || absentDevice == 0) {
+        Note("no RAM candidate or no empty address: spoofed identifiers not tried");
+        return;
+    }
+    static UCHAR before[4096];
+    static UCHAR header[256];
+    static UCHAR pattern[3840];
+    static ConfigRequest request;
+    static ExtConfigRequest ext;
+    ULONG place = EcamPlace(0, absentDevice, 0);
+    volatile UCHAR* memory = (volatile UCHAR*)(ULONG_PTR)(bed.expect.trapBase | place);
+    const UCHAR spoof[4] = {0xDE, 0xC0, 0xAD, 0x0B};
+    for (ULONG i = 0; i < 4; ++i) memory[i] = spoof[i];
+    for (ULONG i = 0; i < sizeof before; ++i) before[i] = memory[i];
+    memset(header, 0, sizeof header);
+    memcpy(header, spoof, sizeof spoof);
+    memset(pattern, 0xA5, sizeof pattern);
+
+    MmResetCounts();
+    ControlOutcome write = ProgramWriteConfig(0, absentDevice, 0, header, &request);
+    ULONG searchMaps = MmCounts().maps;
+    ControlOutcome extWrite = ProgramWriteExt(0, absentDevice, 0, pattern, &ext);
+    bool unchanged = true;
+    for (ULONG i = 0; i < sizeof before; ++i) unchanged = unchanged && memory[i] == before[i];
+    Check(Answered(write, 272) && request.Result == 1 && searchMaps == 0 && DriverEcamBase() == kNoEcam,
+          "spoofed identifiers take no base",
+          "00:%02x.0 Result %u, %u probes, EcamBase 0x%x", absentDevice, request.Result,
+          searchMaps, DriverEcamBase());
+    Check(Answered(extWrite, 3856) && ext.Result == 1 && MmCounts().maps == searchMaps &&
+              unchanged,
+          "no byte of RAM changes after spoofed identifiers",
+          "Result %u, %u mappings, RAM at 0x%x unchanged %d", ext.Result,
+          MmCounts().maps - searchMaps, bed.expect.trapBase | place, unchanged);
+    for (ULONG i = 0; i < 4; ++i) memory[i] = 0;
+}
+
+}  // namespace
+
+// A handle opened for reading only: the read codes are served, the two write
+// codes refused with STATUS_ACCESS_DENIED, and nothing is written.
+void CheckReadOnlyHandle() {
+    Bed& bed = TheBed();
+    if (!Check(bed.foundCount > 0, "a function for the read-only handle", "none found")) return;
+    const FoundFunction& f = bed.found[bed.foundCount - 1];
+    static FILE_OBJECT reader;
+    static ConfigRequest request;
+    static ExtConfigRequest ext;
+    ControlOutcome open = OpenFileObject(&reader, true, FILE_GENERIC_READ);
+    if (!Check(open.status == STATUS_SUCCESS, "read-only handle opens", "0x%x", (ULONG)open.status)) {
+        return;
+    }
+    memset(&request, 0, sizeof request);
+    request.Bus = f.bus;
+    request.Device = f.device;
+    request.Function = f.function;
+    ControlOutcome read = SendDeviceControlOn(&reader, IOCTL_READ_CONFIG, &request, 272, 272);
+    Check(Answered(read, 272) && request.Result == 256 && memcmp(request.Data, f.header, 4) == 0,
+          "read-only handle reads", "status 0x%x Result %u", (ULONG)read.status, request.Result);
+
+    UCHAR lineBefore = request.Data[0x3C];
+    request.Data[0x3C] = (UCHAR)(lineBefore ^ 0x0F);
+    request.Result = 0xEEEEEEEE;
+    MmResetCounts();
+    ControlOutcome write = SendDeviceControlOn(&reader, IOCTL_WRITE_CONFIG, &request, 272, 272);
+    memset(&ext, 0x5A, sizeof ext);
+    ext.Bus = f.bus;
+    ext.Device = f.device;
+    ext.Function = f.function;
+    ControlOutcome extWrite = SendDeviceControlOn(&reader, IOCTL_WRITE_EXT_CONFIG, &ext, 3856, 3856);
+    ULONG line = Mech1ReadDword(f.bus, f.device, f.function, 0x3C) & 0xFF;
+    Check(write.status == STATUS_ACCESS_DENIED && write.wellCompleted &&
+              extWrite.status == STATUS_ACCESS_DENIED && extWrite.wellCompleted,
+          "write codes refused on a read-only handle", "header 0x%x, extended 0x%x",
+          (ULONG)write.status, (ULONG)extWrite.status);
+    Check(line == lineBefore && MmCounts().maps == 0 && request.Result == 0xEEEEEEEE,
+          "nothing written from a read-only handle", "line 0x%x (was 0x%x), %u mappings", line,
+          lineBefore, MmCounts().maps);
+    CloseFileObject(&reader);
+    CheckInvariants("read-only handle");
+}
+
 void CheckUnloadAndReload() {
     Bed& bed = TheBed();
     CloseProgramFile();
@@ -138,7 +264,7 @@ void CheckUnloadAndReload() {
     NTSTATUS status = RunDriverEntry("second load");
     Check(status == STATUS_SUCCESS, "DriverEntry again", "status 0x%x", (ULONG)status);
     CheckLoaded("second load");
-    OpenProgramFile();
+    CheckDeviceSecurity("second load");
 
     // After the reload no base is known. The requests that follow set off
     // the search from a header write, and with a place built from a bus
@@ -183,6 +309,8 @@ void CheckUnloadAndReload() {
     Check(Answered(write, 272) && request.Result == 1 && DriverEcamBase() == kNoEcam,
           "no base taken for vendor 0xFFFF", "00:%02x.0 Result %u EcamBase 0x%x", absentDevice,
           request.Result, DriverEcamBase());
+
+    CheckSpoofedIdentifiers(absentDevice);
 
     // The function's own header, as the scan read it, written back: the
     // search that follows the write finds the base at the function's place.

@@ -118,7 +118,9 @@ void CheckExtendedReads() {
     }
     if (base != kNoEcam) {
         Check(known >= 2, "PCI Express functions with known capabilities", "%u seen", known);
-        ULONG expectedMaps = 1920 * bed.foundCount;
+        // Each request reads the function's two identifiers at its place in
+        // the window first, then its 1,920 halves.
+        ULONG expectedMaps = (2 + 1920) * bed.foundCount;
         Check(MmCounts().maps == expectedMaps, "one mapping per 16-bit access",
               "%u mappings for %u reads, expected %u", MmCounts().maps, bed.foundCount,
               expectedMaps);
@@ -200,7 +202,8 @@ void CheckExtendedWrites() {
     ControlOutcome o = ProgramWriteExt(f.bus, f.device, f.function, gChanged, &gRequest);
     Check(Answered(o, 3856) && gRequest.Result == 0, "extended write served", "status 0x%x Result %u",
           (ULONG)o.status, gRequest.Result);
-    Check(MmCounts().maps == 1920, "extended write maps 1920 halves", "%u mappings", MmCounts().maps);
+    Check(MmCounts().maps == 2 + 1920, "extended write maps 1920 halves after the identifiers",
+          "%u mappings", MmCounts().maps);
 
     ProgramReadExt(f.bus, f.device, f.function, &gRequest);
     ULONG severity = ExtDword(gRequest.ExtData, severityAt);

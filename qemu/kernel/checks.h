@@ -29,13 +29,18 @@ void CheckHeaderWrites();
 // Extended writes: a writable AER register changes, a read-only one does not.
 void CheckExtendedWrites();
 
+// A handle opened for reading only: reads served, the write codes refused.
+void CheckReadOnlyHandle();
+
 // A second scan, in the program's order of requests, timed against a bare
 // loop of the same configuration reads (processor time stamps, and the host
 // from the lines around each).
 void TimeFullScan();
 
-// UnloadDriver, then a fresh DriverEntry whose first request addresses a
-// function behind a bridge.
+// UnloadDriver, then a fresh DriverEntry: a header write carrying the
+// identifiers that RAM holds at a lower candidate for an empty address takes
+// no base and lets no extended write into RAM; the first request that finds
+// the base addresses a function behind a bridge.
 void CheckUnloadAndReload();
 
 #endif

@@ -102,6 +102,7 @@ void RunChecks() {
     CheckAddressMasking();
     CheckHeaderWrites();
     CheckExtendedWrites();
+    CheckReadOnlyHandle();
     TimeFullScan();
     CheckUnloadAndReload();
 

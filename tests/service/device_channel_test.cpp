@@ -162,7 +162,7 @@ TEST_F(DeviceChannelTest, AccessDeniedAtTheFirstOpenInstallsNothing) {
     PutDriver(folder);
     ASSERT_EQ(standin::RegisterRunningService("QUORVENAL", ImagePath(folder)), (DWORD)ERROR_SUCCESS);
     Enter(folder);
-    standin::SetAdministrator(false);  // a user may read the device but not write it
+    standin::SetAdministrator(false);  // the device is open to administrators alone
     std::string out;
     EXPECT_EQ(Open(&out), 0);
     EXPECT_EQ(out, "CreateFile failed!  ERROR_FILE_NOT_FOUND = 5\n");

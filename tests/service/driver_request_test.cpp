@@ -48,6 +48,23 @@ TEST_F(DriverRequestTest, RefusedRequestsPrintTheErrorWithoutLineEnd) {
     EXPECT_EQ(capture.Finish(), "Error in DeviceIoControl : 1Error in DeviceIoControl : 87");
 }
 
+// A channel opened for reading only, as another client might: the program's
+// requests are told apart by the handle's access, and a write prints error 5.
+TEST_F(DriverRequestTest, AReadOnlyChannelReadsButItsWritesAreDenied) {
+    CloseHandle(DeviceHandle);
+    DeviceHandle = CreateFileA(QUORVENAL_USER_DEVICE, GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(DeviceHandle, INVALID_HANDLE_VALUE);
+    ConfigRequest header = {};
+    ExtConfigRequest extended = {};
+    StdoutCapture capture;
+    EXPECT_TRUE(SendDriverRequest(IOCTL_READ_CONFIG, &header, sizeof(header)));
+    EXPECT_FALSE(SendDriverRequest(IOCTL_WRITE_CONFIG, &header, sizeof(header)));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(SendDriverRequest(IOCTL_WRITE_EXT_CONFIG, &extended, sizeof(extended)));
+    EXPECT_EQ(capture.Finish(), "Error in DeviceIoControl : 5Error in DeviceIoControl : 5");
+}
+
 TEST_F(DriverRequestTest, NoChannelIsAnInvalidHandle) {
     CloseHandle(DeviceHandle);
     DeviceHandle = INVALID_HANDLE_VALUE;  // as after a failed open

@@ -190,7 +190,8 @@ TEST_F(ServiceManagerTest, WithoutAdministratorRights) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
     CloseServiceHandle(service);
     CloseServiceHandle(reader);
-    EXPECT_TRUE(DeviceOpens());  // reading a device needs no rights
+    EXPECT_FALSE(DeviceOpens()) << "the device is open to SYSTEM and Administrators alone";
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
 }
 
 TEST_F(ServiceManagerTest, ManagerOnlyOnThisMachinesActiveDatabase) {

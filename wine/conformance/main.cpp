@@ -10,6 +10,7 @@
 
 #include "quorvenal_ioctl.h"
 
+#include "access_steps.h"
 #include "request_steps.h"
 #include "service_steps.h"
 #include "transcript.h"
@@ -97,6 +98,7 @@ int main() {
     HANDLE device = StepOpenDevice("open device", CREATE_ALWAYS, ExpectOk());
     if (device != INVALID_HANDLE_VALUE) {
         DriverSession(device);
+        StepHandleAccess(findings);
         StepManyHandles(8);
         StepCloseDevice("close device", device);
     }

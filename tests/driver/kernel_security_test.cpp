@@ -1,0 +1,139 @@
+// The stand-in kernel's security model beneath the driver: the default
+// descriptor of a device, the access check, the ACL and descriptor routines
+// and kernel handles, as Windows has them.
+#include <ntifs.h>
+
+#include "driver_fixture.h"
+#include "kernel/object_namespace.h"
+#include "kernel/security.h"
+
+namespace qvtest {
+namespace {
+
+using standin::CallerToken;
+
+const unsigned char kSystemSid[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+const unsigned char kAdminsSid[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+const unsigned char kWorldSid[] = {1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};
+
+NTSTATUS Check(const standin::DeviceSecurity& security, CallerToken token, ACCESS_MASK desired,
+               ACCESS_MASK* granted = nullptr) {
+    ACCESS_MASK ignored = 0;
+    return standin::CheckAccess(security, token, desired, granted ? granted : &ignored);
+}
+
+TEST(KernelSecurityTest, WindowsDefaultDeviceSecurityLetsEveryoneReadAndWrite) {
+    standin::DeviceSecurity security = standin::DefaultDeviceSecurity();
+    ACCESS_MASK granted = 0;
+    EXPECT_EQ(Check(security, CallerToken::User, GENERIC_READ | GENERIC_WRITE, &granted),
+              STATUS_SUCCESS);
+    EXPECT_EQ(granted, static_cast<ACCESS_MASK>(FILE_GENERIC_READ | FILE_GENERIC_WRITE));
+    EXPECT_EQ(Check(security, CallerToken::User, WRITE_DAC), STATUS_ACCESS_DENIED);
+    EXPECT_EQ(Check(security, CallerToken::Administrator, WRITE_DAC), STATUS_SUCCESS);
+    EXPECT_EQ(Check(security, CallerToken::System, GENERIC_ALL, &granted), STATUS_SUCCESS);
+    EXPECT_EQ(granted, static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
+    EXPECT_EQ(Check(security, CallerToken::User, MAXIMUM_ALLOWED, &granted), STATUS_SUCCESS);
+    EXPECT_EQ(granted & WRITE_DAC, 0u);
+    EXPECT_NE(granted & FILE_WRITE_DATA, 0u);
+}
+
+TEST(KernelSecurityTest, EntriesAreWeighedInOrderAndANullDaclAdmitsEveryone) {
+    standin::DeviceSecurity security;
+    standin::AccessEntry deny;
+    deny.allow = false;
+    deny.mask = FILE_WRITE_DATA;
+    deny.sid.assign(kAdminsSid, kAdminsSid + sizeof kAdminsSid);
+    standin::AccessEntry allow;
+    allow.mask = FILE_ALL_ACCESS;
+    allow.sid.assign(kWorldSid, kWorldSid + sizeof kWorldSid);
+    security.entries = {deny, allow};
+    EXPECT_EQ(Check(security, CallerToken::Administrator, FILE_WRITE_DATA), STATUS_ACCESS_DENIED);
+    EXPECT_EQ(Check(security, CallerToken::Administrator, FILE_READ_DATA), STATUS_SUCCESS);
+    EXPECT_EQ(Check(security, CallerToken::User, FILE_WRITE_DATA), STATUS_SUCCESS);
+    security.entries = {allow, deny};  // allowed before the denial is met
+    EXPECT_EQ(Check(security, CallerToken::Administrator, FILE_WRITE_DATA), STATUS_SUCCESS);
+
+    security.entries.clear();  // an empty DACL grants nothing
+    EXPECT_EQ(Check(security, CallerToken::System, FILE_READ_DATA), STATUS_ACCESS_DENIED);
+    security.nullDacl = true;
+    EXPECT_EQ(Check(security, CallerToken::User, GENERIC_ALL), STATUS_SUCCESS);
+}
+
+TEST(KernelSecurityTest, AclRoutinesKeepToTheirBuffersAndRevisions) {
+    SECURITY_DESCRIPTOR descriptor;
+    EXPECT_EQ(RtlCreateSecurityDescriptor(&descriptor, 2), STATUS_UNKNOWN_REVISION);
+    ASSERT_EQ(RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION), STATUS_SUCCESS);
+
+    alignas(4) unsigned char buffer[64];
+    PACL acl = reinterpret_cast<PACL>(buffer);
+    EXPECT_EQ(RtlCreateAcl(acl, sizeof(ACL) - 1, ACL_REVISION), STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(RtlCreateAcl(acl, sizeof buffer, 9), STATUS_INVALID_PARAMETER);
+    // Room for the header and one entry with the SYSTEM SID (8 + 20 bytes), not two.
+    ASSERT_EQ(RtlCreateAcl(acl, 8 + 20 + 8, ACL_REVISION), STATUS_SUCCESS);
+    EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)kSystemSid),
+              STATUS_SUCCESS);
+    EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)kAdminsSid),
+              STATUS_ALLOTTED_SPACE_EXCEEDED);
+    EXPECT_EQ(acl->AceCount, 1);
+    unsigned char badSid[12] = {2, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};  // revision 2
+    EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, badSid),
+              STATUS_INVALID_SID);
+
+    std::vector<standin::AccessEntry> entries;
+    ASSERT_TRUE(standin::ReadDacl(acl, &entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].mask, static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
+    EXPECT_EQ(entries[0].sid, std::vector<uint8_t>(kSystemSid, kSystemSid + sizeof kSystemSid));
+    acl->AceCount = 3;  // entries running past the ACL's size
+    EXPECT_FALSE(standin::ReadDacl(acl, &entries));
+}
+
+// A device of the loaded driver: a kernel handle without WRITE_DAC cannot
+// change its DACL, a malformed DACL is refused and leaves the old one, and a
+// handle closed twice is a driver fault.
+using KernelHandleTest = DriverTest;
+
+TEST_F(KernelHandleTest, SettingADaclNeedsWriteDacAndAWellFormedAcl) {
+    PDEVICE_OBJECT device = driver_ == nullptr ? nullptr : driver_->object.DeviceObject;
+    ASSERT_NE(device, nullptr);
+    HANDLE reader = NULL;
+    ASSERT_EQ(ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, READ_CONTROL, NULL, KernelMode,
+                                    &reader),
+              STATUS_SUCCESS);
+    SECURITY_DESCRIPTOR descriptor;
+    RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    RtlSetDaclSecurityDescriptor(&descriptor, TRUE, NULL, FALSE);  // NULL DACL: everyone
+    EXPECT_EQ(ZwSetSecurityObject(reader, DACL_SECURITY_INFORMATION, &descriptor),
+              STATUS_ACCESS_DENIED);
+    EXPECT_EQ(ZwClose(reader), STATUS_SUCCESS);
+
+    HANDLE writer = NULL;
+    ASSERT_EQ(ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode,
+                                    &writer),
+              STATUS_SUCCESS);
+    alignas(4) unsigned char buffer[16];
+    PACL acl = reinterpret_cast<PACL>(buffer);
+    ASSERT_EQ(RtlCreateAcl(acl, sizeof buffer, ACL_REVISION), STATUS_SUCCESS);
+    acl->AceCount = 1;  // an entry that is not there
+    RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, FALSE);
+    EXPECT_EQ(ZwSetSecurityObject(writer, DACL_SECURITY_INFORMATION, &descriptor),
+              STATUS_INVALID_ACL);
+    EXPECT_EQ(ZwSetSecurityObject(writer, OWNER_SECURITY_INFORMATION, &descriptor),
+              STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(ZwClose(writer), STATUS_SUCCESS);
+
+    // The driver's DACL still stands: a user is refused.
+    standin::SetCallerToken(CallerToken::User);
+    standin::OpenFile* file = nullptr;
+    EXPECT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", FILE_GENERIC_READ, &file),
+              STATUS_ACCESS_DENIED);
+    standin::SetCallerToken(CallerToken::Administrator);
+
+    uint64_t faults = standin::GetKernelCounters().driverFaults;
+    EXPECT_EQ(ZwClose(writer), STATUS_INVALID_HANDLE);
+    EXPECT_EQ(standin::GetKernelCounters().driverFaults, faults + 1);
+    EXPECT_EQ(standin::OpenKernelHandleCount(), 0u);
+}
+
+}  // namespace
+}  // namespace qvtest

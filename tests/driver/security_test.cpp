@@ -1,0 +1,168 @@
+// Who may open the driver's device, and what a handle opened without write
+// access may do, through the real driver and the stand-in I/O manager.
+#include "driver_fixture.h"
+#include "kernel/security.h"
+
+namespace qvtest {
+namespace {
+
+class DeviceAccessTest : public DriverTest {
+protected:
+    void TearDown() override {
+        standin::SetCallerToken(standin::CallerToken::Administrator);
+        DriverTest::TearDown();
+    }
+
+    NTSTATUS OpenAs(standin::CallerToken token, const wchar_t* name, ACCESS_MASK access) {
+        standin::SetCallerToken(token);
+        standin::OpenFile* file = nullptr;
+        NTSTATUS status = standin::OpenDevice(name, access, &file);
+        standin::CloseDevice(file);
+        standin::SetCallerToken(standin::CallerToken::Administrator);
+        return status;
+    }
+};
+
+TEST_F(DeviceAccessTest, AUserWithoutAdministratorRightsCannotOpenTheDeviceAtAll) {
+    const ACCESS_MASK accesses[] = {FILE_GENERIC_READ, FILE_GENERIC_WRITE,
+                                    FILE_GENERIC_READ | FILE_GENERIC_WRITE, GENERIC_READ,
+                                    SYNCHRONIZE | FILE_READ_ATTRIBUTES, MAXIMUM_ALLOWED};
+    uint64_t completed = standin::GetKernelCounters().requestsCompleted;
+    for (const wchar_t* name : {L"\\??\\QuorVenal", L"\\Device\\QUORVENAL"}) {
+        for (ACCESS_MASK access : accesses) {
+            EXPECT_EQ(OpenAs(standin::CallerToken::User, name, access), STATUS_ACCESS_DENIED)
+                << "access " << std::hex << access;
+        }
+    }
+    EXPECT_EQ(standin::GetKernelCounters().requestsCompleted, completed)
+        << "the driver saw no open: the I/O manager refused them";
+}
+
+TEST_F(DeviceAccessTest, SystemAndAdministratorsOpenForReadingAndWriting) {
+    for (standin::CallerToken token :
+         {standin::CallerToken::System, standin::CallerToken::Administrator}) {
+        EXPECT_EQ(OpenAs(token, L"\\??\\QuorVenal", GENERIC_READ | GENERIC_WRITE), STATUS_SUCCESS);
+        EXPECT_EQ(OpenAs(token, L"\\??\\QuorVenal", MAXIMUM_ALLOWED), STATUS_SUCCESS);
+    }
+    EXPECT_EQ(standin::OpenKernelHandleCount(), 0u) << "DriverEntry closed its handle to the device";
+}
+
+// An administrator's handle opened for reading only.
+class ReadOnlyHandleTest : public DriverTest {
+protected:
+    void SetUp() override {
+        DriverTest::SetUp();
+        ASSERT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", FILE_GENERIC_READ, &readOnly_),
+                  STATUS_SUCCESS);
+    }
+    void TearDown() override {
+        standin::CloseDevice(readOnly_);
+        DriverTest::TearDown();
+    }
+
+    Reply SendReadOnly(ULONG code, void* record, ULONG length) {
+        Reply reply{};
+        reply.status = standin::DeviceControl(readOnly_, code, record, length, record, length,
+                                              &reply.returned);
+        return reply;
+    }
+
+    standin::OpenFile* readOnly_ = nullptr;
+};
+
+TEST_F(ReadOnlyHandleTest, ReadsAreServed) {
+    ConfigRequest header;
+    std::memset(&header, 0, sizeof header);
+    header.Bus = 1;
+    Reply reply = SendReadOnly(IOCTL_READ_CONFIG, &header, sizeof header);
+    EXPECT_EQ(reply.status, STATUS_SUCCESS);
+    EXPECT_EQ(reply.returned, 272u);
+    EXPECT_EQ(header.Result, 256u);
+
+    ConfigRangeRequest range;
+    std::memset(&range, 0, sizeof range);
+    range.Bus = 1;
+    range.Length = 4;
+    EXPECT_EQ(SendReadOnly(IOCTL_READ_CONFIG_RANGE, &range, sizeof range).status, STATUS_SUCCESS);
+    EXPECT_EQ(range.Result, 4u);
+    EXPECT_EQ(std::memcmp(range.Bytes, header.Data, 4), 0);
+
+    auto ext = std::make_unique<ExtConfigRequest>();
+    std::memset(ext.get(), 0, sizeof *ext);
+    ext->Bus = 1;
+    EXPECT_EQ(SendReadOnly(IOCTL_READ_EXT_CONFIG, ext.get(), sizeof *ext).status, STATUS_SUCCESS);
+    EXPECT_EQ(ext->Result, 0u);
+    unsigned char expected[3840];
+    ASSERT_TRUE(machine().ReadConfig({1, 0, 0}, 0x100, expected, sizeof expected));
+    EXPECT_EQ(std::memcmp(ext->ExtData, expected, sizeof expected), 0);
+}
+
+TEST_F(ReadOnlyHandleTest, EveryWriteCodeIsRefusedAndNothingIsWritten) {
+    ReadHeader(1, 0, 0);  // the base is known: an extended write could go through
+    ConfigRequest header;
+    std::memset(&header, 0x5A, sizeof header);
+    header.Bus = 1;
+    header.Device = 0;
+    header.Function = 0;
+    header.Result = 0xEEEEEEEE;
+    auto ext = std::make_unique<ExtConfigRequest>();
+    std::memset(ext.get(), 0x5A, sizeof *ext);
+    ext->Bus = 1;
+    ext->Device = 0;
+    ext->Function = 0;
+    ext->Result = 0xEEEEEEEE;
+
+    uint64_t writes = machine().ConfigWriteCount();
+    standin::StartKernelTrace();
+    Reply reply = SendReadOnly(IOCTL_WRITE_CONFIG, &header, sizeof header);
+    EXPECT_EQ(reply.status, STATUS_ACCESS_DENIED);
+    EXPECT_EQ(reply.returned, 0u);
+    EXPECT_EQ(standin::NtStatusToWin32Error(reply.status), 5u);
+    reply = SendReadOnly(IOCTL_WRITE_EXT_CONFIG, ext.get(), sizeof *ext);
+    EXPECT_EQ(reply.status, STATUS_ACCESS_DENIED);
+    EXPECT_EQ(reply.returned, 0u);
+    standin::StopKernelTrace();
+
+    EXPECT_EQ(machine().ConfigWriteCount(), writes);
+    EXPECT_TRUE(standin::TracedPortAccesses().empty());
+    EXPECT_TRUE(standin::TracedMappings().empty());
+    EXPECT_EQ(header.Result, 0xEEEEEEEEu) << "no record comes back";
+    EXPECT_EQ(ext->Result, 0xEEEEEEEEu);
+}
+
+// The write right belongs to each handle: a handle opened for writing by the
+// same process does not lend it to the read-only one, before or after.
+TEST_F(ReadOnlyHandleTest, TheWriteRightIsPerHandle) {
+    ConfigRequest before = ReadHeader(1, 0, 0);
+    unsigned char data[256];
+    std::memcpy(data, before.Data, sizeof data);
+    data[0x3C] = 0x0A;
+
+    Reply writer{};
+    WriteHeader(1, 0, 0, data, &writer);
+    EXPECT_EQ(writer.status, STATUS_SUCCESS);
+    ConfigRequest request;
+    std::memset(&request, 0, sizeof request);
+    request.Bus = 1;
+    std::memcpy(request.Data, data, sizeof data);
+    request.Data[0x3C] = 0x0B;
+    EXPECT_EQ(SendReadOnly(IOCTL_WRITE_CONFIG, &request, sizeof request).status,
+              STATUS_ACCESS_DENIED);
+    unsigned char line = 0;
+    ASSERT_TRUE(machine().ReadConfig({1, 0, 0}, 0x3C, &line, 1));
+    EXPECT_EQ(line, 0x0A);
+
+    // A handle opened for writing only may write.
+    standin::OpenFile* writeOnly = nullptr;
+    ASSERT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", FILE_WRITE_DATA, &writeOnly), STATUS_SUCCESS);
+    ULONG returned = 0;
+    EXPECT_EQ(standin::DeviceControl(writeOnly, IOCTL_WRITE_CONFIG, &request, sizeof request,
+                                     &request, sizeof request, &returned),
+              STATUS_SUCCESS);
+    standin::CloseDevice(writeOnly);
+    ASSERT_TRUE(machine().ReadConfig({1, 0, 0}, 0x3C, &line, 1));
+    EXPECT_EQ(line, 0x0B);
+}
+
+}  // namespace
+}  // namespace qvtest
