@@ -20,6 +20,15 @@ typedef NTSTATUS* PNTSTATUS;
 typedef UCHAR KIRQL;
 typedef ULONG KPROCESSOR_MODE;
 
+#ifndef FASTCALL
+#define FASTCALL
+#endif
+
+#define PASSIVE_LEVEL  0
+#define APC_LEVEL      1
+#define DISPATCH_LEVEL 2
+#define HIGH_LEVEL     31
+
 #define NT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
 
 #define STATUS_SUCCESS                 ((NTSTATUS)0x00000000L)
@@ -394,6 +403,28 @@ STANDIN_EXTERN_C ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusN
 STANDIN_EXTERN_C ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType,
                                                    ULONG BusNumber, ULONG SlotNumber,
                                                    PVOID Buffer, ULONG Offset, ULONG Length);
+
+// One range of RAM; MmGetPhysicalMemoryRanges returns an array of them from
+// nonpaged pool, ending in an entry whose base and size are both 0.
+typedef struct _PHYSICAL_MEMORY_RANGE {
+    PHYSICAL_ADDRESS BaseAddress;
+    LARGE_INTEGER NumberOfBytes;
+} PHYSICAL_MEMORY_RANGE, *PPHYSICAL_MEMORY_RANGE;
+
+STANDIN_EXTERN_C PPHYSICAL_MEMORY_RANGE NTAPI MmGetPhysicalMemoryRanges(VOID);
+STANDIN_EXTERN_C VOID NTAPI ExFreePool(PVOID P);
+
+// The processor's interrupt request level, as the x86 HAL exports it; the
+// DDK's macros take the same form.
+STANDIN_EXTERN_C KIRQL NTAPI KeGetCurrentIrql(VOID);
+STANDIN_EXTERN_C KIRQL FASTCALL KfRaiseIrql(KIRQL NewIrql);
+STANDIN_EXTERN_C VOID FASTCALL KfLowerIrql(KIRQL NewIrql);
+#define KeRaiseIrql(a, b) *(b) = KfRaiseIrql(a)
+#define KeLowerIrql(a) KfLowerIrql(a)
+
+// Device-memory accessors (ntoskrnl exports on x86).
+STANDIN_EXTERN_C USHORT NTAPI READ_REGISTER_USHORT(PUSHORT Register);
+STANDIN_EXTERN_C VOID NTAPI WRITE_REGISTER_USHORT(PUSHORT Register, USHORT Value);
 
 STANDIN_EXTERN_C PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
                                           MEMORY_CACHING_TYPE CacheType);

@@ -18,6 +18,9 @@ extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG Bu
                                              ULONG SlotNumber, PVOID Buffer, ULONG Offset,
                                              ULONG Length) {
     standin::TraceHalRead();
+    // The HAL takes its own configuration lock at HIGH_LEVEL: a caller
+    // already raised above DISPATCH_LEVEL has no business here.
+    if (!standin::RequireIrqlAtMost(DISPATCH_LEVEL, "HalGetBusDataByOffset")) return 0;
     if (BusDataType != PCIConfiguration) return 0;
     standin::Machine& machine = standin::CurrentMachine();
     if (!machine.BusExists(BusNumber)) return 0;  // the bus does not exist

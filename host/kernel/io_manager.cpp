@@ -101,6 +101,10 @@ NTSTATUS SendRequest(DeviceRecord* device, PFILE_OBJECT file, UCHAR major, IoReq
     request->irp.IoStatus.Status = STATUS_PENDING;
     PDRIVER_DISPATCH dispatch = object->DriverObject->MajorFunction[major];
     NTSTATUS returned = dispatch(object, &request->irp);
+    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
+        TraceIrqlFault("dispatch routine returned at a raised IRQL");
+        KfLowerIrql(PASSIVE_LEVEL);
+    }
     if (!request->completed) {
         TraceDriverFault("dispatch routine returned without completing the request");
         return returned == STATUS_PENDING ? STATUS_UNSUCCESSFUL : returned;

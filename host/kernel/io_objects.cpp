@@ -104,6 +104,7 @@ extern "C" NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName)
 }
 
 extern "C" VOID NTAPI IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
+    standin::RequireIrqlAtMost(DISPATCH_LEVEL, "IofCompleteRequest");
     standin::IoRequest* request = standin::RequestOf(Irp);
     if (request->completed) {
         standin::TraceDriverFault("request completed twice");

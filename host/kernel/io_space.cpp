@@ -8,6 +8,12 @@
 //    therefore behave as one configuration access each, which holds for the
 //    way the driver uses them (one 2-byte access per mapping) and for the
 //    plain read/write registers of the simulated extended space.
+//  - A page of RAM (as MmGetPhysicalMemoryRanges reports it) is mapped as
+//    plain memory, but counted as a driver fault: Windows stops the machine
+//    for it under Driver Verifier, and an uncached view of cached RAM is
+//    undefined processor behaviour.
+// Both run at IRQL <= DISPATCH_LEVEL. READ_REGISTER_USHORT and
+// WRITE_REGISTER_USHORT must address bytes of a live mapping.
 #include <ntddk.h>
 
 #include <cstring>
@@ -41,13 +47,33 @@ MappingTable& Table() {
     return *table;
 }
 
+constexpr uint64_t kPageBytes = 4096;
+
+// Whether [address, address + length) lies inside one live mapping.
+bool InsideMapping(const void* address, size_t length) {
+    MappingTable& table = Table();
+    std::lock_guard<std::mutex> guard(table.lock);
+    auto it = table.live.upper_bound(const_cast<void*>(address));
+    if (it == table.live.begin()) return false;
+    --it;
+    auto start = static_cast<const uint8_t*>(it->first);
+    auto at = static_cast<const uint8_t*>(address);
+    return at >= start && at + length <= start + it->second->length;
+}
+
 }  // namespace
 
 extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
                                     MEMORY_CACHING_TYPE CacheType) {
     (void)CacheType;
+    if (!standin::RequireIrqlAtMost(DISPATCH_LEVEL, "MmMapIoSpace")) return NULL;
     uint64_t physical = static_cast<uint64_t>(PhysicalAddress.QuadPart);
     standin::Machine& machine = standin::CurrentMachine();
+    if (NumberOfBytes != 0) {
+        uint64_t firstPage = physical & ~(kPageBytes - 1);
+        uint64_t end = (physical + NumberOfBytes + kPageBytes - 1) & ~(kPageBytes - 1);
+        if (machine.IsRam(firstPage, end - firstPage)) standin::TraceRamMapping();
+    }
     standin::PhysicalKind kind = machine.ClassifyPhysical(physical, NumberOfBytes);
     if (kind == standin::PhysicalKind::Nothing) {
         standin::TraceMapping(physical, NumberOfBytes, false);
@@ -82,6 +108,7 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
 }
 
 extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
+    standin::RequireIrqlAtMost(DISPATCH_LEVEL, "MmUnmapIoSpace");
     std::unique_ptr<Mapping> mapping;
     {
         MappingTable& table = Table();
@@ -107,4 +134,20 @@ extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
                                                 mapping->length);
     }
     standin::TraceUnmap(true);
+}
+
+extern "C" USHORT NTAPI READ_REGISTER_USHORT(PUSHORT Register) {
+    bool inside = InsideMapping(Register, sizeof(USHORT));
+    standin::TraceRegisterAccess(false, inside);
+    if (!inside) return 0xFFFF;
+    USHORT value;
+    std::memcpy(&value, Register, sizeof value);
+    return value;
+}
+
+extern "C" VOID NTAPI WRITE_REGISTER_USHORT(PUSHORT Register, USHORT Value) {
+    bool inside = InsideMapping(Register, sizeof(USHORT));
+    standin::TraceRegisterAccess(true, inside);
+    if (!inside) return;
+    std::memcpy(Register, &Value, sizeof Value);
 }

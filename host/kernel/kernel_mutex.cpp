@@ -46,6 +46,10 @@ extern "C" NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitR
     (void)WaitReason;
     (void)WaitMode;
     (void)Alertable;
+    // An untimed wait must not come at DISPATCH_LEVEL or above. The fault is
+    // counted and the wait still made, so that acquisitions and releases stay
+    // paired and a faulty driver cannot hang the tests.
+    standin::RequireIrqlAtMost(APC_LEVEL, "KeWaitForSingleObject");
     (void)Timeout;
     std::recursive_mutex* mutex = Lookup(Object);
     if (mutex == nullptr) {
@@ -58,6 +62,7 @@ extern "C" NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitR
 
 extern "C" LONG NTAPI KeReleaseMutex(PKMUTEX Mutex, BOOLEAN Wait) {
     (void)Wait;
+    standin::RequireIrqlAtMost(DISPATCH_LEVEL, "KeReleaseMutex");
     std::recursive_mutex* mutex = Lookup(Mutex);
     if (mutex == nullptr) {
         standin::TraceDriverFault("release of a mutex that was never initialised");

@@ -62,8 +62,10 @@ void ResetKernelCounters() {
     TraceState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
     int64_t live = state.counters.liveMappings;  // mappings still held stay counted
+    int64_t pool = state.counters.livePool;      // and so do pool blocks
     state.counters = KernelCounters();
     state.counters.liveMappings = live;
+    state.counters.livePool = pool;
 }
 
 void TracePort(uint16_t port, bool write, uint32_t value) {
@@ -71,7 +73,8 @@ void TracePort(uint16_t port, bool write, uint32_t value) {
     std::lock_guard<std::mutex> guard(state.lock);
     ++(write ? state.counters.portWrites : state.counters.portReads);
     if (state.recording && state.ports.size() < kMaxLogEntries) {
-        state.ports.push_back(PortAccess{port, write, value});
+        state.ports.push_back(
+            PortAccess{port, write, value, CurrentIrql(), state.counters.irqlRaises});
     }
 }
 
@@ -98,6 +101,55 @@ void TraceUnmap(bool known) {
     } else {
         ++state.counters.badUnmaps;
     }
+}
+
+void TraceIrqlFault(const char* what) {
+    TraceDriverFault(what);
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    ++state.counters.irqlFaults;
+}
+
+void TraceRaise() {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    ++state.counters.irqlRaises;
+}
+
+void TraceRamMapping() {
+    TraceDriverFault("MmMapIoSpace on a page of RAM");
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    ++state.counters.ramMappings;
+}
+
+void TraceMemoryRangeList() {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    ++state.counters.memoryRangeLists;
+}
+
+void TracePool(bool allocated) {
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.counters.livePool += allocated ? 1 : -1;
+}
+
+void TraceBadPoolFree() {
+    TraceDriverFault("ExFreePool of a block the kernel did not hand out");
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    ++state.counters.badPoolFrees;
+}
+
+void TraceRegisterAccess(bool write, bool inMapping) {
+    if (!inMapping) {
+        TraceDriverFault("register access outside every live mapping");
+        return;
+    }
+    TraceState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    ++(write ? state.counters.registerWrites : state.counters.registerReads);
 }
 
 void TraceHalRead() {

@@ -13,6 +13,8 @@ struct PortAccess {
     uint16_t port;
     bool write;
     uint32_t value;  // the value written, or the value read
+    uint8_t irql;    // the processor's IRQL at the access
+    uint64_t raise;  // how many KfRaiseIrql calls came before it
 };
 
 struct MappingRecord {
@@ -34,6 +36,14 @@ struct KernelCounters {
     uint64_t driverFaults = 0;    // requests not completed, completed twice, or overlong replies
     int32_t lastStatus = 0;       // IoStatus of the last device-control request completed
     uint64_t lastInformation = 0;
+    uint64_t irqlRaises = 0;      // KfRaiseIrql calls
+    uint64_t irqlFaults = 0;      // routines called above their IRQL, bad raises and lowers
+    uint64_t ramMappings = 0;     // MmMapIoSpace calls that reached a page of RAM
+    uint64_t memoryRangeLists = 0;  // MmGetPhysicalMemoryRanges calls answered with a list
+    int64_t livePool = 0;         // pool blocks handed out and not yet freed
+    uint64_t badPoolFrees = 0;    // ExFreePool of a block the kernel did not hand out
+    uint64_t registerReads = 0;   // READ_REGISTER_USHORT calls inside a live mapping
+    uint64_t registerWrites = 0;  // WRITE_REGISTER_USHORT calls inside a live mapping
 };
 
 void StartKernelTrace();  // clears the log and starts recording
@@ -43,7 +53,22 @@ std::vector<MappingRecord> TracedMappings();
 KernelCounters GetKernelCounters();
 void ResetKernelCounters();
 
+// The calling thread's IRQL (each host thread is a processor of its own).
+uint8_t CurrentIrql();
+// Makes MmGetPhysicalMemoryRanges answer NULL (no pool) until set back.
+void SetMemoryRangesUnavailable(bool unavailable);
+
 // Used by the stand-in kernel itself.
+// Counts a driver fault when the caller's IRQL is above `highest`; returns
+// whether the call may go on.
+bool RequireIrqlAtMost(uint8_t highest, const char* routine);
+void TraceIrqlFault(const char* what);
+void TraceRaise();
+void TraceRamMapping();
+void TraceMemoryRangeList();
+void TracePool(bool allocated);  // a block handed out, or a block freed
+void TraceBadPoolFree();
+void TraceRegisterAccess(bool write, bool inMapping);
 void TracePort(uint16_t port, bool write, uint32_t value);
 void TraceMapping(uint64_t physical, uint64_t length, bool mapped);
 void TraceUnmap(bool known);

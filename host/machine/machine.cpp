@@ -4,6 +4,7 @@
 // is atomic, as one bus cycle is, but a sequence of them is not.
 #include "machine/machine.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "machine/register_masks.h"
@@ -117,6 +118,41 @@ void Machine::SetEcamBase(uint64_t base) {
 }
 
 bool Machine::AddMemory(uint64_t base, uint64_t size, std::string* error) {
+    if (!AddPlainMemory(base, size, error)) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    ramRanges_.emplace_back(base, size);
+    return true;
+}
+
+std::vector<std::pair<uint64_t, uint64_t>> Machine::RamRanges() const {
+    std::vector<std::pair<uint64_t, uint64_t>> sorted;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sorted = ramRanges_;
+    }
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<std::pair<uint64_t, uint64_t>> joined;
+    for (const auto& range : sorted) {
+        if (!joined.empty() && range.first <= joined.back().first + joined.back().second) {
+            uint64_t end = std::max(joined.back().first + joined.back().second,
+                                    range.first + range.second);
+            joined.back().second = end - joined.back().first;
+        } else {
+            joined.push_back(range);
+        }
+    }
+    return joined;
+}
+
+bool Machine::IsRam(uint64_t address, uint64_t length) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& range : ramRanges_) {
+        if (address < range.first + range.second && range.first < address + length) return true;
+    }
+    return false;
+}
+
+bool Machine::AddPlainMemory(uint64_t base, uint64_t size, std::string* error) {
     if (size == 0 || base + size < base) {
         *error = "memory range is empty or wraps";
         return false;
@@ -133,7 +169,7 @@ bool Machine::AddMemory(uint64_t base, uint64_t size, std::string* error) {
 bool Machine::StoreMemory(uint64_t address, const std::vector<uint8_t>& bytes,
                           std::string* error) {
     if (bytes.empty()) return true;
-    if (!AddMemory(address, bytes.size(), error)) return false;
+    if (!AddPlainMemory(address, bytes.size(), error)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     for (size_t i = 0; i < bytes.size(); ++i) {
         PageFor(address + i)[(address + i) % kPageBytes] = bytes[i];

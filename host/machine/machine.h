@@ -72,9 +72,12 @@ public:
     void AddBus(unsigned bus);
     // Physical base of memory-mapped configuration; kNoEcam for none.
     void SetEcamBase(uint64_t base);
-    // Plain memory: [base, base + size) reads 0 until written.
+    // RAM: plain memory at [base, base + size) that reads 0 until written, and
+    // that the kernel reports as RAM (MmGetPhysicalMemoryRanges).
     bool AddMemory(uint64_t base, uint64_t size, std::string* error);
-    // Stores bytes into plain memory (declaring the pages it covers).
+    // Stores bytes into plain memory. Bytes outside RAM make plain memory that
+    // is not RAM (a device's memory, say): it maps and reads like RAM, but the
+    // kernel does not report it as RAM.
     bool StoreMemory(uint64_t address, const std::vector<uint8_t>& bytes, std::string* error);
     // Counts functions a machine file held that this machine cannot reach
     // (another PCI domain).
@@ -114,6 +117,11 @@ public:
     bool ReadPowerOnConfig(FunctionAddress address, unsigned offset, void* out,
                            unsigned length) const;
     uint64_t EcamBase() const;
+    // The RAM ranges (base, size), sorted, with touching or overlapping ranges
+    // joined.
+    std::vector<std::pair<uint64_t, uint64_t>> RamRanges() const;
+    // Whether any byte of [address, address + length) is RAM.
+    bool IsRam(uint64_t address, uint64_t length) const;
     // Functions present, in bus, device, function order.
     std::vector<FunctionAddress> Functions() const;
     bool IsReadOnly(FunctionAddress address) const;
@@ -135,6 +143,7 @@ private:
     uint8_t* PageFor(uint64_t address);
     bool EcamDecode(uint64_t address, FunctionAddress* function, unsigned* offset) const;
     bool IsMemory(uint64_t address, uint64_t length) const;
+    bool AddPlainMemory(uint64_t base, uint64_t size, std::string* error);
 
     mutable std::mutex mutex_;
     std::map<uint32_t, std::unique_ptr<Function>> functions_;
@@ -142,6 +151,7 @@ private:
     uint64_t ecamBase_ = kDefaultEcamBase;
     uint32_t configAddress_ = 0;
     std::vector<std::pair<uint64_t, uint64_t>> memoryRanges_;  // plain memory: base, size
+    std::vector<std::pair<uint64_t, uint64_t>> ramRanges_;     // the RAM among it
     std::map<uint64_t, std::unique_ptr<uint8_t[]>> pageContents_;
     uint64_t writeCount_ = 0;
     std::function<void(const ConfigWrite&)> observer_;

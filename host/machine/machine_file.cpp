@@ -5,8 +5,8 @@
 //   # quorvenal bus 05                   a bus that exists with no function on it
 //   # quorvenal read-only 00:1f.3        a function whose registers ignore writes
 //   # quorvenal bar-size 00:19.0 0 0x20000   decode size of BAR 0..5 (6 = ROM)
-//   # quorvenal memory 0x0 0xC0000000    plain memory, reading 0 until written
-//   # quorvenal bytes 0x10000000 86 80   bytes stored in plain memory
+//   # quorvenal memory 0x0 0xC0000000    RAM, reading 0 until written
+//   # quorvenal bytes 0x10000000 86 80   bytes stored in plain memory (RAM only inside RAM)
 //
 // Functions of PCI domains other than 0000 are counted and left out: neither
 // the port pair nor the one memory-mapped window reaches them.

@@ -2,6 +2,11 @@
 // reads for the standard header, the 0xCF8/0xCFC port pair for header writes,
 // and memory-mapped configuration for offsets 0x100..0xFFF, whose physical
 // base the driver finds itself by probing the candidate bases.
+//
+// Memory-mapped configuration is read and written only through the kernel's
+// register accessors (READ_REGISTER_USHORT / WRITE_REGISTER_USHORT): some
+// northbridges accept such accesses only through the AX register, and a plain
+// 16-bit load or store lets the compiler pick any register.
 #include <ntddk.h>
 
 #include "config_access.h"
@@ -14,6 +19,7 @@ const USHORT kConfigAddressPort = 0xCF8;
 const USHORT kConfigDataPort = 0xCFC;
 const ULONG kCandidateStep = 0x10000000;
 const ULONG kCandidateCount = 15;  // 0x10000000 .. 0xF0000000
+const ULONGLONG kPageBytes = 0x1000;
 
 ULONG SlotNumber(ULONG device, ULONG function) {
     PCI_SLOT_NUMBER slot;
@@ -58,14 +64,22 @@ VOID PortOut32(USHORT port, ULONG value) {
     __outdword(port, value);
 }
 
+// The address/data/restore sequence runs at HIGH_LEVEL, so that nothing on
+// this processor (an interrupt, a DPC, the HAL's own configuration code
+// called from either) can move the address register between its port
+// instructions. Nothing else is done while raised.
 VOID PortWriteConfigDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT low,
                           USHORT high) {
-    ULONG previous = PortIn32(kConfigAddressPort);
     ULONG address = 0x80000000u | (bus & 0xFF) << 16 | (device & 0x1F) << 11 |
                     (function & 7) << 8 | (offset & 0xFC);
+    ULONG data = (ULONG)high << 16 | low;
+    KIRQL previousIrql;
+    KeRaiseIrql(HIGH_LEVEL, &previousIrql);
+    ULONG previous = PortIn32(kConfigAddressPort);
     PortOut32(kConfigAddressPort, address);
-    PortOut32(kConfigDataPort, (ULONG)high << 16 | low);
+    PortOut32(kConfigDataPort, data);
     PortOut32(kConfigAddressPort, previous);
+    KeLowerIrql(previousIrql);
 }
 
 VOID WriteConfigHeader(ULONG bus, ULONG device, ULONG function, const UCHAR* data) {
@@ -78,24 +92,24 @@ VOID WriteConfigHeader(ULONG bus, ULONG device, ULONG function, const UCHAR* dat
 USHORT EcamRead16(ULONG physicalAddress) {
     PHYSICAL_ADDRESS address;
     address.QuadPart = physicalAddress;  // always below 4 GiB
-    volatile USHORT* mapping = (volatile USHORT*)MmMapIoSpace(address, 2, MmNonCached);
+    PVOID mapping = MmMapIoSpace(address, 2, MmNonCached);
     if (mapping == NULL) {
         return 0xFFFF;  // reads as an absent function, so the base search passes over it
     }
-    USHORT value = *mapping;
-    MmUnmapIoSpace((PVOID)mapping, 2);
+    USHORT value = READ_REGISTER_USHORT((PUSHORT)mapping);
+    MmUnmapIoSpace(mapping, 2);
     return value;
 }
 
 VOID EcamWrite16(ULONG physicalAddress, USHORT value) {
     PHYSICAL_ADDRESS address;
     address.QuadPart = physicalAddress;
-    volatile USHORT* mapping = (volatile USHORT*)MmMapIoSpace(address, 2, MmNonCached);
+    PVOID mapping = MmMapIoSpace(address, 2, MmNonCached);
     if (mapping == NULL) {
         return;
     }
-    *mapping = value;
-    MmUnmapIoSpace((PVOID)mapping, 2);
+    WRITE_REGISTER_USHORT((PUSHORT)mapping, value);
+    MmUnmapIoSpace(mapping, 2);
 }
 
 int EcamReadDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT* low,
@@ -151,6 +165,26 @@ int WriteExtConfig(ULONG bus, ULONG device, ULONG function, const UCHAR* buffer,
     return 0;
 }
 
+namespace {
+
+// Whether the page holding a physical address lies (even in part) in one of
+// the RAM ranges the memory manager reported; the list ends in an entry whose
+// base and size are both 0.
+BOOLEAN PageIsRam(const PHYSICAL_MEMORY_RANGE* ram, ULONG physicalAddress) {
+    ULONGLONG page = physicalAddress & ~(ULONG)(kPageBytes - 1);
+    for (const PHYSICAL_MEMORY_RANGE* range = ram;
+         range->BaseAddress.QuadPart != 0 || range->NumberOfBytes.QuadPart != 0; ++range) {
+        ULONGLONG base = (ULONGLONG)range->BaseAddress.QuadPart;
+        ULONGLONG size = (ULONGLONG)range->NumberOfBytes.QuadPart;
+        if (page < base + size && base < page + kPageBytes) {
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+}  // namespace
+
 // The identifiers of the function that a port or window access for this
 // address reaches (the bus reduced to its low 8 bits, as there), read through
 // the HAL. False when no function answers there: the HAL reports no bus or
@@ -188,6 +222,14 @@ BOOLEAN IdentityStandsAt(ULONG base, ULONG place, USHORT vendor, USHORT deviceId
 // for the window. A function that does not answer starts no search. The lower
 // candidates are ordinary memory on a real machine; matching 16 bits alone
 // could take a stray value there for the window.
+//
+// A candidate whose page is RAM is never mapped (mapping RAM uncached aliases
+// the processor's cached view of it, and the memory manager forbids it): it is
+// passed over as a read of 0xFFFF (what a failed mapping gives) would be, for
+// the identifiers the HAL reads are never 0xFFFF. The RAM list
+// is asked for once per search and freed after it. Without it nothing is
+// known about where RAM lies, so no candidate is probed and the search runs
+// again at the next request that calls for it.
 VOID DiscoverEcamBase(const ConfigRequest* request) {
     if (EcamBase != ECAM_BASE_UNKNOWN) {
         return;
@@ -198,14 +240,22 @@ VOID DiscoverEcamBase(const ConfigRequest* request) {
                               &deviceId)) {
         return;
     }
+    PPHYSICAL_MEMORY_RANGE ram = MmGetPhysicalMemoryRanges();
+    if (ram == NULL) {
+        return;
+    }
     ULONG place = EcamFunctionPlace(request->Bus, request->Device, request->Function);
     for (ULONG i = 1; i <= kCandidateCount; ++i) {
         ULONG candidate = i * kCandidateStep;
+        if (PageIsRam(ram, candidate | place)) {
+            continue;
+        }
         if (IdentityStandsAt(candidate, place, vendor, deviceId)) {
             EcamBase = candidate;
-            return;
+            break;
         }
     }
+    ExFreePool(ram);
 }
 
 // The window serves a function only when the identifiers the HAL reads for it

@@ -60,7 +60,8 @@ MACHINES = {
 }
 
 # Plain RAM at the lowest candidate base (the machine gets 512 MiB), where
-# the kernel plants a stray vendor identifier for the base search to pass over.
+# the kernel plants a stray vendor identifier; the base search must never map
+# it, as it maps no RAM at all.
 TRAP = 0x10000000
 RUN_TIMEOUT = 90
 

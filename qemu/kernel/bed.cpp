@@ -5,6 +5,7 @@
 #include "irql.h"
 #include "mm.h"
 #include "pool.h"
+#include "ram_map.h"
 #include "security.h"
 #include "report.h"
 
@@ -86,6 +87,13 @@ bool SearchProbesFit(const ULONG* trace, ULONG count, ULONG place, ULONG base, U
     ULONG at = 0;
     for (ULONG candidate = 1; candidate <= last; ++candidate) {
         ULONG probe = candidate << 28 | place;
+        if (RamPageHolds(probe)) {  // never mapped: reads as 0xFFFF
+            if (candidate == last) {
+                *used = at;
+                return base == kNoEcam;
+            }
+            continue;
+        }
         if (at >= count || trace[at] != probe) break;
         ++at;
         bool deviceRead = at < count && trace[at] == probe + 2;
@@ -115,15 +123,22 @@ void CheckInvariants(const char* when) {
           io.badReleases);
     Check(io.boostsNotZero == 0, "completed without boost", "%s: %u completions with a boost",
           when, io.boostsNotZero);
-    IrqlCounts irql = IrqlCountsNow();
-    Check(IrqlCurrent() == PASSIVE_LEVEL && irql.badRaises == 0 && irql.badLowers == 0 &&
-              irql.callsRaised == 0 && irql.returnedRaised == 0,
-          "interrupt level kept", "%s: level %u, %u raises down, %u lowers up, %u calls above "
-          "the level they allow, %u returns raised", when, IrqlCurrent(), irql.badRaises,
-          irql.badLowers, irql.callsRaised, irql.returnedRaised);
+    Check(m.ramMappings == 0, "no RAM mapped", "%s: %u mappings of a page of RAM", when,
+          m.ramMappings);
+    Check(m.registerOutside == 0, "register accesses inside their mappings",
+          "%s: %u accesses outside every mapping", when, m.registerOutside);
     PoolCounts pool = PoolCountsNow();
-    Check(pool.outstanding == 0 && pool.badFrees == 0, "pool freed",
-          "%s: %u allocations not freed, %u bad frees", when, pool.outstanding, pool.badFrees);
+    Check(pool.outstanding == 0 && pool.badFrees == 0, "RAM lists freed",
+          "%s: %u pool blocks not freed, %u bad frees", when, pool.outstanding, pool.badFrees);
+    IrqlCounts irql = IrqlCountsNow();
+    Check(IrqlCurrent() == PASSIVE_LEVEL && irql.callsRaised == 0 && irql.badRaises == 0 &&
+              irql.badLowers == 0 && irql.returnedRaised == 0 && irql.portsNotRaised == 0 &&
+              irql.sequencesNotFour == 0,
+          "IRQL rules kept",
+          "%s: level %u, %u calls above their level, %u bad raises, %u bad lowers, %u returns "
+          "raised, %u port accesses not raised, %u raises not of four port accesses",
+          when, IrqlCurrent(), irql.callsRaised, irql.badRaises, irql.badLowers,
+          irql.returnedRaised, irql.portsNotRaised, irql.sequencesNotFour);
     Check(SecurityState().handlesOpen == 0 && SecurityState().badCloses == 0, "object handles closed",
           "%s: %u open, %u bad closes", when, SecurityState().handlesOpen, SecurityState().badCloses);
     Check(DriverCallsBroken() == 0, "driver routines keep the stdcall convention",

@@ -65,7 +65,8 @@ ULONG DirectEcamDword(ULONG base, ULONG bus, ULONG device, ULONG function, ULONG
 
 // Whether the start of a trace of mapped addresses is one base search for a
 // function at `place`: the candidates 0x10000000, 0x20000000, ... | place in
-// ascending order, each possibly followed by a read of its device
+// ascending order, except those whose page holds RAM (the Multiboot map),
+// which must never be mapped; each possibly followed by a read of its device
 // identifier 2 bytes on, up to and including `base` (whose device identifier
 // must have been read), or all fifteen when `base` is kNoEcam. `used` gets
 // the number of trace entries the search took.

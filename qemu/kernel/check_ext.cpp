@@ -124,6 +124,10 @@ void CheckExtendedReads() {
         Check(MmCounts().maps == expectedMaps, "one mapping per 16-bit access",
               "%u mappings for %u reads, expected %u", MmCounts().maps, bed.foundCount,
               expectedMaps);
+        Check(MmCounts().registerReads == expectedMaps && MmCounts().registerWrites == 0,
+              "extended reads through READ_REGISTER_USHORT",
+              "%u accessor reads, %u writes for %u mappings", MmCounts().registerReads,
+              MmCounts().registerWrites, expectedMaps);
     }
     CheckInvariants("extended reads");
 }
@@ -204,6 +208,10 @@ void CheckExtendedWrites() {
           (ULONG)o.status, gRequest.Result);
     Check(MmCounts().maps == 2 + 1920, "extended write maps 1920 halves after the identifiers",
           "%u mappings", MmCounts().maps);
+    Check(MmCounts().registerWrites == 1920 && MmCounts().registerReads == 2,
+          "extended write through WRITE_REGISTER_USHORT",
+          "%u accessor writes, %u reads (the identifiers)", MmCounts().registerWrites,
+          MmCounts().registerReads);
 
     ProgramReadExt(f.bus, f.device, f.function, &gRequest);
     ULONG severity = ExtDword(gRequest.ExtData, severityAt);

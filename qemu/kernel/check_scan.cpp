@@ -10,6 +10,7 @@
 #include "mm.h"
 #include "pci_ports.h"
 #include "pool.h"
+#include "ram_map.h"
 #include "report.h"
 #include "serial.h"
 
@@ -88,14 +89,17 @@ void CheckScanAndBase() {
     Bed& bed = TheBed();
     bed.foundCount = 0;
     MmResetCounts();
+    PoolResetCounts();
     MmTraceStart(gTrace, kTraceCapacity);
     ScanTally tally = FullScan(true);
     ULONG probes = MmTraceStop();
+    MappingCounts mappings = MmCounts();
+    PoolCounts pool = PoolCountsNow();
 
     SerialPrint("SCAN functions=%u requests=%u buses=%u\n", tally.functions, tally.requests,
                 HalExistingBusCount());
-    Note("scan: %u mappings, %u of them in RAM; %u RAM lists", MmCounts().maps,
-         MmCounts().ramMappings, PoolCountsNow().lists);
+    SerialPrint("SCAN mappings=%u ram-mappings=%u ram-lists=%u\n", mappings.maps,
+                mappings.ramMappings, pool.lists);
     for (ULONG i = 0; i < bed.foundCount; ++i) {
         const FoundFunction& f = bed.found[i];
         SerialPrint("FUNC %02x:%02x.%x %04x:%04x %02x%02x%02x\n", f.bus, f.device, f.function,
@@ -136,10 +140,25 @@ void CheckScanAndBase() {
         Check(fits && at == probes, "search repeated per function",
               "%u probes for %u functions, %u fit", probes, bed.foundCount, at);
     }
+    // One RAM list per search, each freed: one search on a machine with a
+    // window (00:00.0 finds it), one per present function on one without.
+    ULONG searches = bed.expect.ecamBase != kNoEcam ? 1 : bed.foundCount;
+    Check(pool.lists == searches && pool.frees == searches, "one RAM list per search",
+          "%u lists, %u freed, for %u searches", pool.lists, pool.frees, searches);
+    Check(mappings.ramMappings == 0, "the scan maps no RAM", "%u mappings of a page of RAM",
+          mappings.ramMappings);
+    Check(mappings.registerReads == mappings.maps && mappings.registerWrites == 0,
+          "search probes through READ_REGISTER_USHORT", "%u accessor reads, %u writes, %u mappings",
+          mappings.registerReads, mappings.registerWrites, mappings.maps);
     if (bed.expect.trapBase != 0) {
-        Check(probes > 0 && gTrace[0] == bed.expect.trapBase && DriverEcamBase() != bed.expect.trapBase,
-              "stray vendor id passed over", "first probe 0x%x, EcamBase 0x%x",
-              probes ? gTrace[0] : 0, DriverEcamBase());
+        ULONG trapProbes = 0;
+        for (ULONG i = 0; i < probes && i < kTraceCapacity; ++i) {
+            if ((gTrace[i] & 0xF0000000u) == bed.expect.trapBase) ++trapProbes;
+        }
+        Check(RamPageHolds(bed.expect.trapBase) && trapProbes == 0 &&
+                  DriverEcamBase() != bed.expect.trapBase,
+              "RAM at the trap never probed", "trap in RAM: %d, %u probes there, EcamBase 0x%x",
+              RamPageHolds(bed.expect.trapBase) ? 1 : 0, trapProbes, DriverEcamBase());
     }
     CheckInvariants("scan");
 }

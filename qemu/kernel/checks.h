@@ -12,7 +12,8 @@ void CheckExtendedBeforeBase();
 
 // Plants the vendor identifier of 00:00.0 in RAM at the trap candidate (when
 // the machine has one), then scans buses 0..255 as the program does and
-// checks where the driver's base search looked and what it found.
+// checks where the driver's base search looked and what it found: never in
+// RAM, so never at the trap.
 void PlantTrap();
 void CheckScanAndBase();
 

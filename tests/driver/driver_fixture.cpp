@@ -73,11 +73,21 @@ std::string SmallMachineText() {
 void DriverTest::SetUp() {
     standin::SetCurrentMachine(MachineFromText(machineText_.empty() ? SmallMachineText()
                                                                     : machineText_));
+    standin::ResetKernelCounters();
     LoadAndOpen();
 }
 
+// What must hold after anything the driver did, whatever a test sent it: no
+// routine called above its IRQL, no page of RAM mapped, every pool block it
+// was given freed, the processor back at PASSIVE_LEVEL.
 void DriverTest::TearDown() {
     CloseAndUnload();
+    standin::KernelCounters counters = standin::GetKernelCounters();
+    EXPECT_EQ(counters.irqlFaults, 0u);
+    EXPECT_EQ(counters.ramMappings, 0u);
+    EXPECT_EQ(counters.livePool, 0);
+    EXPECT_EQ(counters.badPoolFrees, 0u);
+    EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
 }
 
 void DriverTest::LoadAndOpen() {

@@ -191,14 +191,15 @@ TEST_F(HighWindowTest, AWindowAboveFourGigabytesIsNeverFound) {
     EXPECT_EQ(ReadExt(1, 0, 0)->Result, 1u);
 }
 
-// Ordinary memory below the window, holding the host bridge's vendor
-// identifier at the place the search probes in the second candidate.
+// Memory below the window that is not RAM (a device's memory, which the
+// search does probe), holding the host bridge's vendor identifier at the
+// place the search probes in the second candidate.
 class StrayVendorTest : public DriverTest {
 protected:
     void SetUp() override {
         machineText_ =
-            "# quorvenal memory 0x0 0xc0000000\n"
-            "# quorvenal bytes 0x20000000 86 80 00 00\n" +
+            "# quorvenal bytes 0x20000000 86 80 00 00\n"
+            "# quorvenal bytes 0x20100100 00 00 00 00 00 00 00 00\n" +
             SmallMachineText();
         DriverTest::SetUp();
     }
@@ -224,13 +225,12 @@ TEST_F(StrayVendorTest, MemoryHoldingOnlyTheVendorIsPassedOver) {
     for (unsigned char byte : memory) EXPECT_EQ(byte, 0);
 }
 
-// Where memory holds both identifiers the candidate is taken: the search
-// cannot tell such memory from the window.
+// Where device memory (not RAM) holds both identifiers the candidate is
+// taken: the search cannot tell such memory from the window.
 class StrayIdentityTest : public DriverTest {
 protected:
     void SetUp() override {
         machineText_ =
-            "# quorvenal memory 0x0 0xc0000000\n"
             "# quorvenal bytes 0x30000000 86 80 00 2a\n" +
             SmallMachineText();
         DriverTest::SetUp();
@@ -248,14 +248,16 @@ TEST_F(StrayIdentityTest, MemoryHoldingBothIdentifiersIsTaken) {
     EXPECT_EQ(reads[2], 0x30000100ull);
 }
 
-// Zeroed memory below the window reads vendor and device 0x0000. A header
-// write of all zeros (any client may send one) must not make the search take
-// that memory for the window: the extended requests that follow would write
-// 3840 bytes into it.
+// Zeroed device memory below the window (not RAM, so the search probes it)
+// reads vendor and device 0x0000. A header write of all zeros (any client may
+// send one) must not make the search take that memory for the window: the
+// extended requests that follow would write 3840 bytes into it.
 class ZeroedMemoryTest : public DriverTest {
 protected:
     void SetUp() override {
-        machineText_ = "# quorvenal memory 0x0 0xc0000000\n" + SmallMachineText();
+        machineText_ = "# quorvenal bytes 0x10028000 00 00 00 00\n"
+                       "# quorvenal bytes 0x10028100 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n" +
+                       SmallMachineText();
         DriverTest::SetUp();
     }
 };

@@ -107,6 +107,34 @@ TEST(MachineFileTest, DirectivesAndOtherDomains) {
     EXPECT_EQ(machine->ClassifyPhysical(0xE0000000, 2), standin::PhysicalKind::Nothing);
 }
 
+// `memory` lines are the RAM the kernel lists: sorted, touching or
+// overlapping ranges joined. `bytes` outside RAM are memory that is not RAM.
+TEST(MachineFileTest, MemoryLinesAreTheRamListedAndBytesOutsideThemAreNot) {
+    std::string text =
+        "# quorvenal memory 0x100000 0x100000\n"
+        "# quorvenal memory 0x0 0xa0000\n"
+        "# quorvenal memory 0x180000 0x100000\n"
+        "# quorvenal memory 0x300000 0x1000\n"
+        "# quorvenal bytes 0x20000000 86 80\n"
+        "# quorvenal bytes 0x300010 01\n"
+        "00:00.0 Host bridge\n" + std::string(kHeaderRows);
+    std::string error;
+    std::unique_ptr<standin::Machine> machine = standin::LoadMachineText(text, "ram.lspci", &error);
+    ASSERT_NE(machine, nullptr) << error;
+    std::vector<std::pair<uint64_t, uint64_t>> expected = {
+        {0x0, 0xa0000}, {0x100000, 0x180000}, {0x300000, 0x1000}};
+    EXPECT_EQ(machine->RamRanges(), expected);
+    EXPECT_FALSE(machine->IsRam(0x20000000, 2));
+    EXPECT_EQ(machine->ClassifyPhysical(0x20000000, 2), standin::PhysicalKind::Memory);
+    EXPECT_TRUE(machine->IsRam(0x300010, 1));
+    EXPECT_FALSE(machine->IsRam(0xa0000, 0x60000)) << "the hole below 1 MiB";
+    EXPECT_TRUE(machine->IsRam(0x9ffff, 0x2));
+
+    machine = standin::DefaultMachine();
+    expected = {{0x0, 0xc0000000}};
+    EXPECT_EQ(machine->RamRanges(), expected);
+}
+
 std::vector<std::string> ListedByPciutils(const std::string& path) {
     std::string command = "lspci -F " + path + " -n 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "r");

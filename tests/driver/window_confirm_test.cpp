@@ -70,16 +70,17 @@ TEST_F(SpoofedIdentifiersTest, AHeaderWriteCarryingMemorysIdentifiersTakesNoBase
     EXPECT_EQ(std::memcmp(ext->ExtData, expected, sizeof expected), 0);
 }
 
-// Memory at 0x30000000 holds the host bridge's two identifiers at 00:00.0's
-// place: the search cannot tell it from the window and takes it. That base
+// Memory at 0x30000000 (a device's, not RAM, which the search never probes)
+// holds the host bridge's two identifiers at 00:00.0's place: the search
+// cannot tell it from the window and takes it. That base
 // serves 00:00.0 only; the NIC's identifiers do not stand at its place there,
 // so its extended requests are refused and no byte reaches the memory.
 class StrayMatchTest : public DriverTest {
 protected:
     void SetUp() override {
         machineText_ =
-            "# quorvenal memory 0x0 0xc0000000\n"
-            "# quorvenal bytes 0x30000000 86 80 00 2a\n" +
+            "# quorvenal bytes 0x30000000 86 80 00 2a\n"
+            "# quorvenal bytes 0x30100100 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n" +
             SmallMachineText();
         DriverTest::SetUp();
     }
@@ -94,8 +95,9 @@ TEST_F(StrayMatchTest, AWindowConfirmedForOneFunctionDoesNotServeAnother) {
     EXPECT_EQ(Send(IOCTL_WRITE_EXT_CONFIG, write.get(), sizeof *write).status, STATUS_SUCCESS);
     EXPECT_EQ(write->Result, 1u);
     EXPECT_EQ(machine().ConfigWriteCount(), configWrites);
-    std::vector<unsigned char> memory(0x1000);
-    ASSERT_TRUE(machine().PhysicalRead(0x30100000ull, memory.data(), memory.size()));
+    // Where the NIC's register 0x100 would lie below that base.
+    std::vector<unsigned char> memory(16);
+    ASSERT_TRUE(machine().PhysicalRead(0x30100100ull, memory.data(), memory.size()));
     EXPECT_TRUE(AllBytesAre(memory.data(), memory.size(), 0)) << "3840 bytes went into memory";
 
     auto read = ExtRecord(1, 0, 0, 0x3C);

@@ -227,3 +227,54 @@ TEST(ProgramResources, VersionIsOneZeroZeroOneOfQuorvenalExe) {
         EXPECT_EQ(Child(table, key)->text, "1.0.0.1") << key;
     }
 }
+
+namespace {
+
+// One element of a manifest: its name and the text of its start tag.
+struct ManifestElement {
+    std::string name;
+    std::string tag;
+};
+
+// The start tags of an XML text in document order (declarations, comments
+// and end tags passed over).
+std::vector<ManifestElement> StartTags(const std::string& xml) {
+    std::vector<ManifestElement> elements;
+    for (size_t at = xml.find('<'); at != std::string::npos; at = xml.find('<', at + 1)) {
+        if (at + 1 >= xml.size() || xml[at + 1] == '?' || xml[at + 1] == '/' || xml[at + 1] == '!') {
+            continue;
+        }
+        size_t end = xml.find('>', at);
+        if (end == std::string::npos) break;
+        std::string tag = xml.substr(at, end - at + 1);
+        size_t nameEnd = tag.find_first_of(" \t\r\n/>", 1);
+        elements.push_back({tag.substr(1, nameEnd - 1), tag});
+    }
+    return elements;
+}
+
+}  // namespace
+
+TEST(ProgramResources, ManifestAsksForAdministratorRightsAndNothingElse) {
+    std::vector<unsigned char> bytes = ResourceBytes(1, RT_MANIFEST);
+    ASSERT_FALSE(bytes.empty()) << "no manifest resource 1";
+    EXPECT_TRUE(ResourceBytes(2, RT_MANIFEST).empty());
+    EXPECT_TRUE(ResourceBytes(3, RT_MANIFEST).empty());
+    std::string xml(bytes.begin(), bytes.end());
+    EXPECT_EQ(xml.rfind("<?xml", 0), 0u) << "the declaration comes first";
+
+    std::vector<ManifestElement> elements = StartTags(xml);
+    std::vector<std::string> names;
+    for (const ManifestElement& e : elements) names.push_back(e.name);
+    // No assembly identity, no dependency (the common controls' version stays
+    // the system's), no compatibility section: only the trust information.
+    EXPECT_EQ(names, (std::vector<std::string>{"assembly", "trustInfo", "security",
+                                               "requestedPrivileges", "requestedExecutionLevel"}));
+    ASSERT_EQ(elements.size(), 5u);
+    EXPECT_NE(elements[0].tag.find("xmlns=\"urn:schemas-microsoft-com:asm.v1\""), std::string::npos);
+    EXPECT_NE(elements[0].tag.find("manifestVersion=\"1.0\""), std::string::npos);
+    // The form Windows XP SP2 and later accept.
+    EXPECT_NE(elements[1].tag.find("xmlns=\"urn:schemas-microsoft-com:asm.v3\""), std::string::npos);
+    EXPECT_NE(elements[4].tag.find("level=\"requireAdministrator\""), std::string::npos);
+    EXPECT_NE(elements[4].tag.find("uiAccess=\"false\""), std::string::npos);
+}

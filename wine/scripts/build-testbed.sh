@@ -34,7 +34,7 @@ fi
 hardware=$(awk '/DLL Name:/ {dll=tolower($3); next} /^$/ {dll=""}
                 dll=="qvhardware.dll" && /^\t[0-9a-f]+\t +[0-9]+ +[^ ]+$/ {print $3}' <<<"$imports" \
            | sort | tr '\n' ' ')
-if [ "$hardware" != "HalGetBusData HalGetBusDataByOffset MmMapIoSpace MmUnmapIoSpace __indword __outdword " ]; then
+if [ "$hardware" != "ExFreePool HalGetBusData HalGetBusDataByOffset MmGetPhysicalMemoryRanges MmMapIoSpace MmUnmapIoSpace __indword __outdword __readcr8 __writecr8 " ]; then
   echo "FAIL: the test-bed driver takes from qvhardware.dll: $hardware"
   exit 1
 fi
