@@ -7,6 +7,9 @@ bed to catch each one on q35:
     calls find the routine leaving its arguments on the stack;
   - the header write's restore of 0xCF8 left out, built the same way: the
     address register is not what the caller left there;
+  - the restore of 0xCF8 moved after the level is lowered again: one of the
+    four port accesses of each doubleword runs below HIGH_LEVEL, which the
+    bed sees through its fault handler on the driver's own instructions;
   - the base relocations of the driver's EcamBase references dropped (made
     ABSOLUTE) in a copy of the shipped file: the driver then keeps its base
     at the address it was linked for, not in its own image;
@@ -73,6 +76,12 @@ CDECL_DISPATCH = [
     ("driver.cpp", r"NTSTATUS NTAPI DispatchDeviceControl\(", "NTSTATUS DispatchDeviceControl("),
     ("driver.cpp", r"(MajorFunction\[IRP_MJ_DEVICE_CONTROL\] = )DispatchDeviceControl;",
      r"\1(PDRIVER_DISPATCH)(void*)DispatchDeviceControl;"),
+]
+
+RESTORE_BELOW_HIGH_LEVEL = [
+    ("config_access.cpp",
+     r"(PortOut32\(kConfigAddressPort, previous\);)(\s*)(KeLowerIrql\(previousIrql\);)",
+     r"\3\2\1"),
 ]
 
 NO_ADDRESS_RESTORE = [
@@ -164,6 +173,11 @@ def main():
                                     NO_ADDRESS_RESTORE)
     faults.append(("0xCF8 not restored after a header write", unrestored, unrestored + ".debug",
                    ["CHECK FAIL 0xCF8 kept across the header write"]))
+    lowered = build_from_sources(options.source, os.path.join(options.work, "lowered"),
+                                 RESTORE_BELOW_HIGH_LEVEL)
+    faults.append(("0xCF8 restored after the level is lowered", lowered, lowered + ".debug",
+                   ["CHECK FAIL port sequences at HIGH_LEVEL: changed",
+                    "192 port accesses raised, 64 not"]))
 
     def drop(data):
         count = drop_relocations_to(data, image_base + symbols["EcamBase"])
