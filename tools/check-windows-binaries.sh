@@ -9,8 +9,13 @@
 # named "qvcli.exe".
 # QUORVENAL.sys: PE32, native subsystem, not a DLL, imports only ntoskrnl.exe
 # and hal.dll (the bus-data reads, the mappings, the device and link calls, the
-# device's security descriptor), nothing XP lacks,
-# issues its own 32-bit port instructions, carries a version resource.
+# device's security descriptor), and of those only routines Windows XP
+# exports, issues its own 32-bit port instructions, reads and writes the
+# memory-mapped window only through AX, carries a version resource, has the
+# usual driver image base 0x10000, no .eh_frame, DriverEntry in a discardable
+# INIT section and a right checksum.
+# Both: release form, no DWARF or symbols in the image, the debug information
+# in IMAGE.debug beside it, named by the image's .gnu_debuglink.
 # Prints one line per check; exits 0 when all pass, 1 when any fails, 77 when
 # the tools are missing (the caller treats that as a skipped test).
 set -uo pipefail
@@ -272,11 +277,193 @@ PY
   done <<<"$out"
 }
 
+# Release form and, for the driver, the build hygiene the system relies on:
+# check_release FILE exe|sys. The driver's window accesses are the 16-bit
+# memory accesses between a call of MmMapIoSpace and the next call of
+# MmUnmapIoSpace in its disassembly; each must go through AX.
+check_release() {
+  local file=$1 kind=$2 out status code
+  code=$(mktemp)
+  [ "$kind" = sys ] && "$objdump" -d --no-show-raw-insn "$file" >"$code" 2>/dev/null
+  out=$(python3 - "$file" "$kind" "$code" <<'PY'
+import os, re, struct, sys, zlib
+
+path, kind, code = sys.argv[1], sys.argv[2], sys.argv[3]
+data = open(path, 'rb').read()
+name = os.path.basename(path)
+results = []
+def rule(ok, good, bad):
+    results.append(('good ' + good) if ok else ('bad ' + bad))
+
+pe = struct.unpack_from('<I', data, 0x3C)[0]
+count = struct.unpack_from('<H', data, pe + 6)[0]
+symbols_at, symbol_count = struct.unpack_from('<II', data, pe + 12)
+optional = pe + 24
+table = optional + struct.unpack_from('<H', data, pe + 20)[0]
+image_base = struct.unpack_from('<I', data, optional + 28)[0]
+entry = struct.unpack_from('<I', data, optional + 16)[0]
+checksum_at = optional + 64
+strings = symbols_at + 18 * symbol_count
+
+def section_name(raw):
+    raw = raw.rstrip(b'\0').decode('ascii', 'replace')
+    if raw.startswith('/') and raw[1:].isdigit() and symbols_at:
+        at = strings + int(raw[1:])
+        return data[at:data.index(b'\0', at)].decode('ascii', 'replace')
+    return raw
+
+sections = []
+for i in range(count):
+    h = table + 40 * i
+    sections.append((section_name(data[h:h + 8]),) + struct.unpack_from('<IIII', data, h + 8)
+                    + (struct.unpack_from('<I', data, h + 36)[0],))
+
+def checksum():
+    total = 0
+    for i in range(0, len(data), 2):
+        if i in (checksum_at, checksum_at + 2):
+            continue
+        total += data[i] | (data[i + 1] << 8 if i + 1 < len(data) else 0)
+        total = (total & 0xFFFF) + (total >> 16)
+    return ((total & 0xFFFF) + (total >> 16)) + len(data)
+
+dwarf = [s[0] for s in sections if s[0].startswith(('.debug', '.zdebug'))]
+rule(not dwarf, 'no DWARF sections', 'DWARF sections in the image: ' + ' '.join(dwarf))
+rule(symbol_count == 0, 'no symbol table', '%d COFF symbols in the image' % symbol_count)
+link = [s for s in sections if s[0] == '.gnu_debuglink']
+debug_file = path + '.debug'
+if not link:
+    rule(False, '', 'no .gnu_debuglink naming the debug file')
+else:
+    _n, _vsize, _rva, raw_size, raw_at, _f = link[0]
+    body = data[raw_at:raw_at + raw_size]
+    linked = body[:body.index(b'\0')].decode('ascii', 'replace')
+    crc = struct.unpack_from('<I', body, (len(linked) + 4) & ~3)[0]
+    present = os.path.isfile(debug_file)
+    rule(linked == name + '.debug' and present and zlib.crc32(open(debug_file, 'rb').read()) == crc,
+         'debug information in %s beside it' % (name + '.debug'),
+         'debug link names %r (file present: %s, CRC matches: %s)' % (
+             linked, present, present and zlib.crc32(open(debug_file, 'rb').read()) == crc))
+stored = struct.unpack_from('<I', data, checksum_at)[0]
+rule(stored == checksum(), 'PE checksum 0x%x' % stored,
+     'PE checksum 0x%x in the header, 0x%x computed' % (stored, checksum()))
+
+if kind == 'sys':
+    rule(image_base == 0x10000, 'image base 0x10000', 'image base 0x%x, not the driver base 0x10000' % image_base)
+    unwind = [s[0] for s in sections if s[0] in ('.eh_frame', '.eh_fram')]
+    rule(not unwind, 'no .eh_frame', 'unwind tables in the image: ' + ' '.join(unwind))
+    home = [s for s in sections if s[2] <= entry < s[2] + max(s[1], s[3])]
+    ok = bool(home) and home[0][0] == 'INIT' and home[0][5] & 0x02000000 != 0
+    rule(ok, 'DriverEntry in the discardable INIT section',
+         'entry point 0x%x lies in %s' % (entry, '%s (flags 0x%08x)' % (home[0][0], home[0][5])
+                                          if home else 'no section'))
+
+    # Which import address table slot holds which routine.
+    def rva_to_offset(rva):
+        for s in sections:
+            if s[2] <= rva < s[2] + s[3] + 0 and s[4]:
+                return s[4] + rva - s[2]
+        return None
+    slots = {}
+    directory = struct.unpack_from('<II', data, optional + 96 + 8)
+    at = rva_to_offset(directory[0]) if directory[0] else None
+    while at is not None:
+        lookup, _t, _c, _n, iat = struct.unpack_from('<IIIII', data, at)
+        if lookup == 0 and iat == 0:
+            break
+        k = 0
+        while True:
+            thunk_at = rva_to_offset((lookup or iat) + 4 * k)
+            thunk = struct.unpack_from('<I', data, thunk_at)[0]
+            if thunk == 0:
+                break
+            if not thunk & 0x80000000:
+                n_at = rva_to_offset(thunk + 2)
+                slots[image_base + iat + 4 * k] = data[n_at:data.index(b'\0', n_at)].decode()
+            k += 1
+        at += 20
+    # Routines Windows XP's ntoskrnl.exe and hal.dll export that the driver
+    # may use; a name outside the list is newer or unreviewed, and a newer
+    # one stops the driver loading on XP.
+    xp = set('''HalGetBusData HalGetBusDataByOffset KfRaiseIrql KfLowerIrql KeGetCurrentIrql
+        KeRaiseIrqlToDpcLevel IoCreateDevice IoDeleteDevice IoCreateSymbolicLink
+        IoDeleteSymbolicLink IofCompleteRequest KeInitializeMutex KeReleaseMutex
+        KeWaitForSingleObject MmMapIoSpace MmUnmapIoSpace RtlInitUnicodeString
+        ObOpenObjectByPointer ZwSetSecurityObject ZwClose RtlCreateSecurityDescriptor RtlCreateAcl
+        RtlAddAccessAllowedAce RtlSetDaclSecurityDescriptor RtlLengthSid SeExports
+        MmGetPhysicalMemoryRanges ExFreePool ExFreePoolWithTag ExAllocatePoolWithTag
+        READ_REGISTER_USHORT WRITE_REGISTER_USHORT READ_REGISTER_ULONG WRITE_REGISTER_ULONG
+        MmGetSystemRoutineAddress'''.split())
+    newer = sorted(set(slots.values()) - xp)
+    rule(not newer, 'imports only routines Windows XP exports (%d)' % len(slots),
+         'imports routines not on the list of Windows XP exports: ' + ' '.join(newer))
+    held = {}
+    mapped = False
+    faults = []
+    accesses = 0
+    insn = re.compile(r'^\s*([0-9a-f]+):\s+(\S+)\s*(.*)$')
+    sixteen = re.compile(r'%(ax|bx|cx|dx|si|di|bp|sp)\b')
+    for line in open(code):
+        m = insn.match(line)
+        if not m:
+            continue
+        address, op, operands = m.groups()
+        operands = operands.split('#')[0].strip()
+        load = re.match(r'^0x([0-9a-f]+),%(e[a-z]{2})$', operands)
+        if op == 'mov' and load:
+            held[load.group(2)] = slots.get(int(load.group(1), 16))
+        if op == 'call':
+            target = None
+            direct = re.match(r'^\*0x([0-9a-f]+)$', operands)
+            via = re.match(r'^\*%(e[a-z]{2})$', operands)
+            if direct:
+                target = slots.get(int(direct.group(1), 16))
+            elif via:
+                target = held.get(via.group(1))
+            if target == 'MmMapIoSpace':
+                mapped = True
+            elif target == 'MmUnmapIoSpace':
+                mapped = False
+            continue
+        if not mapped or '(' not in operands or op.startswith('lea'):
+            continue
+        wide = op in ('movzwl', 'movswl', 'movzww', 'movsww') or op.endswith('w') or sixteen.search(operands)
+        if not wide:
+            continue
+        accesses += 1
+        through_ax = (op in ('movzwl', 'movswl') and operands.endswith(',%eax')) or \
+                     (op in ('mov', 'movw') and re.search(r'(^%ax,|,%ax$)', operands) is not None)
+        if not through_ax:
+            faults.append('%s %s %s' % (address, op, operands))
+    rule(not faults, 'window accessed through AX only (%d 16-bit accesses)' % accesses,
+         '16-bit window access through another register than AX: ' + '; '.join(faults[:4]))
+
+for r in results:
+    print(r)
+PY
+)
+  status=$?
+  rm -f "$code"
+  if [ $status -ne 0 ]; then
+    fail "$(basename "$file"): release checks did not run"
+    printf '%s\n' "$out"
+    return
+  fi
+  while IFS= read -r line; do
+    case $line in
+      "good "*) pass "$(basename "$file"): ${line#good }" ;;
+      "bad "*) fail "$(basename "$file"): ${line#bad }" ;;
+      *) echo "$line" ;;
+    esac
+  done <<<"$out"
+}
+
 check_exe() {
   local exe=$dir/quorvenal.exe
   [ -f "$exe" ] || { fail "quorvenal.exe is not in the build folder"; return; }
   check_pe "$exe" 2 "Windows GUI"
   check_resources "$exe" dialog icon version
+  check_release "$exe" exe
 }
 
 check_qvcli() {
@@ -318,6 +505,7 @@ check_sys() {
   grep -Eq '^AddressOfEntryPoint[[:space:]]+0*[1-9a-f]' <<<"$header" && pass "QUORVENAL.sys: has an entry point" \
     || fail "QUORVENAL.sys: no entry point"
   check_resources "$sys" driver-version
+  check_release "$sys" sys
 }
 
 case $what in

@@ -28,6 +28,7 @@ if(QUORVENAL_WINDOWS)
                         advapi32 kernel32)
   # A console program, one file to ship: no runtime DLLs of the compiler beside it.
   target_link_options(qvcli PRIVATE -static -mconsole)
+  quorvenal_release_image(qvcli)
 elseif(TARGET standin_qvcli_entry)
   add_executable(qvcli)
   target_link_libraries(qvcli PRIVATE quorvenal_qvcli quorvenal_service quorvenal_discovery

@@ -12,11 +12,13 @@ Exit status: 0 pass, 1 fail, 77 skipped (QEMU or the kernel not available).
 """
 
 import argparse
+import hashlib
 import json
 import os
 import re
 import shutil
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -62,6 +64,77 @@ MACHINES = {
 # it, as it maps no RAM at all.
 TRAP = 0x10000000
 RUN_TIMEOUT = 90
+
+# The driver's symbols the kernel's checks look at, read from the debug file
+# beside the driver and handed to the kernel as sym.NAME=<rva>.
+DRIVER_SYMBOLS = ("DriverEntry", "EcamBase", "DispatchCreateClose", "DispatchDeviceControl",
+                  "UnloadDriver")
+
+
+def plain_symbol_name(name):
+    """The source name of a 32-bit COFF symbol: _EcamBase, _DriverEntry@8,
+    __Z19DispatchCreateCloseP14_DEVICE_OBJECTP4_IRP@8 (a C++ name)."""
+    if name.startswith("__Z"):
+        match = re.match(r"__ZN?(\d+)", name)
+        if match:
+            start = match.end()
+            return name[start:start + int(match.group(1))]
+        return None
+    if name.startswith("_"):
+        return name[1:].split("@", 1)[0]
+    return None
+
+
+def pe_headers(data):
+    """(entry point rva, image base, [section virtual addresses]) of a PE file."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("not a PE file")
+    count, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    optional = pe + 24
+    entry = struct.unpack_from("<I", data, optional + 16)[0]
+    image_base = struct.unpack_from("<I", data, optional + 28)[0]
+    table = optional + optional_size
+    sections = [struct.unpack_from("<I", data, table + 40 * i + 12)[0] for i in range(count)]
+    return entry, image_base, sections
+
+
+def coff_symbols(data):
+    """{source name: rva} of the external symbols in a PE file's COFF table."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    table, count = struct.unpack_from("<II", data, pe + 12)
+    _entry, _base, sections = pe_headers(data)
+    strings = table + 18 * count
+    symbols = {}
+    i = 0
+    while i < count:
+        at = table + 18 * i
+        raw = data[at:at + 8]
+        if raw[:4] == b"\0\0\0\0":
+            offset = strings + struct.unpack_from("<I", raw, 4)[0]
+            raw = data[offset:data.index(b"\0", offset)]
+        name = raw.rstrip(b"\0").decode("ascii", "replace")
+        value, section, _type, storage, aux = struct.unpack_from("<IhHBB", data, at + 8)
+        if storage == 2 and 0 < section <= len(sections):
+            plain = plain_symbol_name(name)
+            if plain and plain not in symbols:
+                symbols[plain] = sections[section - 1] + value
+        i += 1 + aux
+    return symbols
+
+
+def driver_symbols(driver_data, debug_path):
+    """The wanted symbols as {name: rva}; raises ValueError when the debug file
+    does not belong to the driver."""
+    with open(debug_path, "rb") as f:
+        debug = f.read()
+    symbols = coff_symbols(debug)
+    entry, _base, _sections = pe_headers(driver_data)
+    if symbols.get("DriverEntry") != entry:
+        raise ValueError("the debug file's DriverEntry (%s) is not the driver's entry point 0x%x"
+                         % ("none" if "DriverEntry" not in symbols else "0x%x" % symbols["DriverEntry"],
+                            entry))
+    return {name: symbols[name] for name in DRIVER_SYMBOLS if name in symbols}
 
 
 class Qmp:
@@ -177,18 +250,32 @@ def compare_functions(kernel, qemu):
     return problems
 
 
-def run(machine_name, kernel, qemu_binary):
+PE_LINE = re.compile(r"^PE sha256=([0-9a-f]{64}) bytes=(\d+)$")
+
+
+def run(machine_name, kernel, qemu_binary, driver, driver_debug):
     machine = MACHINES[machine_name]
     ecam = machine["ecam"]
-    append = "machine=%s ecam=%s trap=0x%x" % (
-        machine_name, "none" if ecam is None else "0x%x" % ecam, TRAP)
+    with open(driver, "rb") as f:
+        driver_data = f.read()
+    driver_sha = hashlib.sha256(driver_data).hexdigest()
+    print("pe %s sha256=%s" % (os.path.basename(driver), driver_sha), flush=True)
+    try:
+        symbols = driver_symbols(driver_data, driver_debug)
+    except (OSError, ValueError, struct.error) as error:
+        print("PROBLEM the driver's debug file %s: %s" % (driver_debug, error))
+        print("VERDICT %s: FAIL" % machine_name)
+        return 1
+    append = "machine=%s ecam=%s trap=0x%x %s" % (
+        machine_name, "none" if ecam is None else "0x%x" % ecam, TRAP,
+        " ".join("sym.%s=0x%x" % item for item in sorted(symbols.items())))
     workdir = tempfile.mkdtemp(prefix="qv-qemu-")
     qmp_path = os.path.join(workdir, "qmp.sock")
     stderr_path = os.path.join(workdir, "stderr.txt")
     command = [qemu_binary, "-m", "512M", "-nodefaults", "-display", "none", "-no-reboot",
                "-serial", "stdio", "-qmp", "unix:%s,server=on,wait=off" % qmp_path,
                "-device", "isa-debug-exit,iobase=0xf4,iosize=0x04",
-               "-kernel", kernel, "-append", append] + machine["args"]
+               "-kernel", kernel, "-append", append, "-initrd", driver] + machine["args"]
     print("RUN " + " ".join(command), flush=True)
 
     problems = []
@@ -197,6 +284,7 @@ def run(machine_name, kernel, qemu_binary):
     qemu_functions = None
     times = {}
     saw_result = None
+    kernel_sha = None
     started = time.monotonic()
     deadline = started + RUN_TIMEOUT
 
@@ -213,7 +301,10 @@ def run(machine_name, kernel, qemu_binary):
                 line = raw.decode("ascii", "replace").rstrip("\r\n")
                 print(line, flush=True)
                 m = FUNC_LINE.match(line)
-                if m:
+                pe = PE_LINE.match(line)
+                if pe:
+                    kernel_sha = (pe.group(1), int(pe.group(2)))
+                elif m:
                     bus, dev, fn, ven, did, klass = (int(g, 16) for g in m.groups())
                     kernel_functions[(bus, dev, fn)] = (ven, did, klass)
                 elif line.startswith("SYNC scan"):
@@ -231,6 +322,13 @@ def run(machine_name, kernel, qemu_binary):
                     times["begin"] = now
                 elif line.startswith("TIME full-scan end"):
                     times["end"] = now
+                    times["requests"] = line.split("requests=")[1].split()[0]
+                elif line.startswith("TIME bare-probes begin"):
+                    times["bare-begin"] = now
+                elif line.startswith("TIME bare-probes end"):
+                    times["bare-end"] = now
+                elif line.startswith("TIME scan-ratio"):
+                    times["ratio"] = line.split("ratio=")[1].split()[0]
                 elif line.startswith("RESULT "):
                     saw_result = line
             status = proc.wait()
@@ -254,6 +352,10 @@ def run(machine_name, kernel, qemu_binary):
         problems.append("no verdict within %d s" % RUN_TIMEOUT)
     if saw_result is None:
         problems.append("the kernel printed no RESULT line")
+    if kernel_sha != (driver_sha, len(driver_data)):
+        problems.append("the kernel loaded %s, not the driver file (%s, %d bytes)"
+                        % ("nothing" if kernel_sha is None else "%s (%d bytes)" % kernel_sha,
+                           driver_sha, len(driver_data)))
     if status != KERNEL_PASS_STATUS:
         problems.append("QEMU exit status %d (the kernel passes with %d)" % (status, KERNEL_PASS_STATUS))
     if qemu_functions is None:
@@ -267,8 +369,15 @@ def run(machine_name, kernel, qemu_binary):
           % (machine_name, len(kernel_functions),
              "?" if qemu_functions is None else len(qemu_functions), len(extcaps), elapsed))
     if "begin" in times and "end" in times:
-        print("SUMMARY %s: full 256-bus scan took %.0f ms under emulation"
-              % (machine_name, 1000 * (times["end"] - times["begin"])))
+        driver_ms = 1000 * (times["end"] - times["begin"])
+        print("SUMMARY %s: 256-bus scan in the program's order, %s requests through the driver, "
+              "took %.0f ms under emulation" % (machine_name, times.get("requests", "?"), driver_ms))
+        if "bare-begin" in times and "bare-end" in times:
+            bare_ms = 1000 * (times["bare-end"] - times["bare-begin"])
+            print("SUMMARY %s: the same port probes in a bare loop took %.0f ms; driver/bare %.2f "
+                  "(host clock), %s (processor time stamps)"
+                  % (machine_name, bare_ms, driver_ms / bare_ms if bare_ms > 0 else 0.0,
+                     times.get("ratio", "?")))
     for p in problems:
         print("PROBLEM " + p)
     print("VERDICT %s: %s" % (machine_name, "PASS" if not problems else "FAIL"))
@@ -279,6 +388,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--machine", choices=sorted(MACHINES), required=True)
     parser.add_argument("--kernel", help="the test kernel (ELF, Multiboot)")
+    parser.add_argument("--driver", help="the 32-bit QUORVENAL.sys the kernel loads")
+    parser.add_argument("--driver-debug", help="the driver's debug file (default: DRIVER.debug)")
     parser.add_argument("--skip-reason", help="report the test as skipped for this reason")
     parser.add_argument("--qemu", default=os.environ.get("QUORVENAL_QEMU", "qemu-system-i386"),
                         help="the QEMU binary (default: $QUORVENAL_QEMU or qemu-system-i386)")
@@ -294,7 +405,14 @@ def main():
     if not options.kernel or not os.path.isfile(options.kernel):
         print("FAILED: the test kernel %s was not built" % options.kernel)
         return 1
-    return run(options.machine, options.kernel, qemu_binary)
+    if not options.driver or not os.path.isfile(options.driver):
+        print("FAILED: the driver %s was not built" % options.driver)
+        return 1
+    if "," in options.driver:
+        print("FAILED: QEMU cannot take a module path with a comma: %s" % options.driver)
+        return 1
+    debug = options.driver_debug or options.driver + ".debug"
+    return run(options.machine, options.kernel, qemu_binary, options.driver, debug)
 
 
 if __name__ == "__main__":

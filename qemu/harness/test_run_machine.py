@@ -3,7 +3,9 @@
 in the driver, so the comparison with QEMU's view is tested on its own."""
 
 import os
+import struct
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -92,6 +94,63 @@ class ExtcapTest(unittest.TestCase):
         self.assertIn("01:00.0", problems[0])
         # The same headers reported for another function do not match there.
         self.assertEqual(len(rm.check_extcaps(monitor, base, [(2, 0, 0, 0x14020001, 0x140, 0x00010003)])), 1)
+
+
+def fake_driver(entry, symbols):
+    """A PE32 image with two sections (.text at 0x1000, .data at 0x3000) and a
+    COFF symbol table of (name, section number, value, storage class)."""
+    sections = [(b".text", 0x1000), (b".data", 0x3000)]
+    table_at = 0x40 + 24 + 0xE0 + 40 * len(sections)
+    strings = b""
+    records = b""
+    for name, section, value, storage in symbols:
+        raw = name.encode()
+        if len(raw) <= 8:
+            field = raw.ljust(8, b"\0")
+        else:
+            field = struct.pack("<II", 0, 4 + len(strings))
+            strings += raw + b"\0"
+        records += field + struct.pack("<IhHBB", value, section, 0x20, storage, 0)
+    data = bytearray(b"MZ" + b"\0" * 0x3A + struct.pack("<I", 0x40))
+    data += b"PE\0\0" + struct.pack("<HHIIIHH", 0x14C, len(sections), 0, table_at,
+                                     len(symbols), 0xE0, 0x0102)
+    optional = bytearray(0xE0)
+    struct.pack_into("<HBBIIIIIII", optional, 0, 0x10B, 2, 40, 0, 0, 0, entry, 0x1000, 0x2000, 0x10000)
+    data += optional
+    for name, address in sections:
+        data += name.ljust(8, b"\0") + struct.pack("<IIIIIIHHI", 0x100, address, 0, 0, 0, 0, 0, 0, 0)
+    data += records + struct.pack("<I", 4 + len(strings)) + strings
+    return bytes(data)
+
+
+class SymbolTest(unittest.TestCase):
+    SYMBOLS = [("_EcamBase", 2, 0x0, 2),
+               ("_DriverEntry@8", 1, 0x20, 2),
+               ("__Z19DispatchCreateCloseP14_DEVICE_OBJECTP4_IRP@8", 1, 0x40, 2),
+               ("__Z21DispatchDeviceControlP14_DEVICE_OBJECTP4_IRP@8", 1, 0x80, 2),
+               ("__Z12UnloadDriverP14_DRIVER_OBJECT@4", 1, 0xC0, 2),
+               ("_gLocal", 2, 0x10, 3)]  # static: not passed on
+
+    def test_source_names(self):
+        self.assertEqual(rm.plain_symbol_name("_EcamBase"), "EcamBase")
+        self.assertEqual(rm.plain_symbol_name("_DriverEntry@8"), "DriverEntry")
+        self.assertEqual(rm.plain_symbol_name("__Z12UnloadDriverP14_DRIVER_OBJECT@4"), "UnloadDriver")
+        self.assertIsNone(rm.plain_symbol_name(".text"))
+
+    def test_rvas_from_the_debug_file(self):
+        debug = fake_driver(0x1020, self.SYMBOLS)
+        with tempfile.NamedTemporaryFile(suffix=".debug", delete=False) as f:
+            f.write(debug)
+        try:
+            symbols = rm.driver_symbols(fake_driver(0x1020, []), f.name)
+            self.assertEqual(symbols, {"EcamBase": 0x3000, "DriverEntry": 0x1020,
+                                       "DispatchCreateClose": 0x1040,
+                                       "DispatchDeviceControl": 0x1080, "UnloadDriver": 0x10C0})
+            # A debug file of another build: its DriverEntry is not this driver's entry.
+            with self.assertRaises(ValueError):
+                rm.driver_symbols(fake_driver(0x1024, []), f.name)
+        finally:
+            os.unlink(f.name)
 
 
 if __name__ == "__main__":

@@ -1,9 +1,12 @@
 // <ntddk.h> of the bare-metal test kernel: the NT kernel, HAL and processor
-// subset that the driver's configuration access and request dispatch use,
-// for a freestanding 32-bit x86 build booted by Multiboot. The routines are
-// implemented by the test kernel itself (qemu/kernel): the HAL reads through
-// configuration mechanism #1, memory is identity-mapped with paging off, and
-// the port instructions are the processor's own.
+// subset that the loaded QUORVENAL.sys imports, for a freestanding 32-bit x86
+// build booted by Multiboot. The records the driver reads and writes (driver,
+// device, file and request objects, security descriptors) have the layout of
+// 32-bit Windows, field for field (nt_layout.inc, checked against the DDK
+// headers the driver is built with); WCHAR is 16 bits (-fshort-wchar). The
+// routines are implemented by the test kernel itself (qemu/kernel): the HAL
+// reads through configuration mechanism #1, memory is identity-mapped with
+// paging off, and the port instructions are the processor's own.
 #ifndef QVBARE_NTDDK_H
 #define QVBARE_NTDDK_H
 
@@ -15,6 +18,7 @@
 #endif
 
 #define NTAPI __attribute__((stdcall))
+#define FASTCALL __attribute__((fastcall))
 #define NTHALAPI
 #define NTKERNELAPI
 #define IN
@@ -52,13 +56,14 @@ typedef UCHAR BOOLEAN;
 typedef uintptr_t ULONG_PTR;
 typedef intptr_t LONG_PTR;
 typedef ULONG_PTR SIZE_T;
-typedef wchar_t WCHAR;
+typedef wchar_t WCHAR;  // 16 bits: the kernel is built with -fshort-wchar
 typedef WCHAR* PWSTR;
 typedef const WCHAR* PCWSTR;
 typedef void* HANDLE;
 typedef LONG NTSTATUS;
 typedef UCHAR KIRQL;
 typedef CHAR KPROCESSOR_MODE;
+typedef CHAR CCHAR;
 
 typedef union _LARGE_INTEGER {
     struct {
@@ -74,12 +79,6 @@ typedef union _LARGE_INTEGER {
 typedef LARGE_INTEGER PHYSICAL_ADDRESS;
 
 #define NT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
-
-#define FASTCALL __attribute__((fastcall))
-#define PASSIVE_LEVEL  0
-#define APC_LEVEL      1
-#define DISPATCH_LEVEL 2
-#define HIGH_LEVEL     31
 #define UNREFERENCED_PARAMETER(P) ((void)(P))
 
 #define STATUS_SUCCESS                ((NTSTATUS)0x00000000L)
@@ -90,16 +89,7 @@ typedef LARGE_INTEGER PHYSICAL_ADDRESS;
 #define STATUS_INSUFFICIENT_RESOURCES ((NTSTATUS)0xC000009AL)
 #define STATUS_OBJECT_NAME_COLLISION  ((NTSTATUS)0xC0000035L)
 #define STATUS_OBJECT_NAME_NOT_FOUND  ((NTSTATUS)0xC0000034L)
-#define STATUS_INVALID_HANDLE         ((NTSTATUS)0xC0000008L)
 #define STATUS_ACCESS_DENIED          ((NTSTATUS)0xC0000022L)
-#define STATUS_BUFFER_TOO_SMALL       ((NTSTATUS)0xC0000023L)
-#define STATUS_OBJECT_TYPE_MISMATCH   ((NTSTATUS)0xC0000024L)
-#define STATUS_UNKNOWN_REVISION       ((NTSTATUS)0xC0000058L)
-#define STATUS_REVISION_MISMATCH      ((NTSTATUS)0xC0000059L)
-#define STATUS_INVALID_ACL            ((NTSTATUS)0xC0000077L)
-#define STATUS_INVALID_SID            ((NTSTATUS)0xC0000078L)
-#define STATUS_INVALID_SECURITY_DESCR ((NTSTATUS)0xC0000079L)
-#define STATUS_ALLOTTED_SPACE_EXCEEDED ((NTSTATUS)0xC0000099L)
 
 #define CTL_CODE(DeviceType, Function, Method, Access) \
     (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
@@ -112,94 +102,6 @@ typedef LARGE_INTEGER PHYSICAL_ADDRESS;
 #define FILE_DEVICE_SECURE_OPEN 0x00000100
 
 #define IO_NO_INCREMENT 0
-
-// Access rights.
-typedef ULONG ACCESS_MASK;
-#define DELETE 0x00010000L
-#define READ_CONTROL 0x00020000L
-#define WRITE_DAC 0x00040000L
-#define WRITE_OWNER 0x00080000L
-#define SYNCHRONIZE 0x00100000L
-#define STANDARD_RIGHTS_REQUIRED 0x000F0000L
-#define MAXIMUM_ALLOWED 0x02000000L
-#define GENERIC_READ 0x80000000u
-#define GENERIC_WRITE 0x40000000u
-#define GENERIC_EXECUTE 0x20000000u
-#define GENERIC_ALL 0x10000000u
-#define FILE_READ_DATA 0x0001
-#define FILE_WRITE_DATA 0x0002
-#define FILE_APPEND_DATA 0x0004
-#define FILE_READ_EA 0x0008
-#define FILE_WRITE_EA 0x0010
-#define FILE_EXECUTE 0x0020
-#define FILE_READ_ATTRIBUTES 0x0080
-#define FILE_WRITE_ATTRIBUTES 0x0100
-#define FILE_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FF)
-#define FILE_GENERIC_READ \
-    (READ_CONTROL | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | SYNCHRONIZE)
-#define FILE_GENERIC_WRITE                                                                \
-    (READ_CONTROL | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | FILE_APPEND_DATA | \
-     SYNCHRONIZE)
-
-// Security identifiers, ACLs and security descriptors in their Windows layouts.
-typedef struct _SID_IDENTIFIER_AUTHORITY {
-    UCHAR Value[6];
-} SID_IDENTIFIER_AUTHORITY;
-typedef struct _SID {
-    UCHAR Revision;
-    UCHAR SubAuthorityCount;
-    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
-    ULONG SubAuthority[1];
-} SID, *PISID;
-typedef PVOID PSID;
-typedef struct _ACL {
-    UCHAR AclRevision;
-    UCHAR Sbz1;
-    USHORT AclSize;
-    USHORT AceCount;
-    USHORT Sbz2;
-} ACL, *PACL;
-typedef struct _ACE_HEADER {
-    UCHAR AceType;
-    UCHAR AceFlags;
-    USHORT AceSize;
-} ACE_HEADER, *PACE_HEADER;
-typedef struct _ACCESS_ALLOWED_ACE {
-    ACE_HEADER Header;
-    ACCESS_MASK Mask;
-    ULONG SidStart;
-} ACCESS_ALLOWED_ACE, *PACCESS_ALLOWED_ACE;
-#define ACL_REVISION 2
-#define ACCESS_ALLOWED_ACE_TYPE 0x0
-typedef USHORT SECURITY_DESCRIPTOR_CONTROL;
-#define SE_DACL_PRESENT 0x0004
-#define SE_DACL_DEFAULTED 0x0008
-#define SE_SELF_RELATIVE 0x8000
-#define SECURITY_DESCRIPTOR_REVISION 1
-typedef struct _SECURITY_DESCRIPTOR {
-    UCHAR Revision;
-    UCHAR Sbz1;
-    SECURITY_DESCRIPTOR_CONTROL Control;
-    PSID Owner;
-    PSID Group;
-    PACL Sacl;
-    PACL Dacl;
-} SECURITY_DESCRIPTOR, *PISECURITY_DESCRIPTOR;
-typedef PVOID PSECURITY_DESCRIPTOR;
-typedef ULONG SECURITY_INFORMATION;
-#define DACL_SECURITY_INFORMATION 0x00000004L
-#define OBJ_KERNEL_HANDLE 0x00000200L
-typedef struct _OBJECT_TYPE* POBJECT_TYPE;
-typedef struct _ACCESS_STATE* PACCESS_STATE;
-typedef struct _SECURITY_QUALITY_OF_SERVICE* PSECURITY_QUALITY_OF_SERVICE;
-typedef HANDLE* PHANDLE;
-
-typedef struct _IO_SECURITY_CONTEXT {
-    PSECURITY_QUALITY_OF_SERVICE SecurityQos;
-    PACCESS_STATE AccessState;
-    ACCESS_MASK DesiredAccess;
-    ULONG FullCreateOptions;
-} IO_SECURITY_CONTEXT, *PIO_SECURITY_CONTEXT;
 
 #define IRP_MJ_CREATE 0x00
 #define IRP_MJ_CLOSE 0x02
@@ -237,18 +139,43 @@ typedef NTSTATUS NTAPI DRIVER_INITIALIZE(struct _DRIVER_OBJECT* DriverObject,
                                          PUNICODE_STRING RegistryPath);
 typedef DRIVER_INITIALIZE* PDRIVER_INITIALIZE;
 
+typedef struct _LIST_ENTRY {
+    struct _LIST_ENTRY* Flink;
+    struct _LIST_ENTRY* Blink;
+} LIST_ENTRY, *PLIST_ENTRY;
+
 typedef struct _DEVICE_OBJECT {
     CSHORT Type;
     USHORT Size;
     LONG ReferenceCount;
     struct _DRIVER_OBJECT* DriverObject;
     struct _DEVICE_OBJECT* NextDevice;
+    struct _DEVICE_OBJECT* AttachedDevice;
+    struct _IRP* CurrentIrp;
+    PVOID Timer;
     ULONG Flags;
     ULONG Characteristics;
+    PVOID Vpb;
     PVOID DeviceExtension;
     ULONG DeviceType;
     CHAR StackSize;
+    UCHAR Queue[40];
+    ULONG AlignmentRequirement;
+    UCHAR DeviceQueue[20];
+    UCHAR Dpc[32];
+    ULONG ActiveThreadCount;
+    PVOID SecurityDescriptor;
+    UCHAR DeviceLock[16];
+    USHORT SectorSize;
+    USHORT Spare1;
+    PVOID DeviceObjectExtension;
+    PVOID Reserved;
 } DEVICE_OBJECT, *PDEVICE_OBJECT;
+
+#define DO_EXCLUSIVE 0x00000008
+#define DO_BUFFERED_IO 0x00000004
+#define DO_DIRECT_IO 0x00000010
+#define DO_DEVICE_INITIALIZING 0x00000080
 
 typedef struct _DRIVER_OBJECT {
     CSHORT Type;
@@ -258,17 +185,29 @@ typedef struct _DRIVER_OBJECT {
     PVOID DriverStart;
     ULONG DriverSize;
     PVOID DriverSection;
+    PVOID DriverExtension;
     UNICODE_STRING DriverName;
     PUNICODE_STRING HardwareDatabase;
+    PVOID FastIoDispatch;
     PDRIVER_INITIALIZE DriverInit;
+    PVOID DriverStartIo;
     PDRIVER_UNLOAD DriverUnload;
     PDRIVER_DISPATCH MajorFunction[IRP_MJ_MAXIMUM_FUNCTION + 1];
 } DRIVER_OBJECT, *PDRIVER_OBJECT;
 
+typedef ULONG ACCESS_MASK;
+
+typedef struct _IO_SECURITY_CONTEXT {
+    PVOID SecurityQos;
+    PVOID AccessState;
+    ACCESS_MASK DesiredAccess;
+    ULONG FullCreateOptions;
+} IO_SECURITY_CONTEXT, *PIO_SECURITY_CONTEXT;
+
 typedef struct _FILE_OBJECT {
     CSHORT Type;
     CSHORT Size;
-    struct _DEVICE_OBJECT* DeviceObject;
+    PDEVICE_OBJECT DeviceObject;
     PVOID Vpb;
     PVOID FsContext;
     PVOID FsContext2;
@@ -285,6 +224,17 @@ typedef struct _FILE_OBJECT {
     BOOLEAN SharedWrite;
     BOOLEAN SharedDelete;
     ULONG Flags;
+    UNICODE_STRING FileName;
+    LARGE_INTEGER CurrentByteOffset;
+    ULONG Waiters;
+    ULONG Busy;
+    PVOID LastLock;
+    UCHAR Lock[16];
+    UCHAR Event[16];
+    PVOID CompletionContext;
+    ULONG IrpListLock;
+    LIST_ENTRY IrpList;
+    PVOID FileObjectExtension;
 } FILE_OBJECT, *PFILE_OBJECT;
 
 typedef struct _IO_STACK_LOCATION {
@@ -315,26 +265,45 @@ typedef struct _IO_STACK_LOCATION {
     } Parameters;
     PDEVICE_OBJECT DeviceObject;
     PFILE_OBJECT FileObject;
+    PVOID CompletionRoutine;
+    PVOID Context;
 } IO_STACK_LOCATION, *PIO_STACK_LOCATION;
 
 typedef struct _IRP {
     CSHORT Type;
     USHORT Size;
+    PVOID MdlAddress;
     ULONG Flags;
     union {
         struct _IRP* MasterIrp;
         LONG IrpCount;
         PVOID SystemBuffer;
     } AssociatedIrp;
+    LIST_ENTRY ThreadListEntry;
     IO_STATUS_BLOCK IoStatus;
     KPROCESSOR_MODE RequestorMode;
     BOOLEAN PendingReturned;
+    CHAR StackCount;
+    CHAR CurrentLocation;
     BOOLEAN Cancel;
+    UCHAR CancelIrql;
+    CCHAR ApcEnvironment;
+    UCHAR AllocationFlags;
+    PIO_STATUS_BLOCK UserIosb;
+    PVOID UserEvent;
+    LARGE_INTEGER Overlay;
+    PVOID CancelRoutine;
     PVOID UserBuffer;
     union {
         struct {
+            PVOID DriverContext[4];
+            PVOID Thread;
+            PCHAR AuxiliaryBuffer;
+            LIST_ENTRY ListEntry;
             PIO_STACK_LOCATION CurrentStackLocation;
+            PFILE_OBJECT OriginalFileObject;
         } Overlay;
+        UCHAR Apc[48];
     } Tail;
 } IRP, *PIRP;
 
@@ -342,13 +311,23 @@ static inline PIO_STACK_LOCATION IoGetCurrentIrpStackLocation(PIRP Irp) {
     return Irp->Tail.Overlay.CurrentStackLocation;
 }
 
-// Kernel mutex. The test kernel runs one thread with interrupts off, so a
-// wait never blocks; the object counts its acquisitions so that the checks
-// can show every acquisition is released.
+// Kernel mutex, as 32-bit Windows lays it out: a dispatcher header whose
+// signal state is 1 while the mutex is free and drops by one for each
+// acquisition by its owner. The test kernel runs one thread with interrupts
+// off, so a wait never blocks.
+typedef struct _DISPATCHER_HEADER {
+    UCHAR Type;
+    UCHAR Absolute;
+    UCHAR Size;
+    UCHAR Inserted;
+    LONG SignalState;
+    LIST_ENTRY WaitListHead;
+} DISPATCHER_HEADER;
+
 typedef struct _KMUTANT {
-    LONG Header[4];
+    DISPATCHER_HEADER Header;
+    LIST_ENTRY MutantListEntry;
     PVOID OwnerThread;
-    LONG Depth;
     BOOLEAN Abandoned;
     UCHAR ApcDisable;
 } KMUTANT, *PKMUTANT, KMUTEX, *PKMUTEX;
@@ -384,17 +363,142 @@ typedef enum _MEMORY_CACHING_TYPE {
     MmWriteCombined = 2
 } MEMORY_CACHING_TYPE;
 
-// One range of RAM, as MmGetPhysicalMemoryRanges lists them (the list ends
-// in an entry whose base and size are both 0).
+// Security descriptors in their absolute form, the access control list and
+// its entries, and security identifiers.
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    UCHAR Value[6];
+} SID_IDENTIFIER_AUTHORITY;
+
+typedef struct _SID {
+    UCHAR Revision;
+    UCHAR SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+    ULONG SubAuthority[1];
+} SID;
+typedef PVOID PSID;
+
+typedef struct _ACL {
+    UCHAR AclRevision;
+    UCHAR Sbz1;
+    USHORT AclSize;
+    USHORT AceCount;
+    USHORT Sbz2;
+} ACL, *PACL;
+
+typedef struct _ACE_HEADER {
+    UCHAR AceType;
+    UCHAR AceFlags;
+    USHORT AceSize;
+} ACE_HEADER;
+
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    ULONG SidStart;
+} ACCESS_ALLOWED_ACE;
+
+#define ACL_REVISION 2
+#define ACCESS_ALLOWED_ACE_TYPE 0
+#define SECURITY_DESCRIPTOR_REVISION 1
+#define SE_DACL_PRESENT 0x0004
+#define SE_DACL_DEFAULTED 0x0008
+#define SE_SELF_RELATIVE 0x8000
+#define DACL_SECURITY_INFORMATION 0x00000004
+typedef ULONG SECURITY_INFORMATION;
+typedef USHORT SECURITY_DESCRIPTOR_CONTROL;
+
+typedef struct _SECURITY_DESCRIPTOR {
+    UCHAR Revision;
+    UCHAR Sbz1;
+    SECURITY_DESCRIPTOR_CONTROL Control;
+    PSID Owner;
+    PSID Group;
+    PACL Sacl;
+    PACL Dacl;
+} SECURITY_DESCRIPTOR, *PISECURITY_DESCRIPTOR;
+typedef PVOID PSECURITY_DESCRIPTOR;
+
+#define DELETE 0x00010000
+#define READ_CONTROL 0x00020000
+#define WRITE_DAC 0x00040000
+#define WRITE_OWNER 0x00080000
+#define SYNCHRONIZE 0x00100000
+#define GENERIC_READ 0x80000000
+#define GENERIC_WRITE 0x40000000
+#define GENERIC_EXECUTE 0x20000000
+#define GENERIC_ALL 0x10000000
+#define FILE_READ_DATA 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_ALL_ACCESS 0x001F01FF
+#define FILE_GENERIC_READ 0x00120089
+#define FILE_GENERIC_WRITE 0x00120116
+#define FILE_GENERIC_EXECUTE 0x001200A0
+#define OBJ_KERNEL_HANDLE 0x00000200
+
+typedef struct _LUID {
+    ULONG LowPart;
+    LONG HighPart;
+} LUID;
+
+// The kernel's exported well-known privileges and identifiers.
+typedef struct _SE_EXPORTS {
+    LUID Privileges[23];
+    PSID SeNullSid;
+    PSID SeWorldSid;
+    PSID SeLocalSid;
+    PSID SeCreatorOwnerSid;
+    PSID SeCreatorGroupSid;
+    PSID SeNtAuthoritySid;
+    PSID SeDialupSid;
+    PSID SeNetworkSid;
+    PSID SeBatchSid;
+    PSID SeInteractiveSid;
+    PSID SeLocalSystemSid;
+    PSID SeAliasAdminsSid;
+    PSID SeAliasUsersSid;
+    PSID SeAliasGuestsSid;
+    PSID SeAliasPowerUsersSid;
+    PSID SeAliasAccountOpsSid;
+    PSID SeAliasSystemOpsSid;
+    PSID SeAliasPrintOpsSid;
+    PSID SeAliasBackupOpsSid;
+    PSID SeAuthenticatedUsersSid;
+    PSID SeRestrictedSid;
+    PSID SeAnonymousLogonSid;
+    LUID SeUndockPrivilege;
+    LUID SeSyncAgentPrivilege;
+    LUID SeEnableDelegationPrivilege;
+    PSID SeLocalServiceSid;
+    PSID SeNetworkServiceSid;
+    LUID SeManageVolumePrivilege;
+    LUID SeImpersonatePrivilege;
+    LUID SeCreateGlobalPrivilege;
+} SE_EXPORTS, *PSE_EXPORTS;
+
 typedef struct _PHYSICAL_MEMORY_RANGE {
     PHYSICAL_ADDRESS BaseAddress;
     LARGE_INTEGER NumberOfBytes;
 } PHYSICAL_MEMORY_RANGE, *PPHYSICAL_MEMORY_RANGE;
 
+#define PASSIVE_LEVEL 0
+#define DISPATCH_LEVEL 2
+#define HIGH_LEVEL 31
+
+// The record layouts above, checked field by field against 32-bit Windows.
+#define NT_LAYOUT(Type, Field, Offset) \
+    static_assert(offsetof(Type, Field) == (Offset), #Type "." #Field);
+#define NT_SIZE(Type, Size) static_assert(sizeof(Type) == (Size), "sizeof " #Type);
+#include "nt_layout.inc"
+#undef NT_LAYOUT
+#undef NT_SIZE
+
 extern "C" {
 void* memset(void* destination, int value, size_t count);
 void* memcpy(void* destination, const void* source, size_t count);
+int memcmp(const void* left, const void* right, size_t count);
 
+// What the test kernel exports to the driver it loads (kernel_exports.cpp
+// names them): the NT kernel's and the HAL's routines, stdcall unless marked.
 VOID NTAPI RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString);
 NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
                               PUNICODE_STRING DeviceName, ULONG DeviceType,
@@ -404,13 +508,7 @@ VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT DeviceObject);
 NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName,
                                     PUNICODE_STRING DeviceName);
 NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
-VOID __attribute__((fastcall)) IofCompleteRequest(PIRP Irp, CHAR PriorityBoost);
-
-NTSTATUS NTAPI RtlCreateSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, ULONG Revision);
-NTSTATUS NTAPI RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor,
-                                            BOOLEAN DaclPresent, PACL Dacl,
-                                            BOOLEAN DaclDefaulted);
-NTSTATUS NTAPI ZwClose(HANDLE Handle);
+VOID FASTCALL IofCompleteRequest(PIRP Irp, CHAR PriorityBoost);
 
 VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG Level);
 NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason,
@@ -427,43 +525,17 @@ ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
 PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
                          MEMORY_CACHING_TYPE CacheType);
 VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes);
-PPHYSICAL_MEMORY_RANGE NTAPI MmGetPhysicalMemoryRanges(VOID);
-VOID NTAPI ExFreePool(PVOID P);
-
-// The interrupt request level, as the x86 HAL exports it.
-KIRQL NTAPI KeGetCurrentIrql(VOID);
-KIRQL FASTCALL KfRaiseIrql(KIRQL NewIrql);
-VOID FASTCALL KfLowerIrql(KIRQL NewIrql);
-
-// Device-memory accessors (ntoskrnl exports on x86): one 16-bit access
-// through AX, counted by the test kernel.
-USHORT NTAPI READ_REGISTER_USHORT(PUSHORT Register);
-VOID NTAPI WRITE_REGISTER_USHORT(PUSHORT Register, USHORT Value);
-
-// Called by the port instructions below, so that the test kernel can see at
-// which IRQL each port access is made.
-void QvBedNotePortAccess(void);
-
-ULONG DbgPrint(const char* format, ...);
 }
 
 #define IoCompleteRequest(a, b) IofCompleteRequest(a, b)
-#define KeRaiseIrql(a, b) *(b) = KfRaiseIrql(a)
-#define KeLowerIrql(a) KfLowerIrql(a)
-#define RtlZeroMemory(Destination, Length) memset((Destination), 0, (Length))
-#define RtlCopyMemory(Destination, Source, Length) memcpy((Destination), (Source), (Length))
-#define RtlFillMemory(Destination, Length, Fill) memset((Destination), (Fill), (Length))
-#define KdPrint(x) ((void)DbgPrint x)
 
 // The processor's port instructions, as the driver issues them itself.
 static inline ULONG __indword(USHORT Port) {
-    QvBedNotePortAccess();
     ULONG value;
     __asm__ __volatile__("inl %w1, %0" : "=a"(value) : "Nd"(Port) : "memory");
     return value;
 }
 static inline VOID __outdword(USHORT Port, ULONG Data) {
-    QvBedNotePortAccess();
     __asm__ __volatile__("outl %0, %w1" : : "a"(Data), "Nd"(Port) : "memory");
 }
 static inline USHORT __inword(USHORT Port) {
@@ -482,23 +554,6 @@ static inline UCHAR __inbyte(USHORT Port) {
 static inline VOID __outbyte(USHORT Port, UCHAR Data) {
     __asm__ __volatile__("outb %0, %w1" : : "a"(Data), "Nd"(Port) : "memory");
 }
-#define READ_PORT_ULONG(Port) __indword((USHORT)(ULONG_PTR)(Port))
-#define WRITE_PORT_ULONG(Port, Value) __outdword((USHORT)(ULONG_PTR)(Port), (Value))
 
-// Memory-mapped register accesses: one access of the given width.
-static inline ULONG READ_REGISTER_ULONG(volatile ULONG* Register) { return *Register; }
-static inline VOID WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value) {
-    *Register = Value;
-}
-
-static inline LONG InterlockedExchange(volatile LONG* Target, LONG Value) {
-    return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
-}
-static inline LONG InterlockedCompareExchange(volatile LONG* Destination, LONG Exchange,
-                                              LONG Comparand) {
-    __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST,
-                                __ATOMIC_SEQ_CST);
-    return Comparand;
-}
 
 #endif

@@ -1,9 +1,12 @@
 #include "bed.h"
 
+#include "driver_image.h"
 #include "hal_bus.h"
 #include "irql.h"
 #include "mm.h"
+#include "pool.h"
 #include "ram_map.h"
+#include "security.h"
 #include "report.h"
 
 namespace {
@@ -126,13 +129,22 @@ void CheckInvariants(const char* when) {
           "%s: %u accesses outside every mapping", when, m.registerOutside);
     PoolCounts pool = PoolCountsNow();
     Check(pool.outstanding == 0 && pool.badFrees == 0, "RAM lists freed",
-          "%s: %u lists not freed, %u bad frees", when, pool.outstanding, pool.badFrees);
+          "%s: %u pool blocks not freed, %u bad frees", when, pool.outstanding, pool.badFrees);
     IrqlCounts irql = IrqlCountsNow();
-    Check(irql.callsRaised == 0 && irql.badRaises == 0 && irql.badLowers == 0 &&
-              irql.returnedRaised == 0 && irql.portsNotRaised == 0 && irql.sequencesNotFour == 0,
+    Check(IrqlCurrent() == PASSIVE_LEVEL && irql.callsRaised == 0 && irql.badRaises == 0 &&
+              irql.badLowers == 0 && irql.returnedRaised == 0 && irql.portsNotRaised == 0 &&
+              irql.sequencesNotFour == 0,
           "IRQL rules kept",
-          "%s: %u calls above their level, %u bad raises, %u bad lowers, %u returns raised, "
-          "%u port accesses not raised, %u raises not of four port accesses",
-          when, irql.callsRaised, irql.badRaises, irql.badLowers, irql.returnedRaised,
-          irql.portsNotRaised, irql.sequencesNotFour);
+          "%s: level %u, %u calls above their level, %u bad raises, %u bad lowers, %u returns "
+          "raised, %u port accesses not raised, %u raises not of four port accesses",
+          when, IrqlCurrent(), irql.callsRaised, irql.badRaises, irql.badLowers,
+          irql.returnedRaised, irql.portsNotRaised, irql.sequencesNotFour);
+    Check(SecurityState().handlesOpen == 0 && SecurityState().badCloses == 0, "object handles closed",
+          "%s: %u open, %u bad closes", when, SecurityState().handlesOpen, SecurityState().badCloses);
+    Check(DriverCallsBroken() == 0, "driver routines keep the stdcall convention",
+          "%s: %u calls broke it, the last into %s (%s%s%s)", when, DriverCallsBroken(),
+          DriverLastBrokenRoutine(),
+          DriverLastBreak() & 1 ? "arguments not removed from the stack; " : "",
+          DriverLastBreak() & 2 ? "EBX/ESI/EDI not preserved; " : "",
+          DriverLastBreak() & 4 ? "EBP not preserved" : "");
 }

@@ -74,7 +74,8 @@ bool SearchProbesFit(const ULONG* trace, ULONG count, ULONG place, ULONG base, U
 
 // Invariants that hold after every request the driver served: every mapping
 // released and 2 bytes, no HAL call malformed, every mutex released, every
-// completion without priority boost.
+// completion without priority boost, every call into the driver returned as
+// a stdcall routine returns.
 void CheckInvariants(const char* when);
 
 #endif

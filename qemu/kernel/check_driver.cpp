@@ -3,8 +3,7 @@
 
 #include "bed.h"
 #include "checks.h"
-#include "config_access.h"
-#include "driver.h"
+#include "driver_image.h"
 #include "hal_bus.h"
 #include "mm.h"
 #include "pci_ports.h"
@@ -15,10 +14,32 @@ namespace {
 
 UNICODE_STRING gRegistryPath;
 
-NTSTATUS RunDriverEntry() {
+// Loads a fresh copy of the image and calls its entry point, as the system
+// starts the service; discardable sections go once DriverEntry returns.
+NTSTATUS RunDriverEntry(const char* when) {
+    if (!Check(DriverImageLoad(), "driver image loaded", "%s: %s", when, DriverImage().problem)) {
+        return STATUS_UNSUCCESSFUL;
+    }
+    const PeImage& image = DriverImage();
+    Note("%s: image at 0x%x (linked for 0x%x), %u relocations applied, %u imports bound", when,
+         (ULONG)(ULONG_PTR)image.base, image.preferredBase, image.relocations, image.imports);
+    // The system loads a driver only when its checksum is right.
+    Check(image.checksumInFile == image.checksumComputed, "image checksum",
+          "%s: 0x%x in the file, 0x%x computed", when, image.checksumInFile, image.checksumComputed);
+    IoResetDriverObject();
     RtlInitUnicodeString(&gRegistryPath,
                          L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\QUORVENAL");
-    return DriverEntry(IoDriverObject(), &gRegistryPath);
+    NTSTATUS status = CallDriverEntry(IoDriverObject(), &gRegistryPath);
+    IoDriverEntryReturned();
+    ULONG discarded = DriverImageDiscardInit();
+    Note("%s: DriverEntry 0x%x; %u bytes of discardable sections released", when, (ULONG)status,
+         discarded);
+    return status;
+}
+
+bool IsDriverRoutine(PVOID routine, const char* symbol) {
+    PVOID expected = DriverSymbol(symbol);
+    return expected != nullptr && routine == expected;
 }
 
 bool HasEntry(const SecurityRecord& record, SidKind sid) {
@@ -67,12 +88,13 @@ void CheckLoaded(const char* when) {
           io.extensionSize);
     Check(io.linkAlive && io.linkNameOk, "link created", "%s: alive %d names %d", when,
           io.linkAlive, io.linkNameOk);
-    Check(driver->MajorFunction[IRP_MJ_CREATE] == DispatchCreateClose &&
-              driver->MajorFunction[IRP_MJ_CLOSE] == DispatchCreateClose &&
-              driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] == DispatchDeviceControl &&
-              driver->DriverUnload == UnloadDriver,
+    Check(IsDriverRoutine((PVOID)driver->MajorFunction[IRP_MJ_CREATE], "DispatchCreateClose") &&
+              IsDriverRoutine((PVOID)driver->MajorFunction[IRP_MJ_CLOSE], "DispatchCreateClose") &&
+              IsDriverRoutine((PVOID)driver->MajorFunction[IRP_MJ_DEVICE_CONTROL],
+                              "DispatchDeviceControl") &&
+              IsDriverRoutine((PVOID)driver->DriverUnload, "UnloadDriver"),
           "dispatch table", "%s: create/close/control/unload not the driver's routines", when);
-    Check(EcamBase == kNoEcam, "no base at load", "%s: EcamBase 0x%x", when, EcamBase);
+    Check(DriverEcamBase() == kNoEcam, "no base at load", "%s: EcamBase 0x%x", when, DriverEcamBase());
 }
 
 }  // namespace
@@ -80,7 +102,7 @@ void CheckLoaded(const char* when) {
 void CheckDriverEntry() {
     IoResetDriverObject();
     PDRIVER_DISPATCH platformDefault = IoDriverObject()->MajorFunction[IRP_MJ_READ];
-    NTSTATUS status = RunDriverEntry();
+    NTSTATUS status = RunDriverEntry("first load");
     Check(status == STATUS_SUCCESS, "DriverEntry", "status 0x%x", (ULONG)status);
     CheckLoaded("first load");
     CheckDeviceSecurity("first load");
@@ -174,10 +196,10 @@ void CheckSpoofedIdentifiers(ULONG absentDevice) {
     ControlOutcome extWrite = ProgramWriteExt(0, absentDevice, 0, pattern, &ext);
     bool unchanged = true;
     for (ULONG i = 0; i < sizeof before; ++i) unchanged = unchanged && memory[i] == before[i];
-    Check(Answered(write, 272) && request.Result == 1 && searchMaps == 0 && EcamBase == kNoEcam,
+    Check(Answered(write, 272) && request.Result == 1 && searchMaps == 0 && DriverEcamBase() == kNoEcam,
           "spoofed identifiers take no base",
           "00:%02x.0 Result %u, %u probes, EcamBase 0x%x", absentDevice, request.Result,
-          searchMaps, EcamBase);
+          searchMaps, DriverEcamBase());
     Check(Answered(extWrite, 3856) && ext.Result == 1 && MmCounts().maps == searchMaps &&
               unchanged,
           "no byte of RAM changes after spoofed identifiers",
@@ -233,12 +255,13 @@ void CheckReadOnlyHandle() {
 
 void CheckUnloadAndReload() {
     Bed& bed = TheBed();
-    UnloadDriver(IoDriverObject());
+    CloseProgramFile();
+    CallDriverUnload(IoDriverObject());
     const IoRecord& io = IoState();
-    Check(!io.deviceAlive && !io.linkAlive && EcamBase == kNoEcam, "unload",
-          "device %d link %d EcamBase 0x%x", io.deviceAlive, io.linkAlive, EcamBase);
+    Check(!io.deviceAlive && !io.linkAlive && DriverEcamBase() == kNoEcam, "unload",
+          "device %d link %d EcamBase 0x%x", io.deviceAlive, io.linkAlive, DriverEcamBase());
 
-    NTSTATUS status = RunDriverEntry();
+    NTSTATUS status = RunDriverEntry("second load");
     Check(status == STATUS_SUCCESS, "DriverEntry again", "status 0x%x", (ULONG)status);
     CheckLoaded("second load");
     CheckDeviceSecurity("second load");
@@ -277,15 +300,15 @@ void CheckUnloadAndReload() {
     ControlOutcome noBusRead = ProgramReadConfig(noBus, 0, 0, &request);
     Check(Answered(absentRead, 272) && absentResult == 2 && Answered(noBusRead, 272) &&
               request.Result == 0 && MmCounts().maps == 0 && MmCounts().refused == 0 &&
-              EcamBase == kNoEcam,
+              DriverEcamBase() == kNoEcam,
           "no search after a read where nothing answers",
           "Results %u and %u, %u mappings, EcamBase 0x%x", absentResult, request.Result,
-          MmCounts().maps, EcamBase);
+          MmCounts().maps, DriverEcamBase());
 
     ControlOutcome write = ProgramWriteConfig(0, absentDevice, 0, ones, &request);
-    Check(Answered(write, 272) && request.Result == 1 && EcamBase == kNoEcam,
+    Check(Answered(write, 272) && request.Result == 1 && DriverEcamBase() == kNoEcam,
           "no base taken for vendor 0xFFFF", "00:%02x.0 Result %u EcamBase 0x%x", absentDevice,
-          request.Result, EcamBase);
+          request.Result, DriverEcamBase());
 
     CheckSpoofedIdentifiers(absentDevice);
 
@@ -304,8 +327,8 @@ void CheckUnloadAndReload() {
     Check(fits && used == probes, "search after a header write probes candidate | place",
           "%u probes, %u fit one search; first at 0x%x, place 0x%x", probes, used,
           probes ? trace[0] : 0, place);
-    Check(EcamBase == bed.expect.ecamBase, "base found again", "EcamBase 0x%x, expected 0x%x",
-          EcamBase, bed.expect.ecamBase);
+    Check(DriverEcamBase() == bed.expect.ecamBase, "base found again", "EcamBase 0x%x, expected 0x%x",
+          DriverEcamBase(), bed.expect.ecamBase);
 
     ControlOutcome read = ProgramReadConfig(target->bus, target->device, target->function, &request);
     Check(Answered(read, 272) && request.Result == 256 &&

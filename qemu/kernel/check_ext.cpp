@@ -4,7 +4,7 @@
 
 #include "bed.h"
 #include "checks.h"
-#include "config_access.h"
+#include "driver_image.h"
 #include "mm.h"
 #include "report.h"
 #include "serial.h"

@@ -4,7 +4,8 @@
 
 #include "bed.h"
 #include "checks.h"
-#include "config_access.h"
+#include "driver_image.h"
+#include "hal_bus.h"
 #include "irql.h"
 #include "pci_ports.h"
 #include "report.h"
@@ -30,15 +31,22 @@ bool MayClearOnWrite(const UCHAR* header, ULONG offset) {
 }
 
 // Writes `data` to the function with the address register preset to
-// `sentinel`; checks the request and that the register holds the sentinel.
+// `sentinel`; checks the request and that the driver kept the register: what
+// each HAL read during the request found there, and what it holds after,
+// is the sentinel, or the 0 that an earlier HAL read left.
 void WriteWithSentinel(const FoundFunction& f, const UCHAR* data, ULONG sentinel, const char* what) {
     __outdword(kConfigAddressPort, sentinel);
+    HalAddressWatchStart(sentinel);
     IrqlResetCounts();
     ControlOutcome o = ProgramWriteConfig(f.bus, f.device, f.function, data, &gRequest);
     IrqlCounts irql = IrqlCountsNow();
     ULONG after = __indword(kConfigAddressPort);
+    ULONG halReads = HalAddressWatchReads();
+    ULONG foundByHal = 0;
+    bool keptForHal = HalAddressWatchKept(&foundByHal);
     // Raise, save, address, data, restore, lower: 64 times, four port
-    // accesses under each raise, none outside one.
+    // accesses under each raise, none outside one. The driver's own port
+    // instructions are seen through the fault handler (cpu.h).
     Check(irql.raises == 64 && irql.portsRaised == 256 && irql.portsNotRaised == 0 &&
               irql.sequencesNotFour == 0,
           "port sequences at HIGH_LEVEL",
@@ -48,9 +56,11 @@ void WriteWithSentinel(const FoundFunction& f, const UCHAR* data, ULONG sentinel
     Check(Answered(o, 272) && gRequest.Result == 1, "header write served",
           "%s %02x:%02x.%x status 0x%x Result %u", what, f.bus, f.device, f.function,
           (ULONG)o.status, gRequest.Result);
-    Check(after == sentinel, "0xCF8 kept across the header write",
-          "%s %02x:%02x.%x: 0x%08x before, 0x%08x after", what, f.bus, f.device, f.function,
-          sentinel, after);
+    Check(keptForHal && (after == sentinel || (after == 0 && halReads > 0)),
+          "0xCF8 kept across the header write",
+          "%s %02x:%02x.%x: 0x%08x before, 0x%08x after, %u HAL reads, first to find another "
+          "value found 0x%08x", what, f.bus, f.device, f.function, sentinel, after, halReads,
+          foundByHal);
 }
 
 void WriteAndReadBack(const FoundFunction& f, ULONG sentinel) {
@@ -119,14 +129,14 @@ void CheckHeaderWrites() {
     for (ULONG i = 0; i < bed.foundCount; ++i) {
         if (bed.found[i].bus == 0 && bed.found[i].device == device) device = 30;
     }
-    ULONG baseBefore = EcamBase;
+    ULONG baseBefore = DriverEcamBase();
     FoundFunction absent;
     absent.bus = 0;
     absent.device = device;
     absent.function = 0;
     memset(gChanged, 0xFF, sizeof gChanged);
     WriteWithSentinel(absent, gChanged, 0x80000010u, "absent");
-    Check(EcamBase == baseBefore, "no base taken for vendor 0xFFFF", "EcamBase 0x%x, was 0x%x",
-          EcamBase, baseBefore);
+    Check(DriverEcamBase() == baseBefore, "no base taken for vendor 0xFFFF", "EcamBase 0x%x, was 0x%x",
+          DriverEcamBase(), baseBefore);
     CheckInvariants("header writes");
 }

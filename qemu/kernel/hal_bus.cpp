@@ -1,7 +1,6 @@
 // HalGetBusData and HalGetBusDataByOffset over configuration mechanism #1.
 #include "hal_bus.h"
 
-#include "irql.h"
 #include "pci_ports.h"
 
 namespace {
@@ -10,6 +9,22 @@ const ULONG kHeaderBytes = 256;
 
 bool gBusExists[256];
 ULONG gMalformedCalls;
+ULONG gWatchExpected;
+ULONG gWatchReads;
+bool gWatchKept = true;
+ULONG gWatchFirstOther;
+bool gHalLeftZero;  // the last access to 0xCF8 was the HAL's clearing it
+
+ULONG ReadFunction(ULONG bus, ULONG device, ULONG function, UCHAR* out, ULONG offset,
+                   ULONG length);
+
+void WatchEntry() {
+    ULONG found = __indword(kConfigAddressPort);
+    ++gWatchReads;
+    if (found == gWatchExpected || (found == 0 && gHalLeftZero)) return;
+    if (gWatchKept) gWatchFirstOther = found;
+    gWatchKept = false;
+}
 
 // Splits a PCI_SLOT_NUMBER; false when a reserved bit is set.
 bool DecodeSlot(ULONG slotNumber, ULONG* device, ULONG* function) {
@@ -85,41 +100,43 @@ ULONG HalExistingBusCount() {
 
 ULONG HalMalformedCalls() { return gMalformedCalls; }
 
+void HalAddressWatchStart(ULONG expected) {
+    gWatchExpected = expected;
+    gWatchReads = 0;
+    gWatchKept = true;
+    gWatchFirstOther = 0;
+    gHalLeftZero = false;
+}
+
+ULONG HalAddressWatchReads() { return gWatchReads; }
+
+bool HalAddressWatchKept(ULONG* firstOther) {
+    *firstOther = gWatchFirstOther;
+    return gWatchKept;
+}
+
 extern "C" ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
                                      ULONG SlotNumber, PVOID Buffer, ULONG Length) {
     return HalGetBusDataByOffset(BusDataType, BusNumber, SlotNumber, Buffer, 0, Length);
 }
 
-namespace {
-
-ULONG ReadBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber, PVOID Buffer,
-                  ULONG Offset, ULONG Length);
-
-}  // namespace
-
-// The address register is left as the HAL found it, so that the checks of the
-// driver's own save and restore of 0xCF8 stay exact when the driver reads
-// through the HAL right after a header write.
 extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
                                              ULONG SlotNumber, PVOID Buffer, ULONG Offset,
                                              ULONG Length) {
-    IrqlRequireAtMost(DISPATCH_LEVEL);
-    IrqlEnterHal();
-    ULONG previous = __indword(kConfigAddressPort);
-    ULONG count = ReadBusData(BusDataType, BusNumber, SlotNumber, Buffer, Offset, Length);
-    __outdword(kConfigAddressPort, previous);
-    IrqlLeaveHal();
+    ULONG device = 0;
+    ULONG function = 0;
+    if (!Admit(BusDataType, BusNumber, SlotNumber, &device, &function)) return 0;
+    WatchEntry();
+    ULONG count = ReadFunction(BusNumber, device, function, (UCHAR*)Buffer, Offset, Length);
+    __outdword(kConfigAddressPort, 0);
+    gHalLeftZero = true;
     return count;
 }
 
 namespace {
 
-ULONG ReadBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber, PVOID Buffer,
-                  ULONG Offset, ULONG Length) {
-    ULONG device = 0;
-    ULONG function = 0;
-    if (!Admit(BusDataType, BusNumber, SlotNumber, &device, &function)) return 0;
-    UCHAR* out = (UCHAR*)Buffer;
+ULONG ReadFunction(ULONG BusNumber, ULONG device, ULONG function, UCHAR* out, ULONG Offset,
+                   ULONG Length) {
     if (!FunctionAnswers(BusNumber, device, function)) {
         // No function at the slot: the vendor identifier 0xFFFF, two bytes.
         if (Offset != 0 || Length < 2) return 0;

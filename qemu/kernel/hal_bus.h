@@ -16,4 +16,13 @@ ULONG HalExistingBusCount();
 // bus data type was not PCIConfiguration: the driver never makes such calls.
 ULONG HalMalformedCalls();
 
+// The HAL leaves 0xCF8 at 0 after each of its accesses, as the system's
+// does. So that the checks can still see what a driver left in 0xCF8, the
+// value found there when each HAL read begins is recorded from
+// HalAddressWatchStart on: how many reads began, and whether every one of
+// them found `expected` or the 0 an earlier HAL read left.
+void HalAddressWatchStart(ULONG expected);
+ULONG HalAddressWatchReads();
+bool HalAddressWatchKept(ULONG* firstOther);
+
 #endif

@@ -2,6 +2,7 @@
 // device-control requests for the test kernel.
 #include "io.h"
 
+#include "driver_image.h"
 #include "irql.h"
 #include "security.h"
 
@@ -12,9 +13,9 @@ const ULONG kSystemBufferBytes = 4096;
 IoRecord gState;
 DRIVER_OBJECT gDriverObject;
 DEVICE_OBJECT gDeviceObject;
+UCHAR gSystemBuffer[kSystemBufferBytes] __attribute__((aligned(16)));
 FILE_OBJECT gProgramFile;
 FILE_OBJECT gScratchFile;
-UCHAR gSystemBuffer[kSystemBufferBytes] __attribute__((aligned(16)));
 
 bool SameName(PCUNICODE_STRING name, const WCHAR* expected) {
     if (name == nullptr || name->Buffer == nullptr) return false;
@@ -41,21 +42,27 @@ ControlOutcome Send(PFILE_OBJECT file, UCHAR major, ULONG code, ULONG inputLengt
     stack.MajorFunction = major;
     stack.DeviceObject = &gDeviceObject;
     stack.FileObject = file;
-    stack.Parameters.DeviceIoControl.OutputBufferLength = outputLength;
-    stack.Parameters.DeviceIoControl.InputBufferLength = inputLength;
-    stack.Parameters.DeviceIoControl.IoControlCode = code;
-    if (major == IRP_MJ_CREATE) stack.Parameters.Create.SecurityContext = security;
-    irp.AssociatedIrp.SystemBuffer = gSystemBuffer;
+    if (major == IRP_MJ_CREATE) {
+        stack.Parameters.Create.SecurityContext = security;
+    } else if (major == IRP_MJ_DEVICE_CONTROL) {
+        stack.Parameters.DeviceIoControl.OutputBufferLength = outputLength;
+        stack.Parameters.DeviceIoControl.InputBufferLength = inputLength;
+        stack.Parameters.DeviceIoControl.IoControlCode = code;
+        irp.AssociatedIrp.SystemBuffer = gSystemBuffer;
+    }
+    irp.Type = 6;
+    irp.Size = sizeof irp;
     irp.IoStatus.Status = (NTSTATUS)0x12345678;  // never a status the driver sets
     irp.IoStatus.Information = 0xDEADBEEF;
     irp.RequestorMode = UserMode;
+    irp.StackCount = 1;
+    irp.CurrentLocation = 1;
     irp.Tail.Overlay.CurrentStackLocation = &stack;
+    irp.Tail.Overlay.OriginalFileObject = file;
 
     gState.completions = 0;
     ControlOutcome outcome;
-    IrqlEnterDriver();
-    outcome.status = gDriverObject.MajorFunction[major](&gDeviceObject, &irp);
-    IrqlLeaveDriver();
+    outcome.status = CallDispatch(gDriverObject.MajorFunction[major], &gDeviceObject, &irp);
     outcome.information = (ULONG)irp.IoStatus.Information;
     outcome.wellCompleted = gState.completions == 1 && irp.IoStatus.Status == outcome.status;
     return outcome;
@@ -87,8 +94,8 @@ ControlOutcome SendDeviceControlOn(PFILE_OBJECT file, ULONG code, void* record,
     // in a pool buffer that was not cleared.
     ULONG in = inputLength < larger ? inputLength : larger;
     memcpy(gSystemBuffer, record, in);
-    ControlOutcome outcome =
-        Send(file, IRP_MJ_DEVICE_CONTROL, code, inputLength, outputLength, nullptr);
+    ControlOutcome outcome = Send(file, IRP_MJ_DEVICE_CONTROL, code, inputLength, outputLength,
+                                  nullptr);
     if (NT_SUCCESS(outcome.status)) {
         ULONG back = outcome.information;
         if (back > outputLength) back = outputLength;
@@ -98,15 +105,20 @@ ControlOutcome SendDeviceControlOn(PFILE_OBJECT file, ULONG code, void* record,
     return outcome;
 }
 
-ControlOutcome SendCreateClose(UCHAR majorFunction) {
-    if (majorFunction == IRP_MJ_CREATE) return OpenFileObject(&gScratchFile, true, FILE_GENERIC_READ | FILE_GENERIC_WRITE);
-    return CloseFileObject(&gScratchFile);
+void IoDriverEntryReturned() {
+    if (gState.deviceAlive) gDeviceObject.Flags &= ~DO_DEVICE_INITIALIZING;
 }
 
 ControlOutcome OpenFileObject(PFILE_OBJECT file, bool administrator, ACCESS_MASK desired) {
+    if (!gState.deviceAlive || (gDeviceObject.Flags & DO_DEVICE_INITIALIZING) != 0) {
+        ControlOutcome noDevice = {(NTSTATUS)0xC000000EL, 0, true};  // STATUS_NO_SUCH_DEVICE
+        return noDevice;
+    }
     ControlOutcome refused = {STATUS_ACCESS_DENIED, 0, true};
     ACCESS_MASK granted = 0;
     if (!SecurityGrants(administrator, desired, &granted)) return refused;  // the driver sees nothing
+    if (!gState.anyHandleOpened) gState.deviceFlags = gDeviceObject.Flags;
+    gState.anyHandleOpened = true;
     memset(file, 0, sizeof *file);
     file->Type = 5;
     file->Size = sizeof *file;
@@ -122,8 +134,21 @@ ControlOutcome CloseFileObject(PFILE_OBJECT file) {
 }
 
 ControlOutcome OpenProgramFile() {
-    return OpenFileObject(&gProgramFile, true, FILE_GENERIC_READ | FILE_GENERIC_WRITE);
+    return OpenFileObject(&gProgramFile, true, GENERIC_READ | GENERIC_WRITE);
 }
+
+ControlOutcome CloseProgramFile() { return CloseFileObject(&gProgramFile); }
+
+ControlOutcome SendCreateClose(UCHAR majorFunction) {
+    if (majorFunction == IRP_MJ_CREATE) {
+        return OpenFileObject(&gScratchFile, true, GENERIC_READ | GENERIC_WRITE);
+    }
+    return CloseFileObject(&gScratchFile);
+}
+
+bool IoIsDeviceObject(PVOID object) { return object == &gDeviceObject && gState.deviceAlive; }
+
+void IoSetDeviceSecurityDescriptor(PVOID descriptor) { gDeviceObject.SecurityDescriptor = descriptor; }
 
 extern "C" {
 
@@ -141,7 +166,9 @@ NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtension
                               PUNICODE_STRING DeviceName, ULONG DeviceType,
                               ULONG DeviceCharacteristics, BOOLEAN Exclusive,
                               PDEVICE_OBJECT* DeviceObject) {
+    IrqlRequireAtMost(PASSIVE_LEVEL);
     if (gState.deviceAlive) return STATUS_OBJECT_NAME_COLLISION;
+    SecurityResetDevice();
     memset(&gDeviceObject, 0, sizeof gDeviceObject);
     gDeviceObject.Type = 3;
     gDeviceObject.Size = sizeof gDeviceObject;
@@ -149,9 +176,13 @@ NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtension
     gDeviceObject.DeviceType = DeviceType;
     gDeviceObject.Characteristics = DeviceCharacteristics;
     gDeviceObject.StackSize = 1;
+    gDeviceObject.ReferenceCount = 0;
+    gDeviceObject.SectorSize = 0;
+    gDeviceObject.Flags = DO_DEVICE_INITIALIZING | (Exclusive ? DO_EXCLUSIVE : 0);
+    gDeviceObject.DeviceExtension = nullptr;
     DriverObject->DeviceObject = &gDeviceObject;
     gState.deviceAlive = true;
-    SecurityResetDevice();
+    gState.anyHandleOpened = false;
     gState.deviceType = DeviceType;
     gState.characteristics = DeviceCharacteristics;
     gState.extensionSize = DeviceExtensionSize;
@@ -185,7 +216,7 @@ NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName) {
     return STATUS_SUCCESS;
 }
 
-VOID __attribute__((fastcall)) IofCompleteRequest(PIRP, CHAR PriorityBoost) {
+VOID FASTCALL IofCompleteRequest(PIRP, CHAR PriorityBoost) {
     IrqlRequireAtMost(DISPATCH_LEVEL);
     ++gState.completions;
     if (PriorityBoost != IO_NO_INCREMENT) ++gState.boostsNotZero;
@@ -193,28 +224,36 @@ VOID __attribute__((fastcall)) IofCompleteRequest(PIRP, CHAR PriorityBoost) {
 
 VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG) {
     memset(Mutex, 0, sizeof *Mutex);
+    Mutex->Header.Type = 2;  // MutantObject
+    Mutex->Header.Size = sizeof *Mutex / sizeof(LONG);
+    Mutex->Header.SignalState = 1;
+    Mutex->Header.WaitListHead.Flink = &Mutex->Header.WaitListHead;
+    Mutex->Header.WaitListHead.Blink = &Mutex->Header.WaitListHead;
+    Mutex->ApcDisable = 1;
 }
 
 // One thread runs, so the mutex is always free or held by that thread; a
 // kernel mutex may be acquired again by its owner.
 NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN,
                                      PLARGE_INTEGER) {
-    IrqlRequireAtMost(APC_LEVEL);
+    IrqlRequireAtMost(DISPATCH_LEVEL - 1);  // an untimed wait needs to be able to block
     PKMUTEX mutex = (PKMUTEX)Object;
-    ++mutex->Depth;
+    --mutex->Header.SignalState;
+    mutex->OwnerThread = &gState;  // the one thread
     ++gState.mutexDepth;
     return STATUS_SUCCESS;
 }
 
 LONG NTAPI KeReleaseMutex(PKMUTEX Mutex, BOOLEAN) {
     IrqlRequireAtMost(DISPATCH_LEVEL);
-    if (Mutex->Depth == 0) {
+    LONG previous = Mutex->Header.SignalState;
+    if (previous >= 1) {
         ++gState.badReleases;
-        return 0;
+        return previous;
     }
-    --Mutex->Depth;
+    if (++Mutex->Header.SignalState == 1) Mutex->OwnerThread = nullptr;
     --gState.mutexDepth;
-    return 0;
+    return previous;
 }
 
 }  // extern "C"

@@ -1,6 +1,7 @@
 // The test kernel's I/O manager: one driver object, the device and link the
-// driver creates in it, and buffered device-control requests sent to the
-// driver's dispatch routine the way the I/O manager sends them.
+// driver creates in it, handles (file objects) opened on the device, and
+// buffered device-control requests sent to the driver's dispatch routine the
+// way the I/O manager sends them, on the handle opened last.
 #ifndef QVBARE_IO_H
 #define QVBARE_IO_H
 
@@ -19,6 +20,8 @@ struct IoRecord {
     ULONG boostsNotZero;
     ULONG mutexDepth;   // acquisitions of kernel mutexes not yet released
     ULONG badReleases;  // releases of a mutex that was not held
+    ULONG deviceFlags;  // the device's flags when its first handle was opened
+    bool anyHandleOpened;
 };
 
 const IoRecord& IoState();
@@ -34,29 +37,40 @@ struct ControlOutcome {
     bool wellCompleted;   // completed exactly once, with its status in IoStatus
 };
 
-// Sends one buffered device-control request: a system buffer of the larger of
-// the two lengths receives the input, the dispatch routine runs, and on a
-// success status `information` bytes are copied back into `record`.
+// Sends one buffered device-control request on the program's handle: a
+// system buffer of the larger of the two lengths receives the input, the
+// dispatch routine runs, and on a success status `information` bytes are
+// copied back into `record`.
 ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
                                  ULONG outputLength);
-
 // The same on a file object of the caller's choice.
 ControlOutcome SendDeviceControlOn(PFILE_OBJECT file, ULONG code, void* record,
                                    ULONG inputLength, ULONG outputLength);
 
-// Sends a create (an administrator's, for reading and writing) or close
-// request for a scratch file object through the driver's dispatch table.
-ControlOutcome SendCreateClose(UCHAR majorFunction);
-
-// Opens `file` on the device as an administrator or an ordinary user would:
-// the device's security decides first (STATUS_ACCESS_DENIED without calling
-// the driver), then IRP_MJ_CREATE carries the granted access in its security
-// context. CloseFileObject sends IRP_MJ_CLOSE for it.
+// Opens `file` on the device as an (elevated) administrator or an ordinary
+// user would: the device's security decides first (STATUS_ACCESS_DENIED
+// without calling the driver), then IRP_MJ_CREATE carries the access, mapped
+// from generic rights as the I/O manager passes it, in its security context.
+// CloseFileObject sends IRP_MJ_CLOSE for it.
 ControlOutcome OpenFileObject(PFILE_OBJECT file, bool administrator, ACCESS_MASK desired);
 ControlOutcome CloseFileObject(PFILE_OBJECT file);
-
-// The program's handle, opened for reading and writing by an administrator;
-// SendDeviceControl sends on it. Opened again after each DriverEntry.
+// The program's handle, opened by an administrator for reading and writing
+// (GENERIC_READ | GENERIC_WRITE); SendDeviceControl sends on it. Opened
+// again after each DriverEntry.
 ControlOutcome OpenProgramFile();
+ControlOutcome CloseProgramFile();
+// A create or close of a scratch handle (an administrator's, for reading and
+// writing).
+ControlOutcome SendCreateClose(UCHAR majorFunction);
+
+// What the I/O manager does when DriverEntry has returned: the device is no
+// longer initialising (opens are refused while it is).
+void IoDriverEntryReturned();
+
+// Whether `object` is the device the driver created (and still alive).
+bool IoIsDeviceObject(PVOID object);
+// Makes `descriptor` the device object's security descriptor.
+void IoSetDeviceSecurityDescriptor(PVOID descriptor);
+
 
 #endif

@@ -1,11 +1,12 @@
+// KfRaiseIrql / KfLowerIrql / KeGetCurrentIrql. A raise or lower in the
+// wrong direction is counted and not made (Windows stops with
+// IRQL_NOT_GREATER_OR_EQUAL or IRQL_NOT_LESS_OR_EQUAL).
 #include "irql.h"
 
 namespace {
 
 KIRQL gIrql = PASSIVE_LEVEL;
 IrqlCounts gCounts;
-bool gInDriver;
-ULONG gHalDepth;
 ULONG gPortsThisRaise;
 
 }  // namespace
@@ -14,27 +15,20 @@ IrqlCounts IrqlCountsNow() { return gCounts; }
 
 void IrqlResetCounts() { memset(&gCounts, 0, sizeof gCounts); }
 
+KIRQL IrqlCurrent() { return gIrql; }
+
 void IrqlRequireAtMost(KIRQL highest) {
     if (gIrql > highest) ++gCounts.callsRaised;
 }
 
-void IrqlEnterDriver() { gInDriver = true; }
-
 void IrqlLeaveDriver() {
-    gInDriver = false;
     if (gIrql != PASSIVE_LEVEL) {
         ++gCounts.returnedRaised;
         gIrql = PASSIVE_LEVEL;
     }
 }
 
-void IrqlEnterHal() { ++gHalDepth; }
-void IrqlLeaveHal() { --gHalDepth; }
-
-extern "C" {
-
-void QvBedNotePortAccess(void) {
-    if (!gInDriver || gHalDepth != 0) return;
+void IrqlDriverPortAccess() {
     if (gIrql == HIGH_LEVEL) {
         ++gCounts.portsRaised;
         ++gPortsThisRaise;
@@ -42,6 +36,8 @@ void QvBedNotePortAccess(void) {
         ++gCounts.portsNotRaised;
     }
 }
+
+extern "C" {
 
 KIRQL NTAPI KeGetCurrentIrql(VOID) { return gIrql; }
 

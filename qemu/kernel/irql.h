@@ -1,33 +1,39 @@
-// The test kernel's interrupt request level: KfRaiseIrql, KfLowerIrql and
-// KeGetCurrentIrql over one processor that runs with interrupts off, and the
-// counts that show how the driver uses them. Port accesses are counted only
-// while the driver's dispatch routine runs and outside the HAL's own reads:
-// those are the driver's port sequences.
+// The processor's interrupt request level as the HAL keeps it, for the one
+// processor the test kernel runs on (interrupts stay off whatever the level),
+// and the counts that show how the driver uses it: its raises and lowers,
+// the routines it calls above the level they allow, and its own port
+// accesses (seen through the fault handler, cpu.h) at or below HIGH_LEVEL.
 #ifndef QVBARE_IRQL_H
 #define QVBARE_IRQL_H
 
 #include <ntddk.h>
 
 struct IrqlCounts {
-    ULONG raises;          // KfRaiseIrql calls
-    ULONG badRaises;       // to a level below the current one
-    ULONG badLowers;       // to a level above the current one
-    ULONG portsRaised;     // the driver's port accesses at HIGH_LEVEL
-    ULONG portsNotRaised;  // the driver's port accesses below HIGH_LEVEL
-    ULONG sequencesNotFour;  // raises that held other than four port accesses
-    ULONG callsRaised;     // HAL, mapping, pool, wait or completion calls above their level
-    ULONG returnedRaised;  // dispatch routines that returned above PASSIVE_LEVEL
+    ULONG raises;            // KfRaiseIrql calls
+    ULONG badRaises;         // to a level below the current one
+    ULONG badLowers;         // to a level above the current one
+    ULONG portsRaised;       // the driver's port accesses at HIGH_LEVEL
+    ULONG portsNotRaised;    // the driver's port accesses below HIGH_LEVEL
+    ULONG sequencesNotFour;  // raises to HIGH_LEVEL that held other than four port accesses
+    ULONG callsRaised;       // HAL, mapping, pool, wait or completion calls above their level
+    ULONG returnedRaised;    // dispatch routines that returned above PASSIVE_LEVEL
 };
 
 IrqlCounts IrqlCountsNow();
 void IrqlResetCounts();
+KIRQL IrqlCurrent();
 
 // Counts a call made above `highest` (the routine then goes on as usual).
 void IrqlRequireAtMost(KIRQL highest);
-// Around the driver's dispatch routine, and around the HAL's own reads.
-void IrqlEnterDriver();
+// After the driver's routine returns: the level must be back at PASSIVE_LEVEL.
 void IrqlLeaveDriver();
-void IrqlEnterHal();
-void IrqlLeaveHal();
+// One port access made by an instruction in the driver's image.
+void IrqlDriverPortAccess();
+
+extern "C" {
+KIRQL FASTCALL KfRaiseIrql(KIRQL NewIrql);
+VOID FASTCALL KfLowerIrql(KIRQL NewIrql);
+KIRQL NTAPI KeGetCurrentIrql(VOID);
+}
 
 #endif

@@ -7,15 +7,19 @@
 
 #include "bed.h"
 #include "checks.h"
+#include "cpu.h"
+#include "driver_image.h"
 #include "hal_bus.h"
 #include "ram_map.h"
 #include "report.h"
 #include "serial.h"
+#include "sha256.h"
 
 namespace {
 
 const ULONG kMultibootMagic = 0x2BADB002;
 const ULONG kMultibootHasCommandLine = 1u << 2;
+const ULONG kMultibootHasModules = 1u << 3;
 const USHORT kDebugExitPort = 0xF4;
 // QEMU exits with (value << 1) | 1: 33 for a pass, 35 for a failure.
 const UCHAR kExitPass = 0x10;
@@ -84,32 +88,9 @@ bool ReadCommandLine(const char* line, Expectations* expect) {
     for (;;) __asm__ __volatile__("cli; hlt");
 }
 
-}  // namespace
-
-extern "C" void KernelMain(ULONG magic, ULONG infoAddress) {
-    SerialInitialize();
-    SerialPrint("\nQV: quorvenal driver test kernel\n");
-    Bed& bed = TheBed();
-    const ULONG* info = (const ULONG*)(ULONG_PTR)infoAddress;
-    const char* line = "";
-    if (magic == kMultibootMagic && (info[0] & kMultibootHasCommandLine) != 0) {
-        line = (const char*)(ULONG_PTR)info[4];
-    }
-    Note("command line: %s", line);
-    if (!Check(ReadCommandLine(line, &bed.expect), "command line",
-               "needs machine=<name> and ecam=<base>|none")) {
-        Finish(false);
-    }
-
-    if (!Check(RamLearnMap(magic, info), "memory map", "the loader gave no Multiboot memory map")) {
-        Finish(false);
-    }
-    RamPrintMap();
-
-    HalLearnBuses();
-    Note("machine %s, %u buses exist", bed.expect.machine, HalExistingBusCount());
-
+void RunChecks() {
     CheckDriverEntry();
+    if (DriverImage().base == nullptr || DriverImage().problem[0] != 0) Finish(false);
     CheckRefusedRequests();
     CheckExtendedBeforeBase();
     PlantTrap();
@@ -126,4 +107,42 @@ extern "C" void KernelMain(ULONG magic, ULONG infoAddress) {
     CheckUnloadAndReload();
 
     Finish(ChecksFailed() == 0);
+}
+
+}  // namespace
+
+extern "C" void KernelMain(ULONG magic, ULONG infoAddress) {
+    SerialInitialize();
+    SerialPrint("\nQV: quorvenal driver test kernel\n");
+    Bed& bed = TheBed();
+    const ULONG* info = (const ULONG*)(ULONG_PTR)infoAddress;
+    const char* line = "";
+    if (magic == kMultibootMagic && (info[0] & kMultibootHasCommandLine) != 0) {
+        line = (const char*)(ULONG_PTR)info[4];
+    }
+    Note("command line: %s", line);
+    // The driver file: the first Multiboot module, exactly as the host read it.
+    if ((info[0] & kMultibootHasModules) != 0 && info[5] > 0) {
+        const ULONG* module = (const ULONG*)(ULONG_PTR)info[6];
+        DriverFileSet((const UCHAR*)(ULONG_PTR)module[0], module[1] - module[0]);
+        char hex[65];
+        Sha256Hex(DriverFile(), DriverFileSize(), hex);
+        SerialPrint("PE sha256=%s bytes=%u\n", hex, DriverFileSize());
+    }
+    DriverSymbolsParse(line);
+    if (!Check(RamLearnMap(magic, info), "memory map", "the loader gave no Multiboot memory map")) {
+        Finish(false);
+    }
+    RamPrintMap();
+    if (!Check(ReadCommandLine(line, &bed.expect), "command line",
+               "needs machine=<name> and ecam=<base>|none")) {
+        Finish(false);
+    }
+
+    HalLearnBuses();
+    Note("machine %s, %u buses exist", bed.expect.machine, HalExistingBusCount());
+
+    // From here on in ring 3, where the driver's port instructions fault and
+    // are counted (cpu.h).
+    CpuRunInRing3(RunChecks);
 }

@@ -1,5 +1,4 @@
-// MmMapIoSpace / MmUnmapIoSpace as the identity map of a kernel without paging,
-// and the register accessors over such mappings.
+// MmMapIoSpace / MmUnmapIoSpace as the identity map of a kernel without paging.
 #include "mm.h"
 
 #include "irql.h"
@@ -20,14 +19,6 @@ MappingCounts gCounts;
 ULONG* gTrace;
 ULONG gTraceCapacity;
 ULONG gTraceCount;
-
-bool InsideMapping(ULONG address, ULONG bytes) {
-    for (ULONG slot = 0; slot < kSlots; ++slot) {
-        const Mapping& m = gMappings[slot];
-        if (m.alive && address >= m.address && address - m.address + bytes <= m.bytes) return true;
-    }
-    return false;
-}
 
 void Trace(ULONG address) {
     if (gTrace != nullptr && gTraceCount < gTraceCapacity) gTrace[gTraceCount] = address;
@@ -57,9 +48,9 @@ ULONG MmTraceStop() {
 
 extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
                                     MEMORY_CACHING_TYPE CacheType) {
-    IrqlRequireAtMost(DISPATCH_LEVEL);
     ULONG low = PhysicalAddress.u.LowPart;
     Trace(low);
+    IrqlRequireAtMost(DISPATCH_LEVEL);
     bool reachable = PhysicalAddress.u.HighPart == 0 && NumberOfBytes != 0 &&
                      low != 0 && NumberOfBytes - 1 <= 0xFFFFFFFFu - low;
     ULONG slot = 0;
@@ -94,22 +85,58 @@ extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
     ++gCounts.badUnmaps;
 }
 
-extern "C" USHORT NTAPI READ_REGISTER_USHORT(PUSHORT Register) {
+namespace {
+
+bool InsideMapping(ULONG address, ULONG bytes) {
+    for (ULONG slot = 0; slot < kSlots; ++slot) {
+        const Mapping& m = gMappings[slot];
+        if (m.alive && address >= m.address && address - m.address + bytes <= m.bytes) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" {
+
+USHORT NTAPI READ_REGISTER_USHORT(volatile USHORT* Register) {
     if (!InsideMapping((ULONG)(ULONG_PTR)Register, 2)) {
         ++gCounts.registerOutside;
         return 0xFFFF;
     }
     ++gCounts.registerReads;
     USHORT value;
-    __asm__ __volatile__("movw (%1), %%ax" : "=a"(value) : "r"(Register) : "memory");
+    __asm__ __volatile__("movw (%1), %0" : "=a"(value) : "r"(Register) : "memory");
     return value;
 }
 
-extern "C" VOID NTAPI WRITE_REGISTER_USHORT(PUSHORT Register, USHORT Value) {
+VOID NTAPI WRITE_REGISTER_USHORT(volatile USHORT* Register, USHORT Value) {
     if (!InsideMapping((ULONG)(ULONG_PTR)Register, 2)) {
         ++gCounts.registerOutside;
         return;
     }
     ++gCounts.registerWrites;
-    __asm__ __volatile__("movw %%ax, (%1)" : : "a"(Value), "r"(Register) : "memory");
+    __asm__ __volatile__("movw %0, (%1)" : : "a"(Value), "r"(Register) : "memory");
 }
+
+ULONG NTAPI READ_REGISTER_ULONG(volatile ULONG* Register) {
+    if (!InsideMapping((ULONG)(ULONG_PTR)Register, 4)) {
+        ++gCounts.registerOutside;
+        return 0xFFFFFFFF;
+    }
+    ++gCounts.registerReads;
+    ULONG value;
+    __asm__ __volatile__("movl (%1), %0" : "=a"(value) : "r"(Register) : "memory");
+    return value;
+}
+
+VOID NTAPI WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value) {
+    if (!InsideMapping((ULONG)(ULONG_PTR)Register, 4)) {
+        ++gCounts.registerOutside;
+        return;
+    }
+    ++gCounts.registerWrites;
+    __asm__ __volatile__("movl %0, (%1)" : : "a"(Value), "r"(Register) : "memory");
+}
+
+}  // extern "C"

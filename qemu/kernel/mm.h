@@ -1,8 +1,6 @@
 // The test kernel's memory manager: paging is off, so a mapping of physical
 // memory is the physical address itself. Addresses at or above 4 GiB cannot
-// be reached and are refused. A mapping of a page holding RAM is made but
-// counted. The register accessors make their 16-bit access through AX and
-// only inside a live mapping. Every mapping and unmapping is counted, and the
+// be reached and are refused. Every mapping and unmapping is counted, and the
 // physical addresses mapped can be traced, so that the checks can see how the
 // driver uses them.
 #ifndef QVBARE_MM_H
@@ -20,8 +18,8 @@ struct MappingCounts {
     ULONG maxOutstanding;  // most mappings alive at one time
     ULONG outstanding;     // mappings alive now
     ULONG ramMappings;     // mappings of a page that holds RAM (Multiboot map)
-    ULONG registerReads;   // READ_REGISTER_USHORT inside a live mapping
-    ULONG registerWrites;  // WRITE_REGISTER_USHORT inside a live mapping
+    ULONG registerReads;   // READ_REGISTER_* inside a live mapping
+    ULONG registerWrites;  // WRITE_REGISTER_* inside a live mapping
     ULONG registerOutside; // register accesses outside every live mapping (not made)
 };
 
@@ -32,5 +30,14 @@ void MmResetCounts();
 // `capacity` entries, until MmTraceStop; returns the number recorded.
 void MmTraceStart(ULONG* addresses, ULONG capacity);
 ULONG MmTraceStop();
+
+// The kernel's device-memory accessors: one access of the width through
+// EAX/AX, made only inside a live mapping.
+extern "C" {
+USHORT NTAPI READ_REGISTER_USHORT(volatile USHORT* Register);
+VOID NTAPI WRITE_REGISTER_USHORT(volatile USHORT* Register, USHORT Value);
+ULONG NTAPI READ_REGISTER_ULONG(volatile ULONG* Register);
+VOID NTAPI WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value);
+}
 
 #endif

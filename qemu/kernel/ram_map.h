@@ -1,7 +1,6 @@
 // The machine's RAM as the firmware reports it in the Multiboot memory map
-// (entries of type 1), handed to the driver by MmGetPhysicalMemoryRanges
-// from a small pool that ExFreePool returns to. Every list handed out and
-// freed is counted.
+// (entries of type 1, usable), handed to the driver by
+// MmGetPhysicalMemoryRanges in a pool block that ExFreePool returns.
 #ifndef QVBARE_RAM_MAP_H
 #define QVBARE_RAM_MAP_H
 
@@ -15,14 +14,6 @@ ULONG RamRangeCount();
 bool RamPageHolds(ULONG address);
 void RamPrintMap();
 
-struct PoolCounts {
-    ULONG lists;        // MmGetPhysicalMemoryRanges calls answered with a list
-    ULONG frees;        // ExFreePool calls that returned a list
-    ULONG badFrees;     // ExFreePool of a block that was not handed out
-    ULONG outstanding;  // lists handed out and not yet freed
-};
-
-PoolCounts PoolCountsNow();
-void PoolResetCounts();
+extern "C" PPHYSICAL_MEMORY_RANGE NTAPI MmGetPhysicalMemoryRanges(VOID);
 
 #endif

@@ -1,19 +1,29 @@
-// The C library routines the compiler and the driver may call. Compiled with
-// -fno-tree-loop-distribute-patterns so that these loops stay loops.
+// The C library routines the test kernel's compiler may call. Compiled with
+// -fno-tree-loop-distribute-patterns so that these loops stay loops. memcpy
+// and memset move doublewords with the string instructions: the I/O manager
+// copies every request record with them, and a byte loop there would be
+// counted against the driver in the timed scan.
 #include <ntddk.h>
 
 extern "C" {
 
 void* memset(void* destination, int value, size_t count) {
-    UCHAR* d = (UCHAR*)destination;
-    for (size_t i = 0; i < count; ++i) d[i] = (UCHAR)value;
+    ULONG pattern = (UCHAR)value * 0x01010101u;
+    void* d = destination;
+    size_t dwords = count / 4;
+    size_t bytes = count % 4;
+    __asm__ __volatile__("cld; rep stosl" : "+D"(d), "+c"(dwords) : "a"(pattern) : "memory");
+    __asm__ __volatile__("rep stosb" : "+D"(d), "+c"(bytes) : "a"(pattern) : "memory");
     return destination;
 }
 
 void* memcpy(void* destination, const void* source, size_t count) {
-    UCHAR* d = (UCHAR*)destination;
-    const UCHAR* s = (const UCHAR*)source;
-    for (size_t i = 0; i < count; ++i) d[i] = s[i];
+    void* d = destination;
+    const void* s = source;
+    size_t dwords = count / 4;
+    size_t bytes = count % 4;
+    __asm__ __volatile__("cld; rep movsl" : "+D"(d), "+S"(s), "+c"(dwords) : : "memory");
+    __asm__ __volatile__("rep movsb" : "+D"(d), "+S"(s), "+c"(bytes) : : "memory");
     return destination;
 }
 

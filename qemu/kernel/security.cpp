@@ -1,131 +1,198 @@
-// Security routines for the test kernel, with the behaviour of Windows'
-// routines that the driver relies on: ACLs and descriptors built in place and
-// checked (revision, room, well-formed SIDs), kernel handles to the one
-// device object, and ZwSetSecurityObject needing WRITE_DAC on its handle.
 #include "security.h"
 
 #include "io.h"
-
-extern "C" int memcmp(const void* left, const void* right, size_t count);
+#include "irql.h"
 
 namespace {
 
-struct StaticSid {
+const ULONG kMaxHandles = 8;
+const ULONG kMaxDaclBytes = 512;
+const NTSTATUS kStatusInvalidHandle = (NTSTATUS)0xC0000008L;
+const NTSTATUS kStatusAccessDenied = (NTSTATUS)0xC0000022L;
+const NTSTATUS kStatusBufferTooSmall = (NTSTATUS)0xC0000023L;
+const NTSTATUS kStatusUnknownRevision = (NTSTATUS)0xC0000058L;
+const NTSTATUS kStatusInvalidSid = (NTSTATUS)0xC0000078L;
+const NTSTATUS kStatusInvalidAcl = (NTSTATUS)0xC0000077L;
+const NTSTATUS kStatusInvalidSecurityDescr = (NTSTATUS)0xC0000079L;
+const NTSTATUS kStatusAllottedSpaceExceeded = (NTSTATUS)0xC0000099L;
+const NTSTATUS kStatusObjectTypeMismatch = (NTSTATUS)0xC0000024L;
+const UCHAR kAccessDeniedAceType = 1;
+
+struct SidStorage {
     UCHAR Revision;
     UCHAR SubAuthorityCount;
     UCHAR IdentifierAuthority[6];
     ULONG SubAuthority[2];
 };
 
-StaticSid gWorldSid = {1, 1, {0, 0, 0, 0, 0, 1}, {0, 0}};
-StaticSid gSystemSid = {1, 1, {0, 0, 0, 0, 0, 5}, {18, 0}};
-StaticSid gAdminsSid = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 544}};
-StaticSid gUsersSid = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 545}};
+SidStorage gLocalSystem = {1, 1, {0, 0, 0, 0, 0, 5}, {18, 0}};
+SidStorage gAdmins = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 544}};
+SidStorage gUsers = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 545}};
+SidStorage gWorld = {1, 1, {0, 0, 0, 0, 0, 1}, {0, 0}};
+SidStorage gNtAuthority = {1, 0, {0, 0, 0, 0, 0, 5}, {0, 0}};
 
-SecurityRecord gRecord;
+SE_EXPORTS gSeExports;
+UCHAR gDeviceObjectType[64];  // stands for the kernel's "Device" object type
 
-const ULONG kMaxHandles = 4;
-struct KernelHandle {
-    bool open;
+struct ObjectHandle {
+    PVOID object;
     ACCESS_MASK granted;
+    bool alive;
 };
-KernelHandle gHandles[kMaxHandles];
-const ULONG kHandleBase = 0x80000004;
 
-ULONG SidLength(const void* sid) {
-    return 8 + 4 * ((const UCHAR*)sid)[1];
+ObjectHandle gHandles[kMaxHandles];
+SecurityRecord gState;
+// The device's descriptor once a DACL was set on it: self-relative, with
+// the DACL right behind the header.
+SECURITY_DESCRIPTOR gDeviceDescriptor;
+UCHAR gDeviceDacl[kMaxDaclBytes] __attribute__((aligned(4)));
+bool gDeviceNullDacl;
+
+const SID* AsSid(PSID sid) { return (const SID*)sid; }
+
+ULONG SidBytes(PSID sid) { return 8 + 4 * AsSid(sid)->SubAuthorityCount; }
+
+bool SidValid(PSID sid) {
+    return sid != nullptr && AsSid(sid)->Revision == 1 && AsSid(sid)->SubAuthorityCount <= 15;
 }
 
-bool SidValid(const void* sid, ULONG limit) {
-    if (sid == nullptr || limit < 8) return false;
-    const UCHAR* bytes = (const UCHAR*)sid;
-    return bytes[0] == 1 && bytes[1] <= 15 && SidLength(sid) <= limit;
+bool SameSid(PSID a, PSID b) {
+    return SidBytes(a) == SidBytes(b) && memcmp(a, b, SidBytes(a)) == 0;
 }
 
-bool SameSid(const void* left, const void* right) {
-    return SidLength(left) == SidLength(right) && memcmp(left, right, SidLength(left)) == 0;
+// Walks an ACL's entries; false when one runs past AclSize.
+bool AclValid(const ACL* acl, ULONG* usedBytes) {
+    if (acl->AclRevision < 2 || acl->AclRevision > 4 || acl->AclSize < sizeof(ACL)) return false;
+    ULONG at = sizeof(ACL);
+    for (ULONG i = 0; i < acl->AceCount; ++i) {
+        if (at + sizeof(ACE_HEADER) > acl->AclSize) return false;
+        const ACE_HEADER* ace = (const ACE_HEADER*)((const UCHAR*)acl + at);
+        if (ace->AceSize < sizeof(ACE_HEADER) || at + ace->AceSize > acl->AclSize) return false;
+        at += ace->AceSize;
+    }
+    *usedBytes = at;
+    return true;
 }
 
-SidKind KindOf(const void* sid) {
-    if (SameSid(sid, &gSystemSid)) return kSystemSid;
-    if (SameSid(sid, &gAdminsSid)) return kAdminsSid;
-    if (SameSid(sid, &gWorldSid)) return kWorldSid;
-    if (SameSid(sid, &gUsersSid)) return kUsersSid;
-    return kOtherSid;
-}
-
-ACCESS_MASK MapGeneric(ACCESS_MASK mask) {
-    ACCESS_MASK mapped = mask & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
-    if (mask & GENERIC_READ) mapped |= FILE_GENERIC_READ;
-    if (mask & GENERIC_WRITE) mapped |= FILE_GENERIC_WRITE;
-    if (mask & GENERIC_EXECUTE) mapped |= READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_EXECUTE | SYNCHRONIZE;
+ACCESS_MASK MapGenericForFiles(ACCESS_MASK mask) {
+    ACCESS_MASK mapped = mask & 0x0FFFFFFF;
+    if (mask & GENERIC_READ) mapped |= 0x00120089;
+    if (mask & GENERIC_WRITE) mapped |= 0x00120116;
+    if (mask & GENERIC_EXECUTE) mapped |= 0x001200A0;
     if (mask & GENERIC_ALL) mapped |= FILE_ALL_ACCESS;
     return mapped;
 }
 
-// Walks the entries of an ACL; returns the offset where they end, or 0 when
-// the ACL is malformed. With `record`, the entries are recorded.
-ULONG WalkAcl(const ACL* acl, SecurityRecord* record) {
-    if (acl->AclRevision < 2 || acl->AclRevision > 4 || acl->AclSize < sizeof(ACL)) return 0;
-    const UCHAR* start = (const UCHAR*)acl;
-    ULONG offset = sizeof(ACL);
-    for (ULONG i = 0; i < acl->AceCount; ++i) {
-        if (offset + sizeof(ACE_HEADER) > acl->AclSize) return 0;
-        const ACE_HEADER* header = (const ACE_HEADER*)(start + offset);
-        if (header->AceSize < sizeof(ACE_HEADER) || offset + header->AceSize > acl->AclSize) return 0;
-        const ULONG sidOffset = 8;  // header and mask
-        if (header->AceSize < sidOffset || !SidValid(start + offset + sidOffset, header->AceSize - sidOffset)) {
-            return 0;
-        }
-        if (record != nullptr && i < kMaxRecordedEntries) {
-            const ACCESS_ALLOWED_ACE* ace = (const ACCESS_ALLOWED_ACE*)header;
-            record->entryTypes[i] = header->AceType;
-            record->entryMasks[i] = MapGeneric(ace->Mask);
-            record->entrySids[i] = KindOf(start + offset + sidOffset);
-        }
-        offset += header->AceSize;
+bool CallerHolds(PSID sid, const PSID* callerSids, ULONG count) {
+    for (ULONG i = 0; i < count; ++i) {
+        if (SameSid(sid, callerSids[i])) return true;
     }
-    if (record != nullptr) record->entryCount = acl->AceCount;
-    return offset;
+    return false;
 }
 
-KernelHandle* HandleOf(HANDLE handle) {
-    ULONG value = (ULONG)(ULONG_PTR)handle;
-    if (value < kHandleBase || (value - kHandleBase) % 4 != 0) return nullptr;
-    ULONG index = (value - kHandleBase) / 4;
-    if (index >= kMaxHandles || !gHandles[index].open) return nullptr;
-    return &gHandles[index];
+SidKind KindOf(PSID sid) {
+    if (SameSid(sid, &gLocalSystem)) return kSystemSid;
+    if (SameSid(sid, &gAdmins)) return kAdminsSid;
+    if (SameSid(sid, &gWorld)) return kWorldSid;
+    if (SameSid(sid, &gUsers)) return kUsersSid;
+    return kOtherSid;
+}
+
+ObjectHandle* FindHandle(HANDLE handle) {
+    ULONG value = (ULONG)(ULONG_PTR)handle & 0x7FFFFFFF;
+    if (value == 0 || (value & 3) != 0 || value / 4 > kMaxHandles) return nullptr;
+    ObjectHandle* h = &gHandles[value / 4 - 1];
+    return h->alive ? h : nullptr;
+}
+
+// The device's DACL entries, as the checks read them.
+void RecordEntries() {
+    const ACL* acl = (const ACL*)gDeviceDacl;
+    gState.entryCount = gDeviceNullDacl ? 0 : acl->AceCount;
+    ULONG at = sizeof(ACL);
+    for (ULONG i = 0; i < gState.entryCount && i < kMaxRecordedEntries; ++i) {
+        const ACCESS_ALLOWED_ACE* ace = (const ACCESS_ALLOWED_ACE*)(gDeviceDacl + at);
+        gState.entryTypes[i] = ace->Header.AceType;
+        gState.entryMasks[i] = MapGenericForFiles(ace->Mask);
+        gState.entrySids[i] = KindOf((PSID)&ace->SidStart);
+        at += ace->Header.AceSize;
+    }
 }
 
 }  // namespace
 
 extern "C" {
-
-NTSTATUS NTAPI RtlCreateSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, ULONG Revision) {
-    if (Revision != SECURITY_DESCRIPTOR_REVISION) return STATUS_UNKNOWN_REVISION;
-    PISECURITY_DESCRIPTOR descriptor = (PISECURITY_DESCRIPTOR)SecurityDescriptor;
-    memset(descriptor, 0, sizeof *descriptor);
-    descriptor->Revision = SECURITY_DESCRIPTOR_REVISION;
-    return STATUS_SUCCESS;
+PSE_EXPORTS SeExports = &gSeExports;
+POBJECT_TYPE IoDeviceObjectType = gDeviceObjectType;
 }
 
-NTSTATUS NTAPI RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor,
-                                            BOOLEAN DaclPresent, PACL Dacl, BOOLEAN DaclDefaulted) {
-    PISECURITY_DESCRIPTOR descriptor = (PISECURITY_DESCRIPTOR)SecurityDescriptor;
-    if (descriptor->Revision != SECURITY_DESCRIPTOR_REVISION) return STATUS_UNKNOWN_REVISION;
-    if (descriptor->Control & SE_SELF_RELATIVE) return STATUS_INVALID_SECURITY_DESCR;
-    descriptor->Control &= ~(SE_DACL_PRESENT | SE_DACL_DEFAULTED);
-    descriptor->Dacl = nullptr;
-    if (DaclPresent) {
-        descriptor->Control |= SE_DACL_PRESENT;
-        descriptor->Dacl = Dacl;
-        if (DaclDefaulted) descriptor->Control |= SE_DACL_DEFAULTED;
+const SecurityRecord& SecurityState() { return gState; }
+
+void SecurityResetDevice() {
+    ULONG handlesOpen = gState.handlesOpen;
+    memset(&gState, 0, sizeof gState);
+    gState.handlesOpen = handlesOpen;
+    gState.deviceHasDacl = false;
+    gDeviceNullDacl = false;
+    memset(&gDeviceDescriptor, 0, sizeof gDeviceDescriptor);
+    memset(gDeviceDacl, 0, sizeof gDeviceDacl);
+    gSeExports.SeLocalSystemSid = &gLocalSystem;
+    gSeExports.SeAliasAdminsSid = &gAdmins;
+    gSeExports.SeAliasUsersSid = &gUsers;
+    gSeExports.SeWorldSid = &gWorld;
+    gSeExports.SeNtAuthoritySid = &gNtAuthority;
+}
+
+PSID SecurityLocalSystemSid() { return &gLocalSystem; }
+PSID SecurityAdminsSid() { return &gAdmins; }
+PSID SecurityWorldSid() { return &gWorld; }
+PSID SecurityUsersSid() { return &gUsers; }
+
+bool SecurityGrants(bool administrator, ACCESS_MASK desired, ACCESS_MASK* granted) {
+    const PSID administratorToken[3] = {&gAdmins, &gUsers, &gWorld};
+    const PSID userToken[2] = {&gUsers, &gWorld};
+    ACCESS_MASK allowed = administrator ? SecurityDeviceGrants(administratorToken, 3)
+                                        : SecurityDeviceGrants(userToken, 2);
+    *granted = MapGenericForFiles(desired);
+    return (*granted & ~allowed) == 0;
+}
+
+ACCESS_MASK SecurityDeviceGrants(const PSID* callerSids, ULONG count) {
+    if (!gState.deviceHasDacl) {
+        // The default descriptor of a device: everything for SYSTEM and the
+        // administrators, read, write and execute for everyone else.
+        if (CallerHolds(&gLocalSystem, callerSids, count) || CallerHolds(&gAdmins, callerSids, count)) {
+            return FILE_ALL_ACCESS;
+        }
+        return MapGenericForFiles(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
     }
+    if (gDeviceNullDacl) return FILE_ALL_ACCESS;
+    const ACL* acl = (const ACL*)gDeviceDacl;
+    ACCESS_MASK granted = 0;
+    ACCESS_MASK denied = 0;
+    ULONG at = sizeof(ACL);
+    for (ULONG i = 0; i < acl->AceCount; ++i) {
+        const ACCESS_ALLOWED_ACE* ace = (const ACCESS_ALLOWED_ACE*)(gDeviceDacl + at);
+        at += ace->Header.AceSize;
+        if (!CallerHolds((PSID)&ace->SidStart, callerSids, count)) continue;
+        ACCESS_MASK mask = MapGenericForFiles(ace->Mask);
+        if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE) granted |= mask & ~denied;
+        else if (ace->Header.AceType == kAccessDeniedAceType) denied |= mask & ~granted;
+    }
+    return granted;
+}
+
+extern "C" {
+
+NTSTATUS NTAPI RtlCreateSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, ULONG Revision) {
+    if (Revision != SECURITY_DESCRIPTOR_REVISION) return kStatusUnknownRevision;
+    memset(SecurityDescriptor, 0, sizeof(SECURITY_DESCRIPTOR));
+    ((PISECURITY_DESCRIPTOR)SecurityDescriptor)->Revision = SECURITY_DESCRIPTOR_REVISION;
     return STATUS_SUCCESS;
 }
 
 NTSTATUS NTAPI RtlCreateAcl(PACL Acl, ULONG AclLength, ULONG AclRevision) {
-    if (AclLength < sizeof(ACL)) return STATUS_BUFFER_TOO_SMALL;
+    if (AclLength < sizeof(ACL)) return kStatusBufferTooSmall;
     if (AclRevision < 2 || AclRevision > 4 || AclLength > 0xFFFF) return STATUS_INVALID_PARAMETER;
     memset(Acl, 0, sizeof(ACL));
     Acl->AclRevision = (UCHAR)AclRevision;
@@ -134,125 +201,126 @@ NTSTATUS NTAPI RtlCreateAcl(PACL Acl, ULONG AclLength, ULONG AclRevision) {
 }
 
 NTSTATUS NTAPI RtlAddAccessAllowedAce(PACL Acl, ULONG AceRevision, ACCESS_MASK AccessMask, PSID Sid) {
-    if (!SidValid(Sid, 8 + 4 * 15)) return STATUS_INVALID_SID;
-    if (AceRevision < 2 || AceRevision > 4) return STATUS_REVISION_MISMATCH;
-    ULONG end = WalkAcl(Acl, nullptr);
-    if (end == 0) return STATUS_INVALID_ACL;
-    ULONG aceSize = 8 + SidLength(Sid);
-    if (end + aceSize > Acl->AclSize) return STATUS_ALLOTTED_SPACE_EXCEEDED;
-    UCHAR* ace = (UCHAR*)Acl + end;
-    ACE_HEADER header = {ACCESS_ALLOWED_ACE_TYPE, 0, (USHORT)aceSize};
-    memcpy(ace, &header, sizeof header);
-    memcpy(ace + 4, &AccessMask, 4);
-    memcpy(ace + 8, Sid, SidLength(Sid));
+    if (!SidValid(Sid)) return kStatusInvalidSid;
+    ULONG used = 0;
+    if (!AclValid(Acl, &used) || AceRevision < 2 || AceRevision > 4) return kStatusInvalidAcl;
+    ULONG aceBytes = 8 + SidBytes(Sid);
+    if (used + aceBytes > Acl->AclSize) return kStatusAllottedSpaceExceeded;
+    ACCESS_ALLOWED_ACE* ace = (ACCESS_ALLOWED_ACE*)((UCHAR*)Acl + used);
+    ace->Header.AceType = ACCESS_ALLOWED_ACE_TYPE;
+    ace->Header.AceFlags = 0;
+    ace->Header.AceSize = (USHORT)aceBytes;
+    ace->Mask = AccessMask;
+    memcpy(&ace->SidStart, Sid, SidBytes(Sid));
     ++Acl->AceCount;
     if (AceRevision > Acl->AclRevision) Acl->AclRevision = (UCHAR)AceRevision;
     return STATUS_SUCCESS;
 }
 
-// Only the device object has handles here; a kernel-mode open is not checked.
-NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG, PACCESS_STATE, ACCESS_MASK DesiredAccess,
-                                     POBJECT_TYPE, KPROCESSOR_MODE AccessMode, PHANDLE Handle) {
-    *Handle = nullptr;
-    if (!IoState().deviceAlive || Object != IoDriverObject()->DeviceObject) {
-        ++gRecord.badCalls;
-        return STATUS_OBJECT_TYPE_MISMATCH;
+NTSTATUS NTAPI RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor,
+                                            BOOLEAN DaclPresent, PACL Dacl, BOOLEAN DaclDefaulted) {
+    PISECURITY_DESCRIPTOR sd = (PISECURITY_DESCRIPTOR)SecurityDescriptor;
+    if (sd->Revision != SECURITY_DESCRIPTOR_REVISION) return kStatusUnknownRevision;
+    if (sd->Control & SE_SELF_RELATIVE) return kStatusInvalidSecurityDescr;
+    if (!DaclPresent) {
+        sd->Control &= ~SE_DACL_PRESENT;
+        return STATUS_SUCCESS;
     }
-    ACCESS_MASK granted = MapGeneric(DesiredAccess);
-    if (AccessMode != KernelMode && !SecurityGrants(true, DesiredAccess, &granted)) {
-        return STATUS_ACCESS_DENIED;
+    sd->Control |= SE_DACL_PRESENT;
+    sd->Dacl = Dacl;
+    if (DaclDefaulted) sd->Control |= SE_DACL_DEFAULTED;
+    else sd->Control &= ~SE_DACL_DEFAULTED;
+    return STATUS_SUCCESS;
+}
+
+ULONG NTAPI RtlLengthSid(PSID Sid) { return SidBytes(Sid); }
+
+NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PVOID,
+                                     ACCESS_MASK DesiredAccess, POBJECT_TYPE ObjectType,
+                                     KPROCESSOR_MODE, HANDLE* Handle) {
+    IrqlRequireAtMost(PASSIVE_LEVEL);
+    if (!IoIsDeviceObject(Object)) {
+        ++gState.badCalls;
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (ObjectType != nullptr && ObjectType != IoDeviceObjectType) {
+        ++gState.badCalls;
+        return kStatusObjectTypeMismatch;
     }
     for (ULONG i = 0; i < kMaxHandles; ++i) {
-        if (!gHandles[i].open) {
-            gHandles[i].open = true;
-            gHandles[i].granted = granted;
-            ++gRecord.handlesOpen;
-            *Handle = (HANDLE)(ULONG_PTR)(kHandleBase + 4 * i);
-            return STATUS_SUCCESS;
-        }
+        if (gHandles[i].alive) continue;
+        gHandles[i] = {Object, MapGenericForFiles(DesiredAccess), true};
+        ULONG value = 4 * (i + 1);
+        if (HandleAttributes & OBJ_KERNEL_HANDLE) value |= 0x80000000u;
+        *Handle = (HANDLE)(ULONG_PTR)value;
+        ++gState.handlesOpen;
+        return STATUS_SUCCESS;
     }
     return STATUS_INSUFFICIENT_RESOURCES;
 }
 
 NTSTATUS NTAPI ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
                                    PSECURITY_DESCRIPTOR SecurityDescriptor) {
-    KernelHandle* handle = HandleOf(Handle);
-    if (handle == nullptr) {
-        ++gRecord.badCalls;
-        return STATUS_INVALID_HANDLE;
+    IrqlRequireAtMost(PASSIVE_LEVEL);
+    ObjectHandle* h = FindHandle(Handle);
+    if (h == nullptr) {
+        ++gState.refusedSets;
+        ++gState.badCalls;
+        return kStatusInvalidHandle;
     }
-    if (SecurityInformation != DACL_SECURITY_INFORMATION) {
-        ++gRecord.badCalls;
-        return STATUS_INVALID_PARAMETER;
+    if ((SecurityInformation & DACL_SECURITY_INFORMATION) == 0 || (h->granted & WRITE_DAC) == 0) {
+        ++gState.refusedSets;
+        ++gState.badCalls;
+        return kStatusAccessDenied;
     }
-    if ((handle->granted & WRITE_DAC) == 0) return STATUS_ACCESS_DENIED;
-    PISECURITY_DESCRIPTOR descriptor = (PISECURITY_DESCRIPTOR)SecurityDescriptor;
-    if (descriptor == nullptr || descriptor->Revision != SECURITY_DESCRIPTOR_REVISION ||
-        (descriptor->Control & SE_SELF_RELATIVE) != 0) {
-        ++gRecord.badCalls;
-        return STATUS_INVALID_SECURITY_DESCR;
+    const SECURITY_DESCRIPTOR* sd = (const SECURITY_DESCRIPTOR*)SecurityDescriptor;
+    if (sd == nullptr || sd->Revision != SECURITY_DESCRIPTOR_REVISION) {
+        ++gState.refusedSets;
+        ++gState.badCalls;
+        return kStatusInvalidSecurityDescr;
     }
-    SecurityRecord next = gRecord;
-    next.daclNull = (descriptor->Control & SE_DACL_PRESENT) == 0 || descriptor->Dacl == nullptr;
-    next.entryCount = 0;
-    if (!next.daclNull && WalkAcl(descriptor->Dacl, &next) == 0) {
-        ++gRecord.badCalls;
-        return STATUS_INVALID_ACL;
+    const ACL* dacl = (sd->Control & SE_DACL_PRESENT) == 0 ? nullptr
+                      : (sd->Control & SE_SELF_RELATIVE) != 0
+                          ? (sd->Dacl != nullptr ? (const ACL*)((const UCHAR*)sd + (ULONG_PTR)sd->Dacl) : nullptr)
+                          : sd->Dacl;
+    ULONG used = 0;
+    if (dacl != nullptr && (!AclValid(dacl, &used) || dacl->AclSize > kMaxDaclBytes)) {
+        ++gState.refusedSets;
+        ++gState.badCalls;
+        return kStatusInvalidAcl;
     }
-    next.daclSet = true;
-    next.setWithoutLink = !IoState().linkAlive;
-    gRecord = next;
+    if ((sd->Control & SE_DACL_PRESENT) == 0) {
+        ++gState.refusedSets;
+        ++gState.badCalls;
+        return kStatusInvalidSecurityDescr;
+    }
+    gDeviceNullDacl = dacl == nullptr;
+    memset(gDeviceDacl, 0, sizeof gDeviceDacl);
+    if (dacl != nullptr) memcpy(gDeviceDacl, dacl, dacl->AclSize);
+    memset(&gDeviceDescriptor, 0, sizeof gDeviceDescriptor);
+    gDeviceDescriptor.Revision = SECURITY_DESCRIPTOR_REVISION;
+    gDeviceDescriptor.Control = SE_DACL_PRESENT;
+    gDeviceDescriptor.Dacl = dacl != nullptr ? (PACL)gDeviceDacl : nullptr;
+    IoSetDeviceSecurityDescriptor(&gDeviceDescriptor);
+    gState.deviceHasDacl = true;
+    gState.daclSet = true;
+    gState.setWithoutLink = !IoState().linkAlive;
+    gState.daclNull = gDeviceNullDacl;
+    RecordEntries();
+    ++gState.daclSets;
     return STATUS_SUCCESS;
 }
 
 NTSTATUS NTAPI ZwClose(HANDLE Handle) {
-    KernelHandle* handle = HandleOf(Handle);
-    if (handle == nullptr) {
-        ++gRecord.badCalls;
-        return STATUS_INVALID_HANDLE;
+    ObjectHandle* h = FindHandle(Handle);
+    if (h == nullptr) {
+        ++gState.badCloses;
+        ++gState.badCalls;
+        return kStatusInvalidHandle;
     }
-    handle->open = false;
-    --gRecord.handlesOpen;
+    h->alive = false;
+    --gState.handlesOpen;
     return STATUS_SUCCESS;
 }
 
 }  // extern "C"
-
-const SecurityRecord& SecurityState() { return gRecord; }
-
-void SecurityResetDevice() {
-    ULONG handlesOpen = gRecord.handlesOpen;
-    ULONG badCalls = gRecord.badCalls;
-    memset(&gRecord, 0, sizeof gRecord);
-    gRecord.handlesOpen = handlesOpen;
-    gRecord.badCalls = badCalls;
-}
-
-bool SecurityGrants(bool administrator, ACCESS_MASK desired, ACCESS_MASK* granted) {
-    ACCESS_MASK wanted = MapGeneric(desired) & ~(ACCESS_MASK)MAXIMUM_ALLOWED;
-    *granted = 0;
-    if (gRecord.daclSet && gRecord.daclNull) {
-        *granted = wanted;
-        return true;
-    }
-    ACCESS_MASK allowed = 0;
-    if (!gRecord.daclSet) {
-        // Windows' default for a device created without a descriptor.
-        allowed = MapGeneric(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
-        if (administrator) allowed = FILE_ALL_ACCESS;
-    } else {
-        for (ULONG i = 0; i < gRecord.entryCount && i < kMaxRecordedEntries; ++i) {
-            SidKind sid = gRecord.entrySids[i];
-            bool held = sid == kWorldSid || sid == kUsersSid || (administrator && sid == kAdminsSid);
-            if (!held) continue;
-            if (gRecord.entryTypes[i] == ACCESS_ALLOWED_ACE_TYPE) {
-                allowed |= gRecord.entryMasks[i];
-            } else if (gRecord.entryMasks[i] & wanted & ~allowed) {
-                return false;  // a denying entry for a right still asked for
-            }
-        }
-    }
-    if ((wanted & ~allowed) != 0) return false;
-    *granted = wanted;
-    return true;
-}
