@@ -471,6 +471,7 @@ check_qvcli() {
   [ -f "$exe" ] || { fail "qvcli.exe is not in the build folder"; return; }
   check_pe "$exe" 3 "Windows console"
   check_resources "$exe" admin-manifest qvcli-version
+  check_release "$exe" exe
 }
 
 check_sys() {
