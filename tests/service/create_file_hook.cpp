@@ -7,6 +7,7 @@
 extern "C" HANDLE WINAPI __real_CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
                                             DWORD, HANDLE);
 
+namespace qvtest {
 namespace {
 
 std::mutex& Lock() {
@@ -21,6 +22,7 @@ std::vector<FileOpen>& Opens() {
 
 }  // namespace
 
+// An extern "C" name is the same inside a namespace.
 extern "C" HANDLE WINAPI __wrap_CreateFileA(LPCSTR name, DWORD access, DWORD share,
                                             LPSECURITY_ATTRIBUTES security, DWORD disposition,
                                             DWORD flags, HANDLE templateFile) {
@@ -38,3 +40,5 @@ std::vector<FileOpen> TakeFileOpens() {
     opens.swap(Opens());
     return opens;
 }
+
+}  // namespace qvtest

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace qvtest {
+
 struct FileOpen {
     std::string name;
     DWORD access;
@@ -18,5 +20,7 @@ struct FileOpen {
 
 // The opens since the last call, oldest first.
 std::vector<FileOpen> TakeFileOpens();
+
+}  // namespace qvtest
 
 #endif

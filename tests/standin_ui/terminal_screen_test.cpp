@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+namespace qvtest {
 namespace {
 
 std::string Run(const std::string& command) {
@@ -203,3 +204,5 @@ TEST(TerminalScreen, ASmallTerminalClipsTheWindowInsteadOfWrappingIt) {
     }
     EXPECT_NE(cut[23].find("the window needs 109 x 43 cells: enlarge the terminal"), std::string::npos) << cut[23];
 }
+
+}  // namespace qvtest
