@@ -47,12 +47,18 @@ TEST_PROGRAMS = [
     ("driver_ecam_test", ["ioctl/"]),
     ("driver_kernel_test", ["ioctl/"]),
     ("driver_strictness_test", ["ioctl/"]),
+    ("driver_window_confirm_test", ["ioctl/"]),
+    ("driver_base_search_ram_test", ["ioctl/"]),
+    ("driver_raised_irql_test", ["ioctl/"]),
+    ("driver_register_access_test", ["ioctl/"]),
+    ("driver_security_test", ["ioctl/"]),
     ("driver_qvdump_test", ["ioctl/"]),
     ("ui_resources_test", ["app/"]),
     ("ui_app_test", ["ioctl/", "app/"]),
     ("ui_program_test", ["ioctl/", "app/"]),
     ("service_tests", ["ioctl/", "app/"]),
     ("features_program_tests", ["ioctl/", "app/"]),
+    ("qvcli_tests", ["ioctl/", "app/"]),
 ]
 
 
