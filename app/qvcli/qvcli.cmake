@@ -29,7 +29,7 @@ if(QUORVENAL_WINDOWS)
   # A console program, one file to ship: no runtime DLLs of the compiler beside it.
   target_link_options(qvcli PRIVATE -static -mconsole)
   quorvenal_release_image(qvcli)
-elseif(TARGET standin_qvcli_entry)
+else()
   add_executable(qvcli)
   target_link_libraries(qvcli PRIVATE quorvenal_qvcli quorvenal_service quorvenal_discovery
                         standin_qvcli_entry quorvenal_standin)

@@ -56,7 +56,8 @@ def build_from_sources(top, work, edits):
     source = os.path.join(work, "src")
     shutil.rmtree(source, ignore_errors=True)
     os.makedirs(source)
-    # The whole Windows build is configured; only the driver is built.
+    # Every folder the Windows build's top level adds: the driver is built
+    # through the project's own configuration, not a recipe of its own.
     for item in ("CMakeLists.txt", "cmake", "ioctl", "framework", "app"):
         origin = os.path.join(top, item)
         target = os.path.join(source, item)
