@@ -19,9 +19,7 @@ enum {
 
 const unsigned int kNobodyHome = 0xFFFF;
 
-unsigned int VendorOf(const ConfigRequest& request) {
-    return request.Data[0x00] | (request.Data[0x01] << 8);
-}
+unsigned int VendorOf(const ConfigRequest& request) { return request.Data[0x00] | (request.Data[0x01] << 8); }
 
 }  // namespace
 

@@ -31,14 +31,10 @@ const unsigned int kLastNamedBaseClass = 0x11;
 
 // Mass-storage subclasses 0x00..0x07; any other subclass keeps the generic name.
 const char* const kMassStorageText[] = {
-    "SCSI bus controller",
-    "IDE controller",
-    "Floppy disk controller",
-    "IPI bus controller",
-    "RAID controller",
-    "ATA controller with DMA",
-    "Serial ATA controller",
-    "Serial attached SCSI controller",
+    "SCSI bus controller",    "IDE controller",
+    "Floppy disk controller", "IPI bus controller",
+    "RAID controller",        "ATA controller with DMA",
+    "Serial ATA controller",  "Serial attached SCSI controller",
 };
 const unsigned int kLastNamedMassStorage = 0x07;
 
@@ -61,8 +57,7 @@ void DescribeClassCode(unsigned int classCode, char* text) {
     const char* name = "Unknown";
     if (baseClass == 0x01) {
         unsigned int subclass = (classCode >> 8) & 0xFF;
-        name = subclass <= kLastNamedMassStorage ? kMassStorageText[subclass]
-                                                 : kBaseClassText[0x01];
+        name = subclass <= kLastNamedMassStorage ? kMassStorageText[subclass] : kBaseClassText[0x01];
     } else if (baseClass <= kLastNamedBaseClass) {
         name = kBaseClassText[baseClass];
     }
@@ -74,15 +69,10 @@ CapKind ClassifyCapabilities(const unsigned char* header) {
 
     unsigned char pointer;
     switch (header[kHeaderTypeByte] & 0x03) {
-    case 0:
-    case 1:
-        pointer = header[kCapPointerDevice];
-        break;
-    case 2:
-        pointer = header[kCapPointerCardBus];
-        break;
-    default:
-        return kCapNone;
+        case 0:
+        case 1: pointer = header[kCapPointerDevice]; break;
+        case 2: pointer = header[kCapPointerCardBus]; break;
+        default: return kCapNone;
     }
     if (pointer == 0) return kCapNone;
 

@@ -7,7 +7,8 @@
 
 bool SendDriverRequest(DWORD controlCode, void* record, DWORD recordSize) {
     DWORD returned = 0;
-    BOOL ok = DeviceIoControl(DeviceHandle, controlCode, record, recordSize, record, recordSize, &returned, NULL);
+    BOOL ok =
+        DeviceIoControl(DeviceHandle, controlCode, record, recordSize, record, recordSize, &returned, NULL);
     if (!ok || returned != recordSize) {
         PrintDiagnostic("Error in DeviceIoControl : %d", (int)GetLastError());  // no line end
         return false;

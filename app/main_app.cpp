@@ -8,7 +8,7 @@
 MainApp theApp;
 
 BEGIN_MESSAGE_MAP(MainApp, CWinApp)
-    ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
 END_MESSAGE_MAP()
 
 MainApp::MainApp() = default;

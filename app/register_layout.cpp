@@ -5,16 +5,11 @@
 #include <stdio.h>
 
 const RegisterRow kCommonRegisters[kCommonRegisterRows] = {
-    {"Vendor ID", 0x00, kWidth16},
-    {"Device ID", 0x02, kWidth16},
-    {"Command", 0x04, kWidth16},
-    {"Status", 0x06, kWidth16},
-    {"Revision ID", 0x08, kWidth8},
-    {"Class Code", 0x09, kWidthClassCode},
-    {"Cache Line Size", 0x0C, kWidth8},
-    {"Latency Timer", 0x0D, kWidth8},
-    {"Header Type", 0x0E, kWidth8},
-    {"BIST", 0x0F, kWidth8},
+    {"Vendor ID", 0x00, kWidth16},      {"Device ID", 0x02, kWidth16},
+    {"Command", 0x04, kWidth16},        {"Status", 0x06, kWidth16},
+    {"Revision ID", 0x08, kWidth8},     {"Class Code", 0x09, kWidthClassCode},
+    {"Cache Line Size", 0x0C, kWidth8}, {"Latency Timer", 0x0D, kWidth8},
+    {"Header Type", 0x0E, kWidth8},     {"BIST", 0x0F, kWidth8},
 };
 
 namespace {
@@ -96,9 +91,7 @@ RegisterLayout MakeLayout(const RegisterRow (&rows)[N]) {
     return RegisterLayout{rows, N};
 }
 
-unsigned int Little16(const unsigned char* bytes) {
-    return bytes[0] | (bytes[1] << 8);
-}
+unsigned int Little16(const unsigned char* bytes) { return bytes[0] | (bytes[1] << 8); }
 
 unsigned int Little32(const unsigned char* bytes) {
     return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | ((unsigned int)bytes[3] << 24);
@@ -112,45 +105,27 @@ unsigned int AddressOrder32(const unsigned char* bytes) {
 
 RegisterLayout LayoutForHeaderType(int headerType) {
     switch (headerType) {
-    case 0:
-        return MakeLayout(kDeviceRegisters);
-    case 1:
-        return MakeLayout(kBridgeRegisters);
-    case 2:
-        return MakeLayout(kCardBusRegisters);
-    default:
-        return RegisterLayout{nullptr, 0};
+        case 0: return MakeLayout(kDeviceRegisters);
+        case 1: return MakeLayout(kBridgeRegisters);
+        case 2: return MakeLayout(kCardBusRegisters);
+        default: return RegisterLayout{nullptr, 0};
     }
 }
 
-int FirstDumpRow(int headerType) {
-    return kCommonRegisterRows + LayoutForHeaderType(headerType).count;
-}
+int FirstDumpRow(int headerType) { return kCommonRegisterRows + LayoutForHeaderType(headerType).count; }
 
 void FormatRegisterValue(const RegisterRow& row, const unsigned char* header, char* text) {
     const unsigned char* at = header + row.offset;
     switch (row.width) {
-    case kWidth8:
-        sprintf(text, "%02X", at[0]);
-        break;
-    case kWidth16:
-        sprintf(text, "%04X", Little16(at));
-        break;
-    case kWidth32:
-        sprintf(text, "%08X", Little32(at));
-        break;
-    case kWidthClassCode:
-        sprintf(text, "%06X", (at[2] << 16) | (at[1] << 8) | at[0]);
-        break;
-    case kWidthThreeBytes:
-        sprintf(text, "%02X%02X%02X", at[0], at[1], at[2]);
-        break;
+        case kWidth8: sprintf(text, "%02X", at[0]); break;
+        case kWidth16: sprintf(text, "%04X", Little16(at)); break;
+        case kWidth32: sprintf(text, "%08X", Little32(at)); break;
+        case kWidthClassCode: sprintf(text, "%06X", (at[2] << 16) | (at[1] << 8) | at[0]); break;
+        case kWidthThreeBytes: sprintf(text, "%02X%02X%02X", at[0], at[1], at[2]); break;
     }
 }
 
-void FormatDumpLabel(unsigned int offset, char* text) {
-    sprintf(text, "Device Specific [%X]", offset);
-}
+void FormatDumpLabel(unsigned int offset, char* text) { sprintf(text, "Device Specific [%X]", offset); }
 
 void FormatDumpValue(const unsigned char* bytes, char* text) {
     sprintf(text, "%08X %08X %08X %08X", AddressOrder32(bytes), AddressOrder32(bytes + 4),

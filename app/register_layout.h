@@ -6,11 +6,11 @@
 #define QUORVENAL_REGISTER_LAYOUT_H
 
 enum RegisterWidth {
-    kWidth8,          // "%02X"
-    kWidth16,         // "%04X", little-endian
-    kWidth32,         // "%08X", little-endian
-    kWidthClassCode,  // "%06X": base class, subclass, programming interface
-    kWidthThreeBytes, // "%02X%02X%02X": three bytes in address order
+    kWidth8,           // "%02X"
+    kWidth16,          // "%04X", little-endian
+    kWidth32,          // "%08X", little-endian
+    kWidthClassCode,   // "%06X": base class, subclass, programming interface
+    kWidthThreeBytes,  // "%02X%02X%02X": three bytes in address order
 };
 
 struct RegisterRow {

@@ -28,8 +28,7 @@ const unsigned char kMultiFunctionMask = 0x7F;
 
 // Writes dump rows for offsets [first, end), reading the byte at offset X
 // from bytes[X - first]; returns the next free row.
-int AddDumpRows(CListCtrl& list, int row, unsigned int first, unsigned int end,
-                const unsigned char* bytes) {
+int AddDumpRows(CListCtrl& list, int row, unsigned int first, unsigned int end, const unsigned char* bytes) {
     char text[kRegisterTextBytes];
     for (unsigned int offset = first; offset < end; offset += kDumpRowBytes) {
         FormatDumpLabel(offset, text);
@@ -88,8 +87,8 @@ int MainDialog::ShowDeviceRegisters(unsigned int bus, unsigned int device, unsig
     }
 
     int row = FirstDumpRow(headerType);
-    row = AddDumpRows(RegisterList, row, kDeviceSpecificStart, kHeaderEnd,
-                      request.Data + kDeviceSpecificStart);
+    row =
+        AddDumpRows(RegisterList, row, kDeviceSpecificStart, kHeaderEnd, request.Data + kDeviceSpecificStart);
     if (express) {
         AddDumpRows(RegisterList, row, kHeaderEnd, kExtendedEnd, extended.ExtData);
     }

@@ -80,9 +80,7 @@ void AddVisitedRow(const ConfigRequest& header, void* context) {
 
 }  // namespace
 
-void MainDialog::OnRescanBus() {
-    ScanBus();
-}
+void MainDialog::OnRescanBus() { ScanBus(); }
 
 // Every function that answers gets a row (see WalkBus for which are probed).
 void MainDialog::ScanBus() {
@@ -95,8 +93,7 @@ void MainDialog::ScanBus() {
     }
 
     for (int column : kColumnSizingOrder) {
-        DeviceList.SendMessage(LVM_SETCOLUMNWIDTH, column,
-                               (LPARAM)(unsigned short)LVSCW_AUTOSIZE_USEHEADER);
+        DeviceList.SendMessage(LVM_SETCOLUMNWIDTH, column, (LPARAM)(unsigned short)LVSCW_AUTOSIZE_USEHEADER);
     }
 
     // The mark comes first: the selection change below raises LVN_ITEMCHANGED,

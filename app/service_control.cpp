@@ -6,9 +6,9 @@
 #include "diagnostics.h"
 
 bool CreateDriverService(SC_HANDLE manager, LPCSTR serviceName, LPCSTR imagePath) {
-    SC_HANDLE service = CreateServiceA(manager, serviceName, serviceName, SERVICE_ALL_ACCESS,
-                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
-                                       SERVICE_ERROR_NORMAL, imagePath, NULL, NULL, NULL, NULL, NULL);
+    SC_HANDLE service =
+        CreateServiceA(manager, serviceName, serviceName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, imagePath, NULL, NULL, NULL, NULL, NULL);
     if (service != NULL) {
         CloseServiceHandle(service);
         return true;
@@ -98,6 +98,4 @@ bool ManageDriver(LPCSTR serviceName, LPCSTR imagePath, USHORT function) {
     return result;
 }
 
-bool UninstallDriverService() {
-    return ManageDriver(DRIVER_SERVICE_NAME, NULL, kRemoveDriver);
-}
+bool UninstallDriverService() { return ManageDriver(DRIVER_SERVICE_NAME, NULL, kRemoveDriver); }

@@ -17,8 +17,7 @@ enum { kSlotTextBytes = 32 };  // "%X:%X:%X" of three 32-bit numbers fits
 
 // Reads the function (both spaces for a PCI Express function) into the slot.
 // The slot is emptied first, so every failure leaves it empty.
-int MainDialog::SaveDevice(unsigned int slot, unsigned int bus, unsigned int device,
-                           unsigned int function) {
+int MainDialog::SaveDevice(unsigned int slot, unsigned int bus, unsigned int device, unsigned int function) {
     SavedAddress[slot] = kEmptySlotAddress;
     memset(SavedHeader[slot], 0, sizeof SavedHeader[slot]);
     memset(SavedExtended[slot], 0, sizeof SavedExtended[slot]);

@@ -22,12 +22,10 @@
 // DeviceIoControl), so the benchmarks can report how many each action sends.
 static unsigned long long g_requests = 0;
 
-extern "C" BOOL __real_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize,
-                                       LPVOID out, DWORD outSize, LPDWORD returned,
-                                       LPOVERLAPPED overlapped);
-extern "C" BOOL __wrap_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize,
-                                       LPVOID out, DWORD outSize, LPDWORD returned,
-                                       LPOVERLAPPED overlapped) {
+extern "C" BOOL __real_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                       DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped);
+extern "C" BOOL __wrap_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                       DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
     ++g_requests;
     return __real_DeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped);
 }
@@ -55,8 +53,8 @@ protected:
 BenchDialog* g_dialog = nullptr;
 
 void RequestCounter(benchmark::State& state, unsigned long long before) {
-    state.counters["requests"] = benchmark::Counter(
-        (double)(g_requests - before) / (double)state.iterations());
+    state.counters["requests"] =
+        benchmark::Counter((double)(g_requests - before) / (double)state.iterations());
 }
 
 void BM_OneRequestPresent(benchmark::State& state) {

@@ -17,8 +17,8 @@ std::unique_ptr<standin::Machine> MachineOf(int count) {
     uint8_t bytes[64] = {0x86, 0x80, 0x00, 0x10};
     std::string error;
     for (int i = 0; i < count; ++i) {
-        standin::FunctionAddress address = {static_cast<unsigned>(i / 256),
-                                            static_cast<unsigned>(i / 8 % 32), static_cast<unsigned>(i % 8)};
+        standin::FunctionAddress address = {static_cast<unsigned>(i / 256), static_cast<unsigned>(i / 8 % 32),
+                                            static_cast<unsigned>(i % 8)};
         machine->AddFunction(address, bytes, sizeof bytes, &error);
     }
     return machine;

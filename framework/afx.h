@@ -33,8 +33,7 @@ public:
     // are the notification code and control id of WM_COMMAND and WM_NOTIFY
     // (0 for other messages). Calls the first matching handler, stores what it
     // returned in *result and returns TRUE; returns FALSE when none matches.
-    BOOL DispatchMapped(UINT message, UINT code, UINT id, WPARAM wParam, LPARAM lParam,
-                        LRESULT* result);
+    BOOL DispatchMapped(UINT message, UINT code, UINT id, WPARAM wParam, LPARAM lParam, LRESULT* result);
 
 protected:
     static const AFX_MSGMAP* GetThisMessageMap();
@@ -131,8 +130,8 @@ protected:
 class CListCtrl : public CWnd {
 public:
     BOOL SetItem(const LVITEM* item);
-    BOOL SetItem(int item, int subItem, UINT mask, LPCSTR text, int image, UINT state,
-                 UINT stateMask, LPARAM lParam);
+    BOOL SetItem(int item, int subItem, UINT mask, LPCSTR text, int image, UINT state, UINT stateMask,
+                 LPARAM lParam);
     BOOL SetItemState(int item, UINT state, UINT stateMask);
     DWORD_PTR GetItemData(int item) const;
 };

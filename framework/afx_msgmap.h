@@ -31,26 +31,32 @@ struct AFX_MSGMAP {
 namespace afx {
 
 // The class a member function belongs to, and the check of its signature.
-template <class F> struct Member;
-template <class C> struct Member<void (C::*)()> {
+template <class F>
+struct Member;
+template <class C>
+struct Member<void (C::*)()> {
     typedef C Class;
 };
-template <class C> struct Member<void (C::*)(NMHDR*, LRESULT*)> {
+template <class C>
+struct Member<void (C::*)(NMHDR*, LRESULT*)> {
     typedef C Class;
 };
-template <class C> struct Member<HCURSOR (C::*)()> {
+template <class C>
+struct Member<HCURSOR (C::*)()> {
     typedef C Class;
 };
 
 // WM_COMMAND, WM_PAINT and the like: handler takes nothing, returns nothing.
-template <auto F> LRESULT VoidThunk(CCmdTarget* target, WPARAM, LPARAM) {
+template <auto F>
+LRESULT VoidThunk(CCmdTarget* target, WPARAM, LPARAM) {
     typedef typename Member<decltype(F)>::Class C;
     (static_cast<C*>(target)->*F)();
     return 0;
 }
 
 // WM_NOTIFY: handler receives the notification header and a result to fill.
-template <auto F> LRESULT NotifyThunk(CCmdTarget* target, WPARAM, LPARAM lParam) {
+template <auto F>
+LRESULT NotifyThunk(CCmdTarget* target, WPARAM, LPARAM lParam) {
     typedef typename Member<decltype(F)>::Class C;
     LRESULT result = 0;
     (static_cast<C*>(target)->*F)(reinterpret_cast<NMHDR*>(lParam), &result);
@@ -58,7 +64,8 @@ template <auto F> LRESULT NotifyThunk(CCmdTarget* target, WPARAM, LPARAM lParam)
 }
 
 // WM_QUERYDRAGICON: handler returns the cursor to show while dragging.
-template <auto F> LRESULT CursorThunk(CCmdTarget* target, WPARAM, LPARAM) {
+template <auto F>
+LRESULT CursorThunk(CCmdTarget* target, WPARAM, LPARAM) {
     typedef typename Member<decltype(F)>::Class C;
     return (LRESULT)(static_cast<C*>(target)->*F)();
 }
@@ -66,29 +73,28 @@ template <auto F> LRESULT CursorThunk(CCmdTarget* target, WPARAM, LPARAM) {
 }  // namespace afx
 
 // In the class body: declares the class's table and its lookup.
-#define DECLARE_MESSAGE_MAP()                          \
-protected:                                             \
-    static const AFX_MSGMAP* GetThisMessageMap();      \
+#define DECLARE_MESSAGE_MAP()                     \
+protected:                                        \
+    static const AFX_MSGMAP* GetThisMessageMap(); \
     const AFX_MSGMAP* GetMessageMap() const override;
 
 // In one source file: BEGIN_MESSAGE_MAP(Class, Base) entries... END_MESSAGE_MAP()
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                           \
-    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }    \
-    const AFX_MSGMAP* theClass::GetThisMessageMap() {                                    \
-        using ThisClass [[maybe_unused]] = theClass;                                     \
-        using TheBaseClass = baseClass;                                                  \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                        \
+    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
+    const AFX_MSGMAP* theClass::GetThisMessageMap() {                                 \
+        using ThisClass [[maybe_unused]] = theClass;                                  \
+        using TheBaseClass = baseClass;                                               \
         static const AFX_MSGMAP_ENTRY entries[] = {
-
-#define END_MESSAGE_MAP()                                                                \
-            {0, 0, 0, 0, nullptr}                                                        \
-        };                                                                               \
-        static const AFX_MSGMAP map = {&TheBaseClass::GetThisMessageMap, &entries[0]};   \
-        return &map;                                                                     \
+#define END_MESSAGE_MAP()                                                          \
+    { 0, 0, 0, 0, nullptr }                                                        \
+    }                                                                              \
+    ;                                                                              \
+    static const AFX_MSGMAP map = {&TheBaseClass::GetThisMessageMap, &entries[0]}; \
+    return &map;                                                                   \
     }
 
 // WM_COMMAND with notification code 0 (a menu command, or a button click).
-#define ON_COMMAND(id, memberFxn) \
-    {WM_COMMAND, 0, (UINT)(id), (UINT)(id), &afx::VoidThunk<memberFxn>},
+#define ON_COMMAND(id, memberFxn) {WM_COMMAND, 0, (UINT)(id), (UINT)(id), &afx::VoidThunk<memberFxn>},
 // WM_COMMAND, BN_CLICKED from button `id`.
 #define ON_BN_CLICKED(id, memberFxn) \
     {WM_COMMAND, (UINT)BN_CLICKED, (UINT)(id), (UINT)(id), &afx::VoidThunk<memberFxn>},
@@ -96,10 +102,8 @@ protected:                                             \
 #define ON_NOTIFY(code, id, memberFxn) \
     {WM_NOTIFY, (UINT)(code), (UINT)(id), (UINT)(id), &afx::NotifyThunk<memberFxn>},
 // WM_PAINT to ThisClass::OnPaint().
-#define ON_WM_PAINT() \
-    {WM_PAINT, 0, 0, 0, &afx::VoidThunk<&ThisClass::OnPaint>},
+#define ON_WM_PAINT() {WM_PAINT, 0, 0, 0, &afx::VoidThunk<&ThisClass::OnPaint>},
 // WM_QUERYDRAGICON to ThisClass::OnQueryDragIcon().
-#define ON_WM_QUERYDRAGICON() \
-    {WM_QUERYDRAGICON, 0, 0, 0, &afx::CursorThunk<&ThisClass::OnQueryDragIcon>},
+#define ON_WM_QUERYDRAGICON() {WM_QUERYDRAGICON, 0, 0, 0, &afx::CursorThunk<&ThisClass::OnQueryDragIcon>},
 
 #endif

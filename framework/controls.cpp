@@ -5,8 +5,8 @@ BOOL CListCtrl::SetItem(const LVITEM* item) {
     return static_cast<BOOL>(SendMessage(LVM_SETITEM, 0, reinterpret_cast<LPARAM>(item)));
 }
 
-BOOL CListCtrl::SetItem(int item, int subItem, UINT mask, LPCSTR text, int image, UINT state,
-                        UINT stateMask, LPARAM lParam) {
+BOOL CListCtrl::SetItem(int item, int subItem, UINT mask, LPCSTR text, int image, UINT state, UINT stateMask,
+                        LPARAM lParam) {
     LVITEM record = {};
     record.mask = mask;
     record.iItem = item;

@@ -48,9 +48,7 @@ void CWinApp::SetProcessArguments(HINSTANCE instance, LPSTR commandLine, int sho
 
 CWinApp* AfxGetApp() { return g_app; }
 
-LPCSTR AfxGetAppName() {
-    return (g_app != NULL && g_app->m_pszAppName != NULL) ? g_app->m_pszAppName : "";
-}
+LPCSTR AfxGetAppName() { return (g_app != NULL && g_app->m_pszAppName != NULL) ? g_app->m_pszAppName : ""; }
 
 HINSTANCE AfxGetInstanceHandle() {
     if (g_app != NULL && g_app->m_hInstance != NULL) return g_app->m_hInstance;

@@ -55,9 +55,7 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
 
 void CWnd::SetWindowTextA(LPCSTR text) { ::SetWindowTextA(m_hWnd, text); }
 
-int CWnd::GetWindowTextA(LPSTR text, int maxCount) const {
-    return ::GetWindowTextA(m_hWnd, text, maxCount);
-}
+int CWnd::GetWindowTextA(LPSTR text, int maxCount) const { return ::GetWindowTextA(m_hWnd, text, maxCount); }
 
 void CWnd::GetClientRect(LPRECT rect) const { ::GetClientRect(m_hWnd, rect); }
 
@@ -84,8 +82,8 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
     if (message == WM_NOTIFY) {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
         if (header == NULL) return FALSE;
-        return DispatchMapped(message, header->code, static_cast<UINT>(header->idFrom), wParam,
-                              lParam, result);
+        return DispatchMapped(message, header->code, static_cast<UINT>(header->idFrom), wParam, lParam,
+                              result);
     }
     return DispatchMapped(message, 0, 0, wParam, lParam, result);
 }

@@ -21,21 +21,22 @@ int ReadInto(const PciAddress& address, SpaceList* spaces, FILE* err) {
         return kExitNotAll;
     }
     switch (ReadHardwareSpace(address, image)) {
-    case kSpaceComplete:
-        return kExitDone;
-    case kSpaceNoExtended:
-        fprintf(err, "qvcli: %s: the extended space could not be read (no memory-mapped configuration was found)\n",
-                text);
-        return kExitNotAll;
-    case kSpaceAbsent:
-        --spaces->Count;
-        fprintf(err, "qvcli: %s: no function answers at this address\n", text);
-        return kExitBadInput;
-    case kSpaceRequestFailed:
-    default:
-        --spaces->Count;
-        fprintf(err, "qvcli: %s: a request to the driver failed\n", text);
-        return kExitNotAll;
+        case kSpaceComplete: return kExitDone;
+        case kSpaceNoExtended:
+            fprintf(err,
+                    "qvcli: %s: the extended space could not be read (no memory-mapped configuration was "
+                    "found)\n",
+                    text);
+            return kExitNotAll;
+        case kSpaceAbsent:
+            --spaces->Count;
+            fprintf(err, "qvcli: %s: no function answers at this address\n", text);
+            return kExitBadInput;
+        case kSpaceRequestFailed:
+        default:
+            --spaces->Count;
+            fprintf(err, "qvcli: %s: a request to the driver failed\n", text);
+            return kExitNotAll;
     }
 }
 
@@ -61,8 +62,9 @@ int DumpCommand(const PciAddress* addresses, unsigned count, FILE* out, FILE* er
         }
         for (unsigned i = 0; i < scanned.Count; ++i) {
             // A function that has gone since the scan is not bad input.
-            status = Worse(status, ReadInto(scanned.Items[i].Address, &spaces, err) == kExitDone ? kExitDone
-                                                                                             : kExitNotAll);
+            status =
+                Worse(status, ReadInto(scanned.Items[i].Address, &spaces, err) == kExitDone ? kExitDone
+                                                                                            : kExitNotAll);
         }
         FreeScannedList(&scanned);
     } else {

@@ -10,9 +10,7 @@ const QvU8 kCapabilityListFlag = 0x10;
 const int kMaxCapabilityEntries = 64;  // as many as the masked pointer can take
 const int kMaxExtendedEntries = (kSpaceBytes - kConfigHeaderBytes) / 4;
 
-void IgnoreRange(QvU8* ignore, unsigned offset, unsigned length) {
-    memset(ignore + offset, kAll, length);
-}
+void IgnoreRange(QvU8* ignore, unsigned offset, unsigned length) { memset(ignore + offset, kAll, length); }
 
 void IgnoreCapabilityHeaders(const SpaceImage& saved, unsigned pointerOffset, QvU8* ignore) {
     if ((saved.Bytes[0x06] & kCapabilityListFlag) == 0) return;
@@ -27,8 +25,8 @@ void IgnoreCapabilityHeaders(const SpaceImage& saved, unsigned pointerOffset, Qv
 void IgnoreExtendedHeaders(const SpaceImage& saved, QvU8* ignore) {
     unsigned offset = kConfigHeaderBytes;
     for (int visited = 0; visited < kMaxExtendedEntries; ++visited) {
-        QvU32 header = saved.Bytes[offset] | (saved.Bytes[offset + 1] << 8) | (saved.Bytes[offset + 2] << 16) |
-                       ((QvU32)saved.Bytes[offset + 3] << 24);
+        QvU32 header = saved.Bytes[offset] | (saved.Bytes[offset + 1] << 8) |
+                       (saved.Bytes[offset + 2] << 16) | ((QvU32)saved.Bytes[offset + 3] << 24);
         if (header == 0 || header == 0xFFFFFFFF) return;
         IgnoreRange(ignore, offset, 4);
         offset = (header >> 20) & 0xFFC;
@@ -42,14 +40,9 @@ void StatusHighBytes(const QvU8* header, unsigned* offsets) {
     offsets[0] = 0x07;
     offsets[1] = 0;
     switch (header[0x0E] & 0x7F) {
-    case 1:
-        offsets[1] = 0x1F;
-        break;
-    case 2:
-        offsets[1] = 0x17;
-        break;
-    default:
-        break;
+        case 1: offsets[1] = 0x1F; break;
+        case 2: offsets[1] = 0x17; break;
+        default: break;
     }
     offsets[2] = 0;
 }
@@ -62,7 +55,8 @@ void LeaveStatusAlone(QvU8* header) {
     for (unsigned i = 0; offsets[i] != 0; ++i) header[offsets[i]] &= (QvU8)~kStatusClearedHigh;
 }
 
-void ExpectedRefusals(const SpaceImage& written, const SpaceImage& readBack, bool withExtended, QvU8* ignore) {
+void ExpectedRefusals(const SpaceImage& written, const SpaceImage& readBack, bool withExtended,
+                      QvU8* ignore) {
     memset(ignore, 0, kSpaceBytes);
     IgnoreRange(ignore, 0x00, 4);  // vendor and device identifiers
     IgnoreRange(ignore, 0x08, 4);  // revision and class code
@@ -72,17 +66,15 @@ void ExpectedRefusals(const SpaceImage& written, const SpaceImage& readBack, boo
     for (unsigned i = 0; statusBytes[i] != 0; ++i) ignore[statusBytes[i]] = kStatusClearedHigh;
     unsigned pointerOffset = 0x34;
     switch (readBack.Bytes[0x0E] & 0x7F) {
-    case 0:
-        IgnoreRange(ignore, 0x2C, 4);  // subsystem identifiers
-        break;
-    case 1:
-        break;
-    case 2:
-        IgnoreRange(ignore, 0x40, 4);  // subsystem identifiers
-        pointerOffset = 0x14;
-        break;
-    default:
-        return;  // a layout nobody knows: only the common identifiers
+        case 0:
+            IgnoreRange(ignore, 0x2C, 4);  // subsystem identifiers
+            break;
+        case 1: break;
+        case 2:
+            IgnoreRange(ignore, 0x40, 4);  // subsystem identifiers
+            pointerOffset = 0x14;
+            break;
+        default: return;  // a layout nobody knows: only the common identifiers
     }
     IgnoreCapabilityHeaders(written, pointerOffset, ignore);
     IgnoreCapabilityHeaders(readBack, pointerOffset, ignore);

@@ -34,10 +34,12 @@ void WriteJsonString(FILE* out, const char* text) {
 void WriteJsonObject(FILE* out, const ScannedFunction& function) {
     char classText[kClassTextBytes];
     DescribeClassCode(function.ClassCode, classText);
-    fprintf(out, "{\"bus\": %u, \"device\": %u, \"function\": %u, \"vendor\": \"%04x\", \"device_id\": \"%04x\", "
-                 "\"class_code\": \"%06x\", \"class_text\": ",
-            (unsigned)function.Address.Bus, (unsigned)function.Address.Device, (unsigned)function.Address.Function,
-            (unsigned)function.Vendor, (unsigned)function.DeviceId, (unsigned)function.ClassCode);
+    fprintf(out,
+            "{\"bus\": %u, \"device\": %u, \"function\": %u, \"vendor\": \"%04x\", \"device_id\": \"%04x\", "
+            "\"class_code\": \"%06x\", \"class_text\": ",
+            (unsigned)function.Address.Bus, (unsigned)function.Address.Device,
+            (unsigned)function.Address.Function, (unsigned)function.Vendor, (unsigned)function.DeviceId,
+            (unsigned)function.ClassCode);
     WriteJsonString(out, classText);
     fprintf(out, ", \"pci_express\": %s}", function.Express ? "true" : "false");
 }

@@ -54,8 +54,8 @@ bool ParsePciAddress(const char* text, PciAddress* address) {
 
 void FormatPciAddress(const PciAddress& address, char* text) {
     if (address.Domain != 0) {
-        snprintf(text, kPciAddressText, "%04x:%02x:%02x.%x", (unsigned)address.Domain,
-                 (unsigned)address.Bus, (unsigned)address.Device, (unsigned)address.Function);
+        snprintf(text, kPciAddressText, "%04x:%02x:%02x.%x", (unsigned)address.Domain, (unsigned)address.Bus,
+                 (unsigned)address.Device, (unsigned)address.Function);
     } else {
         snprintf(text, kPciAddressText, "%02x:%02x.%x", (unsigned)address.Bus, (unsigned)address.Device,
                  (unsigned)address.Function);

@@ -55,8 +55,10 @@ bool ReadAddresses(char** argv, unsigned count, Request* request, FILE* err) {
     for (unsigned i = 0; i < count; ++i) {
         PciAddress* address = &request->addresses[i];
         if (!ParsePciAddress(argv[i], address)) {
-            fprintf(err, "qvcli: '%s' is not a function address (bus:device.function in hexadecimal, e.g. 00:1f.3)\n",
-                    argv[i]);
+            fprintf(
+                err,
+                "qvcli: '%s' is not a function address (bus:device.function in hexadecimal, e.g. 00:1f.3)\n",
+                argv[i]);
             return false;
         }
         if (address->Domain != 0) {
@@ -82,8 +84,10 @@ int ParseCommand(int argc, char** argv, int first, Request* request, FILE* out, 
     }
     if (strcmp(name, "list") == 0) {
         request->command = kList;
-        if (rest == 1 && strcmp(args[0], "--json") == 0) request->json = true;
-        else if (rest != 0) return Usage(err, "list takes only --json");
+        if (rest == 1 && strcmp(args[0], "--json") == 0)
+            request->json = true;
+        else if (rest != 0)
+            return Usage(err, "list takes only --json");
         return kExitDone;
     }
     if (strcmp(name, "dump") == 0) {
@@ -113,15 +117,11 @@ int ParseCommand(int argc, char** argv, int first, Request* request, FILE* out, 
 
 int RunCommand(const Request& request, FILE* out, FILE* err) {
     switch (request.command) {
-    case kList:
-        return ListCommand(request.json, out, err);
-    case kDump:
-        return DumpCommand(request.addresses, request.addressCount, out, err);
-    case kSave:
-        return SaveCommand(request.addresses[0], request.path, out, err);
-    case kRestore:
-    default:
-        return RestoreCommand(request.file, request.path, out, err);
+        case kList: return ListCommand(request.json, out, err);
+        case kDump: return DumpCommand(request.addresses, request.addressCount, out, err);
+        case kSave: return SaveCommand(request.addresses[0], request.path, out, err);
+        case kRestore:
+        default: return RestoreCommand(request.file, request.path, out, err);
     }
 }
 
@@ -131,8 +131,9 @@ int RunWithDriver(const Request& request, FILE* out, FILE* err) {
     char driverPath[MAX_PATH];
     int status;
     if (!OpenDeviceChannel(driverPath)) {
-        fprintf(err, "qvcli: the driver could not be opened (QUORVENAL.sys must be in the current folder, "
-                     "and qvcli must run with the right to manage services; --verbose says more)\n");
+        fprintf(err,
+                "qvcli: the driver could not be opened (QUORVENAL.sys must be in the current folder, "
+                "and qvcli must run with the right to manage services; --verbose says more)\n");
         status = kExitNotAll;
     } else {
         status = RunCommand(request, out, err);
@@ -161,8 +162,10 @@ int RunQvcli(int argc, char** argv, FILE* out, FILE* err) {
     memset(&request, 0, sizeof request);
     InitSpaceList(&request.file);
     int status = ParseCommand(argc, argv, first, &request, out, err);
-    if (status == kExitDone) status = RunWithDriver(request, out, err);
-    else if (status < 0) status = kExitDone;  // help
+    if (status == kExitDone)
+        status = RunWithDriver(request, out, err);
+    else if (status < 0)
+        status = kExitDone;  // help
     free(request.addresses);
     FreeSpaceList(&request.file);
     fflush(out);

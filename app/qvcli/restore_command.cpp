@@ -26,9 +26,9 @@ const QvU8 kDecodeBits = 0x03;  // command register: I/O space, memory space
 
 // What became of one function of the file.
 enum Fate : QvU8 {
-    kWritten = 0,      // written; the read-back decides
-    kSkipped = 1,      // nothing of it was written
-    kNotTaken = 2,     // a write failed, or bytes did not take
+    kWritten = 0,   // written; the read-back decides
+    kSkipped = 1,   // nothing of it was written
+    kNotTaken = 2,  // a write failed, or bytes did not take
 };
 
 bool WriteHeader(const SpaceImage& target, bool decode) {
@@ -70,7 +70,8 @@ bool SameFunctionAnswers(const SpaceImage& saved, SpaceImage* current, const cha
         fprintf(out, "%s: skipped: a request to the driver failed\n", text);
         return false;
     }
-    if (SpaceWord(*current, 0x00) != SpaceWord(saved, 0x00) || SpaceWord(*current, 0x02) != SpaceWord(saved, 0x02)) {
+    if (SpaceWord(*current, 0x00) != SpaceWord(saved, 0x00) ||
+        SpaceWord(*current, 0x02) != SpaceWord(saved, 0x02)) {
         fprintf(out, "%s: skipped: the file holds %04x:%04x, the function there is %04x:%04x\n", text,
                 (unsigned)SpaceWord(saved, 0x00), (unsigned)SpaceWord(saved, 0x02),
                 (unsigned)SpaceWord(*current, 0x00), (unsigned)SpaceWord(*current, 0x02));

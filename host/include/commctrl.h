@@ -220,8 +220,7 @@ BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);
 #define ListView_GetItemCount(hwnd) ((int)SendMessageA((hwnd), LVM_GETITEMCOUNT, 0, 0))
 #define ListView_DeleteAllItems(hwnd) ((BOOL)SendMessageA((hwnd), LVM_DELETEALLITEMS, 0, 0))
 #define ListView_GetSelectionMark(hwnd) ((int)SendMessageA((hwnd), LVM_GETSELECTIONMARK, 0, 0))
-#define ListView_SetSelectionMark(hwnd, i) \
-    ((int)SendMessageA((hwnd), LVM_SETSELECTIONMARK, 0, (LPARAM)(i)))
+#define ListView_SetSelectionMark(hwnd, i) ((int)SendMessageA((hwnd), LVM_SETSELECTIONMARK, 0, (LPARAM)(i)))
 #define ListView_GetNextItem(hwnd, i, flags) \
     ((int)SendMessageA((hwnd), LVM_GETNEXTITEM, (WPARAM)(int)(i), MAKELPARAM((flags), 0)))
 #define ListView_GetItemState(hwnd, i, mask) \

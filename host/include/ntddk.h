@@ -24,53 +24,53 @@ typedef ULONG KPROCESSOR_MODE;
 #define FASTCALL
 #endif
 
-#define PASSIVE_LEVEL  0
-#define APC_LEVEL      1
+#define PASSIVE_LEVEL 0
+#define APC_LEVEL 1
 #define DISPATCH_LEVEL 2
-#define HIGH_LEVEL     31
+#define HIGH_LEVEL 31
 
 #define NT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
 
-#define STATUS_SUCCESS                 ((NTSTATUS)0x00000000L)
-#define STATUS_PENDING                 ((NTSTATUS)0x00000103L)
-#define STATUS_UNSUCCESSFUL            ((NTSTATUS)0xC0000001L)
-#define STATUS_NOT_IMPLEMENTED         ((NTSTATUS)0xC0000002L)
-#define STATUS_INVALID_HANDLE          ((NTSTATUS)0xC0000008L)
-#define STATUS_INVALID_PARAMETER       ((NTSTATUS)0xC000000DL)
-#define STATUS_NO_SUCH_DEVICE          ((NTSTATUS)0xC000000EL)
-#define STATUS_INVALID_DEVICE_REQUEST  ((NTSTATUS)0xC0000010L)
-#define STATUS_NO_MEMORY               ((NTSTATUS)0xC0000017L)
-#define STATUS_ACCESS_DENIED           ((NTSTATUS)0xC0000022L)
-#define STATUS_BUFFER_TOO_SMALL        ((NTSTATUS)0xC0000023L)
-#define STATUS_OBJECT_NAME_INVALID     ((NTSTATUS)0xC0000033L)
-#define STATUS_OBJECT_NAME_NOT_FOUND   ((NTSTATUS)0xC0000034L)
-#define STATUS_OBJECT_NAME_COLLISION   ((NTSTATUS)0xC0000035L)
-#define STATUS_OBJECT_PATH_NOT_FOUND   ((NTSTATUS)0xC000003AL)
-#define STATUS_DELETE_PENDING          ((NTSTATUS)0xC0000056L)
-#define STATUS_INSUFFICIENT_RESOURCES  ((NTSTATUS)0xC000009AL)
-#define STATUS_PROCEDURE_NOT_FOUND     ((NTSTATUS)0xC000007AL)
-#define STATUS_INVALID_IMAGE_FORMAT    ((NTSTATUS)0xC000007BL)
-#define STATUS_NOT_SUPPORTED           ((NTSTATUS)0xC00000BBL)
-#define STATUS_DEVICE_DOES_NOT_EXIST   ((NTSTATUS)0xC00000C0L)
-#define STATUS_UNKNOWN_REVISION        ((NTSTATUS)0xC0000058L)
-#define STATUS_REVISION_MISMATCH       ((NTSTATUS)0xC0000059L)
-#define STATUS_INVALID_SECURITY_DESCR  ((NTSTATUS)0xC0000079L)
-#define STATUS_INVALID_ACL             ((NTSTATUS)0xC0000077L)
-#define STATUS_INVALID_SID             ((NTSTATUS)0xC0000078L)
+#define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
+#define STATUS_PENDING ((NTSTATUS)0x00000103L)
+#define STATUS_UNSUCCESSFUL ((NTSTATUS)0xC0000001L)
+#define STATUS_NOT_IMPLEMENTED ((NTSTATUS)0xC0000002L)
+#define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008L)
+#define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000DL)
+#define STATUS_NO_SUCH_DEVICE ((NTSTATUS)0xC000000EL)
+#define STATUS_INVALID_DEVICE_REQUEST ((NTSTATUS)0xC0000010L)
+#define STATUS_NO_MEMORY ((NTSTATUS)0xC0000017L)
+#define STATUS_ACCESS_DENIED ((NTSTATUS)0xC0000022L)
+#define STATUS_BUFFER_TOO_SMALL ((NTSTATUS)0xC0000023L)
+#define STATUS_OBJECT_NAME_INVALID ((NTSTATUS)0xC0000033L)
+#define STATUS_OBJECT_NAME_NOT_FOUND ((NTSTATUS)0xC0000034L)
+#define STATUS_OBJECT_NAME_COLLISION ((NTSTATUS)0xC0000035L)
+#define STATUS_OBJECT_PATH_NOT_FOUND ((NTSTATUS)0xC000003AL)
+#define STATUS_DELETE_PENDING ((NTSTATUS)0xC0000056L)
+#define STATUS_INSUFFICIENT_RESOURCES ((NTSTATUS)0xC000009AL)
+#define STATUS_PROCEDURE_NOT_FOUND ((NTSTATUS)0xC000007AL)
+#define STATUS_INVALID_IMAGE_FORMAT ((NTSTATUS)0xC000007BL)
+#define STATUS_NOT_SUPPORTED ((NTSTATUS)0xC00000BBL)
+#define STATUS_DEVICE_DOES_NOT_EXIST ((NTSTATUS)0xC00000C0L)
+#define STATUS_UNKNOWN_REVISION ((NTSTATUS)0xC0000058L)
+#define STATUS_REVISION_MISMATCH ((NTSTATUS)0xC0000059L)
+#define STATUS_INVALID_SECURITY_DESCR ((NTSTATUS)0xC0000079L)
+#define STATUS_INVALID_ACL ((NTSTATUS)0xC0000077L)
+#define STATUS_INVALID_SID ((NTSTATUS)0xC0000078L)
 #define STATUS_ALLOTTED_SPACE_EXCEEDED ((NTSTATUS)0xC0000099L)
-#define STATUS_OBJECT_TYPE_MISMATCH    ((NTSTATUS)0xC0000024L)
+#define STATUS_OBJECT_TYPE_MISMATCH ((NTSTATUS)0xC0000024L)
 
 #define IO_NO_INCREMENT 0
 
-#define IRP_MJ_CREATE                   0x00
-#define IRP_MJ_CREATE_NAMED_PIPE        0x01
-#define IRP_MJ_CLOSE                    0x02
-#define IRP_MJ_READ                     0x03
-#define IRP_MJ_WRITE                    0x04
-#define IRP_MJ_DEVICE_CONTROL           0x0e
-#define IRP_MJ_INTERNAL_DEVICE_CONTROL  0x0f
-#define IRP_MJ_CLEANUP                  0x12
-#define IRP_MJ_MAXIMUM_FUNCTION         0x1b
+#define IRP_MJ_CREATE 0x00
+#define IRP_MJ_CREATE_NAMED_PIPE 0x01
+#define IRP_MJ_CLOSE 0x02
+#define IRP_MJ_READ 0x03
+#define IRP_MJ_WRITE 0x04
+#define IRP_MJ_DEVICE_CONTROL 0x0e
+#define IRP_MJ_INTERNAL_DEVICE_CONTROL 0x0f
+#define IRP_MJ_CLEANUP 0x12
+#define IRP_MJ_MAXIMUM_FUNCTION 0x1b
 
 #define FILE_DEVICE_SECURE_OPEN 0x00000100
 
@@ -104,11 +104,10 @@ typedef ACCESS_MASK* PACCESS_MASK;
 #define FILE_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FF)
 #define FILE_GENERIC_READ \
     (STANDARD_RIGHTS_READ | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | SYNCHRONIZE)
-#define FILE_GENERIC_WRITE                                                                \
-    (STANDARD_RIGHTS_WRITE | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | \
-     FILE_APPEND_DATA | SYNCHRONIZE)
-#define FILE_GENERIC_EXECUTE \
-    (STANDARD_RIGHTS_EXECUTE | FILE_READ_ATTRIBUTES | FILE_EXECUTE | SYNCHRONIZE)
+#define FILE_GENERIC_WRITE                                                                                \
+    (STANDARD_RIGHTS_WRITE | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | FILE_APPEND_DATA | \
+     SYNCHRONIZE)
+#define FILE_GENERIC_EXECUTE (STANDARD_RIGHTS_EXECUTE | FILE_READ_ATTRIBUTES | FILE_EXECUTE | SYNCHRONIZE)
 
 // Security identifiers, access-control lists and security descriptors, in
 // their Windows layouts (self-relative SIDs, ACEs packed after the ACL).
@@ -207,8 +206,7 @@ typedef NTSTATUS NTAPI DRIVER_DISPATCH(struct _DEVICE_OBJECT* DeviceObject, stru
 typedef DRIVER_DISPATCH* PDRIVER_DISPATCH;
 typedef VOID NTAPI DRIVER_UNLOAD(struct _DRIVER_OBJECT* DriverObject);
 typedef DRIVER_UNLOAD* PDRIVER_UNLOAD;
-typedef NTSTATUS NTAPI DRIVER_INITIALIZE(struct _DRIVER_OBJECT* DriverObject,
-                                         PUNICODE_STRING RegistryPath);
+typedef NTSTATUS NTAPI DRIVER_INITIALIZE(struct _DRIVER_OBJECT* DriverObject, PUNICODE_STRING RegistryPath);
 typedef DRIVER_INITIALIZE* PDRIVER_INITIALIZE;
 
 typedef struct _DEVICE_OBJECT {
@@ -362,17 +360,11 @@ typedef struct _PCI_SLOT_NUMBER {
     } u;
 } PCI_SLOT_NUMBER, *PPCI_SLOT_NUMBER;
 
-typedef enum _MEMORY_CACHING_TYPE {
-    MmNonCached = 0,
-    MmCached = 1,
-    MmWriteCombined = 2
-} MEMORY_CACHING_TYPE;
+typedef enum _MEMORY_CACHING_TYPE { MmNonCached = 0, MmCached = 1, MmWriteCombined = 2 } MEMORY_CACHING_TYPE;
 
-STANDIN_EXTERN_C VOID NTAPI RtlInitUnicodeString(PUNICODE_STRING DestinationString,
-                                                 PCWSTR SourceString);
+STANDIN_EXTERN_C VOID NTAPI RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString);
 
-STANDIN_EXTERN_C NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject,
-                                               ULONG DeviceExtensionSize,
+STANDIN_EXTERN_C NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
                                                PUNICODE_STRING DeviceName, ULONG DeviceType,
                                                ULONG DeviceCharacteristics, BOOLEAN Exclusive,
                                                PDEVICE_OBJECT* DeviceObject);
@@ -393,16 +385,15 @@ STANDIN_EXTERN_C NTSTATUS NTAPI ZwClose(HANDLE Handle);
 
 STANDIN_EXTERN_C VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG Level);
 STANDIN_EXTERN_C NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason,
-                                                      KPROCESSOR_MODE WaitMode,
-                                                      BOOLEAN Alertable,
+                                                      KPROCESSOR_MODE WaitMode, BOOLEAN Alertable,
                                                       PLARGE_INTEGER Timeout);
 STANDIN_EXTERN_C LONG NTAPI KeReleaseMutex(PKMUTEX Mutex, BOOLEAN Wait);
 
-STANDIN_EXTERN_C ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
-                                           ULONG SlotNumber, PVOID Buffer, ULONG Length);
-STANDIN_EXTERN_C ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType,
-                                                   ULONG BusNumber, ULONG SlotNumber,
-                                                   PVOID Buffer, ULONG Offset, ULONG Length);
+STANDIN_EXTERN_C ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber,
+                                           PVOID Buffer, ULONG Length);
+STANDIN_EXTERN_C ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
+                                                   ULONG SlotNumber, PVOID Buffer, ULONG Offset,
+                                                   ULONG Length);
 
 // One range of RAM; MmGetPhysicalMemoryRanges returns an array of them from
 // nonpaged pool, ending in an entry whose base and size are both 0.

@@ -20,11 +20,26 @@ std::vector<uint8_t> MakeSid(uint8_t authority, std::initializer_list<uint32_t> 
     return sid;
 }
 
-const std::vector<uint8_t>& WorldSid() { static auto s = MakeSid(1, {0}); return s; }
-const std::vector<uint8_t>& SystemSid() { static auto s = MakeSid(5, {18}); return s; }
-const std::vector<uint8_t>& AdminsSid() { static auto s = MakeSid(5, {32, 544}); return s; }
-const std::vector<uint8_t>& UsersSid() { static auto s = MakeSid(5, {32, 545}); return s; }
-const std::vector<uint8_t>& AuthenticatedSid() { static auto s = MakeSid(5, {11}); return s; }
+const std::vector<uint8_t>& WorldSid() {
+    static auto s = MakeSid(1, {0});
+    return s;
+}
+const std::vector<uint8_t>& SystemSid() {
+    static auto s = MakeSid(5, {18});
+    return s;
+}
+const std::vector<uint8_t>& AdminsSid() {
+    static auto s = MakeSid(5, {32, 544});
+    return s;
+}
+const std::vector<uint8_t>& UsersSid() {
+    static auto s = MakeSid(5, {32, 545});
+    return s;
+}
+const std::vector<uint8_t>& AuthenticatedSid() {
+    static auto s = MakeSid(5, {11});
+    return s;
+}
 const std::vector<uint8_t>& AdministratorAccountSid() {
     static auto s = MakeSid(5, {21, 1111, 2222, 3333, 1000});
     return s;
@@ -36,13 +51,10 @@ const std::vector<uint8_t>& UserAccountSid() {
 
 std::vector<const std::vector<uint8_t>*> TokenSids(CallerToken token) {
     switch (token) {
-    case CallerToken::System:
-        return {&SystemSid(), &AdminsSid(), &WorldSid(), &AuthenticatedSid()};
-    case CallerToken::Administrator:
-        return {&AdministratorAccountSid(), &AdminsSid(), &UsersSid(), &WorldSid(),
-                &AuthenticatedSid()};
-    case CallerToken::User:
-        return {&UserAccountSid(), &UsersSid(), &WorldSid(), &AuthenticatedSid()};
+        case CallerToken::System: return {&SystemSid(), &AdminsSid(), &WorldSid(), &AuthenticatedSid()};
+        case CallerToken::Administrator:
+            return {&AdministratorAccountSid(), &AdminsSid(), &UsersSid(), &WorldSid(), &AuthenticatedSid()};
+        case CallerToken::User: return {&UserAccountSid(), &UsersSid(), &WorldSid(), &AuthenticatedSid()};
     }
     return {};
 }

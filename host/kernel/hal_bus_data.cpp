@@ -14,9 +14,8 @@ constexpr ULONG kPciHeaderBytes = 256;  // what the HAL reaches of a function
 
 }  // namespace
 
-extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
-                                             ULONG SlotNumber, PVOID Buffer, ULONG Offset,
-                                             ULONG Length) {
+extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber,
+                                             PVOID Buffer, ULONG Offset, ULONG Length) {
     standin::TraceHalRead();
     // The HAL takes its own configuration lock at HIGH_LEVEL: a caller
     // already raised above DISPATCH_LEVEL has no business here.
@@ -28,8 +27,7 @@ extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG Bu
 
     PCI_SLOT_NUMBER slot;
     slot.u.AsULONG = SlotNumber;
-    standin::FunctionAddress address{BusNumber, slot.u.bits.DeviceNumber,
-                                     slot.u.bits.FunctionNumber};
+    standin::FunctionAddress address{BusNumber, slot.u.bits.DeviceNumber, slot.u.bits.FunctionNumber};
     UCHAR* bytes = static_cast<UCHAR*>(Buffer);
     if (!machine.IsPresent(address)) {
         // No function answers: the vendor identifier reads 0xFFFF.
@@ -52,7 +50,7 @@ extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG Bu
     return count;
 }
 
-extern "C" ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
-                                     ULONG SlotNumber, PVOID Buffer, ULONG Length) {
+extern "C" ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber,
+                                     PVOID Buffer, ULONG Length) {
     return HalGetBusDataByOffset(BusDataType, BusNumber, SlotNumber, Buffer, 0, Length);
 }

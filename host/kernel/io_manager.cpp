@@ -53,9 +53,7 @@ std::map<std::wstring, LoadedDriver*>& LoadedByService() {
     return *drivers;
 }
 
-std::wstring Widen(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 void InitString(UNICODE_STRING* target, const std::wstring& text) {
     target->Buffer = const_cast<PWSTR>(text.c_str());
@@ -77,8 +75,7 @@ std::set<std::wstring> LinksAdded(const std::set<std::wstring>& before) {
 }
 
 bool HasOpenFiles(LoadedDriver* driver) {
-    for (PDEVICE_OBJECT object = driver->object.DeviceObject; object != NULL;
-         object = object->NextDevice) {
+    for (PDEVICE_OBJECT object = driver->object.DeviceObject; object != NULL; object = object->NextDevice) {
         DeviceRecord* record = FindDeviceRecord(object);
         if (record != nullptr && record->openFiles > 0) return true;
     }
@@ -147,8 +144,7 @@ LoadedDriver* ReleaseFile(DeviceRecord* device) {
 
 }  // namespace
 
-NTSTATUS LoadDriver(const std::string& linuxPath, const std::string& serviceName,
-                    LoadedDriver** driver) {
+NTSTATUS LoadDriver(const std::string& linuxPath, const std::string& serviceName, LoadedDriver** driver) {
     *driver = nullptr;
     struct stat info;
     if (stat(linuxPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -173,8 +169,7 @@ NTSTATUS LoadDriver(const std::string& linuxPath, const std::string& serviceName
     loaded->image = image;
     loaded->service = service;
     loaded->driverName = L"\\Driver\\" + service;
-    loaded->registryPath =
-        L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\" + service;
+    loaded->registryPath = L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\" + service;
     std::memset(&loaded->object, 0, sizeof loaded->object);
     loaded->object.Type = 4;  // IO_TYPE_DRIVER
     loaded->object.Size = sizeof(DRIVER_OBJECT);
@@ -203,8 +198,7 @@ NTSTATUS LoadDriver(const std::string& linuxPath, const std::string& serviceName
         dlclose(image);
         return status;
     }
-    for (PDEVICE_OBJECT object = loaded->object.DeviceObject; object != NULL;
-         object = object->NextDevice) {
+    for (PDEVICE_OBJECT object = loaded->object.DeviceObject; object != NULL; object = object->NextDevice) {
         object->Flags &= ~kDoDeviceInitializing;  // as the I/O manager does after DriverEntry
         DeviceRecord* record = FindDeviceRecord(object);
         if (record != nullptr) record->driver = loaded.get();
@@ -235,8 +229,7 @@ NTSTATUS OpenDevice(const std::wstring& objectName, ACCESS_MASK desiredAccess, O
         if (device->driver == nullptr || device->driver->unloadRequested) {
             return STATUS_DELETE_PENDING;
         }
-        NTSTATUS access =
-            CheckAccess(device->security, CurrentCallerToken(), desiredAccess, &granted);
+        NTSTATUS access = CheckAccess(device->security, CurrentCallerToken(), desiredAccess, &granted);
         if (!NT_SUCCESS(access)) return access;  // the driver never sees the open
         if (device->object->Exclusive && device->openFiles > 0) return STATUS_ACCESS_DENIED;
         ++device->openFiles;
@@ -279,8 +272,8 @@ void CloseDevice(OpenFile* file) {
     if (unload != nullptr) FinishUnload(unload);
 }
 
-NTSTATUS DeviceControl(OpenFile* file, ULONG code, const void* inBuffer, ULONG inLength,
-                       void* outBuffer, ULONG outLength, ULONG* returned) {
+NTSTATUS DeviceControl(OpenFile* file, ULONG code, const void* inBuffer, ULONG inLength, void* outBuffer,
+                       ULONG outLength, ULONG* returned) {
     if (returned != nullptr) *returned = 0;
     if (file == nullptr) return STATUS_INVALID_HANDLE;
     if ((inLength != 0 && inBuffer == nullptr) || (outLength != 0 && outBuffer == nullptr)) {
@@ -334,30 +327,30 @@ NTSTATUS DeviceControl(OpenFile* file, ULONG code, const void* inBuffer, ULONG i
 
 DWORD NtStatusToWin32Error(NTSTATUS status) {
     switch (static_cast<uint32_t>(status)) {
-    case 0x00000000: return 0;            // ERROR_SUCCESS
-    case 0x00000103: return 997;          // ERROR_IO_PENDING
-    case 0xC0000001: return 31;           // ERROR_GEN_FAILURE
-    case 0xC0000002: return 1;            // ERROR_INVALID_FUNCTION
-    case 0xC0000008: return 6;            // ERROR_INVALID_HANDLE
-    case 0xC000000D: return 87;           // ERROR_INVALID_PARAMETER
-    case 0xC000000E: return 2;            // ERROR_FILE_NOT_FOUND
-    case 0xC0000010: return 1;            // ERROR_INVALID_FUNCTION
-    case 0xC0000017: return 8;            // ERROR_NOT_ENOUGH_MEMORY
-    case 0xC0000022: return 5;            // ERROR_ACCESS_DENIED
-    case 0xC0000023: return 122;          // ERROR_INSUFFICIENT_BUFFER
-    case 0xC0000033: return 123;          // ERROR_INVALID_NAME
-    case 0xC0000034: return 2;            // ERROR_FILE_NOT_FOUND
-    case 0xC0000035: return 183;          // ERROR_ALREADY_EXISTS
-    case 0xC000003A: return 3;            // ERROR_PATH_NOT_FOUND
-    case 0xC0000056: return 5;            // ERROR_ACCESS_DENIED
-    case 0xC000007A: return 127;          // ERROR_PROC_NOT_FOUND
-    case 0xC000007B: return 193;          // ERROR_BAD_EXE_FORMAT
-    case 0xC000009A: return 1450;         // ERROR_NO_SYSTEM_RESOURCES
-    case 0xC00000BB: return 50;           // ERROR_NOT_SUPPORTED
-    case 0xC00000C0: return 433;          // ERROR_NO_SUCH_DEVICE
-    case 0xC00000E8: return 1784;         // ERROR_INVALID_USER_BUFFER
-    case 0xC000010E: return 1056;         // ERROR_SERVICE_ALREADY_RUNNING
-    default: return 317;                  // ERROR_MR_MID_NOT_FOUND, as Windows gives unknown codes
+        case 0x00000000: return 0;     // ERROR_SUCCESS
+        case 0x00000103: return 997;   // ERROR_IO_PENDING
+        case 0xC0000001: return 31;    // ERROR_GEN_FAILURE
+        case 0xC0000002: return 1;     // ERROR_INVALID_FUNCTION
+        case 0xC0000008: return 6;     // ERROR_INVALID_HANDLE
+        case 0xC000000D: return 87;    // ERROR_INVALID_PARAMETER
+        case 0xC000000E: return 2;     // ERROR_FILE_NOT_FOUND
+        case 0xC0000010: return 1;     // ERROR_INVALID_FUNCTION
+        case 0xC0000017: return 8;     // ERROR_NOT_ENOUGH_MEMORY
+        case 0xC0000022: return 5;     // ERROR_ACCESS_DENIED
+        case 0xC0000023: return 122;   // ERROR_INSUFFICIENT_BUFFER
+        case 0xC0000033: return 123;   // ERROR_INVALID_NAME
+        case 0xC0000034: return 2;     // ERROR_FILE_NOT_FOUND
+        case 0xC0000035: return 183;   // ERROR_ALREADY_EXISTS
+        case 0xC000003A: return 3;     // ERROR_PATH_NOT_FOUND
+        case 0xC0000056: return 5;     // ERROR_ACCESS_DENIED
+        case 0xC000007A: return 127;   // ERROR_PROC_NOT_FOUND
+        case 0xC000007B: return 193;   // ERROR_BAD_EXE_FORMAT
+        case 0xC000009A: return 1450;  // ERROR_NO_SYSTEM_RESOURCES
+        case 0xC00000BB: return 50;    // ERROR_NOT_SUPPORTED
+        case 0xC00000C0: return 433;   // ERROR_NO_SUCH_DEVICE
+        case 0xC00000E8: return 1784;  // ERROR_INVALID_USER_BUFFER
+        case 0xC000010E: return 1056;  // ERROR_SERVICE_ALREADY_RUNNING
+        default: return 317;           // ERROR_MR_MID_NOT_FOUND, as Windows gives unknown codes
     }
 }
 

@@ -19,8 +19,7 @@ struct OpenFile;      // a file object opened on a device
 // runs its DriverEntry. On success *driver is set and STATUS_SUCCESS returned;
 // otherwise the image is released and DriverEntry's status (or an I/O status
 // for an image that cannot be loaded) returned.
-NTSTATUS LoadDriver(const std::string& linuxPath, const std::string& serviceName,
-                    LoadedDriver** driver);
+NTSTATUS LoadDriver(const std::string& linuxPath, const std::string& serviceName, LoadedDriver** driver);
 // Runs the driver's unload routine, deletes what it left and frees the image.
 void UnloadDriver(LoadedDriver* driver);
 
@@ -37,8 +36,8 @@ NTSTATUS OpenDevice(const std::wstring& objectName, OpenFile** file);
 void CloseDevice(OpenFile* file);
 // IRP_MJ_DEVICE_CONTROL with the caller's buffers; *returned gets the bytes
 // copied back to outBuffer (0 on a failure status).
-NTSTATUS DeviceControl(OpenFile* file, ULONG code, const void* inBuffer, ULONG inLength,
-                       void* outBuffer, ULONG outLength, ULONG* returned);
+NTSTATUS DeviceControl(OpenFile* file, ULONG code, const void* inBuffer, ULONG inLength, void* outBuffer,
+                       ULONG outLength, ULONG* returned);
 
 // The Win32 error a user-mode caller sees for an NT status (RtlNtStatusToDosError).
 DWORD NtStatusToWin32Error(NTSTATUS status);

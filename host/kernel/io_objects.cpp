@@ -14,8 +14,7 @@ constexpr ULONG kDoDeviceInitializing = 0x00000080;
 
 }  // namespace
 
-extern "C" VOID NTAPI RtlInitUnicodeString(PUNICODE_STRING DestinationString,
-                                           PCWSTR SourceString) {
+extern "C" VOID NTAPI RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString) {
     DestinationString->Buffer = const_cast<PWSTR>(SourceString);
     if (SourceString == NULL) {
         DestinationString->Length = 0;
@@ -84,8 +83,7 @@ extern "C" VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
     if (record->openFiles == 0) FreeDevice(record);
 }
 
-extern "C" NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName,
-                                               PUNICODE_STRING DeviceName) {
+extern "C" NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING DeviceName) {
     using namespace standin;
     std::wstring link = NormaliseName(FromUnicodeString(SymbolicLinkName));
     std::wstring target = NormaliseName(FromUnicodeString(DeviceName));

@@ -30,8 +30,8 @@ namespace {
 struct Mapping {
     uint64_t physical;
     SIZE_T length;
-    bool copied;                        // a private copy, written back on release
-    std::unique_ptr<uint8_t[]> copy;    // what the driver reads and writes
+    bool copied;                      // a private copy, written back on release
+    std::unique_ptr<uint8_t[]> copy;  // what the driver reads and writes
     std::unique_ptr<uint8_t[]> original;
 };
 
@@ -129,10 +129,8 @@ extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
             table.live.erase(it);
         }
     }
-    if (mapping->copied &&
-        std::memcmp(mapping->copy.get(), mapping->original.get(), mapping->length) != 0) {
-        standin::CurrentMachine().PhysicalWrite(mapping->physical, mapping->copy.get(),
-                                                mapping->length);
+    if (mapping->copied && std::memcmp(mapping->copy.get(), mapping->original.get(), mapping->length) != 0) {
+        standin::CurrentMachine().PhysicalWrite(mapping->physical, mapping->copy.get(), mapping->length);
     }
     standin::TraceUnmap(true);
 }

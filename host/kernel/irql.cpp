@@ -18,9 +18,7 @@ thread_local KIRQL gIrql = PASSIVE_LEVEL;
 
 namespace standin {
 
-uint8_t CurrentIrql() {
-    return gIrql;
-}
+uint8_t CurrentIrql() { return gIrql; }
 
 bool RequireIrqlAtMost(uint8_t highest, const char* routine) {
     if (gIrql <= highest) return true;
@@ -30,9 +28,7 @@ bool RequireIrqlAtMost(uint8_t highest, const char* routine) {
 
 }  // namespace standin
 
-extern "C" KIRQL NTAPI KeGetCurrentIrql(VOID) {
-    return gIrql;
-}
+extern "C" KIRQL NTAPI KeGetCurrentIrql(VOID) { return gIrql; }
 
 extern "C" KIRQL FASTCALL KfRaiseIrql(KIRQL NewIrql) {
     KIRQL previous = gIrql;

@@ -48,13 +48,9 @@ HostMutex* Lookup(const void* object) {
 
 namespace standin {
 
-int ThreadHeldMutexes() {
-    return heldMutexes;
-}
+int ThreadHeldMutexes() { return heldMutexes; }
 
-bool ThreadOwesAWait() {
-    return owesAWait;
-}
+bool ThreadOwesAWait() { return owesAWait; }
 
 }  // namespace standin
 

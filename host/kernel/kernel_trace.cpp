@@ -77,33 +77,24 @@ void ResetKernelCounters() {
     state.counters.livePool = pool;
 }
 
-int64_t ThreadLiveMappings() {
-    return threadLiveMappings;
-}
+int64_t ThreadLiveMappings() { return threadLiveMappings; }
 
-void SetAccessHook(AccessHook hook) {
-    TheAccessHook() = std::move(hook);
-}
+void SetAccessHook(AccessHook hook) { TheAccessHook() = std::move(hook); }
 
 void RunAccessHook(HookedAccess kind, uint64_t where, uint32_t value) {
     if (TheAccessHook()) TheAccessHook()(kind, where, value);
 }
 
-int MutexWaiters() {
-    return mutexWaiters.load();
-}
+int MutexWaiters() { return mutexWaiters.load(); }
 
-void TraceMutexWait(int delta) {
-    mutexWaiters += delta;
-}
+void TraceMutexWait(int delta) { mutexWaiters += delta; }
 
 void TracePort(uint16_t port, bool write, uint32_t value) {
     TraceState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
     ++(write ? state.counters.portWrites : state.counters.portReads);
     if (state.recording && state.ports.size() < kMaxLogEntries) {
-        state.ports.push_back(
-            PortAccess{port, write, value, CurrentIrql(), state.counters.irqlRaises});
+        state.ports.push_back(PortAccess{port, write, value, CurrentIrql(), state.counters.irqlRaises});
     }
 }
 

@@ -30,21 +30,21 @@ struct KernelCounters {
     uint64_t mappingsMade = 0;
     uint64_t mappingsRefused = 0;
     uint64_t unmaps = 0;
-    uint64_t badUnmaps = 0;       // an address or length that no mapping had
-    int64_t liveMappings = 0;     // made and not yet released
+    uint64_t badUnmaps = 0;    // an address or length that no mapping had
+    int64_t liveMappings = 0;  // made and not yet released
     uint64_t halReads = 0;
     uint64_t requestsCompleted = 0;
-    uint64_t driverFaults = 0;    // requests not completed, completed twice, or overlong replies
-    int32_t lastStatus = 0;       // IoStatus of the last device-control request completed
+    uint64_t driverFaults = 0;  // requests not completed, completed twice, or overlong replies
+    int32_t lastStatus = 0;     // IoStatus of the last device-control request completed
     uint64_t lastInformation = 0;
-    uint64_t irqlRaises = 0;      // KfRaiseIrql calls
-    uint64_t irqlFaults = 0;      // routines called above their IRQL, bad raises and lowers
-    uint64_t ramMappings = 0;     // MmMapIoSpace calls that reached a page of RAM
+    uint64_t irqlRaises = 0;        // KfRaiseIrql calls
+    uint64_t irqlFaults = 0;        // routines called above their IRQL, bad raises and lowers
+    uint64_t ramMappings = 0;       // MmMapIoSpace calls that reached a page of RAM
     uint64_t memoryRangeLists = 0;  // MmGetPhysicalMemoryRanges calls answered with a list
-    int64_t livePool = 0;         // pool blocks handed out and not yet freed
-    uint64_t badPoolFrees = 0;    // ExFreePool of a block the kernel did not hand out
-    uint64_t registerReads = 0;   // READ_REGISTER_USHORT calls inside a live mapping
-    uint64_t registerWrites = 0;  // WRITE_REGISTER_USHORT calls inside a live mapping
+    int64_t livePool = 0;           // pool blocks handed out and not yet freed
+    uint64_t badPoolFrees = 0;      // ExFreePool of a block the kernel did not hand out
+    uint64_t registerReads = 0;     // READ_REGISTER_USHORT calls inside a live mapping
+    uint64_t registerWrites = 0;    // WRITE_REGISTER_USHORT calls inside a live mapping
 };
 
 void StartKernelTrace();  // clears the log and starts recording

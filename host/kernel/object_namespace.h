@@ -19,18 +19,18 @@ struct LoadedDriver {
     void* image = nullptr;  // the module handle
     DRIVER_OBJECT object;
     std::wstring service;
-    std::wstring driverName;    // "\Driver\<service>"
-    std::wstring registryPath;  // the service's key
+    std::wstring driverName;       // "\Driver\<service>"
+    std::wstring registryPath;     // the service's key
     std::set<std::wstring> links;  // made by DriverEntry; the unload must remove them
     bool unloadRequested = false;
 };
 
 struct DeviceRecord {
     PDEVICE_OBJECT object = nullptr;
-    std::wstring name;        // as normalised; empty for an unnamed device
+    std::wstring name;  // as normalised; empty for an unnamed device
     LoadedDriver* driver = nullptr;
     int openFiles = 0;
-    bool deleted = false;     // IoDeleteDevice ran; freed when the last file closes
+    bool deleted = false;                               // IoDeleteDevice ran; freed when the last file closes
     DeviceSecurity security = DefaultDeviceSecurity();  // until the driver sets a DACL
 };
 

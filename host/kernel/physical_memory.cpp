@@ -46,8 +46,8 @@ extern "C" PPHYSICAL_MEMORY_RANGE NTAPI MmGetPhysicalMemoryRanges(VOID) {
         if (pool.rangesUnavailable) return NULL;
     }
     std::vector<std::pair<uint64_t, uint64_t>> ram = standin::CurrentMachine().RamRanges();
-    auto* list = static_cast<PPHYSICAL_MEMORY_RANGE>(
-        std::calloc(ram.size() + 1, sizeof(PHYSICAL_MEMORY_RANGE)));
+    auto* list =
+        static_cast<PPHYSICAL_MEMORY_RANGE>(std::calloc(ram.size() + 1, sizeof(PHYSICAL_MEMORY_RANGE)));
     if (list == NULL) return NULL;
     for (size_t i = 0; i < ram.size(); ++i) {
         list[i].BaseAddress.QuadPart = static_cast<LONGLONG>(ram[i].first);

@@ -120,26 +120,25 @@ int main(int argc, char** argv) {
                 request.Device = device;
                 request.Function = function;
                 ULONG returned = 0;
-                status = standin::DeviceControl(file, IOCTL_READ_CONFIG, &request, sizeof request,
-                                                &request, sizeof request, &returned);
+                status = standin::DeviceControl(file, IOCTL_READ_CONFIG, &request, sizeof request, &request,
+                                                sizeof request, &returned);
                 if (status != STATUS_SUCCESS || returned != sizeof request) {
                     ++failures;
                     continue;
                 }
                 if (request.Result == kResultNoBus || request.Result == kResultNoFunction) continue;
                 ++functions;
-                std::printf("%02x:%02x.%u Class %02x%02x: Device %02x%02x:%02x%02x (rev %02x)\n",
-                            bus, device, function, request.Data[0x0B], request.Data[0x0A],
-                            request.Data[1], request.Data[0], request.Data[3], request.Data[2],
-                            request.Data[0x08]);
+                std::printf("%02x:%02x.%u Class %02x%02x: Device %02x%02x:%02x%02x (rev %02x)\n", bus, device,
+                            function, request.Data[0x0B], request.Data[0x0A], request.Data[1],
+                            request.Data[0], request.Data[3], request.Data[2], request.Data[0x08]);
                 PrintRows(request.Data, 0, 256);
                 if (IsExpress(request.Data)) {
                     std::memset(&ext, 0, sizeof ext);
                     ext.Bus = bus;
                     ext.Device = device;
                     ext.Function = function;
-                    status = standin::DeviceControl(file, IOCTL_READ_EXT_CONFIG, &ext, sizeof ext,
-                                                    &ext, sizeof ext, &returned);
+                    status = standin::DeviceControl(file, IOCTL_READ_EXT_CONFIG, &ext, sizeof ext, &ext,
+                                                    sizeof ext, &returned);
                     if (status == STATUS_SUCCESS && ext.Result == kResultExtDone) {
                         PrintRows(ext.ExtData, 0x100, sizeof ext.ExtData);
                     } else {

@@ -1,5 +1,5 @@
-// The kernel's security routines that drivers call: building security descriptors and ACLs in their Windows layouts,
-// kernel handles to device objects, and setting a device's DACL through one.
+// The kernel's security routines that drivers call: building security descriptors and ACLs in their Windows
+// layouts, kernel handles to device objects, and setting a device's DACL through one.
 #include <ntifs.h>
 
 #include <cstring>
@@ -45,9 +45,7 @@ size_t AceEnd(const ACL* acl) {
 
 }  // namespace
 
-extern "C" ULONG NTAPI RtlLengthSid(PSID Sid) {
-    return static_cast<ULONG>(standin::SidLength(Sid));
-}
+extern "C" ULONG NTAPI RtlLengthSid(PSID Sid) { return static_cast<ULONG>(standin::SidLength(Sid)); }
 
 extern "C" NTSTATUS NTAPI RtlCreateSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor,
                                                       ULONG Revision) {
@@ -88,8 +86,8 @@ extern "C" NTSTATUS NTAPI RtlCreateAcl(PACL Acl, ULONG AclLength, ULONG AclRevis
     return STATUS_SUCCESS;
 }
 
-extern "C" NTSTATUS NTAPI RtlAddAccessAllowedAce(PACL Acl, ULONG AceRevision,
-                                                 ACCESS_MASK AccessMask, PSID Sid) {
+extern "C" NTSTATUS NTAPI RtlAddAccessAllowedAce(PACL Acl, ULONG AceRevision, ACCESS_MASK AccessMask,
+                                                 PSID Sid) {
     if (!standin::SidIsValid(Sid, 8 + 4 * 15)) return STATUS_INVALID_SID;
     if (AceRevision < 2 || AceRevision > 4) return STATUS_REVISION_MISMATCH;
     size_t end = AceEnd(Acl);
@@ -110,10 +108,9 @@ extern "C" NTSTATUS NTAPI RtlAddAccessAllowedAce(PACL Acl, ULONG AceRevision,
 // Only device objects are modelled. A kernel-mode open makes no access
 // check; a user-mode one is checked against the caller's token.
 extern "C" NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes,
-                                                PACCESS_STATE PassedAccessState,
-                                                ACCESS_MASK DesiredAccess,
-                                                POBJECT_TYPE ObjectType,
-                                                KPROCESSOR_MODE AccessMode, HANDLE* Handle) {
+                                                PACCESS_STATE PassedAccessState, ACCESS_MASK DesiredAccess,
+                                                POBJECT_TYPE ObjectType, KPROCESSOR_MODE AccessMode,
+                                                HANDLE* Handle) {
     (void)HandleAttributes;
     (void)PassedAccessState;
     (void)ObjectType;
@@ -129,8 +126,7 @@ extern "C" NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttrib
             return STATUS_OBJECT_TYPE_MISMATCH;
         }
         if (AccessMode != KernelMode) {
-            NTSTATUS status =
-                CheckAccess(record->security, CurrentCallerToken(), DesiredAccess, &granted);
+            NTSTATUS status = CheckAccess(record->security, CurrentCallerToken(), DesiredAccess, &granted);
             if (!NT_SUCCESS(status)) return status;
         }
     }
@@ -143,8 +139,7 @@ extern "C" NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttrib
 }
 
 // Only the DACL is kept: other parts of a descriptor are refused.
-extern "C" NTSTATUS NTAPI ZwSetSecurityObject(HANDLE Handle,
-                                              SECURITY_INFORMATION SecurityInformation,
+extern "C" NTSTATUS NTAPI ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
                                               PSECURITY_DESCRIPTOR SecurityDescriptor) {
     using namespace standin;
     KernelHandle handle{};

@@ -10,8 +10,8 @@ extern const unsigned char kDefaultMachineText[];
 
 std::unique_ptr<Machine> DefaultMachine() {
     std::string error;
-    std::unique_ptr<Machine> machine = LoadMachineText(
-        reinterpret_cast<const char*>(kDefaultMachineText), "default.lspci", &error);
+    std::unique_ptr<Machine> machine =
+        LoadMachineText(reinterpret_cast<const char*>(kDefaultMachineText), "default.lspci", &error);
     if (!machine) {
         // The embedded file is checked by the tests; report rather than crash.
         std::fprintf(stderr, "default machine: %s\n", error.c_str());

@@ -17,9 +17,7 @@ constexpr uint64_t kPageBytes = 4096;
 constexpr uint16_t kAddressPort = 0xCF8;
 constexpr uint16_t kDataPort = 0xCFC;
 
-uint32_t Key(FunctionAddress address) {
-    return address.bus << 8 | address.device << 3 | address.function;
-}
+uint32_t Key(FunctionAddress address) { return address.bus << 8 | address.device << 3 | address.function; }
 
 bool ValidAddress(FunctionAddress address) {
     return address.bus < 256 && address.device < 32 && address.function < 8;
@@ -87,8 +85,7 @@ bool Machine::SetReadOnly(FunctionAddress address) {
     return true;
 }
 
-bool Machine::SetBarSize(FunctionAddress address, unsigned index, uint64_t size,
-                         std::string* error) {
+bool Machine::SetBarSize(FunctionAddress address, unsigned index, uint64_t size, std::string* error) {
     if (index >= kBarSlots) {
         *error = "BAR index must be 0..5, or 6 for the expansion ROM";
         return false;
@@ -135,8 +132,7 @@ std::vector<std::pair<uint64_t, uint64_t>> Machine::RamRanges() const {
     std::vector<std::pair<uint64_t, uint64_t>> joined;
     for (const auto& range : sorted) {
         if (!joined.empty() && range.first <= joined.back().first + joined.back().second) {
-            uint64_t end = std::max(joined.back().first + joined.back().second,
-                                    range.first + range.second);
+            uint64_t end = std::max(joined.back().first + joined.back().second, range.first + range.second);
             joined.back().second = end - joined.back().first;
         } else {
             joined.push_back(range);
@@ -167,8 +163,7 @@ bool Machine::AddPlainMemory(uint64_t base, uint64_t size, std::string* error) {
     return true;
 }
 
-bool Machine::StoreMemory(uint64_t address, const std::vector<uint8_t>& bytes,
-                          std::string* error) {
+bool Machine::StoreMemory(uint64_t address, const std::vector<uint8_t>& bytes, std::string* error) {
     if (bytes.empty()) return true;
     if (!AddPlainMemory(address, bytes.size(), error)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -264,9 +259,9 @@ bool Machine::EcamDecode(uint64_t address, FunctionAddress* function, unsigned* 
         return false;
     }
     uint64_t inside = address - ecamBase_;
-    *function = FunctionAddress{static_cast<unsigned>(inside >> 20) & 0xFF,
-                                static_cast<unsigned>(inside >> 15) & 0x1F,
-                                static_cast<unsigned>(inside >> 12) & 7};
+    *function =
+        FunctionAddress{static_cast<unsigned>(inside >> 20) & 0xFF,
+                        static_cast<unsigned>(inside >> 15) & 0x1F, static_cast<unsigned>(inside >> 12) & 7};
     *offset = static_cast<unsigned>(inside & 0xFFF);
     return true;
 }
@@ -280,8 +275,7 @@ PhysicalKind Machine::ClassifyPhysical(uint64_t address, uint64_t length) const 
     unsigned lastOffset;
     if (EcamDecode(address, &function, &offset)) {
         // A configuration access stays inside one function's space.
-        if (EcamDecode(address + length - 1, &lastFunction, &lastOffset) &&
-            lastFunction == function) {
+        if (EcamDecode(address + length - 1, &lastFunction, &lastOffset) && lastFunction == function) {
             return PhysicalKind::Ecam;
         }
         return PhysicalKind::Nothing;
@@ -385,8 +379,7 @@ bool Machine::ResetFunction(FunctionAddress address) {
     return true;
 }
 
-bool Machine::HardwareWrite(FunctionAddress address, unsigned offset, unsigned size,
-                            uint32_t value) {
+bool Machine::HardwareWrite(FunctionAddress address, unsigned offset, unsigned size, uint32_t value) {
     if (size == 0 || size > 4 || offset >= kConfigSpaceBytes || size > kConfigSpaceBytes - offset) {
         return false;
     }
@@ -416,8 +409,7 @@ bool Machine::RestoreFunction(FunctionAddress address) {
     return true;
 }
 
-bool Machine::ReadConfig(FunctionAddress address, unsigned offset, void* out,
-                         unsigned length) const {
+bool Machine::ReadConfig(FunctionAddress address, unsigned offset, void* out, unsigned length) const {
     if (offset > kConfigSpaceBytes || length > kConfigSpaceBytes - offset) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     Function* function = FindPresent(address);
@@ -426,8 +418,7 @@ bool Machine::ReadConfig(FunctionAddress address, unsigned offset, void* out,
     return true;
 }
 
-bool Machine::ReadPowerOnConfig(FunctionAddress address, unsigned offset, void* out,
-                                unsigned length) const {
+bool Machine::ReadPowerOnConfig(FunctionAddress address, unsigned offset, void* out, unsigned length) const {
     if (offset > kConfigSpaceBytes || length > kConfigSpaceBytes - offset) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     Function* function = Find(address);

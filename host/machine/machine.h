@@ -61,8 +61,7 @@ public:
     // (64..4096; missing bytes read 0). A function given 256 bytes or fewer is
     // a conventional function whose offsets 0x100..0xFFF read 0 and ignore
     // writes. Fails (with *error) for a bad address, a duplicate or a bad length.
-    bool AddFunction(FunctionAddress address, const uint8_t* bytes, unsigned length,
-                     std::string* error);
+    bool AddFunction(FunctionAddress address, const uint8_t* bytes, unsigned length, std::string* error);
     // Makes every register of the function ignore writes.
     bool SetReadOnly(FunctionAddress address);
     // Gives BAR `index` (0..5; 6 = expansion ROM) its decode size in bytes, a
@@ -114,8 +113,7 @@ public:
     // Raw read of the function's configuration bytes; false if it is absent.
     bool ReadConfig(FunctionAddress address, unsigned offset, void* out, unsigned length) const;
     // Power-on bytes of the function; false if the machine has no such function.
-    bool ReadPowerOnConfig(FunctionAddress address, unsigned offset, void* out,
-                           unsigned length) const;
+    bool ReadPowerOnConfig(FunctionAddress address, unsigned offset, void* out, unsigned length) const;
     uint64_t EcamBase() const;
     // The RAM ranges (base, size), sorted, with touching or overlapping ranges
     // joined.
@@ -139,8 +137,7 @@ private:
     Function* Find(FunctionAddress address) const;
     Function* FindPresent(FunctionAddress address) const;
     void MarkBuses(const Function& function);
-    void WriteMasked(Function& function, unsigned offset, unsigned size, uint32_t value,
-                     WritePath path);
+    void WriteMasked(Function& function, unsigned offset, unsigned size, uint32_t value, WritePath path);
     uint8_t* PageFor(uint64_t address);
     bool EcamDecode(uint64_t address, FunctionAddress* function, unsigned* offset) const;
     bool IsMemory(uint64_t address, uint64_t length) const;

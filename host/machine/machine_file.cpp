@@ -69,8 +69,7 @@ bool IsBlank(const std::string& line) {
 // A device line: "[DDDD:]BB:DD.F" then a space or the end of the line.
 // Returns false if the line is not one; *bad is set when it looks like one
 // but cannot be (device number above 1f).
-bool ParseDeviceLine(const std::string& line, unsigned* domain, FunctionAddress* address,
-                     std::string* bad) {
+bool ParseDeviceLine(const std::string& line, unsigned* domain, FunctionAddress* address, std::string* bad) {
     size_t at = 0;
     unsigned domainValue = 0;
     if (IsHexRun(line, 0, 4) && line.size() > 4 && line[4] == ':' && IsHexRun(line, 5, 2) &&
@@ -78,9 +77,9 @@ bool ParseDeviceLine(const std::string& line, unsigned* domain, FunctionAddress*
         domainValue = HexValue(line, 0, 4);
         at = 5;
     }
-    if (!(IsHexRun(line, at, 2) && line.size() > at + 2 && line[at + 2] == ':' &&
-          IsHexRun(line, at + 3, 2) && line.size() > at + 5 && line[at + 5] == '.' &&
-          line.size() > at + 6 && line[at + 6] >= '0' && line[at + 6] <= '7')) {
+    if (!(IsHexRun(line, at, 2) && line.size() > at + 2 && line[at + 2] == ':' && IsHexRun(line, at + 3, 2) &&
+          line.size() > at + 5 && line[at + 5] == '.' && line.size() > at + 6 && line[at + 6] >= '0' &&
+          line[at + 6] <= '7')) {
         return false;
     }
     if (line.size() > at + 7 && line[at + 7] != ' ') return false;
@@ -107,10 +106,26 @@ struct Parser {
     PendingDevice device;
     std::string error;
 
-    struct ReadOnly { FunctionAddress address; int line; };
-    struct BarSize { FunctionAddress address; unsigned index; uint64_t size; int line; };
-    struct Memory { uint64_t base; uint64_t size; int line; };
-    struct Bytes { uint64_t address; std::vector<uint8_t> bytes; int line; };
+    struct ReadOnly {
+        FunctionAddress address;
+        int line;
+    };
+    struct BarSize {
+        FunctionAddress address;
+        unsigned index;
+        uint64_t size;
+        int line;
+    };
+    struct Memory {
+        uint64_t base;
+        uint64_t size;
+        int line;
+    };
+    struct Bytes {
+        uint64_t address;
+        std::vector<uint8_t> bytes;
+        int line;
+    };
     std::vector<ReadOnly> readOnly;
     std::vector<BarSize> barSizes;
     std::vector<Memory> memory;

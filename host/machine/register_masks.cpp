@@ -28,13 +28,10 @@ void SetClearOnOne(RegisterMasks* masks, unsigned offset, unsigned size, uint32_
 
 uint32_t Load32(const uint8_t* config, unsigned offset) {
     return static_cast<uint32_t>(config[offset]) | static_cast<uint32_t>(config[offset + 1]) << 8 |
-           static_cast<uint32_t>(config[offset + 2]) << 16 |
-           static_cast<uint32_t>(config[offset + 3]) << 24;
+           static_cast<uint32_t>(config[offset + 2]) << 16 | static_cast<uint32_t>(config[offset + 3]) << 24;
 }
 
-uint64_t LowestSetBit(uint64_t value) {
-    return value & (~value + 1);
-}
+uint64_t LowestSetBit(uint64_t value) { return value & (~value + 1); }
 
 uint64_t Clamp(uint64_t size, uint64_t smallest, uint64_t largest) {
     if (size < smallest) return smallest;
@@ -88,8 +85,7 @@ void MaskBars(const uint8_t* config, unsigned count, const uint64_t barSizes[kBa
 }
 
 // The standard capability list: its ID and next-pointer bytes are read-only.
-void ProtectCapabilityHeaders(const uint8_t* config, unsigned pointerOffset,
-                              RegisterMasks* masks) {
+void ProtectCapabilityHeaders(const uint8_t* config, unsigned pointerOffset, RegisterMasks* masks) {
     if (!(config[0x06] & 0x10)) return;  // no capability list
     unsigned next = config[pointerOffset] & 0xFC;
     for (unsigned guard = 0; next >= 0x40 && guard < 48; ++guard) {
@@ -111,14 +107,14 @@ void ProtectExtendedCapabilityHeaders(const uint8_t* config, RegisterMasks* mask
 
 }  // namespace
 
-void BuildRegisterMasks(const uint8_t* config, unsigned spaceBytes,
-                        const uint64_t barSizes[kBarSlots], RegisterMasks* masks) {
+void BuildRegisterMasks(const uint8_t* config, unsigned spaceBytes, const uint64_t barSizes[kBarSlots],
+                        RegisterMasks* masks) {
     std::memset(masks->writable, 0, sizeof masks->writable);
     std::memset(masks->clearOnOne, 0, sizeof masks->clearOnOne);
 
-    SetWritable(masks, 0x04, 2, 0x0557);      // command
-    SetClearOnOne(masks, 0x06, 2, 0xF900);    // status error bits
-    SetWritable(masks, 0x0C, 2, 0xFFFF);      // cache line size, latency timer
+    SetWritable(masks, 0x04, 2, 0x0557);    // command
+    SetClearOnOne(masks, 0x06, 2, 0xF900);  // status error bits
+    SetWritable(masks, 0x0C, 2, 0xFFFF);    // cache line size, latency timer
 
     unsigned headerType = config[0x0E] & 0x7F;
     unsigned deviceSpecificStart = 0x40;
@@ -140,8 +136,8 @@ void BuildRegisterMasks(const uint8_t* config, unsigned spaceBytes,
         if ((config[0x1C] & 0x0F) == 1) SetWritable(masks, 0x30, 4, 0xFFFFFFFF);
         MaskRom(config, 0x38, barSizes[6], masks);
         SetWritable(masks, 0x3C, 1, 0xFF);
-        SetWritable(masks, 0x3E, 2, 0x0BFF);      // bridge control
-        SetClearOnOne(masks, 0x3E, 2, 0x0400);    // discard timer status
+        SetWritable(masks, 0x3E, 2, 0x0BFF);    // bridge control
+        SetClearOnOne(masks, 0x3E, 2, 0x0400);  // discard timer status
     } else if (headerType == 2) {
         uint64_t socketSize = barSizes[0] == kBarSizeGuess ? 4096 : barSizes[0];
         SetWritable(masks, 0x10, 4, socketSize == 0 ? 0 : static_cast<uint32_t>(~(socketSize - 1)));

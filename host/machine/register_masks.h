@@ -8,8 +8,8 @@
 
 namespace standin {
 
-constexpr unsigned kBarSlots = 7;        // BAR 0..5 and the expansion ROM (6)
-constexpr uint64_t kBarSizeGuess = 0;    // no size given: guess from the value
+constexpr unsigned kBarSlots = 7;      // BAR 0..5 and the expansion ROM (6)
+constexpr uint64_t kBarSizeGuess = 0;  // no size given: guess from the value
 
 struct RegisterMasks {
     uint8_t writable[4096];
@@ -18,8 +18,8 @@ struct RegisterMasks {
 
 // Fills masks for the power-on image `config` of a function whose space has
 // spaceBytes (256 or 4096). barSizes[i] is kBarSizeGuess or a decode size.
-void BuildRegisterMasks(const uint8_t* config, unsigned spaceBytes,
-                        const uint64_t barSizes[kBarSlots], RegisterMasks* masks);
+void BuildRegisterMasks(const uint8_t* config, unsigned spaceBytes, const uint64_t barSizes[kBarSlots],
+                        RegisterMasks* masks);
 
 }  // namespace standin
 

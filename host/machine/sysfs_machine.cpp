@@ -24,8 +24,10 @@ std::unique_ptr<Machine> SysfsMachine(std::string* error) {
     std::vector<std::string> names;
     while (dirent* entry = readdir(dir)) {
         std::string name = entry->d_name;
-        if (name.size() == 12 && name.compare(0, 5, "0000:") == 0) names.push_back(name);
-        else if (name.size() == 12 && name[4] == ':') names.push_back(name);
+        if (name.size() == 12 && name.compare(0, 5, "0000:") == 0)
+            names.push_back(name);
+        else if (name.size() == 12 && name[4] == ':')
+            names.push_back(name);
     }
     closedir(dir);
     std::sort(names.begin(), names.end());
@@ -39,8 +41,7 @@ std::unique_ptr<Machine> SysfsMachine(std::string* error) {
         FunctionAddress address{};
         if (!ParseFunctionAddress(name.substr(5), &address)) continue;
         std::ifstream in(root + "/" + name + "/config", std::ios::binary);
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         if (bytes.size() < 64) continue;
         if (bytes.size() > Machine::kConfigSpaceBytes) bytes.resize(Machine::kConfigSpaceBytes);
         std::string why;

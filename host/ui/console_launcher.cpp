@@ -31,7 +31,8 @@ int RunStandInConsole(int argc, char** argv, ConsoleEntry entry) {
     for (; first < argc; ++first) {
         if (std::strcmp(argv[first], "--machine") == 0) {
             if (seenMachine) return Refuse("option --machine given twice");
-            if (first + 1 >= argc || argv[first + 1][0] == '\0') return Refuse("option --machine needs a value");
+            if (first + 1 >= argc || argv[first + 1][0] == '\0')
+                return Refuse("option --machine needs a value");
             machineOption = argv[++first];
             seenMachine = true;
         } else if (std::strcmp(argv[first], "--no-service-rights") == 0) {
@@ -53,8 +54,8 @@ int RunStandInConsole(int argc, char** argv, ConsoleEntry entry) {
         std::string image = WindowsPathOf(std::string(cwd) + "/QUORVENAL.sys");
         DWORD status = RegisterRunningService("QUORVENAL", image);
         if (status != 0)
-            return Refuse("the service left from an earlier run cannot be started from " + image + " (error " +
-                          std::to_string(status) + ")");
+            return Refuse("the service left from an earlier run cannot be started from " + image +
+                          " (error " + std::to_string(status) + ")");
     }
     if (noServiceRights) SetAdministrator(false);
 

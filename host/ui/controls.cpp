@@ -32,9 +32,7 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     if (!w) return 0;
     ButtonState* state = dynamic_cast<ButtonState*>(w->state.get());
     switch (message) {
-        case WM_NCCREATE:
-            w->state = std::make_unique<ButtonState>();
-            return TRUE;
+        case WM_NCCREATE: w->state = std::make_unique<ButtonState>(); return TRUE;
         case WM_GETDLGCODE:
             switch (ButtonType(*w)) {
                 case BS_GROUPBOX: return DLGC_STATIC;
@@ -78,7 +76,8 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             SendMessageA(hwnd, WM_LBUTTONUP, 0, 0);
             return 0;
         case BM_SETSTYLE:
-            w->style = (w->style & ~static_cast<DWORD>(BS_TYPEMASK)) | (static_cast<DWORD>(wParam) & BS_TYPEMASK);
+            w->style =
+                (w->style & ~static_cast<DWORD>(BS_TYPEMASK)) | (static_cast<DWORD>(wParam) & BS_TYPEMASK);
             if (lParam) InvalidateRect(hwnd, nullptr, TRUE);
             return 0;
         case BM_GETSTATE:
@@ -92,9 +91,7 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     if (!w) return 0;
     EditState* state = dynamic_cast<EditState*>(w->state.get());
     switch (message) {
-        case WM_NCCREATE:
-            w->state = std::make_unique<EditState>();
-            return TRUE;
+        case WM_NCCREATE: w->state = std::make_unique<EditState>(); return TRUE;
         case WM_GETDLGCODE: return DLGC_WANTCHARS | DLGC_HASSETSEL | DLGC_WANTARROWS;
         case WM_LBUTTONDOWN:
             if (GetFocus() != hwnd) SetFocus(hwnd);
@@ -115,8 +112,7 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
                 state->selectionEnd = end;
             }
             return 0;
-        case EM_GETSEL:
-            return state ? MAKELONG(state->selectionStart, state->selectionEnd) : 0;
+        case EM_GETSEL: return state ? MAKELONG(state->selectionStart, state->selectionEnd) : 0;
         case WM_CHAR:
             if (w->style & ES_READONLY) return 0;
             if (wParam == VK_BACK) {

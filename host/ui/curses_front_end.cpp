@@ -51,7 +51,8 @@ CellRect CellsOf(const Window& w) {
 CellRect FrameOf(HWND dialog) {
     RECT client;
     GetClientRect(dialog, &client);
-    return {0, 0, static_cast<int>(client.bottom / kBaseUnitY) + 2, static_cast<int>(client.right / kBaseUnitX) + 2};
+    return {0, 0, static_cast<int>(client.bottom / kBaseUnitY) + 2,
+            static_cast<int>(client.right / kBaseUnitX) + 2};
 }
 
 // Text on one row, never past `width` cells nor past the canvas's right edge.
@@ -129,7 +130,8 @@ void DrawButton(WINDOW* win, const Window& w, bool focused, bool isDefault) {
     const std::string open = isDefault ? "<" : "[";
     const std::string close = isDefault ? ">" : "]";
     const int firstRow = r.top + (r.height - static_cast<int>(lines.size())) / 2;
-    attr_t attributes = (focused ? A_REVERSE : 0) | (isDefault ? A_BOLD : 0) | ((w.style & WS_DISABLED) ? A_DIM : 0);
+    attr_t attributes =
+        (focused ? A_REVERSE : 0) | (isDefault ? A_BOLD : 0) | ((w.style & WS_DISABLED) ? A_DIM : 0);
     wattron(win, attributes);
     for (size_t i = 0; i < lines.size(); ++i) {
         std::string line = lines[i];
@@ -205,8 +207,9 @@ ScrollBarCells HorizontalBar(const CellRect& r, int first, int totalCells, int i
 }
 
 // One row of cells (header or item) from the first cell shown.
-void DrawListRow(WINDOW* win, int row, int left, int innerWidth, int first, const std::vector<ColumnCells>& layout,
-                 const std::vector<std::string>& texts, const std::vector<attr_t>& attributes) {
+void DrawListRow(WINDOW* win, int row, int left, int innerWidth, int first,
+                 const std::vector<ColumnCells>& layout, const std::vector<std::string>& texts,
+                 const std::vector<attr_t>& attributes) {
     for (size_t c = 0; c < layout.size(); ++c) {
         const int start = layout[c].start, cells = layout[c].cells;
         const int shownFrom = std::max(start, first), shownTo = std::min(start + cells, first + innerWidth);
@@ -258,7 +261,8 @@ void DrawList(WINDOW* win, HWND hwnd, const Window& w, bool focused) {
     const int count = static_cast<int>(m->items.size());
     if (count > page && r.height > 4) {
         int track = r.height - 3;
-        int at = static_cast<int>(static_cast<long long>(m->topIndex) * (track - 1) / std::max(1, count - page));
+        int at =
+            static_cast<int>(static_cast<long long>(m->topIndex) * (track - 1) / std::max(1, count - page));
         mvwaddch(win, r.top + 2 + at, r.left + r.width - 1, ACS_CKBOARD);
     }
     // The horizontal scroll bar on the bottom edge when the columns are wider than the list.
@@ -303,7 +307,8 @@ POINT ControlPoint(const Window& w, int row, int column) {
     CellRect r = CellsOf(w);
     POINT pt = {(column - r.left) * kBaseUnitX + kBaseUnitX / 2, (row - r.top) * kBaseUnitY + kBaseUnitY / 2};
     // The cell rectangle rounds the control's: keep points inside it inside the control.
-    const int width = static_cast<int>(w.rect.right - w.rect.left), height = static_cast<int>(w.rect.bottom - w.rect.top);
+    const int width = static_cast<int>(w.rect.right - w.rect.left),
+              height = static_cast<int>(w.rect.bottom - w.rect.top);
     if (r.Contains(row, column)) {
         pt.x = std::min<int>(pt.x, width - 1);
         pt.y = std::min<int>(pt.y, height - 1);
@@ -319,8 +324,8 @@ std::string HelpLine(HWND dialog) {
         GetWindowTextA(cancel, caption, sizeof caption);
         if (caption[0]) escape = caption;
     }
-    return "Tab/Shift-Tab move  Up/Down/PgUp/PgDn select  Left/Right scroll  Enter/Space press  Esc " + escape +
-           "  F9 minimise  F4 close";
+    return "Tab/Shift-Tab move  Up/Down/PgUp/PgDn select  Left/Right scroll  Enter/Space press  Esc " +
+           escape + "  F9 minimise  F4 close";
 }
 
 std::vector<std::string> Wrap(const std::string& text, size_t width) {
@@ -516,8 +521,8 @@ void CursesFrontEnd::MouseDown(HWND dialog, int row, int column) {
                 // The bottom border: the horizontal scroll bar when there is one.
                 const std::vector<ColumnCells> layout = ColumnLayout(*m);
                 const int totalCells = TotalCells(layout);
-                ScrollBarCells bar = HorizontalBar(r, FirstShownCell(*it, *m, totalCells, innerWidth), totalCells,
-                                                   innerWidth);
+                ScrollBarCells bar =
+                    HorizontalBar(r, FirstShownCell(*it, *m, totalCells, innerWidth), totalCells, innerWidth);
                 if (bar.row < 0 || column <= r.left || column >= r.left + r.width - 1) return;
                 WORD request = column == bar.leftArrow    ? SB_LINELEFT
                                : column == bar.rightArrow ? SB_LINERIGHT
@@ -568,7 +573,7 @@ void CursesFrontEnd::MouseUp(HWND dialog, int row, int column) {
             Window* w = FindWindowRecord(press.control);
             if (!w) return;
             POINT pt = w->className == WC_LISTVIEWA ? ListPoint(press.control, *w, row, column)
-                                                     : ControlPoint(*w, row, column);
+                                                    : ControlPoint(*w, row, column);
             SendMessageA(press.control, WM_LBUTTONUP, 0, MAKELPARAM(pt.x, pt.y));
             return;
         }

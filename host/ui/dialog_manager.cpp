@@ -57,7 +57,8 @@ std::vector<HWND> Controls(HWND dialog) {
 // The id Enter activates and its control (which may be absent).
 HWND DefaultButtonAndId(HWND dialog, int* id) {
     HWND focus = GetFocus();
-    if (focus && IsChildOf(dialog, focus) && (DialogCode(focus) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))) {
+    if (focus && IsChildOf(dialog, focus) &&
+        (DialogCode(focus) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))) {
         *id = GetDlgCtrlID(focus);
         return focus;
     }
@@ -95,12 +96,12 @@ HWND CreateFromTemplate(HINSTANCE instance, const DialogTemplate& t, HWND parent
 
     for (const DialogItem& item : t.items) {
         const char* text = item.textIsOrdinal ? "" : item.text.c_str();
-        void* creation = item.creationData.empty() ? nullptr : const_cast<unsigned char*>(item.creationData.data());
-        HWND control = CreateWindowExA(item.exStyle, item.className.c_str(), text, item.style | WS_CHILD,
-                                       MulDiv(item.x, unitX, 4), MulDiv(item.y, unitY, 8),
-                                       MulDiv(item.cx, unitX, 4), MulDiv(item.cy, unitY, 8), dialog,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(static_cast<int>(item.id))),
-                                       instance, creation);
+        void* creation =
+            item.creationData.empty() ? nullptr : const_cast<unsigned char*>(item.creationData.data());
+        HWND control = CreateWindowExA(
+            item.exStyle, item.className.c_str(), text, item.style | WS_CHILD, MulDiv(item.x, unitX, 4),
+            MulDiv(item.y, unitY, 8), MulDiv(item.cx, unitX, 4), MulDiv(item.cy, unitY, 8), dialog,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(static_cast<int>(item.id))), instance, creation);
         if (!control) {
             fprintf(stderr, "quorvenal: dialog control %d of class \"%s\" cannot be created\n",
                     static_cast<int>(item.id), item.className.c_str());
@@ -214,7 +215,8 @@ void DialogKey(HWND dialog, int key) {
         case VK_RIGHT:
         case VK_DOWN:
             if (!(code & (DLGC_WANTARROWS | DLGC_WANTALLKEYS))) {
-                HWND next = GetNextDlgGroupItem(dialog, focus, (key == VK_LEFT || key == VK_UP) ? TRUE : FALSE);
+                HWND next =
+                    GetNextDlgGroupItem(dialog, focus, (key == VK_LEFT || key == VK_UP) ? TRUE : FALSE);
                 if (next && next != focus) DialogSetFocus(dialog, next);
                 return;
             }
@@ -224,7 +226,8 @@ void DialogKey(HWND dialog, int key) {
                 int id;
                 HWND button = DefaultButtonAndId(dialog, &id);
                 if (button && !IsWindowEnabled(button)) return;
-                SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+                SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(button));
                 return;
             }
             break;
@@ -232,7 +235,8 @@ void DialogKey(HWND dialog, int key) {
             if (!(code & DLGC_WANTALLKEYS)) {
                 HWND cancel = GetDlgItem(dialog, IDCANCEL);
                 if (cancel && !IsWindowEnabled(cancel)) return;
-                SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
+                SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(cancel));
                 return;
             }
             break;
@@ -240,7 +244,8 @@ void DialogKey(HWND dialog, int key) {
     }
     HWND target = focus ? focus : dialog;
     SendMessageA(target, WM_KEYDOWN, static_cast<WPARAM>(key), 1);
-    if (IsWindow(target)) SendMessageA(target, WM_KEYUP, static_cast<WPARAM>(key), static_cast<LPARAM>(0xC0000001u));
+    if (IsWindow(target))
+        SendMessageA(target, WM_KEYUP, static_cast<WPARAM>(key), static_cast<LPARAM>(0xC0000001u));
 }
 
 }  // namespace ui
@@ -295,20 +300,21 @@ LRESULT WINAPI DefDlgProcA(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
     DialogState* state = DialogOf(dialog);
     switch (message) {
         case WM_ERASEBKGND: return 1;
-        case DM_GETDEFID:
-            return state && state->defaultId ? MAKELRESULT(state->defaultId, DC_HASDEFID) : 0;
+        case DM_GETDEFID: return state && state->defaultId ? MAKELRESULT(state->defaultId, DC_HASDEFID) : 0;
         case DM_SETDEFID:
             if (state) state->defaultId = static_cast<int>(wParam);
             return TRUE;
         case WM_SETFOCUS: {
-            HWND restore = state && IsWindow(state->lastFocus) ? state->lastFocus : GetNextDlgTabItem(dialog, nullptr, FALSE);
+            HWND restore = state && IsWindow(state->lastFocus) ? state->lastFocus
+                                                               : GetNextDlgTabItem(dialog, nullptr, FALSE);
             if (restore) DialogSetFocus(dialog, restore);
             return 0;
         }
         case WM_CLOSE: {
             HWND cancel = GetDlgItem(dialog, IDCANCEL);
             if (cancel && !IsWindowEnabled(cancel)) return 0;
-            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(cancel));
             return 0;
         }
         case WM_INITDIALOG:
@@ -394,7 +400,8 @@ HWND WINAPI GetNextDlgGroupItem(HWND dialog, HWND control, BOOL previous) {
         int offset = ((at - first) + (previous ? -step : step)) % size;
         if (offset < 0) offset += size;
         HWND candidate = items[first + offset];
-        if (standin::ui::Focusable(candidate) && !(standin::ui::DialogCode(candidate) & DLGC_STATIC)) return candidate;
+        if (standin::ui::Focusable(candidate) && !(standin::ui::DialogCode(candidate) & DLGC_STATIC))
+            return candidate;
     }
     return control;
 }

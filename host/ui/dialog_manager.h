@@ -16,7 +16,7 @@ struct DialogState : ControlState {
     INT_PTR result = 0;
     int defaultId = 0;  // DM_GETDEFID; 0 until a default push button or DM_SETDEFID gives one
     HWND lastFocus = nullptr;
-    int baseUnitX = 6;  // pixels per 4 horizontal dialog units (MapDialogRect)
+    int baseUnitX = 6;   // pixels per 4 horizontal dialog units (MapDialogRect)
     int baseUnitY = 13;  // pixels per 8 vertical dialog units
 };
 

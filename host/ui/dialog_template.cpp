@@ -173,8 +173,9 @@ bool ParseDialogTemplate(const void* data, size_t size, DialogTemplate* out, std
             r.Skip(extra);
             if (r.ok()) item.creationData.assign(start, start + extra);
         }
-        if (!r.ok()) return fail("dialog item " + std::to_string(i + 1) + " of " + std::to_string(count) +
-                                 " is truncated");
+        if (!r.ok())
+            return fail("dialog item " + std::to_string(i + 1) + " of " + std::to_string(count) +
+                        " is truncated");
         t.items.push_back(std::move(item));
     }
     *out = std::move(t);

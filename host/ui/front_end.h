@@ -19,7 +19,8 @@ public:
     // will come; the loop then presses the dialog's close box.
     virtual bool NextInput(HWND dialog) = 0;
     // Shows a message box and returns the button chosen (IDOK, ...).
-    virtual int ShowMessageBox(HWND owner, const std::string& caption, const std::string& text, UINT type) = 0;
+    virtual int ShowMessageBox(HWND owner, const std::string& caption, const std::string& text,
+                               UINT type) = 0;
     // A modal dialog has ended with `result` (-1 also when it could not be created).
     virtual void DialogEnded(HWND dialog, INT_PTR result) = 0;
 };

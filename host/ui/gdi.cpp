@@ -94,9 +94,7 @@ int WINAPI GetSystemMetrics(int index) {
     }
 }
 
-DWORD WINAPI GetSysColor(int index) {
-    return index == COLOR_WINDOW ? 0x00FFFFFF : 0x00F0F0F0;
-}
+DWORD WINAPI GetSysColor(int index) { return index == COLOR_WINDOW ? 0x00FFFFFF : 0x00F0F0F0; }
 
 void WINAPI InitCommonControls(void) { Gdi().commonControls++; }
 

@@ -36,9 +36,12 @@ bool ReadLauncherFile(const std::string& path, const std::string& what, size_t l
         return false;
     }
     std::string refusal;
-    if (S_ISDIR(info.st_mode)) refusal = "is a directory, not a file";
-    else if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) refusal = "is a device, not a file";
-    else if (S_ISSOCK(info.st_mode)) refusal = "is a socket, not a file";
+    if (S_ISDIR(info.st_mode))
+        refusal = "is a directory, not a file";
+    else if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
+        refusal = "is a device, not a file";
+    else if (S_ISSOCK(info.st_mode))
+        refusal = "is a socket, not a file";
     else if (S_ISREG(info.st_mode) && static_cast<unsigned long long>(info.st_size) > limit)
         refusal = "is larger than the limit of " + Limit(limit);
     if (!refusal.empty()) {

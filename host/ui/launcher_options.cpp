@@ -81,7 +81,8 @@ bool FinishProcess() {
     end.reportFile = nullptr;
     if (!written) {
         fprintf(stderr, "quorvenal: the report %s could not be written whole: %s\n",
-                Printable(end.reportName.empty() ? "(standard error)" : end.reportName).c_str(), strerror(why));
+                Printable(end.reportName.empty() ? "(standard error)" : end.reportName).c_str(),
+                strerror(why));
     }
     return written;
 }
@@ -164,7 +165,8 @@ int RunStandInProgram(int argc, char** argv, int (*entry)()) {
     std::vector<ScriptAction> actions;
     if (!options.script.empty()) {
         std::string text;
-        if (!ReadLauncherFile(options.script, "the script", kScriptFileLimit, &text, &error)) return Refuse(error);
+        if (!ReadLauncherFile(options.script, "the script", kScriptFileLimit, &text, &error))
+            return Refuse(error);
         if (!ParseScript(text, options.script, &actions, &error)) return Refuse(error);
     } else if (!isatty(STDIN_FILENO)) {
         return Refuse("the interactive window needs a terminal; give --script FILE to run headless");
@@ -192,14 +194,15 @@ int RunStandInProgram(int argc, char** argv, int (*entry)()) {
         std::string image = WindowsPathOf(std::string(cwd) + "/QUORVENAL.sys");
         DWORD status = RegisterRunningService("QUORVENAL", image);
         if (status != 0)
-            return Refuse("the service left from an earlier run cannot be started from " + image + " (error " +
-                          std::to_string(status) + ")");
+            return Refuse("the service left from an earlier run cannot be started from " + image +
+                          " (error " + std::to_string(status) + ")");
     }
     if (options.noServiceRights) SetAdministrator(false);
 
     if (end.reportFile) end.report = std::make_unique<Report>(end.reportFile);
     if (!options.script.empty()) {
-        end.frontEnd = std::make_unique<HeadlessFrontEnd>(std::move(actions), end.report.get(), options.script);
+        end.frontEnd =
+            std::make_unique<HeadlessFrontEnd>(std::move(actions), end.report.get(), options.script);
     } else {
         end.frontEnd = std::make_unique<CursesFrontEnd>(end.report.get());
     }

@@ -87,7 +87,8 @@ bool SetItem(HWND hwnd, const LVITEMA& request) {
     ListViewItem& item = m->items[index];
     if (request.iSubItem > 0) {
         if (request.mask & LVIF_TEXT) {
-            if (item.cells.size() <= static_cast<size_t>(request.iSubItem)) item.cells.resize(request.iSubItem + 1);
+            if (item.cells.size() <= static_cast<size_t>(request.iSubItem))
+                item.cells.resize(request.iSubItem + 1);
             item.cells[request.iSubItem] = TextArg(request.pszText);
             InvalidateRect(hwnd, nullptr, TRUE);
         }
@@ -113,7 +114,8 @@ bool SetItem(HWND hwnd, const LVITEMA& request) {
 
     const bool selecting = (newState & LVIS_SELECTED) && !(oldState & LVIS_SELECTED);
     // Only one item has the focus: the one that had it loses it first, notified.
-    if ((newState & LVIS_FOCUSED) && !(oldState & LVIS_FOCUSED) && m->focusedItem >= 0 && m->focusedItem != index)
+    if ((newState & LVIS_FOCUSED) && !(oldState & LVIS_FOCUSED) && m->focusedItem >= 0 &&
+        m->focusedItem != index)
         SetState(hwnd, m->focusedItem, 0, LVIS_FOCUSED);
     Window* w = FindWindowRecord(hwnd);
     if (selecting && w && (w->style & LVS_SINGLESEL)) DeselectAllExcept(hwnd, index);
@@ -226,7 +228,8 @@ bool SetColumnWidth(HWND hwnd, int column, int cx) {
     if (cx == LVSCW_AUTOSIZE || cx == LVSCW_AUTOSIZE_USEHEADER) {
         int width = 0;
         for (const ListViewItem& item : m->items) {
-            const std::string& text = static_cast<size_t>(column) < item.cells.size() ? item.cells[column] : "";
+            const std::string& text =
+                static_cast<size_t>(column) < item.cells.size() ? item.cells[column] : "";
             width = std::max(width, TextWidth(text) + kCellPadding);
         }
         if (cx == LVSCW_AUTOSIZE_USEHEADER) {
@@ -514,7 +517,8 @@ LRESULT CALLBACK ListViewProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
             if (!item) return FALSE;
             int index = static_cast<int>(wParam);
             if (index == -1) {
-                for (int i = 0; (m = Model(hwnd)) && i < Count(*m); ++i) SetState(hwnd, i, item->state, item->stateMask);
+                for (int i = 0; (m = Model(hwnd)) && i < Count(*m); ++i)
+                    SetState(hwnd, i, item->state, item->stateMask);
                 return TRUE;
             }
             return SetState(hwnd, index, item->state, item->stateMask);
@@ -548,7 +552,8 @@ LRESULT CALLBACK ListViewProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
         case LVM_GETSTRINGWIDTHA: return lParam ? TextWidth(reinterpret_cast<const char*>(lParam)) : 0;
         case LVM_INSERTCOLUMNA:
             return InsertColumn(hwnd, static_cast<int>(wParam), reinterpret_cast<const LVCOLUMNA*>(lParam));
-        case LVM_GETCOLUMNA: return GetColumn(hwnd, static_cast<int>(wParam), reinterpret_cast<LVCOLUMNA*>(lParam));
+        case LVM_GETCOLUMNA:
+            return GetColumn(hwnd, static_cast<int>(wParam), reinterpret_cast<LVCOLUMNA*>(lParam));
         case LVM_SETCOLUMNA: {
             const LVCOLUMNA* col = reinterpret_cast<const LVCOLUMNA*>(lParam);
             int index = static_cast<int>(wParam);
@@ -568,7 +573,8 @@ LRESULT CALLBACK ListViewProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
             m->columns.erase(m->columns.begin() + index);
             for (ListViewItem& item : m->items) {
                 if (m->columns.empty()) break;  // the item text stays
-                if (static_cast<size_t>(index) < item.cells.size()) item.cells.erase(item.cells.begin() + index);
+                if (static_cast<size_t>(index) < item.cells.size())
+                    item.cells.erase(item.cells.begin() + index);
                 if (item.cells.empty()) item.cells.resize(1);
             }
             KeepScrollInRange(hwnd);
@@ -676,7 +682,9 @@ int ListViewContentWidth(HWND hwnd) {
     return width;
 }
 
-int ListViewMaxScrollX(HWND hwnd) { return std::max(0, ListViewContentWidth(hwnd) - ListViewVisibleWidth(hwnd)); }
+int ListViewMaxScrollX(HWND hwnd) {
+    return std::max(0, ListViewContentWidth(hwnd) - ListViewVisibleWidth(hwnd));
+}
 
 void RegisterListViewClass() { RegisterBuiltinClass(WC_LISTVIEWA, ListViewProc); }
 

@@ -35,7 +35,7 @@ struct ListViewModel : ControlState {
     int selectionMark = -1;
     DWORD extendedStyle = 0;
     int topIndex = 0;
-    int scrollX = 0;  // pixels the rows and the header are scrolled to the left
+    int scrollX = 0;       // pixels the rows and the header are scrolled to the left
     int pressedItem = -2;  // item under a mouse button that is down; -2 none
 };
 

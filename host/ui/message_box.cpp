@@ -38,7 +38,8 @@ extern "C" int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT 
     std::string body = text ? text : "";
     HWND focus = GetFocus();
     FrontEnd* frontEnd = CurrentFrontEnd();
-    int answer = frontEnd ? frontEnd->ShowMessageBox(owner, title, body, type) : DefaultMessageBoxAnswer(type);
+    int answer =
+        frontEnd ? frontEnd->ShowMessageBox(owner, title, body, type) : DefaultMessageBoxAnswer(type);
     // The box is modal: focus comes back to where it was when it closes.
     if (focus && IsWindow(focus) && GetFocus() != focus) ChangeFocus(focus);
     return answer;

@@ -233,7 +233,8 @@ extern "C" {
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
     if (!moduleName) return kProgramModule;
     std::string name;
-    for (const char* p = moduleName; *p; ++p) name += static_cast<char>(tolower(static_cast<unsigned char>(*p)));
+    for (const char* p = moduleName; *p; ++p)
+        name += static_cast<char>(tolower(static_cast<unsigned char>(*p)));
     return name == "quorvenal.exe" || name == "quorvenal" ? kProgramModule : nullptr;
 }
 

@@ -64,7 +64,8 @@ std::string ParseLine(const std::vector<std::string>& t, ScriptAction* a) {
                 return "";
             }
         }
-        return "unknown key \"" + t[1] + "\" (enter, escape, tab, shift-tab, up, down, left, right, space, "
+        return "unknown key \"" + t[1] +
+               "\" (enter, escape, tab, shift-tab, up, down, left, right, space, "
                "pageup, pagedown, home, end)";
     } else if (verb == "close" || verb == "minimize" || verb == "restore" || verb == "dump") {
         if (!arity(0)) return verb + " takes no arguments";
@@ -75,20 +76,23 @@ std::string ParseLine(const std::vector<std::string>& t, ScriptAction* a) {
     } else if (verb == "hw") {
         if (t.size() < 3) return "hw takes an action and a function address";
         const std::string& what = t[1];
-        if (!ParseFunctionAddress(t[2], &a->address)) return "bad function address \"" + t[2] + "\" (B:D.F in hexadecimal)";
+        if (!ParseFunctionAddress(t[2], &a->address))
+            return "bad function address \"" + t[2] + "\" (B:D.F in hexadecimal)";
         if (what == "reset" || what == "remove" || what == "restore") {
             if (t.size() != 3) return "hw " + what + " takes one function address";
-            a->kind = what == "reset" ? ScriptAction::HwReset
+            a->kind = what == "reset"    ? ScriptAction::HwReset
                       : what == "remove" ? ScriptAction::HwRemove
                                          : ScriptAction::HwRestore;
         } else if (what == "write") {
             if (t.size() != 6) return "hw write takes B:D.F OFFSET SIZE VALUE";
             long long offset, size, v;
             if (!ParseInteger(t[3], 16, 0, 0xFFF, &offset)) return "bad offset \"" + t[3] + "\" (0 to FFF)";
-            if (!ParseInteger(t[4], 16, 1, 4, &size) || size == 3) return "bad size \"" + t[4] + "\" (1, 2 or 4)";
+            if (!ParseInteger(t[4], 16, 1, 4, &size) || size == 3)
+                return "bad size \"" + t[4] + "\" (1, 2 or 4)";
             if (offset + size > 0x1000) return "the write runs past the end of configuration space";
             long long max = size == 4 ? 0xFFFFFFFFll : (1ll << (8 * size)) - 1;
-            if (!ParseInteger(t[5], 16, 0, max, &v)) return "bad value \"" + t[5] + "\" for a " + t[4] + "-byte write";
+            if (!ParseInteger(t[5], 16, 0, max, &v))
+                return "bad value \"" + t[5] + "\" for a " + t[4] + "-byte write";
             a->kind = ScriptAction::HwWrite;
             a->offset = static_cast<unsigned>(offset);
             a->size = static_cast<unsigned>(size);

@@ -16,14 +16,14 @@ namespace ui {
 struct ScriptAction {
     enum Kind { Click, Select, Key, Close, Minimize, Restore, Dump, HwReset, HwWrite, HwRemove, HwRestore };
     Kind kind = Dump;
-    int line = 0;           // line number in the script, from 1
-    std::string text;       // the line as written, without its comment
-    int id = 0;             // click
-    int row = 0;            // select
-    int virtualKey = 0;     // key
-    bool shift = false;     // key shift-tab
+    int line = 0;                         // line number in the script, from 1
+    std::string text;                     // the line as written, without its comment
+    int id = 0;                           // click
+    int row = 0;                          // select
+    int virtualKey = 0;                   // key
+    bool shift = false;                   // key shift-tab
     FunctionAddress address = {0, 0, 0};  // hw
-    unsigned offset = 0;    // hw write
+    unsigned offset = 0;                  // hw write
     unsigned size = 0;
     uint32_t value = 0;
 };

@@ -220,9 +220,9 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* wndClass) {
     return static_cast<ATOM>(0xC000 + classes.size());
 }
 
-HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
-                            int y, int width, int height, HWND parent, HMENU menu,
-                            HINSTANCE instance, LPVOID param) {
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                            LPVOID param) {
     using namespace standin::ui;
     EnsureBuiltinClasses();
     Registry& r = State();
@@ -320,9 +320,7 @@ BOOL WINAPI ShowWindow(HWND hwnd, int command) {
     if (!w) return FALSE;
     BOOL wasVisible = (w->style & WS_VISIBLE) != 0;
     switch (command) {
-        case SW_HIDE:
-            w->style &= ~static_cast<DWORD>(WS_VISIBLE);
-            return wasVisible;
+        case SW_HIDE: w->style &= ~static_cast<DWORD>(WS_VISIBLE); return wasVisible;
         case SW_MINIMIZE:
         case SW_SHOWMINIMIZED:
         case SW_SHOWMINNOACTIVE:
@@ -353,9 +351,7 @@ BOOL WINAPI ShowWindow(HWND hwnd, int command) {
                 SendMessageA(hwnd, WM_SIZE, SIZE_RESTORED, 0);
             }
             break;
-        default:
-            w->style |= WS_VISIBLE;
-            break;
+        default: w->style |= WS_VISIBLE; break;
     }
     w->needsPaint = true;
     for (HWND child : w->children) {
@@ -446,8 +442,8 @@ BOOL WINAPI SetWindowTextA(HWND hwnd, LPCSTR text) {
 
 int WINAPI GetWindowTextA(HWND hwnd, LPSTR buffer, int size) {
     if (!FindWindowRecord(hwnd) || !buffer || size <= 0) return 0;
-    return static_cast<int>(SendMessageA(hwnd, WM_GETTEXT, static_cast<WPARAM>(size),
-                                         reinterpret_cast<LPARAM>(buffer)));
+    return static_cast<int>(
+        SendMessageA(hwnd, WM_GETTEXT, static_cast<WPARAM>(size), reinterpret_cast<LPARAM>(buffer)));
 }
 
 int WINAPI GetWindowTextLengthA(HWND hwnd) {
@@ -484,7 +480,10 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
             return old;
         case GWLP_HINSTANCE: w->instance = reinterpret_cast<HINSTANCE>(value); return old;
         case GWLP_ID: w->id = static_cast<int>(value); return old;
-        case GWL_STYLE: w->style = static_cast<DWORD>(value); w->needsPaint = true; return old;
+        case GWL_STYLE:
+            w->style = static_cast<DWORD>(value);
+            w->needsPaint = true;
+            return old;
         case GWL_EXSTYLE: w->exStyle = static_cast<DWORD>(value); return old;
         case GWLP_USERDATA: w->userData = value; return old;
         default: break;
@@ -494,9 +493,7 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
     return old;
 }
 
-LONG WINAPI GetWindowLongA(HWND hwnd, int index) {
-    return static_cast<LONG>(GetWindowLongPtrA(hwnd, index));
-}
+LONG WINAPI GetWindowLongA(HWND hwnd, int index) { return static_cast<LONG>(GetWindowLongPtrA(hwnd, index)); }
 
 LONG WINAPI SetWindowLongA(HWND hwnd, int index, LONG value) {
     return static_cast<LONG>(SetWindowLongPtrA(hwnd, index, value));
@@ -528,8 +525,8 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
             w->needsPaint = true;
             return TRUE;
         case WM_GETTEXT:
-            return static_cast<LRESULT>(standin::ui::CopyText(w->text, reinterpret_cast<char*>(lParam),
-                                                              static_cast<size_t>(wParam)));
+            return static_cast<LRESULT>(
+                standin::ui::CopyText(w->text, reinterpret_cast<char*>(lParam), static_cast<size_t>(wParam)));
         case WM_GETTEXTLENGTH: return static_cast<LRESULT>(w->text.size());
         case WM_SETREDRAW:
             w->redraw = wParam != 0;

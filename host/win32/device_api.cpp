@@ -72,9 +72,8 @@ void CloseAllDeviceHandles() {
 using namespace standin;
 
 extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
-                                       DWORD nInBufferSize, LPVOID lpOutBuffer,
-                                       DWORD nOutBufferSize, LPDWORD lpBytesReturned,
-                                       LPOVERLAPPED) {
+                                       DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
+                                       LPDWORD lpBytesReturned, LPOVERLAPPED) {
     auto device = LookupHandleAs<DeviceObject>(hDevice, HandleKind::Device);
     if (device == nullptr) {
         bool isFile = LookupHandle(hDevice, HandleKind::File) != nullptr;
@@ -86,14 +85,13 @@ extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LP
         return FALSE;
     }
     *lpBytesReturned = 0;
-    if ((lpInBuffer == nullptr && nInBufferSize != 0) ||
-        (lpOutBuffer == nullptr && nOutBufferSize != 0)) {
+    if ((lpInBuffer == nullptr && nInBufferSize != 0) || (lpOutBuffer == nullptr && nOutBufferSize != 0)) {
         SetLastError(ERROR_NOACCESS);
         return FALSE;
     }
     ULONG returned = 0;
-    NTSTATUS status = DeviceControl(device->file, dwIoControlCode, lpInBuffer, nInBufferSize,
-                                    lpOutBuffer, nOutBufferSize, &returned);
+    NTSTATUS status = DeviceControl(device->file, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
+                                    nOutBufferSize, &returned);
     // Error statuses bring nothing back; warnings bring their data and fail.
     bool isError = (static_cast<ULONG>(status) >> 30) == 3;
     *lpBytesReturned = isError ? 0 : returned;

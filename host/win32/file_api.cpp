@@ -37,9 +37,7 @@ std::mutex& OpenLock() {
     return lock;
 }
 
-bool WantsRead(DWORD access) {
-    return (access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)) != 0;
-}
+bool WantsRead(DWORD access) { return (access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)) != 0; }
 bool WantsWrite(DWORD access) {
     return (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
 }
@@ -54,28 +52,20 @@ bool FolderExists(const std::string& linuxPath) {
 // The error Windows gives for an open that failed with err on linuxPath.
 DWORD OpenErrorToWin32(int err, const std::string& linuxPath) {
     switch (err) {
-        case ENOENT:
-            return FolderExists(linuxPath) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+        case ENOENT: return FolderExists(linuxPath) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
         case ENOTDIR:
-        case ELOOP:
-            return ERROR_PATH_NOT_FOUND;
+        case ELOOP: return ERROR_PATH_NOT_FOUND;
         case EACCES:
         case EPERM:
         case EISDIR:
         case EROFS:
-        case ETXTBSY:
-            return ERROR_ACCESS_DENIED;
-        case EEXIST:
-            return ERROR_FILE_EXISTS;
-        case ENAMETOOLONG:
-            return ERROR_FILENAME_EXCED_RANGE;
+        case ETXTBSY: return ERROR_ACCESS_DENIED;
+        case EEXIST: return ERROR_FILE_EXISTS;
+        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
         case EMFILE:
-        case ENFILE:
-            return ERROR_TOO_MANY_OPEN_FILES;
-        case ENOMEM:
-            return ERROR_NOT_ENOUGH_MEMORY;
-        default:
-            return ERROR_GEN_FAILURE;
+        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+        default: return ERROR_GEN_FAILURE;
     }
 }
 
@@ -243,8 +233,8 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
     }
     DWORD done = 0;
     while (done < nNumberOfBytesToWrite) {
-        ssize_t put = write(file->fd, static_cast<const char*>(lpBuffer) + done,
-                            nNumberOfBytesToWrite - done);
+        ssize_t put =
+            write(file->fd, static_cast<const char*>(lpBuffer) + done, nNumberOfBytesToWrite - done);
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) {
             SetLastError(ERROR_GEN_FAILURE);

@@ -19,10 +19,14 @@ bool IsForbiddenInName(char c) {
     unsigned char u = static_cast<unsigned char>(c);
     if (u < 32) return true;
     switch (c) {
-        case '<': case '>': case ':': case '"': case '|': case '?': case '*':
-            return true;
-        default:
-            return false;
+        case '<':
+        case '>':
+        case ':':
+        case '"':
+        case '|':
+        case '?':
+        case '*': return true;
+        default: return false;
     }
 }
 

@@ -83,7 +83,8 @@ constexpr DWORD kUserServiceRights = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS
                                      SERVICE_USER_DEFINED_CONTROL | READ_CONTROL;
 
 DWORD MapManagerRights(DWORD access) {
-    if (access & GENERIC_READ) access |= READ_CONTROL | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS;
+    if (access & GENERIC_READ)
+        access |= READ_CONTROL | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS;
     if (access & GENERIC_WRITE) access |= SC_MANAGER_CREATE_SERVICE | SC_MANAGER_MODIFY_BOOT_CONFIG;
     if (access & GENERIC_EXECUTE) access |= SC_MANAGER_CONNECT | SC_MANAGER_LOCK;
     if (access & GENERIC_ALL) access |= SC_MANAGER_ALL_ACCESS;
@@ -282,16 +283,16 @@ extern "C" SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDataba
     return reinterpret_cast<SC_HANDLE>(InsertHandle(std::make_shared<ManagerObject>(access)));
 }
 
-extern "C" SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
-                                           LPCSTR lpDisplayName, DWORD dwDesiredAccess,
-                                           DWORD dwServiceType, DWORD dwStartType,
-                                           DWORD dwErrorControl, LPCSTR lpBinaryPathName,
-                                           LPCSTR, LPDWORD, LPCSTR, LPCSTR, LPCSTR) {
+extern "C" SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
+                                           DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType,
+                                           DWORD dwErrorControl, LPCSTR lpBinaryPathName, LPCSTR, LPDWORD,
+                                           LPCSTR, LPCSTR, LPCSTR) {
     auto manager = LookupHandleAs<ManagerObject>(hSCManager, HandleKind::ServiceManager);
     if (manager == nullptr) return FailHandle(ERROR_INVALID_HANDLE);
     if (!(manager->access & SC_MANAGER_CREATE_SERVICE)) return FailHandle(ERROR_ACCESS_DENIED);
     if (!ValidServiceName(lpServiceName)) return FailHandle(ERROR_INVALID_NAME);
-    std::string displayName = lpDisplayName != nullptr && lpDisplayName[0] != '\0' ? lpDisplayName : lpServiceName;
+    std::string displayName =
+        lpDisplayName != nullptr && lpDisplayName[0] != '\0' ? lpDisplayName : lpServiceName;
     if (displayName.size() > kMaxServiceName) return FailHandle(ERROR_INVALID_NAME);
     // Only driver services can run here: the stand-in has no service processes.
     bool driverType = dwServiceType == SERVICE_KERNEL_DRIVER || dwServiceType == SERVICE_FILE_SYSTEM_DRIVER;
@@ -308,8 +309,7 @@ extern "C" SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServic
     return NewServiceHandle(record, MapServiceRights(dwDesiredAccess));
 }
 
-extern "C" SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
-                                         DWORD dwDesiredAccess) {
+extern "C" SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
     auto manager = LookupHandleAs<ManagerObject>(hSCManager, HandleKind::ServiceManager);
     if (manager == nullptr) return FailHandle(ERROR_INVALID_HANDLE);
     if (!ValidServiceName(lpServiceName)) return FailHandle(ERROR_INVALID_NAME);
@@ -389,8 +389,8 @@ extern "C" BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_C
     Database& db = TheDatabase();
     std::lock_guard<std::mutex> guard(db.lock);
     const ServiceRecord& record = *service->record;
-    size_t needed = sizeof(QUERY_SERVICE_CONFIGA) + record.imagePath.size() + 1 +
-                    record.displayName.size() + 1 + 4;
+    size_t needed =
+        sizeof(QUERY_SERVICE_CONFIGA) + record.imagePath.size() + 1 + record.displayName.size() + 1 + 4;
     *pcbBytesNeeded = static_cast<DWORD>(needed);
     if (lpServiceConfig == nullptr || cbBufSize < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
     char* strings = reinterpret_cast<char*>(lpServiceConfig + 1);

@@ -34,9 +34,7 @@ ULONG EcamFunctionPlace(ULONG bus, ULONG device, ULONG function) {
     return (bus & 0xFF) << 20 | (device & 0x1F) << 15 | (function & 7) << 12;
 }
 
-USHORT LoadLe16(const UCHAR* bytes) {
-    return (USHORT)(bytes[0] | bytes[1] << 8);
-}
+USHORT LoadLe16(const UCHAR* bytes) { return (USHORT)(bytes[0] | bytes[1] << 8); }
 
 VOID StoreLe16(UCHAR* bytes, USHORT value) {
     bytes[0] = (UCHAR)(value & 0xFF);
@@ -46,32 +44,24 @@ VOID StoreLe16(UCHAR* bytes, USHORT value) {
 }  // namespace
 
 ULONG ReadConfigHeader(ULONG bus, ULONG device, ULONG function, PVOID buffer) {
-    return HalGetBusData(PCIConfiguration, bus, SlotNumber(device, function), buffer,
-                         kConfigHeaderBytes);
+    return HalGetBusData(PCIConfiguration, bus, SlotNumber(device, function), buffer, kConfigHeaderBytes);
 }
 
-ULONG ReadConfigRange(ULONG bus, ULONG device, ULONG function, ULONG offset, ULONG length,
-                      PVOID buffer) {
-    return HalGetBusDataByOffset(PCIConfiguration, bus, SlotNumber(device, function), buffer,
-                                 offset, length);
+ULONG ReadConfigRange(ULONG bus, ULONG device, ULONG function, ULONG offset, ULONG length, PVOID buffer) {
+    return HalGetBusDataByOffset(PCIConfiguration, bus, SlotNumber(device, function), buffer, offset, length);
 }
 
-ULONG PortIn32(USHORT port) {
-    return __indword(port);
-}
+ULONG PortIn32(USHORT port) { return __indword(port); }
 
-VOID PortOut32(USHORT port, ULONG value) {
-    __outdword(port, value);
-}
+VOID PortOut32(USHORT port, ULONG value) { __outdword(port, value); }
 
 // The address/data/restore sequence runs at HIGH_LEVEL, so that nothing on
 // this processor (an interrupt, a DPC, the HAL's own configuration code
 // called from either) can move the address register between its port
 // instructions. Nothing else is done while raised.
-VOID PortWriteConfigDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT low,
-                          USHORT high) {
-    ULONG address = 0x80000000u | (bus & 0xFF) << 16 | (device & 0x1F) << 11 |
-                    (function & 7) << 8 | (offset & 0xFC);
+VOID PortWriteConfigDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT low, USHORT high) {
+    ULONG address =
+        0x80000000u | (bus & 0xFF) << 16 | (device & 0x1F) << 11 | (function & 7) << 8 | (offset & 0xFC);
     ULONG data = (ULONG)high << 16 | low;
     KIRQL previousIrql;
     KeRaiseIrql(HIGH_LEVEL, &previousIrql);
@@ -112,8 +102,7 @@ VOID EcamWrite16(ULONG physicalAddress, USHORT value) {
     MmUnmapIoSpace(mapping, 2);
 }
 
-int EcamReadDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT* low,
-                  USHORT* high) {
+int EcamReadDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT* low, USHORT* high) {
     ULONG base = EcamBase;
     if (base == ECAM_BASE_UNKNOWN) {
         return kDwordNotDone;
@@ -124,8 +113,7 @@ int EcamReadDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT*
     return kDwordDone;
 }
 
-int EcamWriteDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT low,
-                   USHORT high) {
+int EcamWriteDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT low, USHORT high) {
     ULONG base = EcamBase;
     if (base == ECAM_BASE_UNKNOWN) {
         return kDwordNotDone;
@@ -190,12 +178,10 @@ BOOLEAN PageIsRam(const PHYSICAL_MEMORY_RANGE* ram, ULONG physicalAddress) {
 // the HAL. False when no function answers there: the HAL reports no bus or
 // an empty slot, or the vendor reads 0xFFFF or 0x0000 (what no function and
 // zeroed memory read).
-BOOLEAN ReadFunctionIdentity(ULONG bus, ULONG device, ULONG function, USHORT* vendor,
-                             USHORT* deviceId) {
+BOOLEAN ReadFunctionIdentity(ULONG bus, ULONG device, ULONG function, USHORT* vendor, USHORT* deviceId) {
     UCHAR identity[4];
-    ULONG count = HalGetBusDataByOffset(PCIConfiguration, bus & 0xFF,
-                                        SlotNumber(device, function), identity, 0,
-                                        sizeof identity);
+    ULONG count = HalGetBusDataByOffset(PCIConfiguration, bus & 0xFF, SlotNumber(device, function), identity,
+                                        0, sizeof identity);
     if (count != sizeof identity) {
         return FALSE;
     }
@@ -236,8 +222,7 @@ VOID DiscoverEcamBase(const ConfigRequest* request) {
     }
     USHORT vendor = 0;
     USHORT deviceId = 0;
-    if (!ReadFunctionIdentity(request->Bus, request->Device, request->Function, &vendor,
-                              &deviceId)) {
+    if (!ReadFunctionIdentity(request->Bus, request->Device, request->Function, &vendor, &deviceId)) {
         return;
     }
     PPHYSICAL_MEMORY_RANGE ram = MmGetPhysicalMemoryRanges();

@@ -15,13 +15,11 @@
 extern volatile ULONG EcamBase;
 
 ULONG ReadConfigHeader(ULONG bus, ULONG device, ULONG function, PVOID buffer);
-ULONG ReadConfigRange(ULONG bus, ULONG device, ULONG function, ULONG offset,
-                      ULONG length, PVOID buffer);
+ULONG ReadConfigRange(ULONG bus, ULONG device, ULONG function, ULONG offset, ULONG length, PVOID buffer);
 
 ULONG PortIn32(USHORT port);
 VOID PortOut32(USHORT port, ULONG value);
-VOID PortWriteConfigDword(ULONG bus, ULONG device, ULONG function, ULONG offset,
-                          USHORT low, USHORT high);
+VOID PortWriteConfigDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT low, USHORT high);
 VOID WriteConfigHeader(ULONG bus, ULONG device, ULONG function, const UCHAR* data);
 
 // Outcomes of the one-doubleword operations (EcamReadDword, EcamWriteDword)
@@ -31,17 +29,14 @@ enum { kSpaceDone = 0, kSpaceNotDone = -1 };
 
 USHORT EcamRead16(ULONG physicalAddress);
 VOID EcamWrite16(ULONG physicalAddress, USHORT value);
-int EcamReadDword(ULONG bus, ULONG device, ULONG function, ULONG offset,
-                  USHORT* low, USHORT* high);
-int EcamWriteDword(ULONG bus, ULONG device, ULONG function, ULONG offset,
-                   USHORT low, USHORT high);
+int EcamReadDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT* low, USHORT* high);
+int EcamWriteDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT low, USHORT high);
 int ReadExtConfig(ULONG bus, ULONG device, ULONG function, UCHAR* buffer, ULONG count);
 int WriteExtConfig(ULONG bus, ULONG device, ULONG function, const UCHAR* buffer, ULONG count);
 
 // The function's vendor and device identifiers as the HAL reads them; FALSE
 // when no function answers at the address.
-BOOLEAN ReadFunctionIdentity(ULONG bus, ULONG device, ULONG function, USHORT* vendor,
-                             USHORT* deviceId);
+BOOLEAN ReadFunctionIdentity(ULONG bus, ULONG device, ULONG function, USHORT* vendor, USHORT* deviceId);
 // Looks for the window with the identifiers the hardware holds for the
 // request's function (never those the record carries).
 VOID DiscoverEcamBase(const ConfigRequest* request);

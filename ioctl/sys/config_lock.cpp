@@ -10,14 +10,8 @@ namespace {
 KMUTEX ConfigMutex;
 }
 
-VOID ConfigLockInitialize(VOID) {
-    KeInitializeMutex(&ConfigMutex, 0);
-}
+VOID ConfigLockInitialize(VOID) { KeInitializeMutex(&ConfigMutex, 0); }
 
-VOID ConfigLockAcquire(VOID) {
-    KeWaitForSingleObject(&ConfigMutex, Executive, KernelMode, FALSE, NULL);
-}
+VOID ConfigLockAcquire(VOID) { KeWaitForSingleObject(&ConfigMutex, Executive, KernelMode, FALSE, NULL); }
 
-VOID ConfigLockRelease(VOID) {
-    KeReleaseMutex(&ConfigMutex, FALSE);
-}
+VOID ConfigLockRelease(VOID) { KeReleaseMutex(&ConfigMutex, FALSE); }

@@ -30,9 +30,7 @@ const WellKnownSid kAdministratorsSid = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 544}};
 // driver owns FsContext2 of the file objects opened on its own device.
 const UCHAR kWriteGranted = 1;
 
-PVOID WriteGrantedMark() {
-    return (PVOID)&kWriteGranted;
-}
+PVOID WriteGrantedMark() { return (PVOID)&kWriteGranted; }
 
 }  // namespace
 
@@ -49,13 +47,11 @@ NTSTATUS RestrictDeviceToAdministrators(PDEVICE_OBJECT deviceObject) {
     if (!NT_SUCCESS(status)) {
         return status;
     }
-    status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS,
-                                    (PSID)&kLocalSystemSid);
+    status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)&kLocalSystemSid);
     if (!NT_SUCCESS(status)) {
         return status;
     }
-    status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS,
-                                    (PSID)&kAdministratorsSid);
+    status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)&kAdministratorsSid);
     if (!NT_SUCCESS(status)) {
         return status;
     }
@@ -65,8 +61,8 @@ NTSTATUS RestrictDeviceToAdministrators(PDEVICE_OBJECT deviceObject) {
     }
 
     HANDLE handle = NULL;
-    status = ObOpenObjectByPointer(deviceObject, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL,
-                                   KernelMode, &handle);
+    status =
+        ObOpenObjectByPointer(deviceObject, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &handle);
     if (!NT_SUCCESS(status)) {
         return status;
     }

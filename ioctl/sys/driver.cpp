@@ -36,23 +36,20 @@ bool LengthsAreValid(ULONG inputLength, ULONG outputLength) {
 
 // Serves one byte-range read; offset, length and bytes are the fields of
 // whichever range layout the code names.
-NTSTATUS ServeRangeRead(PIRP irp, ConfigRequest* record, ULONG offset, ULONG length,
-                        UCHAR* bytes) {
+NTSTATUS ServeRangeRead(PIRP irp, ConfigRequest* record, ULONG offset, ULONG length, UCHAR* bytes) {
     if (length > 4) {
         irp->IoStatus.Information = 4;
         return STATUS_INVALID_PARAMETER;
     }
     ConfigLockAcquire();
-    record->Result = ReadConfigRange(record->Bus, record->Device, record->Function, offset,
-                                     length, bytes);
+    record->Result = ReadConfigRange(record->Bus, record->Device, record->Function, offset, length, bytes);
     ConfigLockRelease();
     return STATUS_SUCCESS;
 }
 
 }  // namespace
 
-extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject,
-                                      PUNICODE_STRING registryPath) {
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
     (void)registryPath;
     UNICODE_STRING deviceName;
     RtlInitUnicodeString(&deviceName, kDeviceName);
@@ -111,58 +108,55 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
     ConfigRequest* record = (ConfigRequest*)irp->AssociatedIrp.SystemBuffer;
     NTSTATUS status = STATUS_SUCCESS;
     switch (code) {
-    case IOCTL_READ_CONFIG:
-        ConfigLockAcquire();
-        record->Result = ReadConfigHeader(record->Bus, record->Device, record->Function,
-                                          record->Data);
-        if (record->Result != kResultNoBus && record->Result != kResultNoFunction) {
+        case IOCTL_READ_CONFIG:
+            ConfigLockAcquire();
+            record->Result = ReadConfigHeader(record->Bus, record->Device, record->Function, record->Data);
+            if (record->Result != kResultNoBus && record->Result != kResultNoFunction) {
+                DiscoverEcamBase(record);
+            }
+            ConfigLockRelease();
+            break;
+        case IOCTL_WRITE_CONFIG:
+            if (!HandleMayWrite(stack)) {
+                return CompleteRequest(irp, STATUS_ACCESS_DENIED);
+            }
+            ConfigLockAcquire();
+            WriteConfigHeader(record->Bus, record->Device, record->Function, record->Data);
+            record->Result = kResultHeaderWritten;
             DiscoverEcamBase(record);
+            ConfigLockRelease();
+            break;
+        case IOCTL_READ_CONFIG_RANGE: {
+            ConfigRangeRequest* range = (ConfigRangeRequest*)record;
+            status = ServeRangeRead(irp, record, range->Offset, range->Length, range->Bytes);
+            break;
         }
-        ConfigLockRelease();
-        break;
-    case IOCTL_WRITE_CONFIG:
-        if (!HandleMayWrite(stack)) {
-            return CompleteRequest(irp, STATUS_ACCESS_DENIED);
+        case IOCTL_READ_CONFIG_RANGE2: {
+            ConfigRangeRequest2* range = (ConfigRangeRequest2*)record;
+            status = ServeRangeRead(irp, record, range->Offset, range->Length, range->Bytes);
+            break;
         }
-        ConfigLockAcquire();
-        WriteConfigHeader(record->Bus, record->Device, record->Function, record->Data);
-        record->Result = kResultHeaderWritten;
-        DiscoverEcamBase(record);
-        ConfigLockRelease();
-        break;
-    case IOCTL_READ_CONFIG_RANGE: {
-        ConfigRangeRequest* range = (ConfigRangeRequest*)record;
-        status = ServeRangeRead(irp, record, range->Offset, range->Length, range->Bytes);
-        break;
-    }
-    case IOCTL_READ_CONFIG_RANGE2: {
-        ConfigRangeRequest2* range = (ConfigRangeRequest2*)record;
-        status = ServeRangeRead(irp, record, range->Offset, range->Length, range->Bytes);
-        break;
-    }
-    case IOCTL_READ_EXT_CONFIG:
-    case IOCTL_WRITE_EXT_CONFIG: {
-        if (code == IOCTL_WRITE_EXT_CONFIG && !HandleMayWrite(stack)) {
-            return CompleteRequest(irp, STATUS_ACCESS_DENIED);
+        case IOCTL_READ_EXT_CONFIG:
+        case IOCTL_WRITE_EXT_CONFIG: {
+            if (code == IOCTL_WRITE_EXT_CONFIG && !HandleMayWrite(stack)) {
+                return CompleteRequest(irp, STATUS_ACCESS_DENIED);
+            }
+            // The extended operations move a whole 3856-byte record; on the
+            // smaller buffer they would run past its end.
+            if (inputLength != kExtConfigRequestBytes) {
+                return CompleteRequest(irp, STATUS_INVALID_PARAMETER);
+            }
+            ExtConfigRequest* ext = (ExtConfigRequest*)record;
+            ConfigLockAcquire();
+            int outcome =
+                code == IOCTL_READ_EXT_CONFIG
+                    ? ReadExtConfig(ext->Bus, ext->Device, ext->Function, ext->ExtData, kExtConfigBytes)
+                    : WriteExtConfig(ext->Bus, ext->Device, ext->Function, ext->ExtData, kExtConfigBytes);
+            ConfigLockRelease();
+            ext->Result = outcome == kSpaceDone ? kResultExtDone : kResultExtNoBase;
+            break;
         }
-        // The extended operations move a whole 3856-byte record; on the
-        // smaller buffer they would run past its end.
-        if (inputLength != kExtConfigRequestBytes) {
-            return CompleteRequest(irp, STATUS_INVALID_PARAMETER);
-        }
-        ExtConfigRequest* ext = (ExtConfigRequest*)record;
-        ConfigLockAcquire();
-        int outcome = code == IOCTL_READ_EXT_CONFIG
-                          ? ReadExtConfig(ext->Bus, ext->Device, ext->Function, ext->ExtData,
-                                          kExtConfigBytes)
-                          : WriteExtConfig(ext->Bus, ext->Device, ext->Function, ext->ExtData,
-                                           kExtConfigBytes);
-        ConfigLockRelease();
-        ext->Result = outcome == kSpaceDone ? kResultExtDone : kResultExtNoBase;
-        break;
-    }
-    default:
-        return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST);
+        default: return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST);
     }
 
     if (NT_SUCCESS(status)) {

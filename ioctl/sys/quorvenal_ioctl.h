@@ -12,8 +12,8 @@ typedef unsigned int QvU32;  // 32 bits on every target we build for
 typedef unsigned char QvU8;
 
 enum {
-    kConfigHeaderBytes = 256,      // offsets 0x00..0xFF
-    kExtConfigBytes = 3840,        // offsets 0x100..0xFFF
+    kConfigHeaderBytes = 256,  // offsets 0x00..0xFF
+    kExtConfigBytes = 3840,    // offsets 0x100..0xFFF
     kConfigRequestBytes = 272,
     kExtConfigRequestBytes = 3856,
 };
@@ -76,23 +76,23 @@ enum {
 };
 
 // Result: kResultNoBus, kResultNoFunction, or the count of bytes read (256).
-#define IOCTL_READ_CONFIG        CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x900, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_READ_CONFIG CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x900, METHOD_BUFFERED, FILE_ANY_ACCESS)
 // Result: kResultHeaderWritten.
-#define IOCTL_WRITE_CONFIG       CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x901, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_WRITE_CONFIG CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x901, METHOD_BUFFERED, FILE_ANY_ACCESS)
 // Result: the count of bytes the platform's read reports.
-#define IOCTL_READ_CONFIG_RANGE  CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x902, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_READ_CONFIG_RANGE CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x902, METHOD_BUFFERED, FILE_ANY_ACCESS)
 // Result: as IOCTL_READ_CONFIG_RANGE.
 #define IOCTL_READ_CONFIG_RANGE2 CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x903, METHOD_BUFFERED, FILE_ANY_ACCESS)
 // Result: kResultExtDone or kResultExtNoBase.
-#define IOCTL_READ_EXT_CONFIG    CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x904, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_READ_EXT_CONFIG CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x904, METHOD_BUFFERED, FILE_ANY_ACCESS)
 // Result: kResultExtDone or kResultExtNoBase.
-#define IOCTL_WRITE_EXT_CONFIG   CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x905, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_WRITE_EXT_CONFIG CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x905, METHOD_BUFFERED, FILE_ANY_ACCESS)
 
 // The driver's one name: the kernel service that loads it (also its display
 // name), the base name of its file QUORVENAL.sys, and its kernel device and link.
 #define QUORVENAL_DRIVER_NAME "QUORVENAL"
 #define QUORVENAL_DEVICE_NAME L"\\Device\\" QUORVENAL_DRIVER_NAME
-#define QUORVENAL_LINK_NAME   L"\\DosDevices\\" QUORVENAL_DRIVER_NAME
+#define QUORVENAL_LINK_NAME L"\\DosDevices\\" QUORVENAL_DRIVER_NAME
 // The link as user mode opens it, spelt as the program always has.
 #define QUORVENAL_USER_DEVICE "\\\\.\\QuorVenal"
 

@@ -81,15 +81,15 @@ typedef LARGE_INTEGER PHYSICAL_ADDRESS;
 #define NT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
 #define UNREFERENCED_PARAMETER(P) ((void)(P))
 
-#define STATUS_SUCCESS                ((NTSTATUS)0x00000000L)
-#define STATUS_UNSUCCESSFUL           ((NTSTATUS)0xC0000001L)
-#define STATUS_NOT_IMPLEMENTED        ((NTSTATUS)0xC0000002L)
-#define STATUS_INVALID_PARAMETER      ((NTSTATUS)0xC000000DL)
+#define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
+#define STATUS_UNSUCCESSFUL ((NTSTATUS)0xC0000001L)
+#define STATUS_NOT_IMPLEMENTED ((NTSTATUS)0xC0000002L)
+#define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000DL)
 #define STATUS_INVALID_DEVICE_REQUEST ((NTSTATUS)0xC0000010L)
 #define STATUS_INSUFFICIENT_RESOURCES ((NTSTATUS)0xC000009AL)
-#define STATUS_OBJECT_NAME_COLLISION  ((NTSTATUS)0xC0000035L)
-#define STATUS_OBJECT_NAME_NOT_FOUND  ((NTSTATUS)0xC0000034L)
-#define STATUS_ACCESS_DENIED          ((NTSTATUS)0xC0000022L)
+#define STATUS_OBJECT_NAME_COLLISION ((NTSTATUS)0xC0000035L)
+#define STATUS_OBJECT_NAME_NOT_FOUND ((NTSTATUS)0xC0000034L)
+#define STATUS_ACCESS_DENIED ((NTSTATUS)0xC0000022L)
 
 #define CTL_CODE(DeviceType, Function, Method, Access) \
     (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
@@ -135,8 +135,7 @@ typedef NTSTATUS NTAPI DRIVER_DISPATCH(struct _DEVICE_OBJECT* DeviceObject, stru
 typedef DRIVER_DISPATCH* PDRIVER_DISPATCH;
 typedef VOID NTAPI DRIVER_UNLOAD(struct _DRIVER_OBJECT* DriverObject);
 typedef DRIVER_UNLOAD* PDRIVER_UNLOAD;
-typedef NTSTATUS NTAPI DRIVER_INITIALIZE(struct _DRIVER_OBJECT* DriverObject,
-                                         PUNICODE_STRING RegistryPath);
+typedef NTSTATUS NTAPI DRIVER_INITIALIZE(struct _DRIVER_OBJECT* DriverObject, PUNICODE_STRING RegistryPath);
 typedef DRIVER_INITIALIZE* PDRIVER_INITIALIZE;
 
 typedef struct _LIST_ENTRY {
@@ -357,11 +356,7 @@ typedef struct _PCI_SLOT_NUMBER {
     } u;
 } PCI_SLOT_NUMBER, *PPCI_SLOT_NUMBER;
 
-typedef enum _MEMORY_CACHING_TYPE {
-    MmNonCached = 0,
-    MmCached = 1,
-    MmWriteCombined = 2
-} MEMORY_CACHING_TYPE;
+typedef enum _MEMORY_CACHING_TYPE { MmNonCached = 0, MmCached = 1, MmWriteCombined = 2 } MEMORY_CACHING_TYPE;
 
 // Security descriptors in their absolute form, the access control list and
 // its entries, and security identifiers.
@@ -485,8 +480,7 @@ typedef struct _PHYSICAL_MEMORY_RANGE {
 #define HIGH_LEVEL 31
 
 // The record layouts above, checked field by field against 32-bit Windows.
-#define NT_LAYOUT(Type, Field, Offset) \
-    static_assert(offsetof(Type, Field) == (Offset), #Type "." #Field);
+#define NT_LAYOUT(Type, Field, Offset) static_assert(offsetof(Type, Field) == (Offset), #Type "." #Field);
 #define NT_SIZE(Type, Size) static_assert(sizeof(Type) == (Size), "sizeof " #Type);
 #include "nt_layout.inc"
 #undef NT_LAYOUT
@@ -501,26 +495,22 @@ int memcmp(const void* left, const void* right, size_t count);
 // names them): the NT kernel's and the HAL's routines, stdcall unless marked.
 VOID NTAPI RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString);
 NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
-                              PUNICODE_STRING DeviceName, ULONG DeviceType,
-                              ULONG DeviceCharacteristics, BOOLEAN Exclusive,
-                              PDEVICE_OBJECT* DeviceObject);
+                              PUNICODE_STRING DeviceName, ULONG DeviceType, ULONG DeviceCharacteristics,
+                              BOOLEAN Exclusive, PDEVICE_OBJECT* DeviceObject);
 VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT DeviceObject);
-NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName,
-                                    PUNICODE_STRING DeviceName);
+NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING DeviceName);
 NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
 VOID FASTCALL IofCompleteRequest(PIRP Irp, CHAR PriorityBoost);
 
 VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG Level);
-NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason,
-                                     KPROCESSOR_MODE WaitMode, BOOLEAN Alertable,
-                                     PLARGE_INTEGER Timeout);
+NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR_MODE WaitMode,
+                                     BOOLEAN Alertable, PLARGE_INTEGER Timeout);
 LONG NTAPI KeReleaseMutex(PKMUTEX Mutex, BOOLEAN Wait);
 
-ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber,
-                          PVOID Buffer, ULONG Length);
-ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
-                                  ULONG SlotNumber, PVOID Buffer, ULONG Offset,
-                                  ULONG Length);
+ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber, PVOID Buffer,
+                          ULONG Length);
+ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber, PVOID Buffer,
+                                  ULONG Offset, ULONG Length);
 
 PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
                          MEMORY_CACHING_TYPE CacheType);
@@ -554,6 +544,5 @@ static inline UCHAR __inbyte(USHORT Port) {
 static inline VOID __outbyte(USHORT Port, UCHAR Data) {
     __asm__ __volatile__("outb %0, %w1" : : "a"(Data), "Nd"(Port) : "memory");
 }
-
 
 #endif

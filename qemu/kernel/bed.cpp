@@ -15,8 +15,7 @@ Bed gBed;
 
 Bed& TheBed() { return gBed; }
 
-ControlOutcome ProgramReadConfig(ULONG bus, ULONG device, ULONG function,
-                                 ConfigRequest* request) {
+ControlOutcome ProgramReadConfig(ULONG bus, ULONG device, ULONG function, ConfigRequest* request) {
     memset(request, 0, sizeof *request);
     request->Bus = bus;
     request->Device = device;
@@ -24,8 +23,8 @@ ControlOutcome ProgramReadConfig(ULONG bus, ULONG device, ULONG function,
     return SendDeviceControl(IOCTL_READ_CONFIG, request, sizeof *request, sizeof *request);
 }
 
-ControlOutcome ProgramWriteConfig(ULONG bus, ULONG device, ULONG function,
-                                  const UCHAR* data, ConfigRequest* request) {
+ControlOutcome ProgramWriteConfig(ULONG bus, ULONG device, ULONG function, const UCHAR* data,
+                                  ConfigRequest* request) {
     memset(request, 0, sizeof *request);
     request->Bus = bus;
     request->Device = device;
@@ -34,8 +33,7 @@ ControlOutcome ProgramWriteConfig(ULONG bus, ULONG device, ULONG function,
     return SendDeviceControl(IOCTL_WRITE_CONFIG, request, sizeof *request, sizeof *request);
 }
 
-ControlOutcome ProgramReadExt(ULONG bus, ULONG device, ULONG function,
-                              ExtConfigRequest* request) {
+ControlOutcome ProgramReadExt(ULONG bus, ULONG device, ULONG function, ExtConfigRequest* request) {
     memset(request, 0, sizeof *request);
     request->Bus = bus;
     request->Device = device;
@@ -43,8 +41,8 @@ ControlOutcome ProgramReadExt(ULONG bus, ULONG device, ULONG function,
     return SendDeviceControl(IOCTL_READ_EXT_CONFIG, request, sizeof *request, sizeof *request);
 }
 
-ControlOutcome ProgramWriteExt(ULONG bus, ULONG device, ULONG function,
-                               const UCHAR* extData, ExtConfigRequest* request) {
+ControlOutcome ProgramWriteExt(ULONG bus, ULONG device, ULONG function, const UCHAR* extData,
+                               ExtConfigRequest* request) {
     memset(request, 0, sizeof *request);
     request->Bus = bus;
     request->Device = device;
@@ -54,8 +52,7 @@ ControlOutcome ProgramWriteExt(ULONG bus, ULONG device, ULONG function,
 }
 
 bool Answered(const ControlOutcome& outcome, ULONG recordBytes) {
-    return outcome.status == STATUS_SUCCESS && outcome.information == recordBytes &&
-           outcome.wellCompleted;
+    return outcome.status == STATUS_SUCCESS && outcome.information == recordBytes && outcome.wellCompleted;
 }
 
 ULONG HeaderType(const UCHAR* header) { return header[0x0E] & 0x7F; }
@@ -114,17 +111,14 @@ void CheckInvariants(const char* when) {
           "%s: %u alive, %u bad unmaps, %u alive at once", when, m.outstanding, m.badUnmaps,
           m.maxOutstanding);
     Check(m.notTwoBytes == 0 && m.notUncached == 0 && m.refused == 0, "mappings of 2 uncached bytes",
-          "%s: %u not 2 bytes, %u not uncached, %u refused", when, m.notTwoBytes, m.notUncached,
-          m.refused);
+          "%s: %u not 2 bytes, %u not uncached, %u refused", when, m.notTwoBytes, m.notUncached, m.refused);
     Check(HalMalformedCalls() == 0, "HAL calls well formed",
           "%s: %u calls with a bad slot number or bus data type", when, HalMalformedCalls());
     Check(io.mutexDepth == 0 && io.badReleases == 0, "locks released",
-          "%s: %u acquisitions held, %u releases of a free mutex", when, io.mutexDepth,
-          io.badReleases);
-    Check(io.boostsNotZero == 0, "completed without boost", "%s: %u completions with a boost",
-          when, io.boostsNotZero);
-    Check(m.ramMappings == 0, "no RAM mapped", "%s: %u mappings of a page of RAM", when,
-          m.ramMappings);
+          "%s: %u acquisitions held, %u releases of a free mutex", when, io.mutexDepth, io.badReleases);
+    Check(io.boostsNotZero == 0, "completed without boost", "%s: %u completions with a boost", when,
+          io.boostsNotZero);
+    Check(m.ramMappings == 0, "no RAM mapped", "%s: %u mappings of a page of RAM", when, m.ramMappings);
     Check(m.registerOutside == 0, "register accesses inside their mappings",
           "%s: %u accesses outside every mapping", when, m.registerOutside);
     PoolCounts pool = PoolCountsNow();
@@ -137,14 +131,13 @@ void CheckInvariants(const char* when) {
           "IRQL rules kept",
           "%s: level %u, %u calls above their level, %u bad raises, %u bad lowers, %u returns "
           "raised, %u port accesses not raised, %u raises not of four port accesses",
-          when, IrqlCurrent(), irql.callsRaised, irql.badRaises, irql.badLowers,
-          irql.returnedRaised, irql.portsNotRaised, irql.sequencesNotFour);
+          when, IrqlCurrent(), irql.callsRaised, irql.badRaises, irql.badLowers, irql.returnedRaised,
+          irql.portsNotRaised, irql.sequencesNotFour);
     Check(SecurityState().handlesOpen == 0 && SecurityState().badCloses == 0, "object handles closed",
           "%s: %u open, %u bad closes", when, SecurityState().handlesOpen, SecurityState().badCloses);
     Check(DriverCallsBroken() == 0, "driver routines keep the stdcall convention",
           "%s: %u calls broke it, the last into %s (%s%s%s)", when, DriverCallsBroken(),
-          DriverLastBrokenRoutine(),
-          DriverLastBreak() & 1 ? "arguments not removed from the stack; " : "",
+          DriverLastBrokenRoutine(), DriverLastBreak() & 1 ? "arguments not removed from the stack; " : "",
           DriverLastBreak() & 2 ? "EBX/ESI/EDI not preserved; " : "",
           DriverLastBreak() & 4 ? "EBP not preserved" : "");
 }

@@ -16,9 +16,9 @@ extern "C" int memcmp(const void* left, const void* right, size_t count);
 const ULONG kNoEcam = 0xFFFFFFFFu;
 
 struct Expectations {
-    char machine[16];   // "q35" or "pc"
-    ULONG ecamBase;     // where memory-mapped configuration lies, or kNoEcam
-    ULONG trapBase;     // a lower candidate base that is plain RAM, or 0
+    char machine[16];  // "q35" or "pc"
+    ULONG ecamBase;    // where memory-mapped configuration lies, or kNoEcam
+    ULONG trapBase;    // a lower candidate base that is plain RAM, or 0
 };
 
 struct FoundFunction {
@@ -40,14 +40,12 @@ Bed& TheBed();
 
 // Requests as the program sends them: the record zero-filled, the address
 // (and for a write the data) set, the same record as input and output.
-ControlOutcome ProgramReadConfig(ULONG bus, ULONG device, ULONG function,
-                                 ConfigRequest* request);
-ControlOutcome ProgramWriteConfig(ULONG bus, ULONG device, ULONG function,
-                                  const UCHAR* data, ConfigRequest* request);
-ControlOutcome ProgramReadExt(ULONG bus, ULONG device, ULONG function,
-                              ExtConfigRequest* request);
-ControlOutcome ProgramWriteExt(ULONG bus, ULONG device, ULONG function,
-                               const UCHAR* extData, ExtConfigRequest* request);
+ControlOutcome ProgramReadConfig(ULONG bus, ULONG device, ULONG function, ConfigRequest* request);
+ControlOutcome ProgramWriteConfig(ULONG bus, ULONG device, ULONG function, const UCHAR* data,
+                                  ConfigRequest* request);
+ControlOutcome ProgramReadExt(ULONG bus, ULONG device, ULONG function, ExtConfigRequest* request);
+ControlOutcome ProgramWriteExt(ULONG bus, ULONG device, ULONG function, const UCHAR* extData,
+                               ExtConfigRequest* request);
 
 // True when the request succeeded, was completed once with its status and
 // returned the whole record.

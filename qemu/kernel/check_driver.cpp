@@ -32,8 +32,7 @@ NTSTATUS RunDriverEntry(const char* when) {
     NTSTATUS status = CallDriverEntry(IoDriverObject(), &gRegistryPath);
     IoDriverEntryReturned();
     ULONG discarded = DriverImageDiscardInit();
-    Note("%s: DriverEntry 0x%x; %u bytes of discardable sections released", when, (ULONG)status,
-         discarded);
+    Note("%s: DriverEntry 0x%x; %u bytes of discardable sections released", when, (ULONG)status, discarded);
     return status;
 }
 
@@ -58,21 +57,18 @@ bool HasEntry(const SecurityRecord& record, SidKind sid) {
 // handle (an administrator's, for reading and writing) opens.
 void CheckDeviceSecurity(const char* when) {
     const SecurityRecord& record = SecurityState();
-    Check(record.daclSet && record.setWithoutLink && !record.daclNull &&
-              record.entryCount == 2 && HasEntry(record, kSystemSid) &&
-              HasEntry(record, kAdminsSid),
+    Check(record.daclSet && record.setWithoutLink && !record.daclNull && record.entryCount == 2 &&
+              HasEntry(record, kSystemSid) && HasEntry(record, kAdminsSid),
           "device open to SYSTEM and Administrators alone",
           "%s: set %d before link %d null %d entries %u (sids %u %u)", when, record.daclSet,
           record.setWithoutLink, record.daclNull, record.entryCount, record.entrySids[0],
           record.entrySids[1]);
     Check(record.handlesOpen == 0 && record.badCalls == 0, "security calls well formed",
-          "%s: %u kernel handles left open, %u malformed calls", when, record.handlesOpen,
-          record.badCalls);
+          "%s: %u kernel handles left open, %u malformed calls", when, record.handlesOpen, record.badCalls);
     static FILE_OBJECT userFile;
     ControlOutcome user = OpenFileObject(&userFile, false, FILE_GENERIC_READ);
     ControlOutcome program = OpenProgramFile();
-    Check(user.status == STATUS_ACCESS_DENIED && program.status == STATUS_SUCCESS &&
-              program.wellCompleted,
+    Check(user.status == STATUS_ACCESS_DENIED && program.status == STATUS_SUCCESS && program.wellCompleted,
           "only an administrator opens the device", "%s: user 0x%x, administrator 0x%x", when,
           (ULONG)user.status, (ULONG)program.status);
 }
@@ -81,17 +77,14 @@ void CheckLoaded(const char* when) {
     PDRIVER_OBJECT driver = IoDriverObject();
     const IoRecord& io = IoState();
     Check(io.deviceAlive && io.deviceNameOk && io.deviceType == FILE_DEVICE_UNKNOWN &&
-              io.characteristics == FILE_DEVICE_SECURE_OPEN && !io.exclusive &&
-              io.extensionSize == 0,
-          "device created", "%s: alive %d name %d type 0x%x characteristics 0x%x exclusive %d ext %u",
-          when, io.deviceAlive, io.deviceNameOk, io.deviceType, io.characteristics, io.exclusive,
-          io.extensionSize);
-    Check(io.linkAlive && io.linkNameOk, "link created", "%s: alive %d names %d", when,
-          io.linkAlive, io.linkNameOk);
+              io.characteristics == FILE_DEVICE_SECURE_OPEN && !io.exclusive && io.extensionSize == 0,
+          "device created", "%s: alive %d name %d type 0x%x characteristics 0x%x exclusive %d ext %u", when,
+          io.deviceAlive, io.deviceNameOk, io.deviceType, io.characteristics, io.exclusive, io.extensionSize);
+    Check(io.linkAlive && io.linkNameOk, "link created", "%s: alive %d names %d", when, io.linkAlive,
+          io.linkNameOk);
     Check(IsDriverRoutine((PVOID)driver->MajorFunction[IRP_MJ_CREATE], "DispatchCreateClose") &&
               IsDriverRoutine((PVOID)driver->MajorFunction[IRP_MJ_CLOSE], "DispatchCreateClose") &&
-              IsDriverRoutine((PVOID)driver->MajorFunction[IRP_MJ_DEVICE_CONTROL],
-                              "DispatchDeviceControl") &&
+              IsDriverRoutine((PVOID)driver->MajorFunction[IRP_MJ_DEVICE_CONTROL], "DispatchDeviceControl") &&
               IsDriverRoutine((PVOID)driver->DriverUnload, "UnloadDriver"),
           "dispatch table", "%s: create/close/control/unload not the driver's routines", when);
     Check(DriverEcamBase() == kNoEcam, "no base at load", "%s: EcamBase 0x%x", when, DriverEcamBase());
@@ -129,15 +122,14 @@ void CheckRefusedRequests() {
     ControlOutcome longRange = SendDeviceControl(IOCTL_READ_CONFIG_RANGE, &record, 272, 272);
     Check(unequal.status == STATUS_INVALID_PARAMETER && odd.status == STATUS_INVALID_PARAMETER &&
               shortExt.status == STATUS_INVALID_PARAMETER,
-          "lengths refused", "272/3856 0x%x, 100/100 0x%x, extended on 272 0x%x",
-          (ULONG)unequal.status, (ULONG)odd.status, (ULONG)shortExt.status);
+          "lengths refused", "272/3856 0x%x, 100/100 0x%x, extended on 272 0x%x", (ULONG)unequal.status,
+          (ULONG)odd.status, (ULONG)shortExt.status);
     Check(unknown.status == STATUS_INVALID_DEVICE_REQUEST, "unknown code refused", "0x%x",
           (ULONG)unknown.status);
     Check(longRange.status == STATUS_INVALID_PARAMETER && longRange.information == 4,
-          "range length 5 refused", "0x%x information %u", (ULONG)longRange.status,
-          longRange.information);
-    Check(unequal.wellCompleted && odd.wellCompleted && unknown.wellCompleted &&
-              shortExt.wellCompleted && longRange.wellCompleted,
+          "range length 5 refused", "0x%x information %u", (ULONG)longRange.status, longRange.information);
+    Check(unequal.wellCompleted && odd.wellCompleted && unknown.wellCompleted && shortExt.wellCompleted &&
+              longRange.wellCompleted,
           "refusals completed", "a refused request was not completed once with its status");
     CheckInvariants("refused requests");
 }
@@ -153,13 +145,13 @@ void CheckExtendedBeforeBase() {
     bool untouched = true;
     for (ULONG i = 0; i < sizeof record.ExtData; ++i) untouched = untouched && record.ExtData[i] == 0xA5;
     Check(Answered(read, 3856) && record.Result == 1 && untouched, "extended read before a base",
-          "status 0x%x information %u Result %u data untouched %d", (ULONG)read.status,
-          read.information, record.Result, untouched);
+          "status 0x%x information %u Result %u data untouched %d", (ULONG)read.status, read.information,
+          record.Result, untouched);
     ControlOutcome write = SendDeviceControl(IOCTL_WRITE_EXT_CONFIG, &record, 3856, 3856);
     Check(Answered(write, 3856) && record.Result == 1, "extended write before a base",
           "status 0x%x Result %u", (ULONG)write.status, record.Result);
-    Check(MmCounts().maps == 0 && MmCounts().refused == 0, "no mapping without a base",
-          "%u mappings made", MmCounts().maps);
+    Check(MmCounts().maps == 0 && MmCounts().refused == 0, "no mapping without a base", "%u mappings made",
+          MmCounts().maps);
     CheckInvariants("extended requests before a base");
 }
 
@@ -197,14 +189,12 @@ void CheckSpoofedIdentifiers(ULONG absentDevice) {
     bool unchanged = true;
     for (ULONG i = 0; i < sizeof before; ++i) unchanged = unchanged && memory[i] == before[i];
     Check(Answered(write, 272) && request.Result == 1 && searchMaps == 0 && DriverEcamBase() == kNoEcam,
-          "spoofed identifiers take no base",
-          "00:%02x.0 Result %u, %u probes, EcamBase 0x%x", absentDevice, request.Result,
-          searchMaps, DriverEcamBase());
-    Check(Answered(extWrite, 3856) && ext.Result == 1 && MmCounts().maps == searchMaps &&
-              unchanged,
+          "spoofed identifiers take no base", "00:%02x.0 Result %u, %u probes, EcamBase 0x%x", absentDevice,
+          request.Result, searchMaps, DriverEcamBase());
+    Check(Answered(extWrite, 3856) && ext.Result == 1 && MmCounts().maps == searchMaps && unchanged,
           "no byte of RAM changes after spoofed identifiers",
-          "Result %u, %u mappings, RAM at 0x%x unchanged %d", ext.Result,
-          MmCounts().maps - searchMaps, bed.expect.trapBase | place, unchanged);
+          "Result %u, %u mappings, RAM at 0x%x unchanged %d", ext.Result, MmCounts().maps - searchMaps,
+          bed.expect.trapBase | place, unchanged);
     for (ULONG i = 0; i < 4; ++i) memory[i] = 0;
 }
 
@@ -244,11 +234,11 @@ void CheckReadOnlyHandle() {
     ULONG line = Mech1ReadDword(f.bus, f.device, f.function, 0x3C) & 0xFF;
     Check(write.status == STATUS_ACCESS_DENIED && write.wellCompleted &&
               extWrite.status == STATUS_ACCESS_DENIED && extWrite.wellCompleted,
-          "write codes refused on a read-only handle", "header 0x%x, extended 0x%x",
-          (ULONG)write.status, (ULONG)extWrite.status);
+          "write codes refused on a read-only handle", "header 0x%x, extended 0x%x", (ULONG)write.status,
+          (ULONG)extWrite.status);
     Check(line == lineBefore && MmCounts().maps == 0 && request.Result == 0xEEEEEEEE,
-          "nothing written from a read-only handle", "line 0x%x (was 0x%x), %u mappings", line,
-          lineBefore, MmCounts().maps);
+          "nothing written from a read-only handle", "line 0x%x (was 0x%x), %u mappings", line, lineBefore,
+          MmCounts().maps);
     CloseFileObject(&reader);
     CheckInvariants("read-only handle");
 }
@@ -298,12 +288,10 @@ void CheckUnloadAndReload() {
     ULONG noBus = 255;
     while (noBus > 0 && HalBusExists(noBus)) --noBus;
     ControlOutcome noBusRead = ProgramReadConfig(noBus, 0, 0, &request);
-    Check(Answered(absentRead, 272) && absentResult == 2 && Answered(noBusRead, 272) &&
-              request.Result == 0 && MmCounts().maps == 0 && MmCounts().refused == 0 &&
-              DriverEcamBase() == kNoEcam,
-          "no search after a read where nothing answers",
-          "Results %u and %u, %u mappings, EcamBase 0x%x", absentResult, request.Result,
-          MmCounts().maps, DriverEcamBase());
+    Check(Answered(absentRead, 272) && absentResult == 2 && Answered(noBusRead, 272) && request.Result == 0 &&
+              MmCounts().maps == 0 && MmCounts().refused == 0 && DriverEcamBase() == kNoEcam,
+          "no search after a read where nothing answers", "Results %u and %u, %u mappings, EcamBase 0x%x",
+          absentResult, request.Result, MmCounts().maps, DriverEcamBase());
 
     ControlOutcome write = ProgramWriteConfig(0, absentDevice, 0, ones, &request);
     Check(Answered(write, 272) && request.Result == 1 && DriverEcamBase() == kNoEcam,
@@ -316,23 +304,21 @@ void CheckUnloadAndReload() {
     // search that follows the write finds the base at the function's place.
     MmResetCounts();
     MmTraceStart(trace, 32);
-    write = ProgramWriteConfig(target->bus, target->device, target->function, target->header,
-                               &request);
+    write = ProgramWriteConfig(target->bus, target->device, target->function, target->header, &request);
     ULONG probes = MmTraceStop();
     ULONG place = EcamPlace(target->bus, target->device, target->function);
     ULONG used = 0;
     bool fits = SearchProbesFit(trace, probes < 32 ? probes : 32, place, bed.expect.ecamBase, &used);
-    Check(Answered(write, 272) && request.Result == 1, "header write after reload",
-          "status 0x%x Result %u", (ULONG)write.status, request.Result);
+    Check(Answered(write, 272) && request.Result == 1, "header write after reload", "status 0x%x Result %u",
+          (ULONG)write.status, request.Result);
     Check(fits && used == probes, "search after a header write probes candidate | place",
-          "%u probes, %u fit one search; first at 0x%x, place 0x%x", probes, used,
-          probes ? trace[0] : 0, place);
+          "%u probes, %u fit one search; first at 0x%x, place 0x%x", probes, used, probes ? trace[0] : 0,
+          place);
     Check(DriverEcamBase() == bed.expect.ecamBase, "base found again", "EcamBase 0x%x, expected 0x%x",
           DriverEcamBase(), bed.expect.ecamBase);
 
     ControlOutcome read = ProgramReadConfig(target->bus, target->device, target->function, &request);
-    Check(Answered(read, 272) && request.Result == 256 &&
-              memcmp(request.Data, target->header, 4) == 0 &&
+    Check(Answered(read, 272) && request.Result == 256 && memcmp(request.Data, target->header, 4) == 0 &&
               memcmp(request.Data + 8, target->header + 8, 4) == 0,
           "read after reload", "status 0x%x Result %u", (ULONG)read.status, request.Result);
     CheckInvariants("reload");

@@ -91,9 +91,9 @@ void CheckExtendedReads() {
         if (base == kNoEcam) {
             bool zero = true;
             for (ULONG k = 0; k < kExtConfigBytes; ++k) zero = zero && gRequest.ExtData[k] == 0;
-            Check(Answered(outcome, 3856) && gRequest.Result == 1 && zero,
-                  "extended read without a base", "%02x:%02x.%x status 0x%x Result %u as sent %d",
-                  f.bus, f.device, f.function, (ULONG)outcome.status, gRequest.Result, zero);
+            Check(Answered(outcome, 3856) && gRequest.Result == 1 && zero, "extended read without a base",
+                  "%02x:%02x.%x status 0x%x Result %u as sent %d", f.bus, f.device, f.function,
+                  (ULONG)outcome.status, gRequest.Result, zero);
             continue;
         }
         DirectExtSpace(base, f, gDirect);
@@ -105,15 +105,15 @@ void CheckExtendedReads() {
         ULONG first = ExtDword(gRequest.ExtData, 0x100);
         ULONG next = (first >> 20) & 0xFFC;
         ULONG second = next >= 0x100 ? ExtDword(gRequest.ExtData, next) : 0;
-        SerialPrint("EXTCAP %02x:%02x.%x %08x %03x %08x\n", f.bus, f.device, f.function, first,
-                    next, second);
+        SerialPrint("EXTCAP %02x:%02x.%x %08x %03x %08x\n", f.bus, f.device, f.function, first, next, second);
         for (const KnownDevice& k : kKnown) {
             if (VendorOf(f.header) != k.vendor || DeviceIdOf(f.header) != k.device) continue;
             ++known;
-            Check((first & 0xFFFF) == k.first && (second & 0xFFFF) == k.second,
-                  "extended capabilities", "%02x:%02x.%x %s: 0x100 id 0x%04x, 0x%03x id 0x%04x; "
-                  "expected 0x%04x then 0x%04x", f.bus, f.device, f.function, k.name,
-                  first & 0xFFFF, next, second & 0xFFFF, k.first, k.second);
+            Check((first & 0xFFFF) == k.first && (second & 0xFFFF) == k.second, "extended capabilities",
+                  "%02x:%02x.%x %s: 0x100 id 0x%04x, 0x%03x id 0x%04x; "
+                  "expected 0x%04x then 0x%04x",
+                  f.bus, f.device, f.function, k.name, first & 0xFFFF, next, second & 0xFFFF, k.first,
+                  k.second);
         }
     }
     if (base != kNoEcam) {
@@ -122,12 +122,10 @@ void CheckExtendedReads() {
         // the window first, then its 1,920 halves.
         ULONG expectedMaps = (2 + 1920) * bed.foundCount;
         Check(MmCounts().maps == expectedMaps, "one mapping per 16-bit access",
-              "%u mappings for %u reads, expected %u", MmCounts().maps, bed.foundCount,
-              expectedMaps);
+              "%u mappings for %u reads, expected %u", MmCounts().maps, bed.foundCount, expectedMaps);
         Check(MmCounts().registerReads == expectedMaps && MmCounts().registerWrites == 0,
-              "extended reads through READ_REGISTER_USHORT",
-              "%u accessor reads, %u writes for %u mappings", MmCounts().registerReads,
-              MmCounts().registerWrites, expectedMaps);
+              "extended reads through READ_REGISTER_USHORT", "%u accessor reads, %u writes for %u mappings",
+              MmCounts().registerReads, MmCounts().registerWrites, expectedMaps);
     }
     CheckInvariants("extended reads");
 }
@@ -149,8 +147,8 @@ void CheckAddressMasking() {
     Check(Answered(o, 272) && masked.Result == 256 && memcmp(masked.Data, plain.Data, 256) == 0,
           "device and function masked for the platform read", "Result %u", masked.Result);
     o = ProgramReadConfig(target->bus + 256, target->device, target->function, &masked);
-    Check(Answered(o, 272) && masked.Result == 0, "bus + 256 goes whole to the platform read",
-          "Result %u", masked.Result);
+    Check(Answered(o, 272) && masked.Result == 0, "bus + 256 goes whole to the platform read", "Result %u",
+          masked.Result);
 
     if (bed.expect.ecamBase == kNoEcam) return;
     static ExtConfigRequest extPlain;
@@ -158,8 +156,7 @@ void CheckAddressMasking() {
     o = ProgramReadExt(target->bus + 256, target->device + 32, target->function + 8, &gRequest);
     Check(Answered(o, 3856) && gRequest.Result == 0 &&
               memcmp(gRequest.ExtData, extPlain.ExtData, kExtConfigBytes) == 0,
-          "bus, device and function masked for memory-mapped reads", "Result %u",
-          gRequest.Result);
+          "bus, device and function masked for memory-mapped reads", "Result %u", gRequest.Result);
     CheckInvariants("masking");
 }
 
@@ -180,8 +177,7 @@ void CheckExtendedWrites() {
         MmResetCounts();
         ControlOutcome o = ProgramWriteExt(f.bus, f.device, f.function, gChanged, &gRequest);
         Check(Answered(o, 3856) && gRequest.Result == 1 && MmCounts().maps == 0,
-              "extended write without a base", "Result %u, %u mappings", gRequest.Result,
-              MmCounts().maps);
+              "extended write without a base", "Result %u, %u mappings", gRequest.Result, MmCounts().maps);
         return;
     }
     if (!Check(target != nullptr, "a PCI Express endpoint", "none found")) return;
@@ -206,12 +202,11 @@ void CheckExtendedWrites() {
     ControlOutcome o = ProgramWriteExt(f.bus, f.device, f.function, gChanged, &gRequest);
     Check(Answered(o, 3856) && gRequest.Result == 0, "extended write served", "status 0x%x Result %u",
           (ULONG)o.status, gRequest.Result);
-    Check(MmCounts().maps == 2 + 1920, "extended write maps 1920 halves after the identifiers",
-          "%u mappings", MmCounts().maps);
+    Check(MmCounts().maps == 2 + 1920, "extended write maps 1920 halves after the identifiers", "%u mappings",
+          MmCounts().maps);
     Check(MmCounts().registerWrites == 1920 && MmCounts().registerReads == 2,
-          "extended write through WRITE_REGISTER_USHORT",
-          "%u accessor writes, %u reads (the identifiers)", MmCounts().registerWrites,
-          MmCounts().registerReads);
+          "extended write through WRITE_REGISTER_USHORT", "%u accessor writes, %u reads (the identifiers)",
+          MmCounts().registerWrites, MmCounts().registerReads);
 
     ProgramReadExt(f.bus, f.device, f.function, &gRequest);
     ULONG severity = ExtDword(gRequest.ExtData, severityAt);
@@ -231,7 +226,7 @@ void CheckExtendedWrites() {
     ProgramWriteExt(f.bus, f.device, f.function, gOriginal, &gRequest);
     ProgramReadExt(f.bus, f.device, f.function, &gRequest);
     Check(ExtDword(gRequest.ExtData, severityAt) == ExtDword(gOriginal, severityAt),
-          "extended write restores", "severity 0x%08x, was 0x%08x",
-          ExtDword(gRequest.ExtData, severityAt), ExtDword(gOriginal, severityAt));
+          "extended write restores", "severity 0x%08x, was 0x%08x", ExtDword(gRequest.ExtData, severityAt),
+          ExtDword(gOriginal, severityAt));
     CheckInvariants("extended writes");
 }

@@ -50,17 +50,16 @@ void WriteWithSentinel(const FoundFunction& f, const UCHAR* data, ULONG sentinel
     Check(irql.raises == 64 && irql.portsRaised == 256 && irql.portsNotRaised == 0 &&
               irql.sequencesNotFour == 0,
           "port sequences at HIGH_LEVEL",
-          "%s %02x:%02x.%x: %u raises, %u port accesses raised, %u not, %u raises not of four",
-          what, f.bus, f.device, f.function, irql.raises, irql.portsRaised, irql.portsNotRaised,
-          irql.sequencesNotFour);
+          "%s %02x:%02x.%x: %u raises, %u port accesses raised, %u not, %u raises not of four", what, f.bus,
+          f.device, f.function, irql.raises, irql.portsRaised, irql.portsNotRaised, irql.sequencesNotFour);
     Check(Answered(o, 272) && gRequest.Result == 1, "header write served",
-          "%s %02x:%02x.%x status 0x%x Result %u", what, f.bus, f.device, f.function,
-          (ULONG)o.status, gRequest.Result);
+          "%s %02x:%02x.%x status 0x%x Result %u", what, f.bus, f.device, f.function, (ULONG)o.status,
+          gRequest.Result);
     Check(keptForHal && (after == sentinel || (after == 0 && halReads > 0)),
           "0xCF8 kept across the header write",
           "%s %02x:%02x.%x: 0x%08x before, 0x%08x after, %u HAL reads, first to find another "
-          "value found 0x%08x", what, f.bus, f.device, f.function, sentinel, after, halReads,
-          foundByHal);
+          "value found 0x%08x",
+          what, f.bus, f.device, f.function, sentinel, after, halReads, foundByHal);
 }
 
 void WriteAndReadBack(const FoundFunction& f, ULONG sentinel) {
@@ -73,15 +72,15 @@ void WriteAndReadBack(const FoundFunction& f, ULONG sentinel) {
 
     ProgramReadConfig(f.bus, f.device, f.function, &gRequest);
     Check(gRequest.Data[kInterruptLine] == gChanged[kInterruptLine],
-          "header write reads back through the ports", "%02x:%02x.%x line 0x%02x, wrote 0x%02x",
-          f.bus, f.device, f.function, gRequest.Data[kInterruptLine], gChanged[kInterruptLine]);
+          "header write reads back through the ports", "%02x:%02x.%x line 0x%02x, wrote 0x%02x", f.bus,
+          f.device, f.function, gRequest.Data[kInterruptLine], gChanged[kInterruptLine]);
     ULONG others = 0;
     for (ULONG offset = 0; offset < 256; ++offset) {
         if (offset == kInterruptLine || MayClearOnWrite(gBefore, offset)) continue;
         if (gRequest.Data[offset] != gBefore[offset]) {
             if (others < 8) {
-                Note("after header write %02x:%02x.%x: 0x%02x reads 0x%02x, was 0x%02x", f.bus,
-                     f.device, f.function, offset, gRequest.Data[offset], gBefore[offset]);
+                Note("after header write %02x:%02x.%x: 0x%02x reads 0x%02x, was 0x%02x", f.bus, f.device,
+                     f.function, offset, gRequest.Data[offset], gBefore[offset]);
             }
             ++others;
         }
@@ -98,8 +97,8 @@ void WriteAndReadBack(const FoundFunction& f, ULONG sentinel) {
     WriteWithSentinel(f, gBefore, sentinel ^ 0x00010100, "restore");
     ProgramReadConfig(f.bus, f.device, f.function, &gRequest);
     Check(gRequest.Data[kInterruptLine] == gBefore[kInterruptLine], "header write restores",
-          "%02x:%02x.%x line 0x%02x, was 0x%02x", f.bus, f.device, f.function,
-          gRequest.Data[kInterruptLine], gBefore[kInterruptLine]);
+          "%02x:%02x.%x line 0x%02x, was 0x%02x", f.bus, f.device, f.function, gRequest.Data[kInterruptLine],
+          gBefore[kInterruptLine]);
 }
 
 }  // namespace

@@ -40,9 +40,8 @@ void CheckRangeReads() {
     ControlOutcome o = SendDeviceControl(IOCTL_READ_CONFIG_RANGE, range, 272, 272);
     Check(Answered(o, 272) && range->Result == 4 && memcmp(range->Bytes, f.header, 4) == 0 &&
               TailAsSent(range->Unused, sizeof range->Unused, 0x6B),
-          "range read", "%02x:%02x.%x Result %u bytes %02x%02x%02x%02x", f.bus, f.device,
-          f.function, range->Result, range->Bytes[0], range->Bytes[1], range->Bytes[2],
-          range->Bytes[3]);
+          "range read", "%02x:%02x.%x Result %u bytes %02x%02x%02x%02x", f.bus, f.device, f.function,
+          range->Result, range->Bytes[0], range->Bytes[1], range->Bytes[2], range->Bytes[3]);
 
     // The class code through the second layout, whatever Reserved holds.
     ConfigRangeRequest2* range2 = (ConfigRangeRequest2*)&gRecord;
@@ -56,8 +55,7 @@ void CheckRangeReads() {
     o = SendDeviceControl(IOCTL_READ_CONFIG_RANGE2, range2, 272, 272);
     Check(Answered(o, 272) && range2->Result == 4 && memcmp(range2->Bytes, f.header + 8, 4) == 0 &&
               TailAsSent(range2->Unused, sizeof range2->Unused, 0x6B),
-          "second range layout", "%02x:%02x.%x Result %u", f.bus, f.device, f.function,
-          range2->Result);
+          "second range layout", "%02x:%02x.%x Result %u", f.bus, f.device, f.function, range2->Result);
 
     // A standard read in a 3856-byte record uses its first 272 bytes only.
     memset(&gRecord, 0x6B, sizeof gRecord);
@@ -69,7 +67,7 @@ void CheckRangeReads() {
     const UCHAR* tail = (const UCHAR*)&gRecord + sizeof(ConfigRequest);
     Check(Answered(o, 3856) && header->Result == 256 && memcmp(header->Data, f.header, 4) == 0 &&
               TailAsSent(tail, sizeof gRecord - sizeof(ConfigRequest), 0x6B),
-          "standard read in an extended-size record", "%02x:%02x.%x Result %u", f.bus, f.device,
-          f.function, header->Result);
+          "standard read in an extended-size record", "%02x:%02x.%x Result %u", f.bus, f.device, f.function,
+          header->Result);
     CheckInvariants("range reads");
 }

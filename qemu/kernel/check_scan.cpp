@@ -19,9 +19,9 @@ namespace {
 struct ScanTally {
     ULONG requests;
     ULONG functions;
-    bool allAnswered;      // every request succeeded and returned 272 bytes
-    ULONG badCounts;       // Result other than 0 / 2 / 256, or at the wrong kind of bus
-    ULONG absentNotFfff;   // Result 2 whose vendor identifier is not 0xFFFF
+    bool allAnswered;     // every request succeeded and returned 272 bytes
+    ULONG badCounts;      // Result other than 0 / 2 / 256, or at the wrong kind of bus
+    ULONG absentNotFfff;  // Result 2 whose vendor identifier is not 0xFFFF
 };
 
 // Every bus, device and function number, 65,536 requests built as the
@@ -79,9 +79,9 @@ void PlantTrap() {
     }
     ULONG id = Mech1ReadDword(0, 0, 0, 0);
     volatile USHORT* trap = (volatile USHORT*)(ULONG_PTR)bed.expect.trapBase;
-    trap[0] = (USHORT)id;                 // the vendor identifier of 00:00.0 ...
-    trap[1] = (USHORT)~(id >> 16);        // ... but not its device identifier
-    Check(trap[0] == (USHORT)id && trap[1] == (USHORT)~(id >> 16), "stray vendor id planted in RAM",
+    trap[0] = (USHORT)id;            // the vendor identifier of 00:00.0 ...
+    trap[1] = (USHORT) ~(id >> 16);  // ... but not its device identifier
+    Check(trap[0] == (USHORT)id && trap[1] == (USHORT) ~(id >> 16), "stray vendor id planted in RAM",
           "RAM at 0x%x does not hold what was written", bed.expect.trapBase);
 }
 
@@ -98,21 +98,20 @@ void CheckScanAndBase() {
 
     SerialPrint("SCAN functions=%u requests=%u buses=%u\n", tally.functions, tally.requests,
                 HalExistingBusCount());
-    SerialPrint("SCAN mappings=%u ram-mappings=%u ram-lists=%u\n", mappings.maps,
-                mappings.ramMappings, pool.lists);
+    SerialPrint("SCAN mappings=%u ram-mappings=%u ram-lists=%u\n", mappings.maps, mappings.ramMappings,
+                pool.lists);
     for (ULONG i = 0; i < bed.foundCount; ++i) {
         const FoundFunction& f = bed.found[i];
         SerialPrint("FUNC %02x:%02x.%x %04x:%04x %02x%02x%02x\n", f.bus, f.device, f.function,
-                    VendorOf(f.header), DeviceIdOf(f.header), f.header[0x0B], f.header[0x0A],
-                    f.header[0x09]);
+                    VendorOf(f.header), DeviceIdOf(f.header), f.header[0x0B], f.header[0x0A], f.header[0x09]);
     }
-    Check(tally.allAnswered && tally.requests == 65536, "scan requests answered",
-          "stopped after %u requests", tally.requests);
+    Check(tally.allAnswered && tally.requests == 65536, "scan requests answered", "stopped after %u requests",
+          tally.requests);
     Check(tally.badCounts == 0 && tally.absentNotFfff == 0, "scan results",
-          "%u results that do not fit the bus, %u absent functions without 0xFFFF",
-          tally.badCounts, tally.absentNotFfff);
-    Check(tally.functions == bed.foundCount && bed.foundCount > 0, "functions kept",
-          "%u found, %u kept", tally.functions, bed.foundCount);
+          "%u results that do not fit the bus, %u absent functions without 0xFFFF", tally.badCounts,
+          tally.absentNotFfff);
+    Check(tally.functions == bed.foundCount && bed.foundCount > 0, "functions kept", "%u found, %u kept",
+          tally.functions, bed.foundCount);
 
     // Where the search looked: the first present function is 00:00.0, so the
     // first probes are the bare candidates in ascending order.
@@ -122,8 +121,8 @@ void CheckScanAndBase() {
         Check(DriverEcamBase() == bed.expect.ecamBase, "base found", "EcamBase 0x%x, expected 0x%x",
               DriverEcamBase(), bed.expect.ecamBase);
         Check(fits && used == probes, "search order",
-              "%u probes, %u of them one search up to the base; first 0x%x, last 0x%x", probes,
-              used, probes ? gTrace[0] : 0, probes ? gTrace[(probes - 1) % kTraceCapacity] : 0);
+              "%u probes, %u of them one search up to the base; first 0x%x, last 0x%x", probes, used,
+              probes ? gTrace[0] : 0, probes ? gTrace[(probes - 1) % kTraceCapacity] : 0);
     } else {
         // No base on this machine: every read of a present function searches
         // all fifteen candidates again, each at the function's own place.
@@ -132,13 +131,13 @@ void CheckScanAndBase() {
         for (ULONG k = 0; k < bed.foundCount && fits; ++k) {
             const FoundFunction& f = bed.found[k];
             ULONG used = 0;
-            fits = SearchProbesFit(gTrace + at, probes - at, EcamPlace(f.bus, f.device, f.function),
-                                   kNoEcam, &used);
+            fits = SearchProbesFit(gTrace + at, probes - at, EcamPlace(f.bus, f.device, f.function), kNoEcam,
+                                   &used);
             at += used;
         }
         Check(DriverEcamBase() == kNoEcam, "no base found", "EcamBase 0x%x", DriverEcamBase());
-        Check(fits && at == probes, "search repeated per function",
-              "%u probes for %u functions, %u fit", probes, bed.foundCount, at);
+        Check(fits && at == probes, "search repeated per function", "%u probes for %u functions, %u fit",
+              probes, bed.foundCount, at);
     }
     // One RAM list per search, each freed: one search on a machine with a
     // window (00:00.0 finds it), one per present function on one without.
@@ -155,8 +154,7 @@ void CheckScanAndBase() {
         for (ULONG i = 0; i < probes && i < kTraceCapacity; ++i) {
             if ((gTrace[i] & 0xF0000000u) == bed.expect.trapBase) ++trapProbes;
         }
-        Check(RamPageHolds(bed.expect.trapBase) && trapProbes == 0 &&
-                  DriverEcamBase() != bed.expect.trapBase,
+        Check(RamPageHolds(bed.expect.trapBase) && trapProbes == 0 && DriverEcamBase() != bed.expect.trapBase,
               "RAM at the trap never probed", "trap in RAM: %d, %u probes there, EcamBase 0x%x",
               RamPageHolds(bed.expect.trapBase) ? 1 : 0, trapProbes, DriverEcamBase());
     }

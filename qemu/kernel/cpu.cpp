@@ -46,20 +46,22 @@ ULONG gPortTraps;
 ULONG gDriverPortTraps;
 
 ULONGLONG Segment(ULONG base, ULONG limit, UCHAR access, UCHAR flags) {
-    return (ULONGLONG)(limit & 0xFFFF) | (ULONGLONG)(base & 0xFFFFFF) << 16 |
-           (ULONGLONG)access << 40 | (ULONGLONG)((limit >> 16) & 0xF) << 48 |
-           (ULONGLONG)(flags & 0xF) << 52 | (ULONGLONG)(base >> 24) << 56;
+    return (ULONGLONG)(limit & 0xFFFF) | (ULONGLONG)(base & 0xFFFFFF) << 16 | (ULONGLONG)access << 40 |
+           (ULONGLONG)((limit >> 16) & 0xF) << 48 | (ULONGLONG)(flags & 0xF) << 52 |
+           (ULONGLONG)(base >> 24) << 56;
 }
 
 ULONGLONG InterruptGate(ULONG handler) {
-    return (ULONGLONG)(handler & 0xFFFF) | (ULONGLONG)kKernelCode << 16 |
-           (ULONGLONG)0x8E << 40 | (ULONGLONG)(handler >> 16) << 48;
+    return (ULONGLONG)(handler & 0xFFFF) | (ULONGLONG)kKernelCode << 16 | (ULONGLONG)0x8E << 40 |
+           (ULONGLONG)(handler >> 16) << 48;
 }
 
 void SetPortTrap(ULONG port, bool trapped) {
     UCHAR bit = (UCHAR)(1u << (port & 7));
-    if (trapped) gTss.ioBitmap[port / 8] |= bit;
-    else gTss.ioBitmap[port / 8] &= (UCHAR)~bit;
+    if (trapped)
+        gTss.ioBitmap[port / 8] |= bit;
+    else
+        gTss.ioBitmap[port / 8] &= (UCHAR)~bit;
 }
 
 bool InDriverImage(ULONG address) {
@@ -70,9 +72,8 @@ bool InDriverImage(ULONG address) {
 
 [[noreturn]] void Stop(const TrapFrame* frame, const char* what) {
     ULONG rva = InDriverImage(frame->eip) ? frame->eip - (ULONG)(ULONG_PTR)DriverImage().base : 0;
-    SerialPrint("CHECK FAIL processor exception: %s (vector %u, error 0x%x) at 0x%08x%s",
-                what, frame->vector, frame->error, frame->eip,
-                InDriverImage(frame->eip) ? " in the driver's image, rva " : "\n");
+    SerialPrint("CHECK FAIL processor exception: %s (vector %u, error 0x%x) at 0x%08x%s", what, frame->vector,
+                frame->error, frame->eip, InDriverImage(frame->eip) ? " in the driver's image, rva " : "\n");
     if (InDriverImage(frame->eip)) SerialPrint("0x%x\n", rva);
     SerialPrint("RESULT FAIL\n");
     __outbyte(kDebugExitPort, 0x11);
@@ -103,13 +104,19 @@ ULONG EmulatePortInstruction(TrapFrame* frame) {
     bool input = (op & 2) == 0;
     USHORT p = (USHORT)port;
     if (input) {
-        if (byte) frame->eax = (frame->eax & ~0xFFu) | __inbyte(p);
-        else if (word) frame->eax = (frame->eax & ~0xFFFFu) | __inword(p);
-        else frame->eax = __indword(p);
+        if (byte)
+            frame->eax = (frame->eax & ~0xFFu) | __inbyte(p);
+        else if (word)
+            frame->eax = (frame->eax & ~0xFFFFu) | __inword(p);
+        else
+            frame->eax = __indword(p);
     } else {
-        if (byte) __outbyte(p, (UCHAR)frame->eax);
-        else if (word) __outword(p, (USHORT)frame->eax);
-        else __outdword(p, frame->eax);
+        if (byte)
+            __outbyte(p, (UCHAR)frame->eax);
+        else if (word)
+            __outword(p, (USHORT)frame->eax);
+        else
+            __outdword(p, frame->eax);
     }
     return at;
 }
@@ -142,15 +149,15 @@ void CpuRunInRing3(void (*continuation)()) {
     memset(&gTss, 0, sizeof gTss);
     gTss.ss0 = 0x10;
     gTss.esp0 = (ULONG)(ULONG_PTR)(gTrapStack + sizeof gTrapStack);
-    gTss.ioMapBase = (USHORT)__builtin_offsetof(TaskState, ioBitmap);
+    gTss.ioMapBase = (USHORT) __builtin_offsetof(TaskState, ioBitmap);
     gTss.ioBitmapEnd = 0xFF;
     CpuTrapConfigPorts(true);
 
     gGdt[0] = 0;
-    gGdt[1] = Segment(0, 0xFFFFF, 0x9A, 0xC);  // 0x08 kernel code
-    gGdt[2] = Segment(0, 0xFFFFF, 0x92, 0xC);  // 0x10 kernel data
-    gGdt[3] = Segment(0, 0xFFFFF, 0xFA, 0xC);  // 0x18 user code
-    gGdt[4] = Segment(0, 0xFFFFF, 0xF2, 0xC);  // 0x20 user data
+    gGdt[1] = Segment(0, 0xFFFFF, 0x9A, 0xC);                                // 0x08 kernel code
+    gGdt[2] = Segment(0, 0xFFFFF, 0x92, 0xC);                                // 0x10 kernel data
+    gGdt[3] = Segment(0, 0xFFFFF, 0xFA, 0xC);                                // 0x18 user code
+    gGdt[4] = Segment(0, 0xFFFFF, 0xF2, 0xC);                                // 0x20 user data
     gGdt[5] = Segment((ULONG)(ULONG_PTR)&gTss, sizeof gTss - 1, 0x89, 0x0);  // 0x28 task state
     for (ULONG v = 0; v < 32; ++v) gIdt[v] = v < 20 ? InterruptGate(trap_vectors[v]) : 0;
 

@@ -3,8 +3,7 @@
 #include "irql.h"
 #include "text.h"
 
-extern "C" ULONG CallDriverRoutine(const void* routine, const ULONG* arguments, ULONG count,
-                                   ULONG* broken);
+extern "C" ULONG CallDriverRoutine(const void* routine, const ULONG* arguments, ULONG count, ULONG* broken);
 
 namespace {
 
@@ -87,9 +86,12 @@ void DriverSymbolsParse(const char* line) {
                 for (;; ++p) {
                     char c = *p;
                     ULONG digit;
-                    if (c >= '0' && c <= '9') digit = c - '0';
-                    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-                    else break;
+                    if (c >= '0' && c <= '9')
+                        digit = c - '0';
+                    else if (c >= 'a' && c <= 'f')
+                        digit = c - 'a' + 10;
+                    else
+                        break;
                     value = value << 4 | digit;
                 }
                 s.rva = value;

@@ -15,8 +15,7 @@ bool gWatchKept = true;
 ULONG gWatchFirstOther;
 bool gHalLeftZero;  // the last access to 0xCF8 was the HAL's clearing it
 
-ULONG ReadFunction(ULONG bus, ULONG device, ULONG function, UCHAR* out, ULONG offset,
-                   ULONG length);
+ULONG ReadFunction(ULONG bus, ULONG device, ULONG function, UCHAR* out, ULONG offset, ULONG length);
 
 void WatchEntry() {
     ULONG found = __indword(kConfigAddressPort);
@@ -41,8 +40,7 @@ bool FunctionAnswers(ULONG bus, ULONG device, ULONG function) {
 
 // Copies configuration bytes [offset, offset + length) of a present function,
 // one doubleword read per doubleword touched.
-void ReadBytes(ULONG bus, ULONG device, ULONG function, ULONG offset, ULONG length,
-               UCHAR* out) {
+void ReadBytes(ULONG bus, ULONG device, ULONG function, ULONG offset, ULONG length, UCHAR* out) {
     ULONG dword = 0;
     for (ULONG i = 0; i < length; ++i) {
         ULONG at = offset + i;
@@ -115,14 +113,13 @@ bool HalAddressWatchKept(ULONG* firstOther) {
     return gWatchKept;
 }
 
-extern "C" ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
-                                     ULONG SlotNumber, PVOID Buffer, ULONG Length) {
+extern "C" ULONG NTAPI HalGetBusData(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber,
+                                     PVOID Buffer, ULONG Length) {
     return HalGetBusDataByOffset(BusDataType, BusNumber, SlotNumber, Buffer, 0, Length);
 }
 
-extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
-                                             ULONG SlotNumber, PVOID Buffer, ULONG Offset,
-                                             ULONG Length) {
+extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber,
+                                             PVOID Buffer, ULONG Offset, ULONG Length) {
     ULONG device = 0;
     ULONG function = 0;
     if (!Admit(BusDataType, BusNumber, SlotNumber, &device, &function)) return 0;
@@ -135,8 +132,7 @@ extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG Bu
 
 namespace {
 
-ULONG ReadFunction(ULONG BusNumber, ULONG device, ULONG function, UCHAR* out, ULONG Offset,
-                   ULONG Length) {
+ULONG ReadFunction(ULONG BusNumber, ULONG device, ULONG function, UCHAR* out, ULONG Offset, ULONG Length) {
     if (!FunctionAnswers(BusNumber, device, function)) {
         // No function at the slot: the vendor identifier 0xFFFF, two bytes.
         if (Offset != 0 || Length < 2) return 0;

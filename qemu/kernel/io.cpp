@@ -33,8 +33,8 @@ NTSTATUS NTAPI RefuseRequest(PDEVICE_OBJECT, PIRP irp) {
     return STATUS_INVALID_DEVICE_REQUEST;
 }
 
-ControlOutcome Send(PFILE_OBJECT file, UCHAR major, ULONG code, ULONG inputLength,
-                    ULONG outputLength, PIO_SECURITY_CONTEXT security) {
+ControlOutcome Send(PFILE_OBJECT file, UCHAR major, ULONG code, ULONG inputLength, ULONG outputLength,
+                    PIO_SECURITY_CONTEXT security) {
     IO_STACK_LOCATION stack;
     IRP irp;
     memset(&stack, 0, sizeof stack);
@@ -81,21 +81,19 @@ void IoResetDriverObject() {
     for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) gDriverObject.MajorFunction[i] = RefuseRequest;
 }
 
-ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
-                                 ULONG outputLength) {
+ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength, ULONG outputLength) {
     return SendDeviceControlOn(&gProgramFile, code, record, inputLength, outputLength);
 }
 
-ControlOutcome SendDeviceControlOn(PFILE_OBJECT file, ULONG code, void* record,
-                                   ULONG inputLength, ULONG outputLength) {
+ControlOutcome SendDeviceControlOn(PFILE_OBJECT file, ULONG code, void* record, ULONG inputLength,
+                                   ULONG outputLength) {
     ULONG larger = inputLength > outputLength ? inputLength : outputLength;
     if (larger > kSystemBufferBytes) larger = kSystemBufferBytes;
     // What the caller did not send is left over from the last request, as
     // in a pool buffer that was not cleared.
     ULONG in = inputLength < larger ? inputLength : larger;
     memcpy(gSystemBuffer, record, in);
-    ControlOutcome outcome = Send(file, IRP_MJ_DEVICE_CONTROL, code, inputLength, outputLength,
-                                  nullptr);
+    ControlOutcome outcome = Send(file, IRP_MJ_DEVICE_CONTROL, code, inputLength, outputLength, nullptr);
     if (NT_SUCCESS(outcome.status)) {
         ULONG back = outcome.information;
         if (back > outputLength) back = outputLength;
@@ -129,13 +127,9 @@ ControlOutcome OpenFileObject(PFILE_OBJECT file, bool administrator, ACCESS_MASK
     return Send(file, IRP_MJ_CREATE, 0, 0, 0, &security);
 }
 
-ControlOutcome CloseFileObject(PFILE_OBJECT file) {
-    return Send(file, IRP_MJ_CLOSE, 0, 0, 0, nullptr);
-}
+ControlOutcome CloseFileObject(PFILE_OBJECT file) { return Send(file, IRP_MJ_CLOSE, 0, 0, 0, nullptr); }
 
-ControlOutcome OpenProgramFile() {
-    return OpenFileObject(&gProgramFile, true, GENERIC_READ | GENERIC_WRITE);
-}
+ControlOutcome OpenProgramFile() { return OpenFileObject(&gProgramFile, true, GENERIC_READ | GENERIC_WRITE); }
 
 ControlOutcome CloseProgramFile() { return CloseFileObject(&gProgramFile); }
 
@@ -163,9 +157,8 @@ VOID NTAPI RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR Source
 }
 
 NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
-                              PUNICODE_STRING DeviceName, ULONG DeviceType,
-                              ULONG DeviceCharacteristics, BOOLEAN Exclusive,
-                              PDEVICE_OBJECT* DeviceObject) {
+                              PUNICODE_STRING DeviceName, ULONG DeviceType, ULONG DeviceCharacteristics,
+                              BOOLEAN Exclusive, PDEVICE_OBJECT* DeviceObject) {
     IrqlRequireAtMost(PASSIVE_LEVEL);
     if (gState.deviceAlive) return STATUS_OBJECT_NAME_COLLISION;
     SecurityResetDevice();
@@ -199,8 +192,7 @@ VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
     }
 }
 
-NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName,
-                                    PUNICODE_STRING DeviceName) {
+NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING DeviceName) {
     if (gState.linkAlive) return STATUS_OBJECT_NAME_COLLISION;
     gState.linkAlive = true;
     gState.linkNameOk = SameName(SymbolicLinkName, L"\\DosDevices\\QUORVENAL") &&
@@ -234,8 +226,7 @@ VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG) {
 
 // One thread runs, so the mutex is always free or held by that thread; a
 // kernel mutex may be acquired again by its owner.
-NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN,
-                                     PLARGE_INTEGER) {
+NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER) {
     IrqlRequireAtMost(DISPATCH_LEVEL - 1);  // an untimed wait needs to be able to block
     PKMUTEX mutex = (PKMUTEX)Object;
     --mutex->Header.SignalState;

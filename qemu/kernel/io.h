@@ -32,20 +32,19 @@ PDRIVER_OBJECT IoDriverObject();
 void IoResetDriverObject();
 
 struct ControlOutcome {
-    NTSTATUS status;      // what the dispatch routine returned
-    ULONG information;    // IoStatus.Information at completion
-    bool wellCompleted;   // completed exactly once, with its status in IoStatus
+    NTSTATUS status;     // what the dispatch routine returned
+    ULONG information;   // IoStatus.Information at completion
+    bool wellCompleted;  // completed exactly once, with its status in IoStatus
 };
 
 // Sends one buffered device-control request on the program's handle: a
 // system buffer of the larger of the two lengths receives the input, the
 // dispatch routine runs, and on a success status `information` bytes are
 // copied back into `record`.
-ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength,
-                                 ULONG outputLength);
+ControlOutcome SendDeviceControl(ULONG code, void* record, ULONG inputLength, ULONG outputLength);
 // The same on a file object of the caller's choice.
-ControlOutcome SendDeviceControlOn(PFILE_OBJECT file, ULONG code, void* record,
-                                   ULONG inputLength, ULONG outputLength);
+ControlOutcome SendDeviceControlOn(PFILE_OBJECT file, ULONG code, void* record, ULONG inputLength,
+                                   ULONG outputLength);
 
 // Opens `file` on the device as an (elevated) administrator or an ordinary
 // user would: the device's security decides first (STATUS_ACCESS_DENIED
@@ -71,6 +70,5 @@ void IoDriverEntryReturned();
 bool IoIsDeviceObject(PVOID object);
 // Makes `descriptor` the device object's security descriptor.
 void IoSetDeviceSecurityDescriptor(PVOID descriptor);
-
 
 #endif

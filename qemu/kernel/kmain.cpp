@@ -39,10 +39,14 @@ ULONG ParseHex(const char* text, const char** end) {
     for (;; ++text) {
         char c = *text;
         ULONG digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else break;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            break;
         value = value << 4 | digit;
     }
     *end = text;
@@ -82,8 +86,7 @@ bool ReadCommandLine(const char* line, Expectations* expect) {
 }
 
 [[noreturn]] void Finish(bool pass) {
-    SerialPrint("RESULT %s checks=%u failed=%u\n", pass ? "PASS" : "FAIL", ChecksRun(),
-                ChecksFailed());
+    SerialPrint("RESULT %s checks=%u failed=%u\n", pass ? "PASS" : "FAIL", ChecksRun(), ChecksFailed());
     __outbyte(kDebugExitPort, pass ? kExitPass : kExitFail);
     for (;;) __asm__ __volatile__("cli; hlt");
 }

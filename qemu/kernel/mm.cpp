@@ -51,8 +51,8 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
     ULONG low = PhysicalAddress.u.LowPart;
     Trace(low);
     IrqlRequireAtMost(DISPATCH_LEVEL);
-    bool reachable = PhysicalAddress.u.HighPart == 0 && NumberOfBytes != 0 &&
-                     low != 0 && NumberOfBytes - 1 <= 0xFFFFFFFFu - low;
+    bool reachable = PhysicalAddress.u.HighPart == 0 && NumberOfBytes != 0 && low != 0 &&
+                     NumberOfBytes - 1 <= 0xFFFFFFFFu - low;
     ULONG slot = 0;
     while (slot < kSlots && gMappings[slot].alive) ++slot;
     if (!reachable || slot == kSlots) {

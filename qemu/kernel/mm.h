@@ -9,18 +9,18 @@
 #include <ntddk.h>
 
 struct MappingCounts {
-    ULONG maps;            // successful MmMapIoSpace calls
-    ULONG unmaps;          // MmUnmapIoSpace calls that released a mapping
-    ULONG refused;         // MmMapIoSpace calls answered with none
-    ULONG notTwoBytes;     // mappings of a size other than 2 bytes
-    ULONG notUncached;     // mappings with a caching type other than MmNonCached
-    ULONG badUnmaps;       // unmaps of an address or size that was not mapped
-    ULONG maxOutstanding;  // most mappings alive at one time
-    ULONG outstanding;     // mappings alive now
-    ULONG ramMappings;     // mappings of a page that holds RAM (Multiboot map)
-    ULONG registerReads;   // READ_REGISTER_* inside a live mapping
-    ULONG registerWrites;  // WRITE_REGISTER_* inside a live mapping
-    ULONG registerOutside; // register accesses outside every live mapping (not made)
+    ULONG maps;             // successful MmMapIoSpace calls
+    ULONG unmaps;           // MmUnmapIoSpace calls that released a mapping
+    ULONG refused;          // MmMapIoSpace calls answered with none
+    ULONG notTwoBytes;      // mappings of a size other than 2 bytes
+    ULONG notUncached;      // mappings with a caching type other than MmNonCached
+    ULONG badUnmaps;        // unmaps of an address or size that was not mapped
+    ULONG maxOutstanding;   // most mappings alive at one time
+    ULONG outstanding;      // mappings alive now
+    ULONG ramMappings;      // mappings of a page that holds RAM (Multiboot map)
+    ULONG registerReads;    // READ_REGISTER_* inside a live mapping
+    ULONG registerWrites;   // WRITE_REGISTER_* inside a live mapping
+    ULONG registerOutside;  // register accesses outside every live mapping (not made)
 };
 
 MappingCounts MmCounts();

@@ -9,8 +9,7 @@ const USHORT kConfigAddressPort = 0xCF8;
 const USHORT kConfigDataPort = 0xCFC;
 
 inline ULONG ConfigAddress(ULONG bus, ULONG device, ULONG function, ULONG offset) {
-    return 0x80000000u | (bus & 0xFF) << 16 | (device & 0x1F) << 11 | (function & 7) << 8 |
-           (offset & 0xFC);
+    return 0x80000000u | (bus & 0xFF) << 16 | (device & 0x1F) << 11 | (function & 7) << 8 | (offset & 0xFC);
 }
 
 inline ULONG Mech1ReadDword(ULONG bus, ULONG device, ULONG function, ULONG offset) {
@@ -18,8 +17,7 @@ inline ULONG Mech1ReadDword(ULONG bus, ULONG device, ULONG function, ULONG offse
     return __indword(kConfigDataPort);
 }
 
-inline void Mech1WriteDword(ULONG bus, ULONG device, ULONG function, ULONG offset,
-                            ULONG value) {
+inline void Mech1WriteDword(ULONG bus, ULONG device, ULONG function, ULONG offset, ULONG value) {
     __outdword(kConfigAddressPort, ConfigAddress(bus, device, function, offset));
     __outdword(kConfigDataPort, value);
 }

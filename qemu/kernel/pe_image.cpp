@@ -24,8 +24,8 @@ void Put32(UCHAR* p, ULONG v) {
 struct Headers {
     ULONG peOffset;
     ULONG sectionCount;
-    ULONG sectionTable;   // file offset of the first section header
-    ULONG optional;       // file offset of the optional header
+    ULONG sectionTable;  // file offset of the first section header
+    ULONG optional;      // file offset of the optional header
     ULONG dataDirectories;
     ULONG directoryCount;
     ULONG headerBytes;
@@ -37,8 +37,8 @@ bool Fail(PeImage* image, const char* format, ULONG a = 0, ULONG b = 0) {
 }
 
 bool FailNamed(PeImage* image, const char* module, const char* name) {
-    TextFormat(image->problem, sizeof image->problem,
-               "import %s!%s is not exported by the test kernel", module, name);
+    TextFormat(image->problem, sizeof image->problem, "import %s!%s is not exported by the test kernel",
+               module, name);
     return false;
 }
 
@@ -58,7 +58,8 @@ bool ReadHeaders(const UCHAR* file, ULONG bytes, Headers* h, PeImage* image) {
         return Fail(image, "headers run past the file");
     }
     const UCHAR* opt = file + h->optional;
-    if (Get16(opt) != kOptionalMagicPe32) return Fail(image, "optional header magic 0x%x is not PE32", Get16(opt));
+    if (Get16(opt) != kOptionalMagicPe32)
+        return Fail(image, "optional header magic 0x%x is not PE32", Get16(opt));
     image->entryRva = Get32(opt + 16);
     image->preferredBase = Get32(opt + 28);
     image->size = Get32(opt + 56);
@@ -69,7 +70,8 @@ bool ReadHeaders(const UCHAR* file, ULONG bytes, Headers* h, PeImage* image) {
     if (h->directoryCount > 16 || 96 + 8 * h->directoryCount > optionalBytes) {
         return Fail(image, "%u data directories do not fit the optional header", h->directoryCount);
     }
-    if (h->headerBytes > bytes || h->headerBytes > image->size) return Fail(image, "SizeOfHeaders 0x%x too large", h->headerBytes);
+    if (h->headerBytes > bytes || h->headerBytes > image->size)
+        return Fail(image, "SizeOfHeaders 0x%x too large", h->headerBytes);
     return true;
 }
 
@@ -163,7 +165,8 @@ bool ResolveImports(const UCHAR* file, const Headers& h, PeImage* image) {
         ULONG iat = Get32(image->base + d + 16);
         if (nameRva == 0 && iat == 0) break;
         char module[32];
-        if (!ImageString(image, nameRva, module, sizeof module)) return Fail(image, "import module name at 0x%x", nameRva);
+        if (!ImageString(image, nameRva, module, sizeof module))
+            return Fail(image, "import module name at 0x%x", nameRva);
         if (lookup == 0) lookup = iat;
         for (ULONG slot = 0;; ++slot) {
             if (!Inside(image, lookup + 4 * slot, 4) || !Inside(image, iat + 4 * slot, 4)) {
@@ -175,7 +178,8 @@ bool ResolveImports(const UCHAR* file, const Headers& h, PeImage* image) {
                 return Fail(image, "import by ordinal %u (descriptor 0x%x)", thunk & 0xFFFF, d);
             }
             char name[64];
-            if (!ImageString(image, thunk + 2, name, sizeof name)) return Fail(image, "import name at 0x%x", thunk + 2);
+            if (!ImageString(image, thunk + 2, name, sizeof name))
+                return Fail(image, "import name at 0x%x", thunk + 2);
             const void* address = KernelExportAddress(module, name);
             if (address == nullptr) return FailNamed(image, module, name);
             Put32(image->base + iat + 4 * slot, (ULONG)(ULONG_PTR)address);
@@ -213,7 +217,8 @@ bool PeLoad(const UCHAR* file, ULONG fileBytes, UCHAR* area, ULONG areaBytes, Pe
     if (image->size == 0 || image->size > areaBytes) {
         return Fail(image, "SizeOfImage 0x%x does not fit the 0x%x bytes set aside", image->size, areaBytes);
     }
-    if (!Inside(image, image->entryRva, 1) || image->entryRva == 0) return Fail(image, "entry point 0x%x", image->entryRva);
+    if (!Inside(image, image->entryRva, 1) || image->entryRva == 0)
+        return Fail(image, "entry point 0x%x", image->entryRva);
     return MapSections(file, fileBytes, h, image) && ApplyRelocations(file, h, image) &&
            ResolveImports(file, h, image);
 }

@@ -10,15 +10,15 @@
 #include <ntddk.h>
 
 struct PeImage {
-    UCHAR* base;              // where the image is mapped
-    ULONG size;               // SizeOfImage
-    ULONG preferredBase;      // ImageBase in the file
-    ULONG entryRva;           // AddressOfEntryPoint
-    ULONG relocations;        // fixups applied
-    ULONG imports;            // import address table slots filled
+    UCHAR* base;          // where the image is mapped
+    ULONG size;           // SizeOfImage
+    ULONG preferredBase;  // ImageBase in the file
+    ULONG entryRva;       // AddressOfEntryPoint
+    ULONG relocations;    // fixups applied
+    ULONG imports;        // import address table slots filled
     ULONG checksumInFile;
     ULONG checksumComputed;
-    char problem[160];        // why the load stopped, when it did
+    char problem[160];  // why the load stopped, when it did
 };
 
 // Loads `file` into `area`, which must hold SizeOfImage bytes.

@@ -8,7 +8,7 @@
 
 struct PoolCounts {
     ULONG allocations;
-    ULONG lists;        // MmGetPhysicalMemoryRanges calls answered with a list
+    ULONG lists;  // MmGetPhysicalMemoryRanges calls answered with a list
     ULONG frees;
     ULONG outstanding;  // blocks handed out and not yet freed
     ULONG badFrees;     // a free of an address the pool did not hand out, or twice

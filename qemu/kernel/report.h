@@ -8,8 +8,7 @@
 #include <ntddk.h>
 
 // Records one check; the detail is printed only on failure. Returns `ok`.
-bool Check(bool ok, const char* name, const char* detailFormat, ...)
-    __attribute__((format(printf, 3, 4)));
+bool Check(bool ok, const char* name, const char* detailFormat, ...) __attribute__((format(printf, 3, 4)));
 void Note(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Prints "SYNC <what>" and waits for the host to answer with one byte on

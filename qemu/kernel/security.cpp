@@ -56,9 +56,7 @@ bool SidValid(PSID sid) {
     return sid != nullptr && AsSid(sid)->Revision == 1 && AsSid(sid)->SubAuthorityCount <= 15;
 }
 
-bool SameSid(PSID a, PSID b) {
-    return SidBytes(a) == SidBytes(b) && memcmp(a, b, SidBytes(a)) == 0;
-}
+bool SameSid(PSID a, PSID b) { return SidBytes(a) == SidBytes(b) && memcmp(a, b, SidBytes(a)) == 0; }
 
 // Walks an ACL's entries; false when one runs past AclSize.
 bool AclValid(const ACL* acl, ULONG* usedBytes) {
@@ -151,8 +149,8 @@ PSID SecurityUsersSid() { return &gUsers; }
 bool SecurityGrants(bool administrator, ACCESS_MASK desired, ACCESS_MASK* granted) {
     const PSID administratorToken[3] = {&gAdmins, &gUsers, &gWorld};
     const PSID userToken[2] = {&gUsers, &gWorld};
-    ACCESS_MASK allowed = administrator ? SecurityDeviceGrants(administratorToken, 3)
-                                        : SecurityDeviceGrants(userToken, 2);
+    ACCESS_MASK allowed =
+        administrator ? SecurityDeviceGrants(administratorToken, 3) : SecurityDeviceGrants(userToken, 2);
     *granted = MapGenericForFiles(desired);
     return (*granted & ~allowed) == 0;
 }
@@ -176,8 +174,10 @@ ACCESS_MASK SecurityDeviceGrants(const PSID* callerSids, ULONG count) {
         at += ace->Header.AceSize;
         if (!CallerHolds((PSID)&ace->SidStart, callerSids, count)) continue;
         ACCESS_MASK mask = MapGenericForFiles(ace->Mask);
-        if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE) granted |= mask & ~denied;
-        else if (ace->Header.AceType == kAccessDeniedAceType) denied |= mask & ~granted;
+        if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE)
+            granted |= mask & ~denied;
+        else if (ace->Header.AceType == kAccessDeniedAceType)
+            denied |= mask & ~granted;
     }
     return granted;
 }
@@ -217,8 +217,8 @@ NTSTATUS NTAPI RtlAddAccessAllowedAce(PACL Acl, ULONG AceRevision, ACCESS_MASK A
     return STATUS_SUCCESS;
 }
 
-NTSTATUS NTAPI RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor,
-                                            BOOLEAN DaclPresent, PACL Dacl, BOOLEAN DaclDefaulted) {
+NTSTATUS NTAPI RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, BOOLEAN DaclPresent,
+                                            PACL Dacl, BOOLEAN DaclDefaulted) {
     PISECURITY_DESCRIPTOR sd = (PISECURITY_DESCRIPTOR)SecurityDescriptor;
     if (sd->Revision != SECURITY_DESCRIPTOR_REVISION) return kStatusUnknownRevision;
     if (sd->Control & SE_SELF_RELATIVE) return kStatusInvalidSecurityDescr;
@@ -228,16 +228,17 @@ NTSTATUS NTAPI RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescrip
     }
     sd->Control |= SE_DACL_PRESENT;
     sd->Dacl = Dacl;
-    if (DaclDefaulted) sd->Control |= SE_DACL_DEFAULTED;
-    else sd->Control &= ~SE_DACL_DEFAULTED;
+    if (DaclDefaulted)
+        sd->Control |= SE_DACL_DEFAULTED;
+    else
+        sd->Control &= ~SE_DACL_DEFAULTED;
     return STATUS_SUCCESS;
 }
 
 ULONG NTAPI RtlLengthSid(PSID Sid) { return SidBytes(Sid); }
 
-NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PVOID,
-                                     ACCESS_MASK DesiredAccess, POBJECT_TYPE ObjectType,
-                                     KPROCESSOR_MODE, HANDLE* Handle) {
+NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PVOID, ACCESS_MASK DesiredAccess,
+                                     POBJECT_TYPE ObjectType, KPROCESSOR_MODE, HANDLE* Handle) {
     IrqlRequireAtMost(PASSIVE_LEVEL);
     if (!IoIsDeviceObject(Object)) {
         ++gState.badCalls;
@@ -279,10 +280,11 @@ NTSTATUS NTAPI ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityI
         ++gState.badCalls;
         return kStatusInvalidSecurityDescr;
     }
-    const ACL* dacl = (sd->Control & SE_DACL_PRESENT) == 0 ? nullptr
-                      : (sd->Control & SE_SELF_RELATIVE) != 0
-                          ? (sd->Dacl != nullptr ? (const ACL*)((const UCHAR*)sd + (ULONG_PTR)sd->Dacl) : nullptr)
-                          : sd->Dacl;
+    const ACL* dacl =
+        (sd->Control & SE_DACL_PRESENT) == 0 ? nullptr
+        : (sd->Control & SE_SELF_RELATIVE) != 0
+            ? (sd->Dacl != nullptr ? (const ACL*)((const UCHAR*)sd + (ULONG_PTR)sd->Dacl) : nullptr)
+            : sd->Dacl;
     ULONG used = 0;
     if (dacl != nullptr && (!AclValid(dacl, &used) || dacl->AclSize > kMaxDaclBytes)) {
         ++gState.refusedSets;

@@ -15,16 +15,16 @@ const ULONG kMaxRecordedEntries = 4;
 enum SidKind { kOtherSid = 0, kSystemSid, kAdminsSid, kWorldSid, kUsersSid };
 
 struct SecurityRecord {
-    ULONG handlesOpen;       // object handles not closed yet
-    ULONG badCloses;         // ZwClose of a handle that is not open
-    ULONG daclSets;          // successful ZwSetSecurityObject calls
-    ULONG refusedSets;       // ZwSetSecurityObject refused (handle, access, information)
-    ULONG badCalls;          // refused sets, bad closes, opens of an unknown object or type
-    bool deviceHasDacl;      // the device carries a DACL set through a handle
-    bool daclSet;            // the same, under the name the checks use
-    bool setWithoutLink;     // ... set while the device had no link yet
-    bool daclNull;           // the descriptor carried no DACL: everyone has all access
-    ULONG entryCount;        // the DACL's entries, the first kMaxRecordedEntries of them kept
+    ULONG handlesOpen;    // object handles not closed yet
+    ULONG badCloses;      // ZwClose of a handle that is not open
+    ULONG daclSets;       // successful ZwSetSecurityObject calls
+    ULONG refusedSets;    // ZwSetSecurityObject refused (handle, access, information)
+    ULONG badCalls;       // refused sets, bad closes, opens of an unknown object or type
+    bool deviceHasDacl;   // the device carries a DACL set through a handle
+    bool daclSet;         // the same, under the name the checks use
+    bool setWithoutLink;  // ... set while the device had no link yet
+    bool daclNull;        // the descriptor carried no DACL: everyone has all access
+    ULONG entryCount;     // the DACL's entries, the first kMaxRecordedEntries of them kept
     ULONG entryTypes[kMaxRecordedEntries];
     ACCESS_MASK entryMasks[kMaxRecordedEntries];  // generic rights mapped to file rights
     SidKind entrySids[kMaxRecordedEntries];
@@ -57,8 +57,8 @@ extern "C" {
 NTSTATUS NTAPI RtlCreateSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, ULONG Revision);
 NTSTATUS NTAPI RtlCreateAcl(PACL Acl, ULONG AclLength, ULONG AclRevision);
 NTSTATUS NTAPI RtlAddAccessAllowedAce(PACL Acl, ULONG AceRevision, ACCESS_MASK AccessMask, PSID Sid);
-NTSTATUS NTAPI RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor,
-                                            BOOLEAN DaclPresent, PACL Dacl, BOOLEAN DaclDefaulted);
+NTSTATUS NTAPI RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, BOOLEAN DaclPresent,
+                                            PACL Dacl, BOOLEAN DaclDefaulted);
 ULONG NTAPI RtlLengthSid(PSID Sid);
 NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PVOID PassedAccessState,
                                      ACCESS_MASK DesiredAccess, POBJECT_TYPE ObjectType,

@@ -66,40 +66,31 @@ void SerialPrintV(const char* format, va_list arguments) {
         }
         while (*p >= '0' && *p <= '9') width = width * 10 + (*p++ - '0');
         switch (*p) {
-        case 's': {
-            const char* text = va_arg(arguments, const char*);
-            PutString(text ? text : "(null)");
-            break;
-        }
-        case 'c':
-            SerialPutChar((char)va_arg(arguments, int));
-            break;
-        case 'd': {
-            int value = va_arg(arguments, int);
-            if (value < 0) {
-                SerialPutChar('-');
-                PutNumber(0u - (unsigned)value, 10, false, width > 0 ? width - 1 : 0, pad);
-            } else {
-                PutNumber((unsigned)value, 10, false, width, pad);
+            case 's': {
+                const char* text = va_arg(arguments, const char*);
+                PutString(text ? text : "(null)");
+                break;
             }
-            break;
-        }
-        case 'u':
-            PutNumber(va_arg(arguments, unsigned), 10, false, width, pad);
-            break;
-        case 'x':
-        case 'X':
-            PutNumber(va_arg(arguments, unsigned), 16, *p == 'X', width, pad);
-            break;
-        case '%':
-            SerialPutChar('%');
-            break;
-        case '\0':
-            return;
-        default:
-            SerialPutChar('%');
-            SerialPutChar(*p);
-            break;
+            case 'c': SerialPutChar((char)va_arg(arguments, int)); break;
+            case 'd': {
+                int value = va_arg(arguments, int);
+                if (value < 0) {
+                    SerialPutChar('-');
+                    PutNumber(0u - (unsigned)value, 10, false, width > 0 ? width - 1 : 0, pad);
+                } else {
+                    PutNumber((unsigned)value, 10, false, width, pad);
+                }
+                break;
+            }
+            case 'u': PutNumber(va_arg(arguments, unsigned), 10, false, width, pad); break;
+            case 'x':
+            case 'X': PutNumber(va_arg(arguments, unsigned), 16, *p == 'X', width, pad); break;
+            case '%': SerialPutChar('%'); break;
+            case '\0': return;
+            default:
+                SerialPutChar('%');
+                SerialPutChar(*p);
+                break;
         }
     }
 }

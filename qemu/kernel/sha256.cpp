@@ -17,8 +17,8 @@ ULONG Rotate(ULONG x, int n) { return x >> n | x << (32 - n); }
 void Block(ULONG state[8], const UCHAR* block) {
     ULONG w[64];
     for (int i = 0; i < 16; ++i) {
-        w[i] = (ULONG)block[4 * i] << 24 | (ULONG)block[4 * i + 1] << 16 |
-               (ULONG)block[4 * i + 2] << 8 | block[4 * i + 3];
+        w[i] = (ULONG)block[4 * i] << 24 | (ULONG)block[4 * i + 1] << 16 | (ULONG)block[4 * i + 2] << 8 |
+               block[4 * i + 3];
     }
     for (int i = 16; i < 64; ++i) {
         ULONG s0 = Rotate(w[i - 15], 7) ^ Rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
@@ -28,8 +28,8 @@ void Block(ULONG state[8], const UCHAR* block) {
     ULONG a = state[0], b = state[1], c = state[2], d = state[3];
     ULONG e = state[4], f = state[5], g = state[6], h = state[7];
     for (int i = 0; i < 64; ++i) {
-        ULONG t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) +
-                   kRound[i] + w[i];
+        ULONG t1 =
+            h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
         ULONG t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
         h = g;
         g = f;
@@ -40,8 +40,14 @@ void Block(ULONG state[8], const UCHAR* block) {
         b = a;
         a = t1 + t2;
     }
-    state[0] += a; state[1] += b; state[2] += c; state[3] += d;
-    state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <stddef.h>
 
-#define NT_LAYOUT(Type, Field, Offset) \
-    static_assert(offsetof(Type, Field) == (Offset), #Type "." #Field);
+#define NT_LAYOUT(Type, Field, Offset) static_assert(offsetof(Type, Field) == (Offset), #Type "." #Field);
 #define NT_SIZE(Type, Size) static_assert(sizeof(Type) == (Size), "sizeof " #Type);
 #include "nt_layout.inc"

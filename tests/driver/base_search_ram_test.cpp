@@ -36,8 +36,8 @@ TEST_F(ThreeGigabytesOfRamTest, SearchMapsOnlyCandidatesOutsideRam) {
     standin::StopKernelTrace();
     ASSERT_EQ(header.Result, 256u);
     const uint64_t place = 1u << 20;
-    std::vector<uint64_t> expected = {0xC0000000 | place, 0xD0000000 | place,
-                                      0xE0000000 | place, (0xE0000000 | place) + 2};
+    std::vector<uint64_t> expected = {0xC0000000 | place, 0xD0000000 | place, 0xE0000000 | place,
+                                      (0xE0000000 | place) + 2};
     EXPECT_EQ(MappedAddresses(), expected);
 
     standin::KernelCounters counters = standin::GetKernelCounters();
@@ -54,8 +54,9 @@ TEST_F(ThreeGigabytesOfRamTest, SearchMapsOnlyCandidatesOutsideRam) {
 class IdentityInRamTest : public RamMachineTest {
 protected:
     IdentityInRamTest()
-        : RamMachineTest("# quorvenal memory 0x0 0xc0000000\n"
-                         "# quorvenal bytes 0x30000000 86 80 00 2a\n") {}
+        : RamMachineTest(
+              "# quorvenal memory 0x0 0xc0000000\n"
+              "# quorvenal bytes 0x30000000 86 80 00 2a\n") {}
 };
 
 TEST_F(IdentityInRamTest, RamHoldingTheIdentifiersIsNeverReadNorTaken) {
@@ -77,8 +78,7 @@ TEST_F(IdentityInRamTest, RamHoldingTheIdentifiersIsNeverReadNorTaken) {
 // in a whole scan.
 class NoWindowTest : public RamMachineTest {
 protected:
-    NoWindowTest()
-        : RamMachineTest("# quorvenal ecam-base none\n# quorvenal memory 0x0 0xc0000000\n") {}
+    NoWindowTest() : RamMachineTest("# quorvenal ecam-base none\n# quorvenal memory 0x0 0xc0000000\n") {}
 };
 
 TEST_F(NoWindowTest, AScanMapsNoRamAndFreesEveryList) {
@@ -107,9 +107,10 @@ TEST_F(NoWindowTest, AScanMapsNoRamAndFreesEveryList) {
 class PartialPageTest : public RamMachineTest {
 protected:
     PartialPageTest()
-        : RamMachineTest("# quorvenal memory 0x0 0x10000000\n"
-                         "# quorvenal memory 0x20000fff 0x1\n"
-                         "# quorvenal memory 0x2ffff000 0x1001\n") {}
+        : RamMachineTest(
+              "# quorvenal memory 0x0 0x10000000\n"
+              "# quorvenal memory 0x20000fff 0x1\n"
+              "# quorvenal memory 0x2ffff000 0x1001\n") {}
 };
 
 TEST_F(PartialPageTest, APageTouchingRamIsPassedOverAndTheNextPageIsNot) {

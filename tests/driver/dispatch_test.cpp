@@ -10,9 +10,8 @@ namespace {
 
 using DispatchTest = DriverTest;
 
-const ULONG kAllCodes[] = {IOCTL_READ_CONFIG,        IOCTL_WRITE_CONFIG,
-                           IOCTL_READ_CONFIG_RANGE,  IOCTL_READ_CONFIG_RANGE2,
-                           IOCTL_READ_EXT_CONFIG,    IOCTL_WRITE_EXT_CONFIG};
+const ULONG kAllCodes[] = {IOCTL_READ_CONFIG,        IOCTL_WRITE_CONFIG,    IOCTL_READ_CONFIG_RANGE,
+                           IOCTL_READ_CONFIG_RANGE2, IOCTL_READ_EXT_CONFIG, IOCTL_WRITE_EXT_CONFIG};
 
 TEST_F(DispatchTest, ReadsAPresentHeaderWhole) {
     Reply reply{};
@@ -30,8 +29,8 @@ TEST_F(DispatchTest, LengthChecksRefuseBeforeLookingAtTheCode) {
     struct Case {
         ULONG in;
         ULONG out;
-    } cases[] = {{0, 272}, {0, 0}, {272, 0}, {272, 3856}, {3856, 272}, {100, 100},
-                 {271, 271}, {273, 273}, {4096, 4096}};
+    } cases[] = {{0, 272},   {0, 0},     {272, 0},   {272, 3856}, {3856, 272},
+                 {100, 100}, {271, 271}, {273, 273}, {4096, 4096}};
     for (const Case& c : cases) {
         for (ULONG code : kAllCodes) {
             std::vector<unsigned char> sent = buffer;
@@ -209,8 +208,7 @@ TEST_F(DispatchTest, TheDeviceAndTheDispatchTableAreAsDriverEntryMakesThem) {
     const DRIVER_OBJECT& object = driver_->object;
     PDRIVER_DISPATCH refuse = object.MajorFunction[IRP_MJ_CLEANUP];
     for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major) {
-        bool served = major == IRP_MJ_CREATE || major == IRP_MJ_CLOSE ||
-                      major == IRP_MJ_DEVICE_CONTROL;
+        bool served = major == IRP_MJ_CREATE || major == IRP_MJ_CLOSE || major == IRP_MJ_DEVICE_CONTROL;
         EXPECT_EQ(object.MajorFunction[major] != refuse, served) << "major " << major;
     }
     EXPECT_EQ(object.MajorFunction[IRP_MJ_CREATE], object.MajorFunction[IRP_MJ_CLOSE]);

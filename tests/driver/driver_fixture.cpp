@@ -7,9 +7,7 @@
 
 namespace qvtest {
 
-std::string DriverPath() {
-    return QV_BUILD_ROOT "/QUORVENAL.sys";
-}
+std::string DriverPath() { return QV_BUILD_ROOT "/QUORVENAL.sys"; }
 
 std::unique_ptr<standin::Machine> MachineFromText(const std::string& text) {
     std::string error;
@@ -126,8 +124,7 @@ bool FirstClientUninterrupted(const std::vector<bool>& byFirst) {
 }
 
 void DriverTest::SetUp() {
-    standin::SetCurrentMachine(MachineFromText(machineText_.empty() ? SmallMachineText()
-                                                                    : machineText_));
+    standin::SetCurrentMachine(MachineFromText(machineText_.empty() ? SmallMachineText() : machineText_));
     standin::ResetKernelCounters();
     LoadAndOpen();
 }
@@ -159,13 +156,11 @@ void DriverTest::CloseAndUnload() {
 
 Reply DriverTest::Send(ULONG code, void* record, ULONG inLength, ULONG outLength) {
     Reply reply{};
-    reply.status = standin::DeviceControl(file_, code, record, inLength, record, outLength,
-                                          &reply.returned);
+    reply.status = standin::DeviceControl(file_, code, record, inLength, record, outLength, &reply.returned);
     return reply;
 }
 
-ConfigRequest DriverTest::ReadHeader(unsigned bus, unsigned device, unsigned function,
-                                     Reply* reply) {
+ConfigRequest DriverTest::ReadHeader(unsigned bus, unsigned device, unsigned function, Reply* reply) {
     ConfigRequest request;
     std::memset(&request, 0, sizeof request);
     request.Bus = bus;
@@ -189,8 +184,8 @@ ConfigRequest DriverTest::WriteHeader(unsigned bus, unsigned device, unsigned fu
     return request;
 }
 
-std::unique_ptr<ExtConfigRequest> DriverTest::ReadExt(unsigned bus, unsigned device,
-                                                      unsigned function, Reply* reply) {
+std::unique_ptr<ExtConfigRequest> DriverTest::ReadExt(unsigned bus, unsigned device, unsigned function,
+                                                      Reply* reply) {
     auto request = std::make_unique<ExtConfigRequest>();
     std::memset(request.get(), 0, sizeof *request);
     request->Bus = bus;

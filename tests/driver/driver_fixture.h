@@ -62,8 +62,8 @@ protected:
     Reply Send(ULONG code, void* record, ULONG length) { return Send(code, record, length, length); }
 
     ConfigRequest ReadHeader(unsigned bus, unsigned device, unsigned function, Reply* reply = nullptr);
-    ConfigRequest WriteHeader(unsigned bus, unsigned device, unsigned function,
-                              const unsigned char* data, Reply* reply = nullptr);
+    ConfigRequest WriteHeader(unsigned bus, unsigned device, unsigned function, const unsigned char* data,
+                              Reply* reply = nullptr);
     std::unique_ptr<ExtConfigRequest> ReadExt(unsigned bus, unsigned device, unsigned function,
                                               Reply* reply = nullptr);
 

@@ -136,8 +136,8 @@ TEST_F(EcamTest, ExtendedAccessesUseLowAddressBitsAndGoLowHalfFirst) {
         request->Function = 8;
         request->Result = 7;
         standin::StartKernelTrace();
-        Reply reply = Send(write ? IOCTL_WRITE_EXT_CONFIG : IOCTL_READ_EXT_CONFIG, request.get(),
-                           sizeof *request);
+        Reply reply =
+            Send(write ? IOCTL_WRITE_EXT_CONFIG : IOCTL_READ_EXT_CONFIG, request.get(), sizeof *request);
         standin::StopKernelTrace();
         EXPECT_EQ(reply.status, STATUS_SUCCESS);
         EXPECT_EQ(request->Result, 0u);
@@ -188,8 +188,8 @@ TEST_F(EcamTest, ASecondClientWaitsForAnExtendedWriteUnderway) {
         [&] { reply = Send(IOCTL_WRITE_EXT_CONFIG, mine.get(), sizeof *mine); },
         [&] {
             ULONG returned = 0;
-            standin::DeviceControl(second, IOCTL_WRITE_EXT_CONFIG, theirs.get(), sizeof *theirs,
-                                   theirs.get(), sizeof *theirs, &returned);
+            standin::DeviceControl(second, IOCTL_WRITE_EXT_CONFIG, theirs.get(), sizeof *theirs, theirs.get(),
+                                   sizeof *theirs, &returned);
         });
     standin::CloseDevice(second);
     EXPECT_EQ(reply.status, STATUS_SUCCESS);
@@ -311,9 +311,7 @@ TEST_F(StrayVendorTest, MemoryHoldingOnlyTheVendorIsPassedOver) {
 class StrayIdentityTest : public DriverTest {
 protected:
     void SetUp() override {
-        machineText_ =
-            "# quorvenal bytes 0x30000000 86 80 00 2a\n" +
-            SmallMachineText();
+        machineText_ = "# quorvenal bytes 0x30000000 86 80 00 2a\n" + SmallMachineText();
         DriverTest::SetUp();
     }
 };
@@ -336,9 +334,10 @@ TEST_F(StrayIdentityTest, MemoryHoldingBothIdentifiersIsTaken) {
 class ZeroedMemoryTest : public DriverTest {
 protected:
     void SetUp() override {
-        machineText_ = "# quorvenal bytes 0x10028000 00 00 00 00\n"
-                       "# quorvenal bytes 0x10028100 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n" +
-                       SmallMachineText();
+        machineText_ =
+            "# quorvenal bytes 0x10028000 00 00 00 00\n"
+            "# quorvenal bytes 0x10028100 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n" +
+            SmallMachineText();
         DriverTest::SetUp();
     }
 };

@@ -55,10 +55,13 @@ TEST_F(HeaderWriteTest, WritesTakeTheFunctionsRegisterSemantics) {
     ConfigRequest before = ReadHeader(1, 0, 0);
     unsigned char data[256];
     std::memcpy(data, before.Data, sizeof data);
-    data[0] = 0x00;                                     // vendor: read-only
-    data[0x04] = 0x00;                                  // command: memory and I/O off
-    data[0x10] = 0xFF; data[0x11] = 0xFF; data[0x12] = 0xFF; data[0x13] = 0xFF;  // BAR sizing
-    data[0x3C] = 0x05;                                  // interrupt line
+    data[0] = 0x00;     // vendor: read-only
+    data[0x04] = 0x00;  // command: memory and I/O off
+    data[0x10] = 0xFF;
+    data[0x11] = 0xFF;
+    data[0x12] = 0xFF;
+    data[0x13] = 0xFF;  // BAR sizing
+    data[0x3C] = 0x05;  // interrupt line
     WriteHeader(1, 0, 0, data);
 
     unsigned char after[256];
@@ -118,8 +121,8 @@ TEST_F(HeaderWriteTest, ASecondClientWaitsForAHeaderWriteUnderway) {
             request.Device = 0x1d;
             request.Function = 1;
             ULONG returned = 0;
-            standin::DeviceControl(second, IOCTL_WRITE_CONFIG, &request, sizeof request,
-                                   &request, sizeof request, &returned);
+            standin::DeviceControl(second, IOCTL_WRITE_CONFIG, &request, sizeof request, &request,
+                                   sizeof request, &returned);
         });
     standin::CloseDevice(second);
     EXPECT_EQ(reply.status, STATUS_SUCCESS);
@@ -166,9 +169,8 @@ TEST_F(HeaderWriteTest, ConcurrentClientsNeverTearOrMisdirectAHeaderWrite) {
                     request.Data[offset + 3] = static_cast<unsigned char>(target.function);
                 }
                 ULONG returned = 0;
-                NTSTATUS status = standin::DeviceControl(file, IOCTL_WRITE_CONFIG, &request,
-                                                         sizeof request, &request,
-                                                         sizeof request, &returned);
+                NTSTATUS status = standin::DeviceControl(file, IOCTL_WRITE_CONFIG, &request, sizeof request,
+                                                         &request, sizeof request, &returned);
                 if (status != STATUS_SUCCESS || returned != sizeof request) ++failures;
             }
             standin::CloseDevice(file);

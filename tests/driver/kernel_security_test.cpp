@@ -25,8 +25,7 @@ NTSTATUS Check(const standin::DeviceSecurity& security, CallerToken token, ACCES
 TEST(KernelSecurityTest, WindowsDefaultDeviceSecurityLetsEveryoneReadAndWrite) {
     standin::DeviceSecurity security = standin::DefaultDeviceSecurity();
     ACCESS_MASK granted = 0;
-    EXPECT_EQ(Check(security, CallerToken::User, GENERIC_READ | GENERIC_WRITE, &granted),
-              STATUS_SUCCESS);
+    EXPECT_EQ(Check(security, CallerToken::User, GENERIC_READ | GENERIC_WRITE, &granted), STATUS_SUCCESS);
     EXPECT_EQ(granted, static_cast<ACCESS_MASK>(FILE_GENERIC_READ | FILE_GENERIC_WRITE));
     EXPECT_EQ(Check(security, CallerToken::User, WRITE_DAC), STATUS_ACCESS_DENIED);
     EXPECT_EQ(Check(security, CallerToken::Administrator, WRITE_DAC), STATUS_SUCCESS);
@@ -70,14 +69,12 @@ TEST(KernelSecurityTest, AclRoutinesKeepToTheirBuffersAndRevisions) {
     EXPECT_EQ(RtlCreateAcl(acl, sizeof buffer, 9), STATUS_INVALID_PARAMETER);
     // Room for the header and one entry with the SYSTEM SID (8 + 20 bytes), not two.
     ASSERT_EQ(RtlCreateAcl(acl, 8 + 20 + 8, ACL_REVISION), STATUS_SUCCESS);
-    EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)kSystemSid),
-              STATUS_SUCCESS);
+    EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)kSystemSid), STATUS_SUCCESS);
     EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)kAdminsSid),
               STATUS_ALLOTTED_SPACE_EXCEEDED);
     EXPECT_EQ(acl->AceCount, 1);
     unsigned char badSid[12] = {2, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};  // revision 2
-    EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, badSid),
-              STATUS_INVALID_SID);
+    EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, badSid), STATUS_INVALID_SID);
 
     std::vector<standin::AccessEntry> entries;
     ASSERT_TRUE(standin::ReadDacl(acl, &entries));
@@ -97,36 +94,30 @@ TEST_F(KernelHandleTest, SettingADaclNeedsWriteDacAndAWellFormedAcl) {
     PDEVICE_OBJECT device = driver_ == nullptr ? nullptr : driver_->object.DeviceObject;
     ASSERT_NE(device, nullptr);
     HANDLE reader = NULL;
-    ASSERT_EQ(ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, READ_CONTROL, NULL, KernelMode,
-                                    &reader),
+    ASSERT_EQ(ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, READ_CONTROL, NULL, KernelMode, &reader),
               STATUS_SUCCESS);
     SECURITY_DESCRIPTOR descriptor;
     RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     RtlSetDaclSecurityDescriptor(&descriptor, TRUE, NULL, FALSE);  // NULL DACL: everyone
-    EXPECT_EQ(ZwSetSecurityObject(reader, DACL_SECURITY_INFORMATION, &descriptor),
-              STATUS_ACCESS_DENIED);
+    EXPECT_EQ(ZwSetSecurityObject(reader, DACL_SECURITY_INFORMATION, &descriptor), STATUS_ACCESS_DENIED);
     EXPECT_EQ(ZwClose(reader), STATUS_SUCCESS);
 
     HANDLE writer = NULL;
-    ASSERT_EQ(ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode,
-                                    &writer),
+    ASSERT_EQ(ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &writer),
               STATUS_SUCCESS);
     alignas(4) unsigned char buffer[16];
     PACL acl = reinterpret_cast<PACL>(buffer);
     ASSERT_EQ(RtlCreateAcl(acl, sizeof buffer, ACL_REVISION), STATUS_SUCCESS);
     acl->AceCount = 1;  // an entry that is not there
     RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, FALSE);
-    EXPECT_EQ(ZwSetSecurityObject(writer, DACL_SECURITY_INFORMATION, &descriptor),
-              STATUS_INVALID_ACL);
-    EXPECT_EQ(ZwSetSecurityObject(writer, OWNER_SECURITY_INFORMATION, &descriptor),
-              STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(ZwSetSecurityObject(writer, DACL_SECURITY_INFORMATION, &descriptor), STATUS_INVALID_ACL);
+    EXPECT_EQ(ZwSetSecurityObject(writer, OWNER_SECURITY_INFORMATION, &descriptor), STATUS_INVALID_PARAMETER);
     EXPECT_EQ(ZwClose(writer), STATUS_SUCCESS);
 
     // The driver's DACL still stands: a user is refused.
     standin::SetCallerToken(CallerToken::User);
     standin::OpenFile* file = nullptr;
-    EXPECT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", FILE_GENERIC_READ, &file),
-              STATUS_ACCESS_DENIED);
+    EXPECT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", FILE_GENERIC_READ, &file), STATUS_ACCESS_DENIED);
     standin::SetCallerToken(CallerToken::Administrator);
 
     uint64_t faults = standin::GetKernelCounters().driverFaults;

@@ -14,9 +14,8 @@ namespace {
 using KernelTest = DriverTest;
 
 TEST_F(KernelTest, DeviceNamesAreFoundWithoutRegardToCase) {
-    const wchar_t* names[] = {L"\\??\\QUORVENAL", L"\\??\\quorvenal", L"\\DosDevices\\QuorVenal",
-                              L"\\GLOBAL??\\QuorVenal", L"\\Device\\QUORVENAL",
-                              L"\\device\\quorvenal"};
+    const wchar_t* names[] = {L"\\??\\QUORVENAL",       L"\\??\\quorvenal",     L"\\DosDevices\\QuorVenal",
+                              L"\\GLOBAL??\\QuorVenal", L"\\Device\\QUORVENAL", L"\\device\\quorvenal"};
     for (const wchar_t* name : names) {
         standin::OpenFile* file = nullptr;
         EXPECT_EQ(standin::OpenDevice(name, &file), STATUS_SUCCESS);
@@ -38,8 +37,8 @@ TEST_F(KernelTest, ManyHandlesOpenAndCloseInAnyOrder) {
         ConfigRequest request;
         std::memset(&request, 0, sizeof request);
         ULONG returned = 0;
-        EXPECT_EQ(standin::DeviceControl(files[i], IOCTL_READ_CONFIG, &request, sizeof request,
-                                         &request, sizeof request, &returned),
+        EXPECT_EQ(standin::DeviceControl(files[i], IOCTL_READ_CONFIG, &request, sizeof request, &request,
+                                         sizeof request, &returned),
                   STATUS_SUCCESS);
         EXPECT_EQ(request.Result, 256u);
         standin::CloseDevice(files[i]);
@@ -72,12 +71,11 @@ TEST_F(KernelTest, RequestsOfAnySizeFailCleanly) {
     unsigned char small[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     ULONG returned = 99;
     // Lengths no buffer can have: refused before any byte is copied.
-    EXPECT_EQ(standin::DeviceControl(file_, IOCTL_READ_CONFIG, small, 0xFFFFFFFF, small,
-                                     0xFFFFFFFF, &returned),
-              STATUS_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(
+        standin::DeviceControl(file_, IOCTL_READ_CONFIG, small, 0xFFFFFFFF, small, 0xFFFFFFFF, &returned),
+        STATUS_INSUFFICIENT_RESOURCES);
     EXPECT_EQ(returned, 0u);
-    EXPECT_EQ(standin::DeviceControl(file_, IOCTL_READ_CONFIG, nullptr, 272, nullptr, 272,
-                                     &returned),
+    EXPECT_EQ(standin::DeviceControl(file_, IOCTL_READ_CONFIG, nullptr, 272, nullptr, 272, &returned),
               static_cast<NTSTATUS>(0xC00000E8L));
     // A large real buffer reaches the driver, which refuses its length.
     std::vector<unsigned char> large(1u << 20, 0x6B);
@@ -111,8 +109,7 @@ TEST_F(KernelTest, UnloadWaitsForTheLastHandle) {
 
 TEST_F(KernelTest, ASecondLoadIsRefused) {
     standin::LoadedDriver* again = nullptr;
-    EXPECT_EQ(standin::LoadDriver(DriverPath(), "QUORVENAL", &again),
-              static_cast<NTSTATUS>(0xC000010EL));
+    EXPECT_EQ(standin::LoadDriver(DriverPath(), "QUORVENAL", &again), static_cast<NTSTATUS>(0xC000010EL));
     // Under another service name the image's DriverEntry runs and meets its own device name.
     EXPECT_EQ(standin::LoadDriver(DriverPath(), "OTHER", &again), STATUS_OBJECT_NAME_COLLISION);
     EXPECT_EQ(again, nullptr);
@@ -165,8 +162,7 @@ TEST(KernelPrimitivesTest, CountedStringsAndStatusMapping) {
 }
 
 TEST(KernelPrimitivesTest, MappingsOfNothingFailAndMemoryMappingsShareItsBytes) {
-    standin::SetCurrentMachine(MachineFromText("# quorvenal memory 0x100000 0x2000\n" +
-                                               SmallMachineText()));
+    standin::SetCurrentMachine(MachineFromText("# quorvenal memory 0x100000 0x2000\n" + SmallMachineText()));
     PHYSICAL_ADDRESS address;
     address.QuadPart = 0x90000000;
     EXPECT_EQ(MmMapIoSpace(address, 2, MmNonCached), nullptr);

@@ -31,18 +31,18 @@ TEST(MachineFileTest, MalformedFilesNameTheFileTheLineAndTheFault) {
         std::string message;
     } cases[] = {
         {"00:00.0 Host\n00: 86 80\n", "bad.lspci:2: a data line needs 16 bytes"},
-        {"00:00.0 Host\n" + std::string(kHeaderRows) + "45: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n",
+        {"00:00.0 Host\n" + std::string(kHeaderRows) +
+             "45: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n",
          "bad.lspci:6: data offset must be 00..ff0 in steps of 10"},
-        {"00:00.0 Host\n00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 zz\n",
-         "bad.lspci:2: bad byte 'zz'"},
-        {"00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 00\n",
-         "bad.lspci:1: data line outside a device"},
+        {"00:00.0 Host\n00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 zz\n", "bad.lspci:2: bad byte 'zz'"},
+        {"00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 00\n", "bad.lspci:1: data line outside a device"},
         {"00:00.0 Host\n00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 00\n",
          "bad.lspci:1: the function has no data for offsets 00..3f"},
         {"00:20.0 Host\n" + std::string(kHeaderRows), "bad.lspci:1: device number 20 is above 1f"},
         {"00:00.0 Host\n" + std::string(kHeaderRows) + "\n00:00.0 Again\n" + kHeaderRows,
          "bad.lspci:7: function listed twice"},
-        {"00:00.0 Host\n" + std::string(kHeaderRows) + "00: " + std::string(47, '0').replace(2, 1, " ") + "\n",
+        {"00:00.0 Host\n" + std::string(kHeaderRows) + "00: " + std::string(47, '0').replace(2, 1, " ") +
+             "\n",
          "bad.lspci:6: "},
         {"# quorvenal ecam-base 0x1234\n00:00.0 Host\n" + std::string(kHeaderRows),
          "bad.lspci:1: ecam-base needs a hexadecimal address aligned to 1 MiB, or none"},
@@ -74,10 +74,14 @@ TEST(MachineFileTest, DirectivesAndOtherDomains) {
         "# quorvenal bar-size 01:00.0 0 0x1000\n"
         "# quorvenal memory 0x1000 0x1000\n"
         "# quorvenal bytes 0x1800 aa bb\n"
-        "00:00.0 Host bridge\n" + std::string(kHeaderRows) +
+        "00:00.0 Host bridge\n" +
+        std::string(kHeaderRows) +
         "\tSubsystem: decoded text that lspci prints is passed over\n\n"
-        "0001:00:00.0 Another domain\n" + kHeaderRows + "\n"
-        "01:00.0 Ethernet\n" + kHeaderRows + "\n";
+        "0001:00:00.0 Another domain\n" +
+        kHeaderRows +
+        "\n"
+        "01:00.0 Ethernet\n" +
+        kHeaderRows + "\n";
     std::string error;
     std::unique_ptr<standin::Machine> machine = standin::LoadMachineText(text, "ok.lspci", &error);
     ASSERT_NE(machine, nullptr) << error;
@@ -102,8 +106,8 @@ TEST(MachineFileTest, DirectivesAndOtherDomains) {
     machine->PortWrite32(0xCFC, 0);
     EXPECT_EQ(machine->PortRead32(0xCFC), 0x20900006u);
 
-    machine = standin::LoadMachineText("# quorvenal ecam-base none\n00:00.0 H\n" +
-                                           std::string(kHeaderRows), "none.lspci", &error);
+    machine = standin::LoadMachineText("# quorvenal ecam-base none\n00:00.0 H\n" + std::string(kHeaderRows),
+                                       "none.lspci", &error);
     ASSERT_NE(machine, nullptr) << error;
     EXPECT_EQ(machine->ClassifyPhysical(0xE0000000, 2), standin::PhysicalKind::Nothing);
 }
@@ -118,7 +122,8 @@ TEST(MachineFileTest, MemoryLinesAreTheRamListedAndBytesOutsideThemAreNot) {
         "# quorvenal memory 0x300000 0x1000\n"
         "# quorvenal bytes 0x20000000 86 80\n"
         "# quorvenal bytes 0x300010 01\n"
-        "00:00.0 Host bridge\n" + std::string(kHeaderRows);
+        "00:00.0 Host bridge\n" +
+        std::string(kHeaderRows);
     std::string error;
     std::unique_ptr<standin::Machine> machine = standin::LoadMachineText(text, "ram.lspci", &error);
     ASSERT_NE(machine, nullptr) << error;
@@ -157,11 +162,9 @@ TEST(MachineFileTest, PciutilsReadsOurFilesTheSameWay) {
         std::ofstream out(withDirectives);
         out << "# quorvenal ecam-base 0x80000000\n# quorvenal bus 05\n"
                "# quorvenal memory 0x1000 0x1000\n# quorvenal bytes 0x1800 aa bb\n"
-            << SmallMachineText()
-            << "# quorvenal read-only 00:1d.1\n# quorvenal bar-size 01:00.0 0 0x1000\n";
+            << SmallMachineText() << "# quorvenal read-only 00:1d.1\n# quorvenal bar-size 01:00.0 0 0x1000\n";
     }
-    for (const std::string& path : {std::string(QV_SOURCE_ROOT "/machines/default.lspci"),
-                                    withDirectives}) {
+    for (const std::string& path : {std::string(QV_SOURCE_ROOT "/machines/default.lspci"), withDirectives}) {
         std::string error;
         std::unique_ptr<standin::Machine> machine = standin::LoadMachineFile(path, &error);
         ASSERT_NE(machine, nullptr) << error;
@@ -269,7 +272,7 @@ TEST_F(HardwareTest, RemovedFunctionsStopAnsweringUntilRestored) {
 
 TEST_F(HardwareTest, BusesExistWhereFunctionsOrBridgesPutThem) {
     EXPECT_TRUE(machine_->BusExists(0));
-    EXPECT_TRUE(machine_->BusExists(1));   // behind the root port, and holding the NIC
+    EXPECT_TRUE(machine_->BusExists(1));  // behind the root port, and holding the NIC
     EXPECT_FALSE(machine_->BusExists(2));
     EXPECT_FALSE(machine_->BusExists(256));
 }
@@ -290,7 +293,8 @@ TEST(MachineBusesTest, BridgeRangesReachTheLastBusAndNoFurther) {
         "30: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n\n"
         "# quorvenal bus 30\n";
     std::string error;
-    std::unique_ptr<standin::Machine> machine = standin::LoadMachineText(bridgeToTheEnd, "ends.lspci", &error);
+    std::unique_ptr<standin::Machine> machine =
+        standin::LoadMachineText(bridgeToTheEnd, "ends.lspci", &error);
     ASSERT_NE(machine, nullptr) << error;
     std::vector<unsigned> buses;
     for (unsigned bus = 0; bus < 300; ++bus) {

@@ -24,9 +24,7 @@ WCHAR DeviceName[64];
 WCHAR LinkName[64];
 KMUTEX Mutex;
 
-bool Is(const WCHAR* name) {
-    return std::wcscmp(ServiceName, name) == 0;
-}
+bool Is(const WCHAR* name) { return std::wcscmp(ServiceName, name) == 0; }
 
 NTSTATUS NTAPI Complete(PDEVICE_OBJECT, PIRP irp) {
     irp->IoStatus.Status = STATUS_SUCCESS;
@@ -86,8 +84,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     UNICODE_STRING deviceName;
     RtlInitUnicodeString(&deviceName, DeviceName);
     PDEVICE_OBJECT device = NULL;
-    NTSTATUS status = IoCreateDevice(driver, 0, &deviceName, FILE_DEVICE_UNKNOWN, 0, FALSE,
-                                     &device);
+    NTSTATUS status = IoCreateDevice(driver, 0, &deviceName, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
     if (!NT_SUCCESS(status)) return status;
     if (Is(L"FAILDEVICE")) return STATUS_UNSUCCESSFUL;
     driver->MajorFunction[IRP_MJ_CREATE] = Complete;

@@ -58,8 +58,7 @@ TEST_F(RaisedIrqlTest, NoRoutineRunsAboveItsLevelInAnyRequest) {
 // above it, a raise below the current level and a lower above it are faults,
 // and a dispatch routine that returns raised is one.
 TEST(IrqlRulesTest, RoutinesCalledAboveTheirLevelAreDriverFaults) {
-    standin::SetCurrentMachine(MachineFromText("# quorvenal memory 0x0 0x100000\n" +
-                                               SmallMachineText()));
+    standin::SetCurrentMachine(MachineFromText("# quorvenal memory 0x0 0x100000\n" + SmallMachineText()));
     standin::ResetKernelCounters();
     KIRQL previous;
     KeRaiseIrql(HIGH_LEVEL, &previous);

@@ -24,9 +24,12 @@ protected:
 };
 
 TEST_F(DeviceAccessTest, AUserWithoutAdministratorRightsCannotOpenTheDeviceAtAll) {
-    const ACCESS_MASK accesses[] = {FILE_GENERIC_READ, FILE_GENERIC_WRITE,
-                                    FILE_GENERIC_READ | FILE_GENERIC_WRITE, GENERIC_READ,
-                                    SYNCHRONIZE | FILE_READ_ATTRIBUTES, MAXIMUM_ALLOWED};
+    const ACCESS_MASK accesses[] = {FILE_GENERIC_READ,
+                                    FILE_GENERIC_WRITE,
+                                    FILE_GENERIC_READ | FILE_GENERIC_WRITE,
+                                    GENERIC_READ,
+                                    SYNCHRONIZE | FILE_READ_ATTRIBUTES,
+                                    MAXIMUM_ALLOWED};
     uint64_t completed = standin::GetKernelCounters().requestsCompleted;
     for (const wchar_t* name : {L"\\??\\QuorVenal", L"\\Device\\QUORVENAL"}) {
         for (ACCESS_MASK access : accesses) {
@@ -39,8 +42,7 @@ TEST_F(DeviceAccessTest, AUserWithoutAdministratorRightsCannotOpenTheDeviceAtAll
 }
 
 TEST_F(DeviceAccessTest, SystemAndAdministratorsOpenForReadingAndWriting) {
-    for (standin::CallerToken token :
-         {standin::CallerToken::System, standin::CallerToken::Administrator}) {
+    for (standin::CallerToken token : {standin::CallerToken::System, standin::CallerToken::Administrator}) {
         EXPECT_EQ(OpenAs(token, L"\\??\\QuorVenal", GENERIC_READ | GENERIC_WRITE), STATUS_SUCCESS);
         EXPECT_EQ(OpenAs(token, L"\\??\\QuorVenal", MAXIMUM_ALLOWED), STATUS_SUCCESS);
     }
@@ -52,8 +54,7 @@ class ReadOnlyHandleTest : public DriverTest {
 protected:
     void SetUp() override {
         DriverTest::SetUp();
-        ASSERT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", FILE_GENERIC_READ, &readOnly_),
-                  STATUS_SUCCESS);
+        ASSERT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", FILE_GENERIC_READ, &readOnly_), STATUS_SUCCESS);
     }
     void TearDown() override {
         standin::CloseDevice(readOnly_);
@@ -62,8 +63,8 @@ protected:
 
     Reply SendReadOnly(ULONG code, void* record, ULONG length) {
         Reply reply{};
-        reply.status = standin::DeviceControl(readOnly_, code, record, length, record, length,
-                                              &reply.returned);
+        reply.status =
+            standin::DeviceControl(readOnly_, code, record, length, record, length, &reply.returned);
         return reply;
     }
 
@@ -146,8 +147,7 @@ TEST_F(ReadOnlyHandleTest, TheWriteRightIsPerHandle) {
     request.Bus = 1;
     std::memcpy(request.Data, data, sizeof data);
     request.Data[0x3C] = 0x0B;
-    EXPECT_EQ(SendReadOnly(IOCTL_WRITE_CONFIG, &request, sizeof request).status,
-              STATUS_ACCESS_DENIED);
+    EXPECT_EQ(SendReadOnly(IOCTL_WRITE_CONFIG, &request, sizeof request).status, STATUS_ACCESS_DENIED);
     unsigned char line = 0;
     ASSERT_TRUE(machine().ReadConfig({1, 0, 0}, 0x3C, &line, 1));
     EXPECT_EQ(line, 0x0A);
@@ -156,8 +156,8 @@ TEST_F(ReadOnlyHandleTest, TheWriteRightIsPerHandle) {
     standin::OpenFile* writeOnly = nullptr;
     ASSERT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", FILE_WRITE_DATA, &writeOnly), STATUS_SUCCESS);
     ULONG returned = 0;
-    EXPECT_EQ(standin::DeviceControl(writeOnly, IOCTL_WRITE_CONFIG, &request, sizeof request,
-                                     &request, sizeof request, &returned),
+    EXPECT_EQ(standin::DeviceControl(writeOnly, IOCTL_WRITE_CONFIG, &request, sizeof request, &request,
+                                     sizeof request, &returned),
               STATUS_SUCCESS);
     standin::CloseDevice(writeOnly);
     ASSERT_TRUE(machine().ReadConfig({1, 0, 0}, 0x3C, &line, 1));

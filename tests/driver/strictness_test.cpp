@@ -24,8 +24,8 @@ void SendOne(const wchar_t* link) {
     ConfigRequest request;
     std::memset(&request, 0, sizeof request);
     ULONG returned = 0;
-    standin::DeviceControl(file, IOCTL_READ_CONFIG, &request, sizeof request, &request,
-                           sizeof request, &returned);
+    standin::DeviceControl(file, IOCTL_READ_CONFIG, &request, sizeof request, &request, sizeof request,
+                           &returned);
     standin::CloseDevice(file);
 }
 
@@ -47,10 +47,8 @@ TEST_F(StrictnessTest, ADriverThatUndoesEverythingLoadsServesAndUnloads) {
 }
 
 TEST_F(StrictnessTest, WhatTheUnloadLeavesEndsTheProcess) {
-    EXPECT_DEATH(standin::UnloadDriver(LoadAs("KEEPDEVICE")),
-                 "device left behind by the unload routine");
-    EXPECT_DEATH(standin::UnloadDriver(LoadAs("KEEPLINK")),
-                 "link left behind by the unload routine");
+    EXPECT_DEATH(standin::UnloadDriver(LoadAs("KEEPDEVICE")), "device left behind by the unload routine");
+    EXPECT_DEATH(standin::UnloadDriver(LoadAs("KEEPLINK")), "link left behind by the unload routine");
 }
 
 TEST_F(StrictnessTest, WhatAFailedDriverEntryLeavesEndsTheProcess) {

@@ -51,9 +51,8 @@ TEST(DeviceList, FunctionsAfterAGapAreListed) {
     ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
     std::vector<std::string> firstColumn;
     for (const ReportLine& r : run.dumps[0].devices) firstColumn.push_back(r[0]);
-    std::vector<std::string> expected = {"00000000", "00000005", "00000200", "00000300",
-                                         "00000400", "00001C00", "00001E00", "00010000",
-                                         "00010100"};
+    std::vector<std::string> expected = {"00000000", "00000005", "00000200", "00000300", "00000400",
+                                         "00001C00", "00001E00", "00010000", "00010100"};
     EXPECT_EQ(expected, firstColumn);
 }
 

@@ -19,12 +19,12 @@ namespace {
 
 // One function as lspci describes it, in the device list's own terms.
 struct Described {
-    std::string address;   // item data: 8 upper-case hex digits
-    std::string vendor;    // "%04X"
-    std::string device;    // "%04X"
-    std::string classCode; // "%06x"
-    int headerType = 0;    // 0, 1 or 2; -1 for a type lspci does not know
-    bool express = false;  // first capability of interest is PCI Express
+    std::string address;    // item data: 8 upper-case hex digits
+    std::string vendor;     // "%04X"
+    std::string device;     // "%04X"
+    std::string classCode;  // "%06x"
+    int headerType = 0;     // 0, 1 or 2; -1 for a type lspci does not know
+    bool express = false;   // first capability of interest is PCI Express
 };
 
 std::string Upper(std::string s) {
@@ -46,9 +46,7 @@ std::string Capture(const std::string& command) {
 
 // lspci is part of what the test command installs: without it the
 // comparisons fail rather than pass unseen.
-bool HaveLspci() {
-    return system("lspci --version >/dev/null 2>&1") == 0;
-}
+bool HaveLspci() { return system("lspci --version >/dev/null 2>&1") == 0; }
 const char kNoLspci[] = "lspci (pciutils) is not installed; tools/install-deps.sh test installs it";
 
 // Address "[DDDD:]BB:DD.F" to item data; false for another domain.
@@ -132,17 +130,28 @@ std::vector<Described> Lspci(const std::string& source) {
 // The "Type" text the device list shows for a class code, as the user
 // reads it: one text per base class, mass storage by subclass.
 std::string TypeText(const std::string& classCode) {
-    static const char* const base[] = {
-        "Unknown", "", "Network controller", "Display controller", "Multimedia device",
-        "Memory controller", "Bridge device", "Simple communication controller",
-        "Base system peripheral", "Input device", "Docking station", "Processor",
-        "Serial bus controller", "Wireless controller", "Intelligent I/O controller",
-        "Satellite communication controller", "Encryption/Decryption controller",
-        "Data acquisition and signal processing controller"};
-    static const char* const storage[] = {
-        "SCSI bus controller", "IDE controller", "Floppy disk controller",
-        "IPI bus controller", "RAID controller", "ATA controller with DMA",
-        "Serial ATA controller", "Serial attached SCSI controller"};
+    static const char* const base[] = {"Unknown",
+                                       "",
+                                       "Network controller",
+                                       "Display controller",
+                                       "Multimedia device",
+                                       "Memory controller",
+                                       "Bridge device",
+                                       "Simple communication controller",
+                                       "Base system peripheral",
+                                       "Input device",
+                                       "Docking station",
+                                       "Processor",
+                                       "Serial bus controller",
+                                       "Wireless controller",
+                                       "Intelligent I/O controller",
+                                       "Satellite communication controller",
+                                       "Encryption/Decryption controller",
+                                       "Data acquisition and signal processing controller"};
+    static const char* const storage[] = {"SCSI bus controller",    "IDE controller",
+                                          "Floppy disk controller", "IPI bus controller",
+                                          "RAID controller",        "ATA controller with DMA",
+                                          "Serial ATA controller",  "Serial attached SCSI controller"};
     unsigned baseClass = strtoul(classCode.substr(0, 2).c_str(), nullptr, 16);
     unsigned subclass = strtoul(classCode.substr(2, 2).c_str(), nullptr, 16);
     if (baseClass == 1) return subclass < 8 ? storage[subclass] : "Mass storage controller";
@@ -151,8 +160,7 @@ std::string TypeText(const std::string& classCode) {
 
 // Runs the program on machine, selects every row and dumps it, and checks
 // each row against lspci's description of the same function.
-void CompareWithLspci(const std::string& machine, const std::string& lspciSource,
-                      bool checkHeaderTypes) {
+void CompareWithLspci(const std::string& machine, const std::string& lspciSource, bool checkHeaderTypes) {
     std::vector<Described> expected = Lspci(lspciSource);
     // A machine file always lists something; a host may have no PCI
     // functions, and then the program must list none either.
@@ -189,9 +197,8 @@ void CompareWithLspci(const std::string& machine, const std::string& lspciSource
         ASSERT_GT(run.dumps.size(), row + 1);
         // A header type without a layout has no "Header Type" row to show.
         std::string headerByte = RegisterValue(run.dumps[row + 1], "Header Type");
-        int type = headerByte.rfind("<no row", 0) == 0
-                       ? -1
-                       : (int)(strtoul(headerByte.c_str(), nullptr, 16) & 0x7F);
+        int type =
+            headerByte.rfind("<no row", 0) == 0 ? -1 : (int)(strtoul(headerByte.c_str(), nullptr, 16) & 0x7F);
         EXPECT_EQ(want.headerType, type) << headerByte;
         // A PCI Express function shows its extended space too.
         std::vector<std::string> names = RegisterNames(run.dumps[row + 1]);
@@ -209,9 +216,8 @@ TEST_P(AgainstLspci, MatchesLspciOnTheSameFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, AgainstLspci,
-                         ::testing::Values("fujitsu-p8010.lspci", "pcix-server.lspci",
-                                           "cap-aer-root.lspci", "cap-pcie-2.lspci",
-                                           "cap-ht.lspci", "kinds.lspci",
+                         ::testing::Values("fujitsu-p8010.lspci", "pcix-server.lspci", "cap-aer-root.lspci",
+                                           "cap-pcie-2.lspci", "cap-ht.lspci", "kinds.lspci",
                                            "cardbus-express.lspci"));
 
 TEST(DefaultMachine, MatchesLspciOnItsFile) {

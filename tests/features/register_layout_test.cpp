@@ -40,30 +40,45 @@ TEST(RegisterLayout, RowCountsAndFirstDumpRows) {
 }
 
 TEST(RegisterLayout, NamesAsTheListShowsThem) {
-    std::vector<std::string> common = {"Vendor ID", "Device ID", "Command", "Status",
-                                       "Revision ID", "Class Code", "Cache Line Size",
-                                       "Latency Timer", "Header Type", "BIST"};
+    std::vector<std::string> common = {"Vendor ID",   "Device ID",  "Command",         "Status",
+                                       "Revision ID", "Class Code", "Cache Line Size", "Latency Timer",
+                                       "Header Type", "BIST"};
     std::vector<std::string> type0 = common;
-    for (const char* n : {"BAR0", "BAR1", "BAR2", "BAR3", "BAR4", "BAR5", "Cardbus CIS pointer",
-                          "Subsystem Vendor ID", "Subsystem ID", "Expansion ROM Base",
-                          "Capabilities Pointer", "Reserved1", "Reserved2", "Interrupt Line",
-                          "Interrupt Pin", "Minimam Grant", "Maximum Latency"})
+    for (const char* n :
+         {"BAR0", "BAR1", "BAR2", "BAR3", "BAR4", "BAR5", "Cardbus CIS pointer", "Subsystem Vendor ID",
+          "Subsystem ID", "Expansion ROM Base", "Capabilities Pointer", "Reserved1", "Reserved2",
+          "Interrupt Line", "Interrupt Pin", "Minimam Grant", "Maximum Latency"})
         type0.push_back(n);
     std::vector<std::string> type1 = common;
-    for (const char* n : {"BAR0", "BAR1", "Primary Bus", "Secondary Bus", "Subordinate Bus",
-                          "Secondary Latency", "IO Base", "IO Limit", "Secondary Status",
-                          "Memory Base", "Memory Limit", "Prefetch Base", "Prefetch Limit",
-                          "Prefetch Base Upper32", "Prefetch Limit Upper32", "IO Base Upper16",
-                          "IO Limit Upper16", "Capabilities Pointer", "Reserved",
-                          "ROM Base Address", "Interrupt Line", "Interrupt Pin",
+    for (const char* n : {"BAR0",
+                          "BAR1",
+                          "Primary Bus",
+                          "Secondary Bus",
+                          "Subordinate Bus",
+                          "Secondary Latency",
+                          "IO Base",
+                          "IO Limit",
+                          "Secondary Status",
+                          "Memory Base",
+                          "Memory Limit",
+                          "Prefetch Base",
+                          "Prefetch Limit",
+                          "Prefetch Base Upper32",
+                          "Prefetch Limit Upper32",
+                          "IO Base Upper16",
+                          "IO Limit Upper16",
+                          "Capabilities Pointer",
+                          "Reserved",
+                          "ROM Base Address",
+                          "Interrupt Line",
+                          "Interrupt Pin",
                           "Bridge Control"})
         type1.push_back(n);
     std::vector<std::string> type2 = common;
     for (const char* n : {"Socket Registers Base Address", "Capabilities Pointer", "Reserved",
                           "Secondary Status", "Primary Bus", "Secondary Bus", "Subordinate Bus",
-                          "Secondary Latency", "Base1", "Limit1", "Base2", "Limit2", "Base3",
-                          "Limit3", "Base4", "Limit4", "Interrupt Line", "Interrupt Pin",
-                          "Bridge Control"})
+                          "Secondary Latency", "Base1", "Limit1", "Base2", "Limit2", "Base3", "Limit3",
+                          "Base4", "Limit4", "Interrupt Line", "Interrupt Pin", "Bridge Control"})
         type2.push_back(n);
     EXPECT_EQ(type0, Names(0));
     EXPECT_EQ(type1, Names(1));
@@ -86,14 +101,12 @@ std::string Signature(int headerType) {
 
 TEST(RegisterLayout, OffsetsAndWidthsOfEveryValueRow) {
     const std::string common = "00w 02w 04w 06w 08b 09c 0Cb 0Db 0Eb 0Fb ";
-    EXPECT_EQ(common + "10d 14d 18d 1Cd 20d 24d 28d 2Cw 2Ew 30d 34b 35t 38d 3Cb 3Db 3Eb 3Fb ",
-              Signature(0));
+    EXPECT_EQ(common + "10d 14d 18d 1Cd 20d 24d 28d 2Cw 2Ew 30d 34b 35t 38d 3Cb 3Db 3Eb 3Fb ", Signature(0));
     EXPECT_EQ(common +
                   "10d 14d 18b 19b 1Ab 1Bb 1Cb 1Db 1Ew 20w 22w 24w 26w 28d 2Cd 30w 32w 34b 35t "
                   "38d 3Cb 3Db 3Ew ",
               Signature(1));
-    EXPECT_EQ(common +
-                  "10d 14b 15b 16w 18b 19b 1Ab 1Bb 1Cd 20d 24d 28d 2Cd 30d 34d 38d 3Cb 3Db 3Ew ",
+    EXPECT_EQ(common + "10d 14b 15b 16w 18b 19b 1Ab 1Bb 1Cd 20d 24d 28d 2Cd 30d 34d 38d 3Cb 3Db 3Ew ",
               Signature(2));
 }
 
@@ -127,7 +140,7 @@ TEST(RegisterLayout, ValueFormatsReadLittleEndianAndPadWithZeros) {
     EXPECT_EQ("1234AB", Value(Row(0, 21), header));  // Reserved1: address order
     EXPECT_EQ("1234AB", Value(Row(1, 28), header));  // Reserved (type 1)
     header[0x15] = 0x3C;
-    EXPECT_EQ("3C", Value(Row(2, 12), header));      // Reserved (type 2): one byte at 0x15
+    EXPECT_EQ("3C", Value(Row(2, 12), header));  // Reserved (type 2): one byte at 0x15
     header[0x3E] = 0x05;
     header[0x3F] = 0x00;
     EXPECT_EQ("0005", Value(Row(1, 32), header));  // Bridge Control, 16-bit
@@ -143,7 +156,7 @@ TEST(RegisterLayout, DumpRowsShowBytesInAddressOrder) {
     FormatDumpLabel(0x100, text);
     EXPECT_STREQ("Device Specific [100]", text);
 
-    const unsigned char bytes[16] = {0x01, 0x50, 0x03, 0xC8, 0, 0, 0, 0,
+    const unsigned char bytes[16] = {0x01, 0x50, 0x03, 0xC8, 0,    0,    0,    0,
                                      0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x0A, 0x0B, 0x0C};
     FormatDumpValue(bytes, text);
     EXPECT_STREQ("015003C8 00000000 DEADBEEF 000A0B0C", text);

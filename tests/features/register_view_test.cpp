@@ -14,14 +14,14 @@ namespace {
 
 // Device-list rows of the kinds machine.
 enum {
-    kHostBridge = 0,    // 00:00.0, header type byte 0x80
-    kSata = 2,          // 00:00.5
-    kPciX = 3,          // 00:01.0
-    kExpress = 4,       // 00:02.0, extended space
-    kPciXFirst = 5,     // 00:03.0, PCI-X listed before PCI Express
-    kRootPort = 7,      // 00:1c.0, header type 1, PCI Express
-    kCardBus = 8,       // 00:1e.0, header type 2
-    kNoLayout = 10,     // 01:01.0, header type 0x7F
+    kHostBridge = 0,  // 00:00.0, header type byte 0x80
+    kSata = 2,        // 00:00.5
+    kPciX = 3,        // 00:01.0
+    kExpress = 4,     // 00:02.0, extended space
+    kPciXFirst = 5,   // 00:03.0, PCI-X listed before PCI Express
+    kRootPort = 7,    // 00:1c.0, header type 1, PCI Express
+    kCardBus = 8,     // 00:1e.0, header type 2
+    kNoLayout = 10,   // 01:01.0, header type 0x7F
 };
 
 std::vector<std::string> View(const Dump& dump) {
@@ -43,8 +43,8 @@ std::vector<std::string> CountingDump(unsigned first, unsigned end) {
         snprintf(text, sizeof text,
                  "Device Specific [%X]=%02X%02X%02X%02X %02X%02X%02X%02X %02X%02X%02X%02X "
                  "%02X%02X%02X%02X",
-                 x, b, b + 1, b + 2, b + 3, b + 4, b + 5, b + 6, b + 7, b + 8, b + 9, b + 10,
-                 b + 11, b + 12, b + 13, b + 14, b + 15);
+                 x, b, b + 1, b + 2, b + 3, b + 4, b + 5, b + 6, b + 7, b + 8, b + 9, b + 10, b + 11, b + 12,
+                 b + 13, b + 14, b + 15);
         rows.push_back(text);
     }
     return rows;
@@ -62,14 +62,33 @@ TEST(RegisterView, TypeZeroWithMultiFunctionBitShowsEveryRow) {
     // The scan selects row 0 itself; no click is needed to see it.
     ProgramRun run = RunProgram("dump\n", OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(1u, run.dumps.size());
-    std::vector<std::string> expected = {
-        "Vendor ID=8086", "Device ID=2A00", "Command=0006", "Status=0000",
-        "Revision ID=01", "Class Code=060000", "Cache Line Size=10", "Latency Timer=00",
-        "Header Type=80", "BIST=00", "BAR0=00000000", "BAR1=00000000", "BAR2=00000000",
-        "BAR3=00000000", "BAR4=00000000", "BAR5=00000000", "Cardbus CIS pointer=00000000",
-        "Subsystem Vendor ID=0000", "Subsystem ID=0000", "Expansion ROM Base=00000000",
-        "Capabilities Pointer=00", "Reserved1=000000", "Reserved2=00000000",
-        "Interrupt Line=00", "Interrupt Pin=00", "Minimam Grant=00", "Maximum Latency=00"};
+    std::vector<std::string> expected = {"Vendor ID=8086",
+                                         "Device ID=2A00",
+                                         "Command=0006",
+                                         "Status=0000",
+                                         "Revision ID=01",
+                                         "Class Code=060000",
+                                         "Cache Line Size=10",
+                                         "Latency Timer=00",
+                                         "Header Type=80",
+                                         "BIST=00",
+                                         "BAR0=00000000",
+                                         "BAR1=00000000",
+                                         "BAR2=00000000",
+                                         "BAR3=00000000",
+                                         "BAR4=00000000",
+                                         "BAR5=00000000",
+                                         "Cardbus CIS pointer=00000000",
+                                         "Subsystem Vendor ID=0000",
+                                         "Subsystem ID=0000",
+                                         "Expansion ROM Base=00000000",
+                                         "Capabilities Pointer=00",
+                                         "Reserved1=000000",
+                                         "Reserved2=00000000",
+                                         "Interrupt Line=00",
+                                         "Interrupt Pin=00",
+                                         "Minimam Grant=00",
+                                         "Maximum Latency=00"};
     for (const std::string& row : CountingDump(0x40, 0x100)) expected.push_back(row);
     EXPECT_EQ(expected, View(run.dumps[0]));
 }
@@ -108,14 +127,31 @@ TEST(RegisterView, BridgeLayoutForHeaderTypeOne) {
     std::vector<std::string> view = View(dump);
     ASSERT_EQ(285u, view.size());  // 33 + 12 + 240: a PCI Express root port
     std::vector<std::string> head(view.begin() + 8, view.begin() + 33);
-    std::vector<std::string> expected = {
-        "Header Type=81", "BIST=00", "BAR0=00000000", "BAR1=00000000", "Primary Bus=00",
-        "Secondary Bus=01", "Subordinate Bus=01", "Secondary Latency=00", "IO Base=00",
-        "IO Limit=00", "Secondary Status=2000", "Memory Base=0000", "Memory Limit=0000",
-        "Prefetch Base=0000", "Prefetch Limit=0000", "Prefetch Base Upper32=00000000",
-        "Prefetch Limit Upper32=00000000", "IO Base Upper16=0000", "IO Limit Upper16=0000",
-        "Capabilities Pointer=40", "Reserved=000000", "ROM Base Address=00000000",
-        "Interrupt Line=00", "Interrupt Pin=00", "Bridge Control=0005"};
+    std::vector<std::string> expected = {"Header Type=81",
+                                         "BIST=00",
+                                         "BAR0=00000000",
+                                         "BAR1=00000000",
+                                         "Primary Bus=00",
+                                         "Secondary Bus=01",
+                                         "Subordinate Bus=01",
+                                         "Secondary Latency=00",
+                                         "IO Base=00",
+                                         "IO Limit=00",
+                                         "Secondary Status=2000",
+                                         "Memory Base=0000",
+                                         "Memory Limit=0000",
+                                         "Prefetch Base=0000",
+                                         "Prefetch Limit=0000",
+                                         "Prefetch Base Upper32=00000000",
+                                         "Prefetch Limit Upper32=00000000",
+                                         "IO Base Upper16=0000",
+                                         "IO Limit Upper16=0000",
+                                         "Capabilities Pointer=40",
+                                         "Reserved=000000",
+                                         "ROM Base Address=00000000",
+                                         "Interrupt Line=00",
+                                         "Interrupt Pin=00",
+                                         "Bridge Control=0005"};
     EXPECT_EQ(expected, head);
     EXPECT_EQ("Device Specific [40]", dump.registers[33][1]);
     EXPECT_EQ("Device Specific [100]", dump.registers[45][1]);
@@ -127,12 +163,13 @@ TEST(RegisterView, CardBusLayoutForHeaderTypeTwo) {
     ASSERT_EQ(41u, view.size());
     std::vector<std::string> head(view.begin() + 8, view.begin() + 29);
     std::vector<std::string> expected = {
-        "Header Type=02", "BIST=00", "Socket Registers Base Address=00000000",
-        "Capabilities Pointer=A0", "Reserved=3C", "Secondary Status=0000", "Primary Bus=00",
-        "Secondary Bus=02", "Subordinate Bus=05", "Secondary Latency=00", "Base1=00000000",
-        "Limit1=00000000", "Base2=00000000", "Limit2=00000000", "Base3=00000000",
-        "Limit3=00000000", "Base4=00000000", "Limit4=00000000", "Interrupt Line=00",
-        "Interrupt Pin=00", "Bridge Control=0000"};
+        "Header Type=02",          "BIST=00",          "Socket Registers Base Address=00000000",
+        "Capabilities Pointer=A0", "Reserved=3C",      "Secondary Status=0000",
+        "Primary Bus=00",          "Secondary Bus=02", "Subordinate Bus=05",
+        "Secondary Latency=00",    "Base1=00000000",   "Limit1=00000000",
+        "Base2=00000000",          "Limit2=00000000",  "Base3=00000000",
+        "Limit3=00000000",         "Base4=00000000",   "Limit4=00000000",
+        "Interrupt Line=00",       "Interrupt Pin=00", "Bridge Control=0000"};
     EXPECT_EQ(expected, head);
     EXPECT_EQ("Device Specific [40]", dump.registers[29][1]);
 }
@@ -173,10 +210,8 @@ TEST(RegisterView, SelectingTheShownRowAgainReadsNothingNew) {
         "select 1\nselect 0\ndump\n",
         OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(2u, run.dumps.size());
-    EXPECT_EQ("40414243 44454647 48494A4B 4C4D4E4F",
-              RegisterValue(run.dumps[0], "Device Specific [40]"));
-    EXPECT_EQ("EFBEADDE 44454647 48494A4B 4C4D4E4F",
-              RegisterValue(run.dumps[1], "Device Specific [40]"));
+    EXPECT_EQ("40414243 44454647 48494A4B 4C4D4E4F", RegisterValue(run.dumps[0], "Device Specific [40]"));
+    EXPECT_EQ("EFBEADDE 44454647 48494A4B 4C4D4E4F", RegisterValue(run.dumps[1], "Device Specific [40]"));
 }
 
 TEST(RegisterView, RescanShowsRowZeroUnlessItIsShownAlready) {
@@ -188,11 +223,9 @@ TEST(RegisterView, RescanShowsRowZeroUnlessItIsShownAlready) {
         "select 4\nclick 1001\ndump\n",
         OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
-    EXPECT_EQ("40414243 44454647 48494A4B 4C4D4E4F",
-              RegisterValue(run.dumps[0], "Device Specific [40]"));
+    EXPECT_EQ("40414243 44454647 48494A4B 4C4D4E4F", RegisterValue(run.dumps[0], "Device Specific [40]"));
     EXPECT_EQ(39u, run.dumps[1].registers.size());
-    EXPECT_EQ("99414243 44454647 48494A4B 4C4D4E4F",
-              RegisterValue(run.dumps[1], "Device Specific [40]"));
+    EXPECT_EQ("99414243 44454647 48494A4B 4C4D4E4F", RegisterValue(run.dumps[1], "Device Specific [40]"));
 }
 
 TEST(RegisterView, FunctionGoneSinceTheScanLeavesTheViewEmpty) {
@@ -201,7 +234,7 @@ TEST(RegisterView, FunctionGoneSinceTheScanLeavesTheViewEmpty) {
     ASSERT_EQ(1u, run.dumps.size());
     EXPECT_TRUE(run.dumps[0].registers.empty());
     EXPECT_EQ(11u, run.dumps[0].devices.size());  // the list is not rescanned
-    EXPECT_EQ("", FeatureOutput(run));                       // and nothing is printed
+    EXPECT_EQ("", FeatureOutput(run));            // and nothing is printed
     EXPECT_TRUE(run.msgboxes.empty());
 }
 

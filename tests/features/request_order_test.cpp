@@ -59,8 +59,7 @@ TEST(RequestOrder, ReloadWritesTheHeaderBeforeTheExtendedSpace) {
     // After the write-back the function is read and shown: standard reads
     // and extended reads only.
     for (size_t i = 2; i < requests.size(); ++i) {
-        EXPECT_TRUE(requests[i] == "222400 00:02.0" || requests[i] == "222410 00:02.0")
-            << requests[i];
+        EXPECT_TRUE(requests[i] == "222400 00:02.0" || requests[i] == "222410 00:02.0") << requests[i];
     }
 
     // The machine saw the 64 header doublewords through the ports, in
@@ -72,8 +71,8 @@ TEST(RequestOrder, ReloadWritesTheHeaderBeforeTheExtendedSpace) {
     for (const std::string& line : reload) {
         char path[8];
         unsigned bus, device, function, offset, size;
-        if (sscanf(line.c_str(), "write %7s %x:%x.%x %x %u", path, &bus, &device, &function,
-                   &offset, &size) != 6)
+        if (sscanf(line.c_str(), "write %7s %x:%x.%x %x %u", path, &bus, &device, &function, &offset,
+                   &size) != 6)
             continue;
         EXPECT_EQ(2u, device) << line;
         if (std::string(path) == "ports") {
@@ -97,9 +96,10 @@ TEST(RequestOrder, ReloadWritesTheHeaderBeforeTheExtendedSpace) {
 TEST(RequestOrder, EveryRequestIsOneZeroFilledRecordInPlace) {
     // Scan, view, save and reload a PCI Express function and a conventional
     // one: every record goes out zero but for the fields the program sets.
-    ProgramRun run = RunProgram("select 4\nclick 1013\nclick 1008\n"
-                                "select 0\nclick 1014\nclick 1009\nclick 1001\n",
-                                TracedOnMachine(Fixture("kinds.lspci")));
+    ProgramRun run = RunProgram(
+        "select 4\nclick 1013\nclick 1008\n"
+        "select 0\nclick 1014\nclick 1009\nclick 1001\n",
+        TracedOnMachine(Fixture("kinds.lspci")));
     ASSERT_FALSE(run.trace.empty()) << "no trace: is quorvenal_traced built?";
     size_t requests = 0;
     for (const std::string& line : run.trace) {

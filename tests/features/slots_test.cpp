@@ -12,7 +12,7 @@ namespace qvtest {
 namespace {
 
 // Device-list rows and addresses of the kinds machine.
-const char* const kExpressRow = "4";       // 00:02.0, PCI Express
+const char* const kExpressRow = "4";  // 00:02.0, PCI Express
 const char* const kExpressFunction = "00:02.0";
 const char* const kConventionalRow = "0";  // 00:00.0
 
@@ -29,18 +29,22 @@ std::vector<ReportLine> Registers(const ProgramRun& run, size_t dump) {
 }
 
 TEST(Slots, SaveLoseReloadReadsBackAsSaved) {
-    std::string script = std::string(kConfigure) +
-                         "select " + kExpressRow + "\n"
-                         "dump\n"            // 0: the configured function
-                         "click 1014\n"      // save into slot 1 ("2")
-                         "dump\n"            // 1
-                         "hw reset " + kExpressFunction + "\n"
+    std::string script = std::string(kConfigure) + "select " + kExpressRow +
+                         "\n"
+                         "dump\n"        // 0: the configured function
+                         "click 1014\n"  // save into slot 1 ("2")
+                         "dump\n"        // 1
+                         "hw reset " +
+                         kExpressFunction +
+                         "\n"
                          "select 3\n"
-                         "select " + kExpressRow + "\n"
-                         "dump\n"            // 2: configuration lost
+                         "select " +
+                         kExpressRow +
+                         "\n"
+                         "dump\n"  // 2: configuration lost
                          "select 3\n"
-                         "click 1009\n"      // reload slot 1
-                         "dump\n";           // 3: written back, re-selected, shown
+                         "click 1009\n"  // reload slot 1
+                         "dump\n";       // 3: written back, re-selected, shown
     ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(4u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("", FeatureOutput(run));
@@ -49,10 +53,8 @@ TEST(Slots, SaveLoseReloadReadsBackAsSaved) {
     const Dump& configured = run.dumps[0];
     ASSERT_EQ(279u, configured.registers.size());
     EXPECT_EQ("0B", RegisterValue(configured, "Interrupt Line"));
-    EXPECT_EQ("40414243 44332211 01604A4B 4C4D4E4F",
-              RegisterValue(configured, "Device Specific [40]"));
-    EXPECT_EQ("0DF0FECA 04050607 08090A0B 0C0D0E0F",
-              RegisterValue(configured, "Device Specific [200]"));
+    EXPECT_EQ("40414243 44332211 01604A4B 4C4D4E4F", RegisterValue(configured, "Device Specific [40]"));
+    EXPECT_EQ("0DF0FECA 04050607 08090A0B 0C0D0E0F", RegisterValue(configured, "Device Specific [200]"));
 
     ASSERT_EQ(5u, run.dumps[1].slots.size());
     EXPECT_EQ("0:2:0", run.dumps[1].slots[1]);
@@ -60,8 +62,7 @@ TEST(Slots, SaveLoseReloadReadsBackAsSaved) {
 
     const Dump& lost = run.dumps[2];
     EXPECT_EQ("00", RegisterValue(lost, "Interrupt Line"));
-    EXPECT_EQ("00010203 04050607 08090A0B 0C0D0E0F",
-              RegisterValue(lost, "Device Specific [200]"));
+    EXPECT_EQ("00010203 04050607 08090A0B 0C0D0E0F", RegisterValue(lost, "Device Specific [200]"));
 
     EXPECT_EQ(configured.registers, Registers(run, 3));
     EXPECT_EQ("0:2:0", run.dumps[3].slots[1]);  // a reload leaves the slot as it was
@@ -71,15 +72,20 @@ TEST(Slots, ReloadSelectsTheWrittenBackFunction) {
     // After the reload the selection mark is on the reloaded row: selecting
     // that row again shows the view as the reload left it, without a new
     // read, while the row previously selected is shown anew when clicked.
-    std::string script = std::string("select ") + kExpressRow + "\n"
+    std::string script = std::string("select ") + kExpressRow +
+                         "\n"
                          "click 1013\n"
                          "select 3\n"
                          "click 1008\n"
                          "hw write 00:02.0 3c 1 0e\n"
-                         "select " + kExpressRow + "\n"
+                         "select " +
+                         kExpressRow +
+                         "\n"
                          "dump\n"
                          "select 3\n"
-                         "select " + kExpressRow + "\n"
+                         "select " +
+                         kExpressRow +
+                         "\n"
                          "dump\n";
     ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
@@ -91,15 +97,17 @@ TEST(Slots, ReloadOfTheFunctionOnDisplayShowsItAnew) {
     // The reloaded function is the one shown last: re-selecting its row
     // raises no new read, so only the reload's own display shows the
     // written-back state.
-    std::string script = std::string("hw write 00:02.0 3c 1 0b\n") +
-                         "select " + kExpressRow + "\n"
-                         "click 1013\n"                  // save into slot 0
+    std::string script = std::string("hw write 00:02.0 3c 1 0b\n") + "select " + kExpressRow +
+                         "\n"
+                         "click 1013\n"  // save into slot 0
                          "hw write 00:02.0 3c 1 0e\n"
                          "select 3\n"
-                         "select " + kExpressRow + "\n"
-                         "dump\n"                        // 0: the changed function
-                         "click 1008\n"                  // reload slot 0
-                         "dump\n";                       // 1
+                         "select " +
+                         kExpressRow +
+                         "\n"
+                         "dump\n"        // 0: the changed function
+                         "click 1008\n"  // reload slot 0
+                         "dump\n";       // 1
     ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("0E", RegisterValue(run.dumps[0], "Interrupt Line"));
@@ -109,20 +117,22 @@ TEST(Slots, ReloadOfTheFunctionOnDisplayShowsItAnew) {
 TEST(Slots, ReloadMovesTheSelectionMarkThatSavingUses) {
     // Saved from row 4, reloaded while row 3 is selected: the next save takes
     // the function at the selection mark, which the reload moved to row 4.
-    std::string script = std::string("select ") + kExpressRow + "\n"
-                         "click 1013\n"                  // save into slot 0
+    std::string script = std::string("select ") + kExpressRow +
+                         "\n"
+                         "click 1013\n"  // save into slot 0
                          "select 3\n"
-                         "click 1008\n"                  // reload slot 0
-                         "click 1014\n"                  // save into slot 1
+                         "click 1008\n"  // reload slot 0
+                         "click 1014\n"  // save into slot 1
                          "dump\n";
     // The same for the first row and for the last (01:01.0).
-    script += "select 0\nclick 1015\n"      // save 00:00.0 into slot 2
-              "select 3\nclick 1010\n"      // reload slot 2
-              "click 1016\n"                 // save into slot 3
-              "select 10\nclick 1017\n"     // save 01:01.0 into slot 4
-              "select 3\nclick 1012\n"      // reload slot 4
-              "click 1013\n"                 // save into slot 0
-              "dump\n";
+    script +=
+        "select 0\nclick 1015\n"   // save 00:00.0 into slot 2
+        "select 3\nclick 1010\n"   // reload slot 2
+        "click 1016\n"             // save into slot 3
+        "select 10\nclick 1017\n"  // save 01:01.0 into slot 4
+        "select 3\nclick 1012\n"   // reload slot 4
+        "click 1013\n"             // save into slot 0
+        "dump\n";
     ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("0:2:0", run.dumps[0].slots[0]);
@@ -132,20 +142,20 @@ TEST(Slots, ReloadMovesTheSelectionMarkThatSavingUses) {
 }
 
 TEST(Slots, ConventionalFunctionRoundTrip) {
-    std::string script = std::string("select ") + kConventionalRow + "\n"
+    std::string script = std::string("select ") + kConventionalRow +
+                         "\n"
                          "hw write 00:00.0 80 4 a5a5a5a5\n"
                          "select 1\nselect 0\n"
-                         "click 1017\n"   // save into slot 4 ("5")
+                         "click 1017\n"  // save into slot 4 ("5")
                          "hw reset 00:00.0\n"
-                         "click 1012\n"   // reload slot 4
+                         "click 1012\n"          // reload slot 4
                          "select 1\nselect 0\n"  // read anew: the view shows the hardware
                          "dump\n";
     ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
     ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("0:0:0", run.dumps[0].slots[4]);
     EXPECT_EQ(39u, run.dumps[0].registers.size());
-    EXPECT_EQ("A5A5A5A5 84858687 88898A8B 8C8D8E8F",
-              RegisterValue(run.dumps[0], "Device Specific [80]"));
+    EXPECT_EQ("A5A5A5A5 84858687 88898A8B 8C8D8E8F", RegisterValue(run.dumps[0], "Device Specific [80]"));
 }
 
 TEST(Slots, SlotAddressShowsHexWithoutLeadingZeros) {
@@ -159,7 +169,8 @@ TEST(Slots, SlotAddressShowsHexWithoutLeadingZeros) {
 }
 
 TEST(Slots, FailedSaveEmptiesAFilledSlot) {
-    std::string script = std::string("select ") + kExpressRow + "\n"
+    std::string script = std::string("select ") + kExpressRow +
+                         "\n"
                          "click 1013\n"
                          "dump\n"
                          "hw remove 00:02.0\n"
@@ -215,8 +226,7 @@ TEST(Slots, ReloadOfAFunctionNoLongerListed) {
     EXPECT_EQ(10u, run.dumps[0].devices.size());
     EXPECT_EQ(279u, run.dumps[0].registers.size());
     EXPECT_EQ("0B", RegisterValue(run.dumps[0], "Interrupt Line"));
-    EXPECT_EQ("0DF0FECA 04050607 08090A0B 0C0D0E0F",
-              RegisterValue(run.dumps[0], "Device Specific [200]"));
+    EXPECT_EQ("0DF0FECA 04050607 08090A0B 0C0D0E0F", RegisterValue(run.dumps[0], "Device Specific [200]"));
     ASSERT_EQ(1u, run.msgboxes.size());
     EXPECT_EQ("ReloadDevice:Error", run.msgboxes[0].back());
 }

@@ -30,13 +30,12 @@ namespace {
 standin::LoadedDriver* Driver = nullptr;
 standin::OpenFile* File = nullptr;
 
-#define CHECK(condition, what)                                                        \
-    do {                                                                              \
-        if (!(condition)) {                                                           \
-            std::fprintf(stderr, "model violated: %s (code %08X in %u out %u)\n", what, \
-                         code, in, out);                                              \
-            std::abort();                                                             \
-        }                                                                             \
+#define CHECK(condition, what)                                                                          \
+    do {                                                                                                \
+        if (!(condition)) {                                                                             \
+            std::fprintf(stderr, "model violated: %s (code %08X in %u out %u)\n", what, code, in, out); \
+            std::abort();                                                                               \
+        }                                                                                               \
     } while (0)
 
 void LoadAndOpen() {
@@ -68,9 +67,8 @@ struct Input {
     bool Done() const { return at >= size; }
 };
 
-const uint32_t kCodes[] = {IOCTL_READ_CONFIG,       IOCTL_WRITE_CONFIG,
-                           IOCTL_READ_CONFIG_RANGE, IOCTL_READ_CONFIG_RANGE2,
-                           IOCTL_READ_EXT_CONFIG,   IOCTL_WRITE_EXT_CONFIG};
+const uint32_t kCodes[] = {IOCTL_READ_CONFIG,        IOCTL_WRITE_CONFIG,    IOCTL_READ_CONFIG_RANGE,
+                           IOCTL_READ_CONFIG_RANGE2, IOCTL_READ_EXT_CONFIG, IOCTL_WRITE_EXT_CONFIG};
 
 uint32_t Field(const std::vector<uint8_t>& record, size_t offset) {
     uint32_t value;
@@ -105,12 +103,15 @@ void OneRequest(Input& input) {
     uint32_t in = 272;
     uint32_t out = 272;
     switch (input.Byte() % 6) {
-    case 0: break;
-    case 1: in = out = 3856; break;
-    case 2: out = 3856; break;
-    case 3: in = 0; break;
-    case 4: in = out = input.Byte() * 16u + input.Byte() % 16; break;
-    default: in = input.Byte() * 16u; out = input.Byte() * 16u; break;
+        case 0: break;
+        case 1: in = out = 3856; break;
+        case 2: out = 3856; break;
+        case 3: in = 0; break;
+        case 4: in = out = input.Byte() * 16u + input.Byte() % 16; break;
+        default:
+            in = input.Byte() * 16u;
+            out = input.Byte() * 16u;
+            break;
     }
     uint32_t size = in > out ? in : out;
     std::vector<uint8_t> record(size > 0 ? size : 1);
@@ -120,8 +121,7 @@ void OneRequest(Input& input) {
     // address mostly one the machine has.
     std::vector<standin::FunctionAddress> functions = machine.Functions();
     uint8_t pick = input.Byte();
-    uint32_t head[6] = {input.Word(), input.Word(), input.Word(), input.Word(), input.Word(),
-                        input.Word()};
+    uint32_t head[6] = {input.Word(), input.Word(), input.Word(), input.Word(), input.Word(), input.Word()};
     if (pick < 0xC0 && !functions.empty()) {
         const standin::FunctionAddress& f = functions[pick % functions.size()];
         head[0] = f.bus | (head[0] & 0xFFFFFF00u) * (pick & 1);
@@ -151,7 +151,9 @@ void OneRequest(Input& input) {
     NTSTATUS expected = ExpectedStatus(code, in, out, sent);
     CHECK(status == expected, "status");
     uint32_t win32 = standin::NtStatusToWin32Error(status);
-    CHECK(win32 == (status == STATUS_SUCCESS ? 0u : status == STATUS_INVALID_PARAMETER ? 87u : 1u),
+    CHECK(win32 == (status == STATUS_SUCCESS             ? 0u
+                    : status == STATUS_INVALID_PARAMETER ? 87u
+                                                         : 1u),
           "Win32 error");
     CHECK(machine.ConfigAddressRegister() == addressRegister, "0xCF8 not restored");
     CHECK(standin::GetKernelCounters().liveMappings == liveMappings, "mapping left");
@@ -161,8 +163,8 @@ void OneRequest(Input& input) {
               "mapping outside the function's window");
     }
 
-    bool writes_asked = status == STATUS_SUCCESS &&
-                        (code == IOCTL_WRITE_CONFIG || code == IOCTL_WRITE_EXT_CONFIG);
+    bool writes_asked =
+        status == STATUS_SUCCESS && (code == IOCTL_WRITE_CONFIG || code == IOCTL_WRITE_EXT_CONFIG);
     if (!writes_asked) CHECK(writes.empty(), "a write nobody asked for");
     for (const standin::ConfigWrite& w : writes) {
         CHECK(w.address == named, "a write to another function");
@@ -183,8 +185,8 @@ void OneRequest(Input& input) {
         CHECK(std::memcmp(record.data() + 272, sent.data() + 272, 3856 - 272) == 0,
               "bytes past the standard record changed");
     }
-    uint32_t result = Field(record, code == IOCTL_READ_EXT_CONFIG || code == IOCTL_WRITE_EXT_CONFIG
-                                        ? 3852 : 268);
+    uint32_t result =
+        Field(record, code == IOCTL_READ_EXT_CONFIG || code == IOCTL_WRITE_EXT_CONFIG ? 3852 : 268);
     unsigned char actual[4096];
     bool present = machine.ReadConfig(named, 0, actual, 4096);
     if (code == IOCTL_READ_CONFIG) {
@@ -197,8 +199,7 @@ void OneRequest(Input& input) {
         CHECK(std::memcmp(record.data() + 12, sent.data() + 12, 256) == 0, "header write data changed");
     } else if (code == IOCTL_READ_CONFIG_RANGE || code == IOCTL_READ_CONFIG_RANGE2) {
         size_t bytesAt = code == IOCTL_READ_CONFIG_RANGE ? 20 : 24;
-        CHECK(std::memcmp(record.data() + 12, sent.data() + 12, bytesAt - 12) == 0,
-              "range fields changed");
+        CHECK(std::memcmp(record.data() + 12, sent.data() + 12, bytesAt - 12) == 0, "range fields changed");
         uint32_t length = Field(sent, bytesAt - 4);
         uint32_t offset = Field(sent, bytesAt - 8);
         CHECK(result <= length, "range result");
@@ -208,8 +209,7 @@ void OneRequest(Input& input) {
     } else {
         CHECK(result == 0 || result == 1, "extended result");
         if (result == 1 || code == IOCTL_WRITE_EXT_CONFIG) {
-            CHECK(std::memcmp(record.data() + 12, sent.data() + 12, 3840) == 0,
-                  "extended data changed");
+            CHECK(std::memcmp(record.data() + 12, sent.data() + 12, 3840) == 0, "extended data changed");
         } else if (present) {
             CHECK(std::memcmp(record.data() + 12, actual + 0x100, 3840) == 0, "extended read data");
         }

@@ -22,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (const standin::FunctionAddress& f : machine->Functions()) {
         if (!machine->IsPresent(f) || !machine->BusExists(f.bus)) {
-            std::fprintf(stderr, "listed function %x:%x.%x is not there\n", f.bus, f.device,
-                         f.function);
+            std::fprintf(stderr, "listed function %x:%x.%x is not there\n", f.bus, f.device, f.function);
             std::abort();
         }
         unsigned char bytes[4096];

@@ -28,8 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
         }
         previous = action.line;
-        if ((action.kind == standin::ui::ScriptAction::HwWrite) &&
-            (action.size < 1 || action.size > 4)) {
+        if ((action.kind == standin::ui::ScriptAction::HwWrite) && (action.size < 1 || action.size > 4)) {
             std::fprintf(stderr, "hw write of %u bytes accepted\n", action.size);
             std::abort();
         }

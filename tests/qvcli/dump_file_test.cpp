@@ -22,7 +22,8 @@ namespace {
 std::string Row(unsigned offset) {
     char text[80];
     int at = snprintf(text, sizeof text, offset < 0x100 ? "%02x:" : "%03x:", offset);
-    for (unsigned i = 0; i < 16; ++i) at += snprintf(text + at, sizeof text - at, " %02x", (offset / 16 + i) & 0xFF);
+    for (unsigned i = 0; i < 16; ++i)
+        at += snprintf(text + at, sizeof text - at, " %02x", (offset / 16 + i) & 0xFF);
     return std::string(text) + "\n";
 }
 
@@ -79,12 +80,15 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"seventeen bytes", kHeader + "40: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n",
                   "m.lspci:6: a data line needs 16 bytes"},
         Malformed{"a row twice", kHeader + Row(0x10), "m.lspci:6: data offset given twice"},
-        Malformed{"a byte that is not hexadecimal", kHeader + "40: 00 00 zz 00 00 00 00 00 00 00 00 00 00 00 00 00\n",
+        Malformed{"a byte that is not hexadecimal",
+                  kHeader + "40: 00 00 zz 00 00 00 00 00 00 00 00 00 00 00 00 00\n",
                   "m.lspci:6: bad byte 'zz'"},
-        Malformed{"a byte of three digits", kHeader + "40: 00 00 100 00 00 00 00 00 00 00 00 00 00 00 00 00\n",
+        Malformed{"a byte of three digits",
+                  kHeader + "40: 00 00 100 00 00 00 00 00 00 00 00 00 00 00 00 00\n",
                   "m.lspci:6: bad byte '100'"},
         Malformed{"device number 20", "00:20.0 x\n" + Row(0), "m.lspci:1: device number 20 is above 1f"},
-        Malformed{"device number 3f with a domain", "0000:00:3f.1 x\n", "m.lspci:1: device number 3f is above 1f"},
+        Malformed{"device number 3f with a domain", "0000:00:3f.1 x\n",
+                  "m.lspci:1: device number 3f is above 1f"},
         Malformed{"rows 00..3f missing, noticed at the next device", Function("00:01.0", 3) + kHeader,
                   "m.lspci:1: the function has no data for offsets 00..3f"},
         Malformed{"rows 00..3f missing at the end of the file", kHeader + "\n" + Function("00:01.0", 2),
@@ -98,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "m.lspci:2: a data line needs 16 bytes"}),
     [](const ::testing::TestParamInfo<Malformed>& info) {
         std::string name;
-        for (const char* at = info.param.what; *at != '\0'; ++at) name += isalnum((unsigned char)*at) ? *at : '_';
+        for (const char* at = info.param.what; *at != '\0'; ++at)
+            name += isalnum((unsigned char)*at) ? *at : '_';
         return name;
     });
 
@@ -107,7 +112,8 @@ TEST(DumpFileReader, AcceptsWhatTheMachineParserAccepts) {
         kHeader,
         kHeader + "\n" + Function("00:1f.3", 16) + "\n" + Function("01:00.0", 256),
         // Carriage returns, no final line end, decoded text between the rows.
-        "00:00.0 Host bridge\r\n" + Row(0) + "\tControl: I/O+\r\n" + Row(0x10) + Row(0x20) + Row(0x30).substr(0, Row(0x30).size() - 1),
+        "00:00.0 Host bridge\r\n" + Row(0) + "\tControl: I/O+\r\n" + Row(0x10) + Row(0x20) +
+            Row(0x30).substr(0, Row(0x30).size() - 1),
         // Another domain's function needs no rows 00..3f and may repeat.
         kHeader + "0001:00:00.0 x\n\n0001:00:00.0 x\n",
     };

@@ -37,8 +37,8 @@ TEST_F(QvcliList, ListsEveryFunctionWithItsIdentifiersInOrder) {
         ASSERT_TRUE(standin::CurrentMachine().ReadConfig(present[i], 0, header, sizeof header));
         char expected[64];
         snprintf(expected, sizeof expected, "%02x:%02x.%x %02x%02x%02x %02x%02x:%02x%02x", present[i].bus,
-                 present[i].device, present[i].function, header[11], header[10], header[9], header[1], header[0],
-                 header[3], header[2]);
+                 present[i].device, present[i].function, header[11], header[10], header[9], header[1],
+                 header[0], header[3], header[2]);
         EXPECT_EQ(lines[i].substr(0, 24), expected) << "row " << i;
     }
 }
@@ -58,9 +58,11 @@ TEST_F(QvcliList, JsonHoldsTheSameFunctions) {
     ASSERT_EQ(json.status, kExitDone) << json.err;
     EXPECT_EQ(json.out.substr(0, 2), "[\n");
     EXPECT_EQ(json.out.substr(json.out.size() - 3), "\n]\n");
-    EXPECT_NE(json.out.find("{\"bus\": 0, \"device\": 28, \"function\": 0, \"vendor\": \"8086\", \"device_id\": \"283f\", "
-                            "\"class_code\": \"060400\", \"class_text\": \"Bridge device\", \"pci_express\": true}"),
-              std::string::npos)
+    EXPECT_NE(
+        json.out.find(
+            "{\"bus\": 0, \"device\": 28, \"function\": 0, \"vendor\": \"8086\", \"device_id\": \"283f\", "
+            "\"class_code\": \"060400\", \"class_text\": \"Bridge device\", \"pci_express\": true}"),
+        std::string::npos)
         << json.out;
     EXPECT_EQ(Lines(json.out).size(), Lines(text.out).size() + 2);
 }
@@ -113,15 +115,17 @@ TEST_F(QvcliDump, AnAddressWhereNobodyAnswersIsBadInputAndNothingIsPrinted) {
 TEST_F(QvcliDump, AMalformedAddressIsRefusedBeforeTheDriverIsTouched) {
     QvcliRun run = Run({"--verbose", "dump", "00:1f"});
     EXPECT_EQ(run.status, kExitBadInput);
-    EXPECT_EQ(run.err, "qvcli: '00:1f' is not a function address (bus:device.function in hexadecimal, e.g. 00:1f.3)\n");
+    EXPECT_EQ(
+        run.err,
+        "qvcli: '00:1f' is not a function address (bus:device.function in hexadecimal, e.g. 00:1f.3)\n");
     run = Run({"--verbose", "save", "0001:00:02.0", "f.txt"});
     EXPECT_EQ(run.status, kExitBadInput);
     EXPECT_EQ(run.err, "qvcli: 0001:00:02.0: PCI domain 0001 cannot be reached (only domain 0000)\n");
 }
 
 TEST_F(QvcliDump, WithoutMemoryMappedConfigurationTheHeaderIsGivenAndTheFailureNamed) {
-    std::string text = "# quorvenal ecam-base none\n" + ReadWholeFile(std::string(QUORVENAL_SOURCE_DIR) +
-                                                                       "/tests/fixtures/cap-pcie-2.lspci");
+    std::string text = "# quorvenal ecam-base none\n" +
+                       ReadWholeFile(std::string(QUORVENAL_SOURCE_DIR) + "/tests/fixtures/cap-pcie-2.lspci");
     std::string error;
     std::unique_ptr<standin::Machine> machine = standin::LoadMachineText(text, "no-ecam", &error);
     ASSERT_TRUE(machine) << error;
@@ -137,8 +141,9 @@ TEST_F(QvcliDump, WithoutMemoryMappedConfigurationTheHeaderIsGivenAndTheFailureN
     QvcliRun run = Run({"dump", express});
     EXPECT_EQ(run.status, kExitNotAll);
     EXPECT_EQ(Lines(run.out).size(), 18u) << run.out;
-    EXPECT_EQ(run.err, "qvcli: " + express +
-                           ": the extended space could not be read (no memory-mapped configuration was found)\n");
+    EXPECT_EQ(run.err,
+              "qvcli: " + express +
+                  ": the extended space could not be read (no memory-mapped configuration was found)\n");
 }
 
 TEST_F(QvcliDump, SaveWritesWhatDumpPrints) {

@@ -30,7 +30,8 @@ std::map<std::string, Space> Snapshot() {
 }
 
 // Offsets (as "name+offset") where two snapshots differ.
-std::set<std::string> Differences(const std::map<std::string, Space>& a, const std::map<std::string, Space>& b) {
+std::set<std::string> Differences(const std::map<std::string, Space>& a,
+                                  const std::map<std::string, Space>& b) {
     std::set<std::string> where;
     for (const auto& [name, bytes] : a) {
         const Space& other = b.at(name);
@@ -50,9 +51,9 @@ using QvcliRestore = QvcliTest;
 TEST_F(QvcliRestore, BringsBackEveryWritableByteTheHardwareChanged) {
     standin::Machine& machine = standin::CurrentMachine();
     // A state other than power-on, which the dump then holds.
-    machine.HardwareWrite(At("04:00.0"), 0x3C, 1, 0x05);          // interrupt line
-    machine.HardwareWrite(At("04:00.0"), 0x108, 4, 0x00112233);   // AER severity, extended space
-    machine.HardwareWrite(At("00:1c.0"), 0x1C, 2, 0x3020);        // bridge I/O window
+    machine.HardwareWrite(At("04:00.0"), 0x3C, 1, 0x05);         // interrupt line
+    machine.HardwareWrite(At("04:00.0"), 0x108, 4, 0x00112233);  // AER severity, extended space
+    machine.HardwareWrite(At("00:1c.0"), 0x1C, 2, 0x3020);       // bridge I/O window
     std::string path = folder_ + "/machine.txt";
     QvcliRun dump = Run({"dump"});
     ASSERT_EQ(dump.status, kExitDone) << dump.err;
@@ -104,7 +105,8 @@ TEST_F(QvcliRestore, NamesTheBytesThatDidNotTake) {
     snprintf(line, sizeof line, "00:1f.3: bytes that did not take:\n  041: wrote %02x, reads 5a\n", saved);
     EXPECT_NE(restore.out.find(line), std::string::npos) << restore.out;
     EXPECT_NE(restore.out.find("00:1f.2: restored\n"), std::string::npos);
-    EXPECT_NE(restore.out.find(": 1 of 2 function(s) restored, 0 skipped, 1 not restored in full\n"), std::string::npos);
+    EXPECT_NE(restore.out.find(": 1 of 2 function(s) restored, 0 skipped, 1 not restored in full\n"),
+              std::string::npos);
 }
 
 // Sets byte offset of the function's data row in dump text to value.
@@ -143,8 +145,9 @@ TEST_F(QvcliRestore, DoesNotCountWhatHardwareRefusesToTake) {
     path = WriteFile("pin.txt", dump);
     restore = Run({"restore", path});
     EXPECT_EQ(restore.status, kExitNotAll);
-    EXPECT_NE(restore.out.find("04:00.0: bytes that did not take:\n  03d: wrote 04, reads 01\n00:1c.0: restored\n"),
-              std::string::npos)
+    EXPECT_NE(
+        restore.out.find("04:00.0: bytes that did not take:\n  03d: wrote 04, reads 01\n00:1c.0: restored\n"),
+        std::string::npos)
         << restore.out;
 }
 
@@ -219,7 +222,8 @@ TEST_F(QvcliRestore, WritesTheHeaderWithDecodingOffThenOnThenTheExtendedSpace) {
     standin::CurrentMachine().HardwareWrite(At("04:00.0"), 0x10C, 4, 0x12345678);
 
     std::vector<standin::ConfigWrite> writes;
-    standin::CurrentMachine().SetWriteObserver([&writes](const standin::ConfigWrite& write) { writes.push_back(write); });
+    standin::CurrentMachine().SetWriteObserver(
+        [&writes](const standin::ConfigWrite& write) { writes.push_back(write); });
     QvcliRun restore = Run({"restore", path});
     standin::CurrentMachine().SetWriteObserver(nullptr);
     ASSERT_EQ(restore.status, kExitDone) << restore.out;
@@ -238,7 +242,8 @@ TEST_F(QvcliRestore, WritesTheHeaderWithDecodingOffThenOnThenTheExtendedSpace) {
             if (write.offset <= 0x04 && write.offset + write.size > 0x04) {
                 uint32_t command = write.value >> (8 * (0x04 - write.offset));
                 if ((command & 0x3) != 0 && !decoding) {
-                    EXPECT_EQ(barsWritten.size(), 6u) << name << ": decoding turned on before every BAR was written";
+                    EXPECT_EQ(barsWritten.size(), 6u)
+                        << name << ": decoding turned on before every BAR was written";
                     decoding = true;
                 }
             }

@@ -4,8 +4,8 @@
 
 #include <mutex>
 
-extern "C" HANDLE WINAPI __real_CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
-                                            DWORD, HANDLE);
+extern "C" HANDLE WINAPI __real_CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                            HANDLE);
 
 namespace qvtest {
 namespace {
@@ -24,12 +24,12 @@ std::vector<FileOpen>& Opens() {
 
 // An extern "C" name is the same inside a namespace.
 extern "C" HANDLE WINAPI __wrap_CreateFileA(LPCSTR name, DWORD access, DWORD share,
-                                            LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                                            DWORD flags, HANDLE templateFile) {
+                                            LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                            HANDLE templateFile) {
     {
         std::lock_guard<std::mutex> guard(Lock());
-        Opens().push_back(FileOpen{name != nullptr ? name : "", access, share,
-                                   security != nullptr, disposition, flags});
+        Opens().push_back(
+            FileOpen{name != nullptr ? name : "", access, share, security != nullptr, disposition, flags});
     }
     return __real_CreateFileA(name, access, share, security, disposition, flags, templateFile);
 }

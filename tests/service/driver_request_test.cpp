@@ -54,8 +54,8 @@ TEST_F(DriverRequestTest, RefusedRequestsPrintTheErrorWithoutLineEnd) {
 // requests are told apart by the handle's access, and a write prints error 5.
 TEST_F(DriverRequestTest, AReadOnlyChannelReadsButItsWritesAreDenied) {
     CloseHandle(DeviceHandle);
-    DeviceHandle = CreateFileA(QUORVENAL_USER_DEVICE, GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, NULL);
+    DeviceHandle =
+        CreateFileA(QUORVENAL_USER_DEVICE, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     ASSERT_NE(DeviceHandle, INVALID_HANDLE_VALUE);
     ConfigRequest header = {};
     ExtConfigRequest extended = {};

@@ -185,11 +185,11 @@ TEST_F(ServiceControlTest, PrimitivesReportTheirOwnFailures) {
     ASSERT_NE(manager, nullptr);
     size_t handles = standin::OpenHandleCount();
     StdoutCapture capture;
-    EXPECT_TRUE(StartDriverService(manager, "QUORVENAL"));   // already running
+    EXPECT_TRUE(StartDriverService(manager, "QUORVENAL"));  // already running
     EXPECT_TRUE(StopDriverService(manager, "QUORVENAL"));
-    EXPECT_FALSE(StopDriverService(manager, "QUORVENAL"));   // 1062
+    EXPECT_FALSE(StopDriverService(manager, "QUORVENAL"));                                   // 1062
     EXPECT_TRUE(CreateDriverService(manager, "QUORVENAL", "Z:\\elsewhere\\QUORVENAL.sys"));  // exists
-    EXPECT_TRUE(StartDriverService(manager, "QUORVENAL"));   // its own image still
+    EXPECT_TRUE(StartDriverService(manager, "QUORVENAL"));  // its own image still
     EXPECT_FALSE(StartDriverService(manager, "NOTHERE"));
     EXPECT_FALSE(DeleteDriverService(manager, "NOTHERE"));
 

@@ -77,9 +77,13 @@ void ServiceTest::PutBrokenDriver(const std::string& folder) {
 
 void ServiceTest::Enter(const std::string& folder) { ASSERT_EQ(chdir(folder.c_str()), 0) << folder; }
 
-std::string ServiceTest::WindowsPath(const std::string& linuxPath) { return standin::WindowsPathOf(linuxPath); }
+std::string ServiceTest::WindowsPath(const std::string& linuxPath) {
+    return standin::WindowsPathOf(linuxPath);
+}
 
-std::string ServiceTest::ImagePath(const std::string& folder) { return WindowsPath(folder) + "\\QUORVENAL.sys"; }
+std::string ServiceTest::ImagePath(const std::string& folder) {
+    return WindowsPath(folder) + "\\QUORVENAL.sys";
+}
 
 DWORD ServiceTest::ServiceState(const char* name) {
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);

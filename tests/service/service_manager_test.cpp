@@ -82,10 +82,10 @@ TEST_F(ServiceManagerTest, DatabaseErrors) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_DOES_NOT_EXIST);
     EXPECT_EQ(Create("bad\\name", ImagePath(folder_)), nullptr);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
-    EXPECT_EQ(CreateServiceA(manager_, "OTHER", "QUORVENAL", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "Z:\\x.sys", NULL, NULL, NULL,
-                             NULL, NULL),
-              nullptr);
+    EXPECT_EQ(
+        CreateServiceA(manager_, "OTHER", "QUORVENAL", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "Z:\\x.sys", NULL, NULL, NULL, NULL, NULL),
+        nullptr);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_DUPLICATE_SERVICE_NAME);
     EXPECT_EQ(Create("OTHER", ""), nullptr);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
@@ -119,8 +119,10 @@ TEST_F(ServiceManagerTest, StartFailuresLeaveTheServiceStopped) {
         ASSERT_NE(service, nullptr) << c.name;
         SetLastError(0);
         EXPECT_FALSE(StartServiceA(service, 0, NULL)) << c.name;
-        if (c.error != 0) EXPECT_EQ(GetLastError(), c.error) << c.name;
-        else EXPECT_NE(GetLastError(), 0u) << c.name;
+        if (c.error != 0)
+            EXPECT_EQ(GetLastError(), c.error) << c.name;
+        else
+            EXPECT_NE(GetLastError(), 0u) << c.name;
         EXPECT_EQ(ServiceState(c.name), (DWORD)SERVICE_STOPPED) << c.name;
         CloseServiceHandle(service);
     }

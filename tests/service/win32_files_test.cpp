@@ -61,9 +61,10 @@ TEST_F(Win32FilesTest, OpensByAbsoluteRelativeAndRootedWindowsPaths) {
     Enter(folder);
     std::string windowsFolder = WindowsPath(folder);
     std::string rooted = windowsFolder.substr(2);  // "\tmp\..."
-    const std::string names[] = {windowsFolder + "\\Data.bin", "Data.bin", ".\\sub\\..\\Data.bin",
-                                 rooted + "\\Data.bin", "z:" + rooted + "/Data.bin",
-                                 windowsFolder + "\\\\DATA.BIN"};  // doubled separator, other case
+    const std::string names[] = {
+        windowsFolder + "\\Data.bin", "Data.bin",
+        ".\\sub\\..\\Data.bin",       rooted + "\\Data.bin",
+        "z:" + rooted + "/Data.bin",  windowsFolder + "\\\\DATA.BIN"};  // doubled separator, other case
     for (const std::string& name : names) {
         HANDLE file = OpenForRead(name);
         ASSERT_NE(file, INVALID_HANDLE_VALUE) << name;

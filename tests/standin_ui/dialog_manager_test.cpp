@@ -279,9 +279,9 @@ TEST(DialogManager, AButtonReleasedOffItselfDoesNotClick) {
             SendMessageA(button, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
         };
     };
-    fe.steps.push_back(pressAndRelease(1001, -3, 5));    // left of it
-    fe.steps.push_back(pressAndRelease(1001, 5, 400));   // below it
-    fe.steps.push_back(pressAndRelease(1001, 5, 5));     // on it
+    fe.steps.push_back(pressAndRelease(1001, -3, 5));   // left of it
+    fe.steps.push_back(pressAndRelease(1001, 5, 400));  // below it
+    fe.steps.push_back(pressAndRelease(1001, 5, 5));    // on it
     fe.steps.push_back([](HWND d) { EndDialog(d, 5); });
     EXPECT_EQ(RunDialog(kMainDialog, &script), 5);
     EXPECT_EQ(CommandIds(script.events), std::vector<int>({1001}));

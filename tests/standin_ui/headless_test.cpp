@@ -52,10 +52,11 @@ void WriteFile(const std::string& path, const std::string& text) {
 TEST(Script, ParsesEveryActionAndSkipsCommentsAndBlankLines) {
     std::vector<ScriptAction> a;
     std::string error;
-    ASSERT_TRUE(ParseScript("# start\n\nclick 1013\nselect 4   # the fifth row\nkey shift-tab\nkey enter\n"
-                            "close\nminimize\nrestore\ndump\nhw reset 1c:03.0\n"
-                            "hw write 00:1f.2 4 2 0407\nhw remove 1c:03.0\nhw restore 1c:03.0\r\n",
-                            "s.txt", &a, &error))
+    ASSERT_TRUE(
+        ParseScript("# start\n\nclick 1013\nselect 4   # the fifth row\nkey shift-tab\nkey enter\n"
+                    "close\nminimize\nrestore\ndump\nhw reset 1c:03.0\n"
+                    "hw write 00:1f.2 4 2 0407\nhw remove 1c:03.0\nhw restore 1c:03.0\r\n",
+                    "s.txt", &a, &error))
         << error;
     ASSERT_EQ(a.size(), 12u);
     EXPECT_EQ(a[0].kind, ScriptAction::Click);
@@ -93,7 +94,8 @@ TEST(Script, BadLinesNameTheFileTheLineAndTheFault) {
               "s.txt:1: the write runs past the end of configuration space");
     EXPECT_EQ(ParseError("hw write 00:00.0 4 1 100\n"), "s.txt:1: bad value \"100\" for a 1-byte write");
     EXPECT_EQ(ParseError("hw write 00:00.0 1000 1 0\n"), "s.txt:1: bad offset \"1000\" (0 to FFF)");
-    EXPECT_EQ(ParseError("hw zap 00:00.0\n"), "s.txt:1: unknown hw action \"zap\" (reset, write, remove, restore)");
+    EXPECT_EQ(ParseError("hw zap 00:00.0\n"),
+              "s.txt:1: unknown hw action \"zap\" (reset, write, remove, restore)");
     EXPECT_EQ(ParseError("hw remove 00:00.0 extra\n"), "s.txt:1: hw remove takes one function address");
 }
 
@@ -109,8 +111,9 @@ TEST(Report, FieldsAreTabSeparatedAndControlCharactersEscaped) {
         report.ProcessExit();
     }
     fclose(out);
-    EXPECT_EQ(ReadLines(path), std::vector<std::string>({"msgbox\tError\tFailed to install/load quorvenal.sys!",
-                                                         "end\t-1", "exit"}));
+    EXPECT_EQ(ReadLines(path),
+              std::vector<std::string>(
+                  {"msgbox\tError\tFailed to install/load quorvenal.sys!", "end\t-1", "exit"}));
     unlink(path.c_str());
 }
 
@@ -192,8 +195,8 @@ int TestEntry() {
     ++g_entryRuns;
     RegisterTestResources();
     MessageBoxA(nullptr, "hello", nullptr, MB_OK);
-    return static_cast<int>(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kMainDialog), nullptr,
-                                            CloseOnCancel, 0));
+    return static_cast<int>(
+        DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kMainDialog), nullptr, CloseOnCancel, 0));
 }
 
 int Launch(std::vector<std::string> args) {
@@ -218,8 +221,9 @@ TEST(Launcher, OptionErrorsAreRefusedBeforeAnythingRuns) {
     const char* twice[] = {"q", "--machine", "a", "--machine", "b", nullptr};
     EXPECT_FALSE(ParseLauncherOptions(5, const_cast<char**>(twice), &options, &error));
     EXPECT_EQ(error, "option --machine given twice");
-    const char* good[] = {"q", "--machine", "sysfs", "--no-service-rights", "--stale-service", "--script", "s",
-                          "--report", "r", nullptr};
+    const char* good[] = {
+        "q",        "--machine", "sysfs", "--no-service-rights", "--stale-service", "--script", "s",
+        "--report", "r",         nullptr};
     ASSERT_TRUE(ParseLauncherOptions(9, const_cast<char**>(good), &options, &error));
     EXPECT_EQ(options.machine, "sysfs");
     EXPECT_TRUE(options.noServiceRights);
@@ -305,15 +309,17 @@ TEST(Launcher, InputsThatAreNotFilesOrTooLargeAreRefusedByName) {
         std::vector<std::string> args;
         std::string message;
     } cases[] = {
-        {{"--machine", folder, "--script", script}, "the machine file " + folder + " is a directory, not a file"},
+        {{"--machine", folder, "--script", script},
+         "the machine file " + folder + " is a directory, not a file"},
         {{"--script", folder}, "the script " + folder + " is a directory, not a file"},
-        {{"--machine", "/dev/zero", "--script", script}, "the machine file /dev/zero is a device, not a file"},
+        {{"--machine", "/dev/zero", "--script", script},
+         "the machine file /dev/zero is a device, not a file"},
         {{"--script", "/dev/zero"}, "the script /dev/zero is a device, not a file"},
         {{"--script", large}, "the script " + large + " is larger than the limit of 1 MiB"},
         {{"--machine", largeMachine, "--script", script},
          "the machine file " + largeMachine + " is larger than the limit of 16 MiB"},
-        {{"--script", TempPath("absent.txt")}, "cannot read the script " + TempPath("absent.txt") +
-                                                   ": No such file or directory"},
+        {{"--script", TempPath("absent.txt")},
+         "cannot read the script " + TempPath("absent.txt") + ": No such file or directory"},
     };
     g_entryRuns = 0;
     for (const Case& c : cases) {
@@ -331,7 +337,8 @@ TEST(Launcher, InputsThatAreNotFilesOrTooLargeAreRefusedByName) {
 TEST(Launcher, WhatItPrintsHasControlCharactersEscapedAndLongTokensCut) {
     EXPECT_EQ(Printable("a\tb\x01 c\\d\x7f\n"), "a\\tb\\x01 c\\\\d\\x7F\\n");
     const std::string longToken(kLongestShownToken + 1, 'x');
-    EXPECT_EQ(Printable("at " + longToken + " end"), "at " + longToken.substr(0, kLongestShownToken) + "... end");
+    EXPECT_EQ(Printable("at " + longToken + " end"),
+              "at " + longToken.substr(0, kLongestShownToken) + "... end");
     EXPECT_EQ(Printable(std::string(kLongestShownToken, 'y')), std::string(kLongestShownToken, 'y'));
     // An escape that would become four characters is not split past the limit.
     EXPECT_EQ(Printable(std::string(kLongestShownToken - 2, 'z') + "\x1b"),
@@ -364,8 +371,9 @@ TEST(Launcher, AReportThatCannotBeWrittenWholeEndsWithStatusTwo) {
     std::string errors;
     EXPECT_EQ(LaunchCapturing({"--script", script, "--report", "/dev/full"}, &errors), 2);
     EXPECT_EQ(g_entryRuns, 1);
-    EXPECT_NE(errors.find("quorvenal: the report /dev/full could not be written whole: No space left on device"),
-              std::string::npos)
+    EXPECT_NE(
+        errors.find("quorvenal: the report /dev/full could not be written whole: No space left on device"),
+        std::string::npos)
         << errors;
     // The same run with a report that can be written ends as the dialog did.
     std::string report = TempPath("full-report.txt");
@@ -383,11 +391,14 @@ TEST(Launcher, FunctionsOfOtherPciDomainsAreCountedWhenTheMachineLoads) {
     WriteFile(script, "key escape\n");
     std::string errors;
     std::string report = TempPath("domains-report.txt");
-    EXPECT_EQ(LaunchCapturing({"--machine", machine, "--script", script, "--report", report}, &errors), IDCANCEL);
-    EXPECT_EQ(errors, "quorvenal: " + machine + ": 3 function(s) of PCI domains other than 0000 left out, 1 listed\n");
+    EXPECT_EQ(LaunchCapturing({"--machine", machine, "--script", script, "--report", report}, &errors),
+              IDCANCEL);
+    EXPECT_EQ(errors, "quorvenal: " + machine +
+                          ": 3 function(s) of PCI domains other than 0000 left out, 1 listed\n");
     // A machine of domain 0000 alone loads without a word.
     WriteFile(machine, std::string("00:00.0 Host\n") + kHostBridge);
-    EXPECT_EQ(LaunchCapturing({"--machine", machine, "--script", script, "--report", report}, &errors), IDCANCEL);
+    EXPECT_EQ(LaunchCapturing({"--machine", machine, "--script", script, "--report", report}, &errors),
+              IDCANCEL);
     EXPECT_EQ(errors, "");
     unlink(machine.c_str());
     unlink(script.c_str());

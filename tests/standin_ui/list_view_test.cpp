@@ -26,10 +26,12 @@ int AddColumn(HWND list, const char* title, int position) {
     memset(&column, 0, sizeof(column));
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     column.fmt = LVCFMT_LEFT;
-    column.cx = static_cast<int>(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(title))) + 15;
+    column.cx =
+        static_cast<int>(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(title))) + 15;
     column.pszText = const_cast<char*>(title);
     column.iSubItem = position;
-    return static_cast<int>(SendMessageA(list, LVM_INSERTCOLUMNA, position, reinterpret_cast<LPARAM>(&column)));
+    return static_cast<int>(
+        SendMessageA(list, LVM_INSERTCOLUMNA, position, reinterpret_cast<LPARAM>(&column)));
 }
 
 LRESULT SetText(HWND list, int row, int column, const char* text) {
@@ -39,7 +41,8 @@ LRESULT SetText(HWND list, int row, int column, const char* text) {
     item.iItem = row;
     item.iSubItem = column;
     item.pszText = const_cast<char*>(text);
-    return SendMessageA(list, column == 0 ? LVM_INSERTITEMA : LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    return SendMessageA(list, column == 0 ? LVM_INSERTITEMA : LVM_SETITEMA, 0,
+                        reinterpret_cast<LPARAM>(&item));
 }
 
 std::string Cell(HWND list, int row, int column) {
@@ -280,7 +283,7 @@ TEST(ListViewMouse, ClicksBelowTheRowsDeselectAndClicksOnTheHeaderDoNothing) {
     std::vector<Event> events = WithList([&](HWND list) {
         FillRows(list, 2);
         ClickListRow(list, 1);
-        ClickAt(list, 10, 3);  // the header line
+        ClickAt(list, 10, 3);   // the header line
         ClickListRow(list, 5);  // past the last row
         states = {State(list, 0), State(list, 1)};
         mark = Mark(list);
@@ -354,7 +357,8 @@ TEST(ListViewColumns, AutosizeUsesHeaderOrContentsAndTheLastColumnFillsTheRest) 
         SendMessageA(list, LVM_SETCOLUMNWIDTH, 0, static_cast<LPARAM>(0xFFFE));
         SendMessageA(list, LVM_SETCOLUMNWIDTH, 1, LVSCW_AUTOSIZE_USEHEADER);
         SendMessageA(list, LVM_SETCOLUMNWIDTH, 2, LVSCW_AUTOSIZE_USEHEADER);
-        for (int i = 0; i < 3; ++i) widths.push_back(static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, i, 0)));
+        for (int i = 0; i < 3; ++i)
+            widths.push_back(static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, i, 0)));
         RECT rc;
         GetClientRect(list, &rc);
         clientWidth = rc.right;
@@ -402,7 +406,8 @@ TEST(ListViewScrolling, TheWheelScrollsThreeRowsWithinTheList) {
         int page = static_cast<int>(SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0));
         SendMessageA(list, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), 0);
         tops.push_back(static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0)));
-        for (int i = 0; i < 5; ++i) SendMessageA(list, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), 0);
+        for (int i = 0; i < 5; ++i)
+            SendMessageA(list, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), 0);
         tops.push_back(static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0)) - (12 - page));
         SendMessageA(list, WM_MOUSEWHEEL, MAKEWPARAM(0, 120), 0);
         SendMessageA(list, WM_MOUSEWHEEL, MAKEWPARAM(0, 120), 0);
@@ -434,14 +439,12 @@ TEST(ListViewKeyboard, PageKeysGoToThePageEdgeFirstThenAPageFurther) {
     });
     ASSERT_EQ(page, 5) << "the test dialog's list shows five rows";
     const std::vector<std::pair<int, int>> expected = {
-        {4, 0},    // to the bottom of the page, no scrolling
-        {8, 4},    // a page less one row further, that row at the bottom
-        {12, 8},
-        {13, 9},   // stops at the last row
-        {9, 9},    // to the top of the page, no scrolling
-        {5, 5},    // a page less one row back, that row at the top
-        {1, 1},
-        {0, 0},    // stops at the first row
+        {4, 0},            // to the bottom of the page, no scrolling
+        {8, 4},            // a page less one row further, that row at the bottom
+        {12, 8}, {13, 9},  // stops at the last row
+        {9, 9},            // to the top of the page, no scrolling
+        {5, 5},            // a page less one row back, that row at the top
+        {1, 1},  {0, 0},   // stops at the first row
     };
     EXPECT_EQ(markAndTop, expected);
 }
@@ -500,7 +503,8 @@ TEST(ListViewScrolling, WideColumnsScrollSidewaysWithinTheirRange) {
     EXPECT_EQ(positions[6], 45);
     EXPECT_EQ(positions[7], std::max(0, 220 - visible));
     EXPECT_EQ(hitBefore, 0);
-    EXPECT_EQ(hitAfter, 1) << "scrolled by the range (167 pixels), 40 pixels in is past the first column's 200";
+    EXPECT_EQ(hitAfter, 1)
+        << "scrolled by the range (167 pixels), 40 pixels in is past the first column's 200";
 }
 
 // A cell whose text is wider than its column widens the column as drawn, so

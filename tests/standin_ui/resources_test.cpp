@@ -16,7 +16,8 @@ namespace {
 
 const ResourceEntry* FindEntry(const std::vector<ResourceEntry>& entries, WORD type, WORD name) {
     for (const ResourceEntry& e : entries) {
-        if (!e.type.isString && !e.name.isString && e.type.ordinal == type && e.name.ordinal == name) return &e;
+        if (!e.type.isString && !e.name.isString && e.type.ordinal == type && e.name.ordinal == name)
+            return &e;
     }
     return nullptr;
 }
@@ -27,8 +28,8 @@ DialogTemplate TemplateOf(int id) {
     EXPECT_NE(found, nullptr);
     DialogTemplate t;
     std::string error;
-    EXPECT_TRUE(ParseDialogTemplate(LockResource(LoadResource(nullptr, found)), SizeofResource(nullptr, found), &t,
-                                    &error))
+    EXPECT_TRUE(ParseDialogTemplate(LockResource(LoadResource(nullptr, found)),
+                                    SizeofResource(nullptr, found), &t, &error))
         << error;
     return t;
 }
@@ -86,10 +87,11 @@ TEST(ResourceLookup, FindsByOrdinalAndByNumberString) {
     ASSERT_NE(byOrdinal, nullptr);
     EXPECT_EQ(byOrdinal, byString);
     EXPECT_GT(SizeofResource(module, byOrdinal), 100u);
-    const unsigned char* data = static_cast<const unsigned char*>(LockResource(LoadResource(module, byOrdinal)));
+    const unsigned char* data =
+        static_cast<const unsigned char*>(LockResource(LoadResource(module, byOrdinal)));
     ASSERT_NE(data, nullptr);
-    EXPECT_EQ(data[0] | (data[1] << 8), 1);        // extended template version
-    EXPECT_EQ(data[2] | (data[3] << 8), 0xFFFF);   // and signature
+    EXPECT_EQ(data[0] | (data[1] << 8), 1);       // extended template version
+    EXPECT_EQ(data[2] | (data[3] << 8), 0xFFFF);  // and signature
     EXPECT_EQ(FindResourceA(module, MAKEINTRESOURCEA(999), RT_DIALOG), nullptr);
     EXPECT_EQ(FindResourceA(module, MAKEINTRESOURCEA(kMainDialog), RT_ICON), nullptr);
     EXPECT_EQ(FindResourceA(module, MAKEINTRESOURCEA(kMainDialog), RT_GROUP_ICON), nullptr);
@@ -132,7 +134,7 @@ TEST(DialogTemplate, ExtendedTemplateKeepsEveryFieldInOrder) {
     EXPECT_EQ(t.items[2].x, 5);
     EXPECT_EQ(t.items[2].cy, 70);
     EXPECT_STRCASEEQ(t.items[8].className.c_str(), "Edit");  // windres writes class names upper-case
-    EXPECT_EQ(t.items[13].id, 0xFFFFFFFFu);  // -1 as a 32-bit id
+    EXPECT_EQ(t.items[13].id, 0xFFFFFFFFu);                  // -1 as a 32-bit id
     EXPECT_EQ(t.items[13].style & BS_TYPEMASK, static_cast<DWORD>(BS_GROUPBOX));
     EXPECT_STRCASEEQ(t.items[14].className.c_str(), "Static");  // windres writes class names upper-case
 }

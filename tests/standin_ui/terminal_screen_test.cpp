@@ -39,8 +39,9 @@ class Screen {
 public:
     Screen(int columns, int rows) {
         socket_ = "quorvenal-screen-" + std::to_string(getpid()) + "-" + std::to_string(++count_);
-        const std::string command = "cd " QUORVENAL_BUILD_DIR " && ./quorvenal --machine " QUORVENAL_SOURCE_DIR
-                                    "/tests/fixtures/fujitsu-p8010.lspci; sleep 30";
+        const std::string command =
+            "cd " QUORVENAL_BUILD_DIR " && ./quorvenal --machine " QUORVENAL_SOURCE_DIR
+            "/tests/fixtures/fujitsu-p8010.lspci; sleep 30";
         started_ = std::system((Tmux() + " new-session -d -s s -x " + std::to_string(columns) + " -y " +
                                 std::to_string(rows) + " '" + command + "'")
                                    .c_str()) == 0;
@@ -202,7 +203,8 @@ TEST(TerminalScreen, ASmallTerminalClipsTheWindowInsteadOfWrappingIt) {
         expected.erase(expected.find_last_not_of(' ') + 1);
         EXPECT_EQ(cut[row], expected) << "row " << row;
     }
-    EXPECT_NE(cut[23].find("the window needs 109 x 43 cells: enlarge the terminal"), std::string::npos) << cut[23];
+    EXPECT_NE(cut[23].find("the window needs 109 x 43 cells: enlarge the terminal"), std::string::npos)
+        << cut[23];
 }
 
 }  // namespace qvtest

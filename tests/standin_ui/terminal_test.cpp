@@ -112,7 +112,7 @@ TEST(TerminalFrontEnd, DrawsTheDialogAndEscapeCancelsIt) {
     EXPECT_TRUE(run.endedByInput);
     EXPECT_NE(run.screen.find("<Exit>"), std::string::npos);  // the default button
     EXPECT_NE(run.screen.find("[Again]"), std::string::npos);
-    EXPECT_NE(run.screen.find("Slots"), std::string::npos);   // a group box's title
+    EXPECT_NE(run.screen.find("Slots"), std::string::npos);  // a group box's title
     // The help line names the button Escape presses, as it is captioned.
     EXPECT_NE(run.screen.find("Esc Quit"), std::string::npos);
 }

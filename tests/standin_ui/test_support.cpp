@@ -62,12 +62,14 @@ INT_PTR CALLBACK RecordingDialogProc(HWND dialog, UINT message, WPARAM wParam, L
         case WM_NOTIFY: {
             const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
             Event e = {message, wParam, header->code, 0, 0, 0, -1};
-            if (header->code == LVN_ITEMCHANGED || header->code == LVN_ITEMCHANGING || header->code == NM_CLICK) {
+            if (header->code == LVN_ITEMCHANGED || header->code == LVN_ITEMCHANGING ||
+                header->code == NM_CLICK) {
                 const NMLISTVIEW* nm = reinterpret_cast<const NMLISTVIEW*>(lParam);
                 e.item = nm->iItem;
                 e.oldState = nm->uOldState;
                 e.newState = nm->uNewState;
-                e.markAtNotification = static_cast<int>(SendMessageA(header->hwndFrom, LVM_GETSELECTIONMARK, 0, 0));
+                e.markAtNotification =
+                    static_cast<int>(SendMessageA(header->hwndFrom, LVM_GETSELECTIONMARK, 0, 0));
             }
             script->events.push_back(e);
             SetWindowLongPtrA(dialog, DWLP_MSGRESULT,

@@ -57,7 +57,7 @@ struct Event {
 struct DialogScript {
     BOOL initResult = TRUE;
     std::function<void(HWND)> onInit;
-    bool endOnOkCancel = true;  // IDOK and IDCANCEL end the dialog with their id
+    bool endOnOkCancel = true;   // IDOK and IDCANCEL end the dialog with their id
     bool refuseChanges = false;  // answer LVN_ITEMCHANGING with TRUE
     std::vector<Event> events;
     HWND dialog = nullptr;

@@ -35,20 +35,18 @@ void RecordWrite(FILE* file, const standin::ConfigWrite& write) {
     const char* path = write.path == standin::WritePath::Ports  ? "ports"
                        : write.path == standin::WritePath::Ecam ? "ecam"
                                                                 : "hw";
-    fprintf(file, "write %s %02x:%02x.%x %03x %u\n", path, write.address.bus,
-            write.address.device, write.address.function, write.offset, write.size);
+    fprintf(file, "write %s %02x:%02x.%x %03x %u\n", path, write.address.bus, write.address.device,
+            write.address.function, write.offset, write.size);
     fflush(file);
 }
 
 }  // namespace
 
-extern "C" BOOL __real_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize,
-                                       LPVOID out, DWORD outSize, LPDWORD returned,
-                                       LPOVERLAPPED overlapped);
+extern "C" BOOL __real_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                       DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped);
 
-extern "C" BOOL __wrap_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize,
-                                       LPVOID out, DWORD outSize, LPDWORD returned,
-                                       LPOVERLAPPED overlapped) {
+extern "C" BOOL __wrap_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                       DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
     FILE* file = TraceFile();
     if (file) {
         // The machine is in place by the first request; watch it from then on.
@@ -60,8 +58,7 @@ extern "C" BOOL __wrap_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWO
         }
         const QvU32* address = static_cast<const QvU32*>(in);
         if (in && inSize >= 12) {
-            fprintf(file, "request %X %02x:%02x.%x\n", (unsigned)code, address[0], address[1],
-                    address[2]);
+            fprintf(file, "request %X %02x:%02x.%x\n", (unsigned)code, address[0], address[1], address[2]);
             // The program's request pattern: one record as input and output
             // buffer of equal length, zero but for the fields it sets.
             if (in != out || inSize != outSize) fprintf(file, "split buffers\n");

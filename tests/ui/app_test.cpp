@@ -57,8 +57,7 @@ public:
         actions[next_++](dialog);
         return true;
     }
-    int ShowMessageBox(HWND owner, const std::string& caption, const std::string& text,
-                       UINT type) override {
+    int ShowMessageBox(HWND owner, const std::string& caption, const std::string& text, UINT type) override {
         boxes.push_back(SeenBox{owner, caption, text, type});
         return IDOK;
     }
@@ -70,8 +69,7 @@ private:
 
 std::vector<unsigned char> ProgramResources() {
     std::ifstream in(QUORVENAL_RES_FILE, std::ios::binary);
-    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)),
-                                      std::istreambuf_iterator<char>());
+    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // The state of service "QUORVENAL", 0 when there is none.
@@ -218,8 +216,8 @@ TEST_F(ProgramLife, MissingDriverFileShowsOneMessageBoxAndNoDialog) {
     WithResources();  // no QUORVENAL.sys in the current folder
     std::string out = RunProgram();
     std::string directory = standin::WindowsPathOf(here_);
-    EXPECT_EQ(out, std::string(kNoService) + kNoService + "Driver: QUORVENAL.SYS is not in the " +
-                       directory + " directory. \n" + kNoService + kNoService);
+    EXPECT_EQ(out, std::string(kNoService) + kNoService + "Driver: QUORVENAL.SYS is not in the " + directory +
+                       " directory. \n" + kNoService + kNoService);
     ASSERT_EQ(user_.boxes.size(), 1u);
     EXPECT_EQ(user_.boxes[0].owner, nullptr);
     EXPECT_EQ(user_.boxes[0].caption, "Error") << "the system's caption: the program gives none";
@@ -235,8 +233,8 @@ TEST_F(ProgramLife, WithoutServiceRightsTheInstallFailsAndNoDialogRuns) {
     WithResources();
     standin::SetAdministrator(false);
     std::string out = RunProgram();
-    EXPECT_EQ(out, std::string(kNoManager) + kNoManager + "Unable to install driver.\n" + kNoManager +
-                       kNoManager);
+    EXPECT_EQ(out,
+              std::string(kNoManager) + kNoManager + "Unable to install driver.\n" + kNoManager + kNoManager);
     ASSERT_EQ(user_.boxes.size(), 1u);
     EXPECT_EQ(user_.boxes[0].text, "Failed to install/load quorvenal.sys!");
     EXPECT_TRUE(user_.ends.empty());
@@ -246,8 +244,7 @@ TEST_F(ProgramLife, WithoutServiceRightsTheInstallFailsAndNoDialogRuns) {
 TEST_F(ProgramLife, ServiceLeftByAnEarlierRunIsReplaced) {
     WithDriverFile();
     WithResources();
-    ASSERT_EQ(standin::RegisterRunningService("QUORVENAL",
-                                              standin::WindowsPathOf(here_ + "/QUORVENAL.sys")),
+    ASSERT_EQ(standin::RegisterRunningService("QUORVENAL", standin::WindowsPathOf(here_ + "/QUORVENAL.sys")),
               static_cast<DWORD>(ERROR_SUCCESS));
     ASSERT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     DWORD stateWhileShown = 0;
@@ -361,8 +358,7 @@ TEST_F(ProgramLife, DialogOpensWithItsColumnsIconAndEmptySlots) {
     });
     RunProgram();
 
-    const char* deviceTitles[] = {"Type", "Bus#", "Dev#", "Func#", "Class", "VID", "DID",
-                                  "Description"};
+    const char* deviceTitles[] = {"Type", "Bus#", "Dev#", "Func#", "Class", "VID", "DID", "Description"};
     ASSERT_EQ(devices.size(), 8u);
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(devices[i].title, deviceTitles[i]) << "column " << i;
@@ -467,8 +463,9 @@ TEST_F(ProgramLife, ListHelpersAddColumnsAndWriteCellsByCopy) {
         subItem = column.iSubItem;
         format = column.fmt;
         columnTitle = title;
-        expectedWidth = static_cast<int>(
-            SendMessageA(list.m_hWnd, LVM_GETSTRINGWIDTH, 0, reinterpret_cast<LPARAM>("Extra"))) + 15;
+        expectedWidth = static_cast<int>(SendMessageA(list.m_hWnd, LVM_GETSTRINGWIDTH, 0,
+                                                      reinterpret_cast<LPARAM>("Extra"))) +
+                        15;
 
         rowsBefore = static_cast<int>(SendMessageA(list.m_hWnd, LVM_GETITEMCOUNT, 0, 0));
         char text[16] = "first";

@@ -85,11 +85,11 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(TestDialog, CDialog)
-    ON_WM_PAINT()
-    ON_WM_QUERYDRAGICON()
-    ON_BN_CLICKED(kActionButton, &TestDialog::OnAction)
-    ON_NOTIFY(NM_CLICK, kList, &TestDialog::OnListClick)
-    ON_NOTIFY(LVN_ITEMCHANGED, kList, &TestDialog::OnListChanged)
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_BN_CLICKED(kActionButton, &TestDialog::OnAction)
+ON_NOTIFY(NM_CLICK, kList, &TestDialog::OnListClick)
+ON_NOTIFY(LVN_ITEMCHANGED, kList, &TestDialog::OnListChanged)
 END_MESSAGE_MAP()
 
 class TestApp : public CWinApp {
@@ -109,7 +109,7 @@ public:
 };
 
 BEGIN_MESSAGE_MAP(TestApp, CWinApp)
-    ON_COMMAND(ID_HELP, &TestApp::OnHelpCommand)
+ON_COMMAND(ID_HELP, &TestApp::OnHelpCommand)
 END_MESSAGE_MAP()
 
 void InsertRow(CListCtrl& list, int row, const char* text) {
@@ -162,7 +162,7 @@ TEST(MessageMap, CommandsRouteByControlIdAndNotificationCode) {
     dialog.script = [](TestDialog& d) {
         d.Command(kActionButton, BN_CLICKED);
         d.Command(kActionButton, kButtonGotFocus);  // same control, other code
-        d.Command(kEdit, BN_CLICKED);           // same code, other control
+        d.Command(kEdit, BN_CLICKED);               // same code, other control
         d.Command(kActionButton, BN_CLICKED);
         d.Command(IDCANCEL, BN_CLICKED);
     };
@@ -175,8 +175,8 @@ TEST(MessageMap, NotificationsRouteBySenderIdAndCodeAndReturnTheirResult) {
     LRESULT clickResult = 0;
     dialog.script = [&clickResult](TestDialog& d) {
         clickResult = d.Notify(kList, NM_CLICK);
-        d.Notify(kEdit, NM_CLICK);             // other sender
-        d.Notify(kList, LVN_COLUMNCLICK);      // code without a handler
+        d.Notify(kEdit, NM_CLICK);         // other sender
+        d.Notify(kList, LVN_COLUMNCLICK);  // code without a handler
         d.Command(IDCANCEL, BN_CLICKED);
     };
     EXPECT_EQ(dialog.DoModal(), IDCANCEL);
@@ -249,8 +249,7 @@ TEST(Controls, BindingAndWrappersReachTheTemplatesControls) {
         data = d.list.GetItemData(0);
         missing = d.list.GetItemData(5);
         d.list.SetItemState(0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-        state = static_cast<UINT>(
-            d.list.SendMessage(LVM_GETITEMSTATE, 0, LVIS_SELECTED | LVIS_FOCUSED));
+        state = static_cast<UINT>(d.list.SendMessage(LVM_GETITEMSTATE, 0, LVIS_SELECTED | LVIS_FOCUSED));
         d.Command(IDOK, BN_CLICKED);
     };
     EXPECT_EQ(dialog.DoModal(), IDOK);

@@ -26,12 +26,9 @@ void PrintTo(const ScriptedEnd& end, std::ostream* os) { *os << end.name; }
 class ProgramEnds : public ::testing::TestWithParam<ScriptedEnd> {};
 
 const ScriptedEnd kEnds[] = {
-    {"Exit", "click 1\n", "1"},
-    {"UninstallDriver", "click 2\n", "2"},
-    {"Enter", "key enter\n", "1"},
-    {"Escape", "key escape\n", "2"},
-    {"CloseBox", "close\n", "2"},
-    {"ScriptEnds", "# nothing to do\n", "2"},
+    {"Exit", "click 1\n", "1"},    {"UninstallDriver", "click 2\n", "2"},
+    {"Enter", "key enter\n", "1"}, {"Escape", "key escape\n", "2"},
+    {"CloseBox", "close\n", "2"},  {"ScriptEnds", "# nothing to do\n", "2"},
 };
 
 }  // namespace

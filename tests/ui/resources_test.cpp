@@ -270,8 +270,8 @@ TEST(ProgramResources, ManifestAsksForAdministratorRightsAndNothingElse) {
     for (const ManifestElement& e : elements) names.push_back(e.name);
     // No assembly identity, no dependency (the common controls' version stays
     // the system's), no compatibility section: only the trust information.
-    EXPECT_EQ(names, (std::vector<std::string>{"assembly", "trustInfo", "security",
-                                               "requestedPrivileges", "requestedExecutionLevel"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"assembly", "trustInfo", "security", "requestedPrivileges",
+                                               "requestedExecutionLevel"}));
     ASSERT_EQ(elements.size(), 5u);
     EXPECT_NE(elements[0].tag.find("xmlns=\"urn:schemas-microsoft-com:asm.v1\""), std::string::npos);
     EXPECT_NE(elements[0].tag.find("manifestVersion=\"1.0\""), std::string::npos);

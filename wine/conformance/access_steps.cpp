@@ -18,8 +18,8 @@ union Record {
 Record record;
 
 HANDLE OpenWith(const char* step, DWORD access) {
-    HANDLE device = CreateFileA(QUORVENAL_USER_DEVICE, access, 0, NULL, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE device =
+        CreateFileA(QUORVENAL_USER_DEVICE, access, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     Outcome outcome;
     outcome.ok = device != INVALID_HANDLE_VALUE;
     outcome.error = outcome.ok ? 0 : GetLastError();
@@ -58,8 +58,7 @@ bool ReadHeader(HANDLE device, const FunctionRef& f, unsigned char* header) {
 
 // A header write of the function's own header with the interrupt line set to
 // `line`; its outcome.
-Outcome WriteLine(HANDLE device, const FunctionRef& f, const unsigned char* original,
-                  unsigned char line) {
+Outcome WriteLine(HANDLE device, const FunctionRef& f, const unsigned char* original, unsigned char line) {
     memset(&record, 0, sizeof record);
     Address(f);
     memcpy(record.standard.Data, original, kConfigHeaderBytes);

@@ -78,22 +78,18 @@ int main() {
 
     StepOpenService("open absent service", manager, kService, ExpectError(kErrorServiceDoesNotExist));
     StepStopService("stop absent service", manager, kService, ExpectError(kErrorServiceDoesNotExist));
-    StepDeleteService("delete absent service", manager, kService,
-                      ExpectError(kErrorServiceDoesNotExist));
-    HANDLE none = StepOpenDevice("open device before install", CREATE_ALWAYS,
-                                 ExpectError(kErrorFileNotFound));
+    StepDeleteService("delete absent service", manager, kService, ExpectError(kErrorServiceDoesNotExist));
+    HANDLE none =
+        StepOpenDevice("open device before install", CREATE_ALWAYS, ExpectError(kErrorFileNotFound));
     if (none != INVALID_HANDLE_VALUE) {
         CloseHandle(none);
     }
 
     StepCreateService("create service", manager, kService, imagePath, ExpectOk());
-    StepCreateService("create service again", manager, kService, imagePath,
-                      ExpectError(kErrorServiceExists));
-    StepStopService("stop service not started", manager, kService,
-                    ExpectError(kErrorServiceNotActive));
+    StepCreateService("create service again", manager, kService, imagePath, ExpectError(kErrorServiceExists));
+    StepStopService("stop service not started", manager, kService, ExpectError(kErrorServiceNotActive));
     StepStartService("start service", manager, kService, ExpectOk());
-    StepStartService("start service again", manager, kService,
-                     ExpectError(kErrorServiceAlreadyRunning));
+    StepStartService("start service again", manager, kService, ExpectError(kErrorServiceAlreadyRunning));
 
     HANDLE device = StepOpenDevice("open device", CREATE_ALWAYS, ExpectOk());
     if (device != INVALID_HANDLE_VALUE) {
@@ -107,8 +103,7 @@ int main() {
     StepDeviceGone("open device after stop");
     StepStopService("stop service again", manager, kService, ExpectError(kErrorServiceNotActive));
     StepDeleteService("delete service", manager, kService, ExpectOk());
-    StepOpenService("open deleted service", manager, kService,
-                    ExpectError(kErrorServiceDoesNotExist));
+    StepOpenService("open deleted service", manager, kService, ExpectError(kErrorServiceDoesNotExist));
 
     // A fresh load starts without a base: the search runs again.
     StepCreateService("create service for a second load", manager, kService, imagePath, ExpectOk());

@@ -25,9 +25,7 @@ Record sent;  // the record as it was last sent
 
 // Byte i of a freshly filled record; every byte the driver must not touch
 // keeps it.
-unsigned char PatternByte(DWORD i) {
-    return (unsigned char)(i * 13 + 0x5A);
-}
+unsigned char PatternByte(DWORD i) { return (unsigned char)(i * 13 + 0x5A); }
 
 void FillPattern(Record* r) {
     for (DWORD i = 0; i < sizeof r->bytes; ++i) {
@@ -121,10 +119,9 @@ void ReportExtended(const char* step, const Outcome& outcome, DWORD expectedResu
     char detail[160] = "";
     if (outcome.ok) {
         bool kept = KeptAsSent(record, 12, 12 + kExtConfigBytes);
-        snprintf(detail, sizeof detail, "bytes=%lu result=%lu data=%s%08lX",
-                 (unsigned long)outcome.returned, (unsigned long)record.extended.Result,
-                 kept ? "as-sent:" : "", (unsigned long)Fingerprint(record.extended.ExtData,
-                                                                  kExtConfigBytes));
+        snprintf(detail, sizeof detail, "bytes=%lu result=%lu data=%s%08lX", (unsigned long)outcome.returned,
+                 (unsigned long)record.extended.Result, kept ? "as-sent:" : "",
+                 (unsigned long)Fingerprint(record.extended.ExtData, kExtConfigBytes));
     }
     Report(step, outcome, ExpectOk(), detail);
     if (!outcome.ok) {
@@ -195,8 +192,8 @@ void RangeRead(const char* step, HANDLE device, const FunctionRef& f, bool secon
 }  // namespace
 
 HANDLE StepOpenDevice(const char* step, DWORD disposition, const Expect& expect) {
-    HANDLE device = CreateFileA(QUORVENAL_USER_DEVICE, GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                                disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE device = CreateFileA(QUORVENAL_USER_DEVICE, GENERIC_READ | GENERIC_WRITE, 0, NULL, disposition,
+                                FILE_ATTRIBUTE_NORMAL, NULL);
     Outcome outcome;
     outcome.ok = device != INVALID_HANDLE_VALUE;
     outcome.error = outcome.ok ? 0 : GetLastError();
@@ -238,10 +235,8 @@ void StepLengthRules(HANDLE device) {
         {"length in=3855 out=3855", IOCTL_READ_EXT_CONFIG, 3855, 3855, kErrorInvalidParameter},
         {"length in=100 out=100 unknown code", 0x222418, 100, 100, kErrorInvalidParameter},
         {"length in=0 out=0 write", IOCTL_WRITE_CONFIG, 0, 0, kErrorInvalidParameter},
-        {"length in=272 out=272 extended read", IOCTL_READ_EXT_CONFIG, 272, 272,
-         kErrorInvalidParameter},
-        {"length in=272 out=272 extended write", IOCTL_WRITE_EXT_CONFIG, 272, 272,
-         kErrorInvalidParameter},
+        {"length in=272 out=272 extended read", IOCTL_READ_EXT_CONFIG, 272, 272, kErrorInvalidParameter},
+        {"length in=272 out=272 extended write", IOCTL_WRITE_EXT_CONFIG, 272, 272, kErrorInvalidParameter},
     };
     for (const Case& c : cases) {
         FillPattern(&record);
@@ -303,9 +298,8 @@ void StepScan(HANDLE device, ScanFindings* findings) {
         }
     }
     char detail[160];
-    snprintf(detail, sizeof detail,
-             "present=%d no-bus=%lu no-function=%lu failed=%lu", findings->presentCount,
-             missingBuses, emptySlots, failures);
+    snprintf(detail, sizeof detail, "present=%d no-bus=%lu no-function=%lu failed=%lu",
+             findings->presentCount, missingBuses, emptySlots, failures);
     Note("scan", detail);
     if (failures) {
         Violation("scan", "standard reads failed as requests");
@@ -342,10 +336,9 @@ void StepAddressMasking(HANDLE device, const ScanFindings& findings) {
     if (Fingerprint(record.standard.Data, kConfigHeaderBytes) != plain) {
         Violation("masking device+32 function+8", "did not read the same function");
     }
-    ReadHeader("masking bus+256", device, f.bus + 256, f.device, f.function, kConfigRequestBytes,
+    ReadHeader("masking bus+256", device, f.bus + 256, f.device, f.function, kConfigRequestBytes, true);
+    ReadHeader("read in a 3856-byte record", device, f.bus, f.device, f.function, kExtConfigRequestBytes,
                true);
-    ReadHeader("read in a 3856-byte record", device, f.bus, f.device, f.function,
-               kExtConfigRequestBytes, true);
 }
 
 void StepRanges(HANDLE device, const FunctionRef& target) {
@@ -371,10 +364,8 @@ void StepRanges(HANDLE device, const FunctionRef& target) {
         snprintf(step, sizeof step, "range2 reserved=%lX offset=8 length=4", (unsigned long)value);
         RangeRead(step, device, target, true, value, 8, 4, kConfigRequestBytes);
     }
-    RangeRead("range in a 3856-byte record", device, target, false, 0, 0, 4,
-              kExtConfigRequestBytes);
-    RangeRead("range2 in a 3856-byte record", device, target, true, 0, 0, 4,
-              kExtConfigRequestBytes);
+    RangeRead("range in a 3856-byte record", device, target, false, 0, 0, 4, kExtConfigRequestBytes);
+    RangeRead("range2 in a 3856-byte record", device, target, true, 0, 0, 4, kExtConfigRequestBytes);
 }
 
 void StepHeaderWrites(HANDLE device, const ScanFindings& findings) {
@@ -400,8 +391,7 @@ void StepHeaderWrites(HANDLE device, const ScanFindings& findings) {
         if (w.line) {
             record.standard.Data[0x3C] = w.line;
         }
-        Outcome outcome = Send(device, IOCTL_WRITE_CONFIG, &record, kConfigRequestBytes,
-                               kConfigRequestBytes);
+        Outcome outcome = Send(device, IOCTL_WRITE_CONFIG, &record, kConfigRequestBytes, kConfigRequestBytes);
         char detail[64] = "";
         if (outcome.ok) {
             snprintf(detail, sizeof detail, "bytes=%lu result=%lu", (unsigned long)outcome.returned,
@@ -428,15 +418,14 @@ void StepHeaderWrites(HANDLE device, const ScanFindings& findings) {
             } else {
                 memcpy(record.standard.Data, original, sizeof original);
             }
-            Outcome outcome = Send(device, IOCTL_WRITE_CONFIG, &record, kConfigRequestBytes,
-                                   kConfigRequestBytes);
+            Outcome outcome =
+                Send(device, IOCTL_WRITE_CONFIG, &record, kConfigRequestBytes, kConfigRequestBytes);
             char step[96];
-            FunctionName(step, sizeof step, allOnes ? "write all ones to absent" : "write to absent",
-                         a);
+            FunctionName(step, sizeof step, allOnes ? "write all ones to absent" : "write to absent", a);
             char detail[64] = "";
             if (outcome.ok) {
-                snprintf(detail, sizeof detail, "bytes=%lu result=%lu",
-                         (unsigned long)outcome.returned, (unsigned long)record.standard.Result);
+                snprintf(detail, sizeof detail, "bytes=%lu result=%lu", (unsigned long)outcome.returned,
+                         (unsigned long)record.standard.Result);
             }
             Report(step, outcome, ExpectOk(), detail);
         }
@@ -454,8 +443,8 @@ void StepExtended(HANDLE device, const ScanFindings& findings) {
         Outcome outcome = ReadExtended(device, f, kExtConfigRequestBytes);
         ReportExtended(step, outcome, 0);
         const unsigned char* d = record.extended.ExtData;
-        bool hasCapability = outcome.ok && record.extended.Result == 0 &&
-                             !(d[0] == 0 && d[1] == 0) && !(d[0] == 0xFF && d[1] == 0xFF);
+        bool hasCapability = outcome.ok && record.extended.Result == 0 && !(d[0] == 0 && d[1] == 0) &&
+                             !(d[0] == 0xFF && d[1] == 0xFF);
         if (hasCapability && writable == NULL) {
             writable = &f;
             memcpy(saved, d, sizeof saved);
@@ -470,8 +459,8 @@ void StepExtended(HANDLE device, const ScanFindings& findings) {
     memset(&record, 0, sizeof record);
     SetAddress(&record, writable->bus, writable->device, writable->function);
     memcpy(record.extended.ExtData, saved, sizeof saved);
-    Outcome outcome = Send(device, IOCTL_WRITE_EXT_CONFIG, &record, kExtConfigRequestBytes,
-                           kExtConfigRequestBytes);
+    Outcome outcome =
+        Send(device, IOCTL_WRITE_EXT_CONFIG, &record, kExtConfigRequestBytes, kExtConfigRequestBytes);
     char detail[64] = "";
     if (outcome.ok) {
         snprintf(detail, sizeof detail, "bytes=%lu result=%lu", (unsigned long)outcome.returned,
@@ -496,8 +485,8 @@ void StepManyHandles(int count) {
     HANDLE handles[16];
     int opened = 0;
     for (int i = 0; i < count && i < 16; ++i) {
-        handles[i] = CreateFileA(QUORVENAL_USER_DEVICE, GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        handles[i] = CreateFileA(QUORVENAL_USER_DEVICE, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, NULL);
         if (handles[i] != INVALID_HANDLE_VALUE) {
             ++opened;
         }

@@ -22,7 +22,7 @@ struct ScanFindings {
     int presentCount;
     FunctionRef absentFunction;  // on a bus that exists
     bool haveAbsentFunction;
-    DWORD missingBus;            // a bus number that does not exist
+    DWORD missingBus;  // a bus number that does not exist
     bool haveMissingBus;
 };
 

@@ -5,13 +5,9 @@
 
 namespace {
 
-Outcome Succeeded() {
-    return Outcome{TRUE, 0, 0};
-}
+Outcome Succeeded() { return Outcome{TRUE, 0, 0}; }
 
-Outcome Failed() {
-    return Outcome{FALSE, GetLastError(), 0};
-}
+Outcome Failed() { return Outcome{FALSE, GetLastError(), 0}; }
 
 }  // namespace
 
@@ -34,9 +30,9 @@ SC_HANDLE StepOpenManager(const char* step) {
 
 Outcome StepCreateService(const char* step, SC_HANDLE manager, const char* name, const char* path,
                           const Expect& expect) {
-    SC_HANDLE service = CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS,
-                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
-                                       SERVICE_ERROR_NORMAL, path, NULL, NULL, NULL, NULL, NULL);
+    SC_HANDLE service =
+        CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+                       SERVICE_ERROR_NORMAL, path, NULL, NULL, NULL, NULL, NULL);
     Outcome outcome = service ? Succeeded() : Failed();
     if (service) {
         CloseServiceHandle(service);
@@ -45,8 +41,7 @@ Outcome StepCreateService(const char* step, SC_HANDLE manager, const char* name,
     return outcome;
 }
 
-Outcome StepOpenService(const char* step, SC_HANDLE manager, const char* name,
-                        const Expect& expect) {
+Outcome StepOpenService(const char* step, SC_HANDLE manager, const char* name, const Expect& expect) {
     SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
     Outcome outcome = service ? Succeeded() : Failed();
     if (service) {
@@ -56,8 +51,7 @@ Outcome StepOpenService(const char* step, SC_HANDLE manager, const char* name,
     return outcome;
 }
 
-Outcome StepStartService(const char* step, SC_HANDLE manager, const char* name,
-                         const Expect& expect) {
+Outcome StepStartService(const char* step, SC_HANDLE manager, const char* name, const Expect& expect) {
     SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
     if (!service) {
         Outcome outcome = Failed();
@@ -70,8 +64,7 @@ Outcome StepStartService(const char* step, SC_HANDLE manager, const char* name,
     return outcome;
 }
 
-Outcome StepStopService(const char* step, SC_HANDLE manager, const char* name,
-                        const Expect& expect) {
+Outcome StepStopService(const char* step, SC_HANDLE manager, const char* name, const Expect& expect) {
     SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
     if (!service) {
         Outcome outcome = Failed();
@@ -86,8 +79,7 @@ Outcome StepStopService(const char* step, SC_HANDLE manager, const char* name,
     return outcome;
 }
 
-Outcome StepDeleteService(const char* step, SC_HANDLE manager, const char* name,
-                          const Expect& expect) {
+Outcome StepDeleteService(const char* step, SC_HANDLE manager, const char* name, const Expect& expect) {
     SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
     if (!service) {
         Outcome outcome = Failed();

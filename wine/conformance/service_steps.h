@@ -15,11 +15,9 @@ bool DriverImagePath(const char* fileName, char* path, DWORD size);
 SC_HANDLE StepOpenManager(const char* step);
 Outcome StepCreateService(const char* step, SC_HANDLE manager, const char* name, const char* path,
                           const Expect& expect);
-Outcome StepStartService(const char* step, SC_HANDLE manager, const char* name,
-                         const Expect& expect);
+Outcome StepStartService(const char* step, SC_HANDLE manager, const char* name, const Expect& expect);
 Outcome StepStopService(const char* step, SC_HANDLE manager, const char* name, const Expect& expect);
-Outcome StepDeleteService(const char* step, SC_HANDLE manager, const char* name,
-                          const Expect& expect);
+Outcome StepDeleteService(const char* step, SC_HANDLE manager, const char* name, const Expect& expect);
 Outcome StepOpenService(const char* step, SC_HANDLE manager, const char* name, const Expect& expect);
 
 // Stop and delete, ignoring the outcome: clears a service left by an earlier

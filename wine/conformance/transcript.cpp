@@ -12,11 +12,10 @@ void Report(const char* step, const Outcome& outcome, const Expect& expect, cons
     if (outcome.ok) {
         printf("%s\tok%s%s", step, detail[0] ? " " : "", detail);
     } else {
-        printf("%s\tfailed error=%lu%s%s", step, (unsigned long)outcome.error, detail[0] ? " " : "",
-               detail);
+        printf("%s\tfailed error=%lu%s%s", step, (unsigned long)outcome.error, detail[0] ? " " : "", detail);
     }
-    bool asExpected = (outcome.ok != FALSE) == (expect.ok != FALSE) &&
-                      (outcome.ok || outcome.error == expect.error);
+    bool asExpected =
+        (outcome.ok != FALSE) == (expect.ok != FALSE) && (outcome.ok || outcome.error == expect.error);
     if (!asExpected) {
         ++violations;
         if (expect.ok) {
@@ -40,9 +39,7 @@ void Violation(const char* step, const char* reason) {
     fflush(stdout);
 }
 
-int ViolationCount() {
-    return violations;
-}
+int ViolationCount() { return violations; }
 
 DWORD Fingerprint(const void* bytes, DWORD length) {
     const unsigned char* p = static_cast<const unsigned char*>(bytes);

@@ -62,8 +62,8 @@ struct ScriptRun {
 ScriptRun* run = NULL;
 
 void Fail(const ScriptAction& action, const char* why) {
-    fprintf(stderr, "quorvenal: %s:%d: %s: %s\n", run->scriptName.c_str(), action.line,
-            action.text.c_str(), why);
+    fprintf(stderr, "quorvenal: %s:%d: %s: %s\n", run->scriptName.c_str(), action.line, action.text.c_str(),
+            why);
 }
 
 // ---- Finding the windows of this thread. ----
@@ -211,43 +211,33 @@ void PressKey(HWND dialog, int virtualKey, bool shift) {
 
 void Perform(HWND dialog, const ScriptAction& a) {
     switch (a.kind) {
-    case ScriptAction::Click: {
-        HWND control = GetDlgItem(dialog, a.id);
-        if (!control) return Fail(a, "the dialog has no control with that id");
-        if (!IsWindowVisible(control) || !IsWindowEnabled(control))
-            return Fail(a, "the control is hidden or disabled");
-        ClickControl(control);
-        return;
-    }
-    case ScriptAction::Select: {
-        HWND list = GetDlgItem(dialog, IDC_DEVICE_LIST);
-        if (!list) return Fail(a, "the dialog has no device list");
-        ClickListRow(list, a.row);
-        return;
-    }
-    case ScriptAction::Key:
-        PressKey(dialog, a.virtualKey, a.shift);
-        return;
-    case ScriptAction::Close:
-        SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-        return;
-    case ScriptAction::Minimize:
-        SendMessageA(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-        return;
-    case ScriptAction::Restore:
-        SendMessageA(dialog, WM_SYSCOMMAND, SC_RESTORE, 0);
-        return;
-    case ScriptAction::Dump:
-        run->report->Dump(dialog);
-        return;
-    case ScriptAction::HwReset:
-    case ScriptAction::HwWrite:
-    case ScriptAction::HwRemove:
-    case ScriptAction::HwRestore: {
-        std::string why;
-        if (!SendHardwareAction(a, &why)) Fail(a, why.c_str());
-        return;
-    }
+        case ScriptAction::Click: {
+            HWND control = GetDlgItem(dialog, a.id);
+            if (!control) return Fail(a, "the dialog has no control with that id");
+            if (!IsWindowVisible(control) || !IsWindowEnabled(control))
+                return Fail(a, "the control is hidden or disabled");
+            ClickControl(control);
+            return;
+        }
+        case ScriptAction::Select: {
+            HWND list = GetDlgItem(dialog, IDC_DEVICE_LIST);
+            if (!list) return Fail(a, "the dialog has no device list");
+            ClickListRow(list, a.row);
+            return;
+        }
+        case ScriptAction::Key: PressKey(dialog, a.virtualKey, a.shift); return;
+        case ScriptAction::Close: SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); return;
+        case ScriptAction::Minimize: SendMessageA(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0); return;
+        case ScriptAction::Restore: SendMessageA(dialog, WM_SYSCOMMAND, SC_RESTORE, 0); return;
+        case ScriptAction::Dump: run->report->Dump(dialog); return;
+        case ScriptAction::HwReset:
+        case ScriptAction::HwWrite:
+        case ScriptAction::HwRemove:
+        case ScriptAction::HwRestore: {
+            std::string why;
+            if (!SendHardwareAction(a, &why)) Fail(a, why.c_str());
+            return;
+        }
     }
 }
 

@@ -29,20 +29,17 @@ void Announce(DWORD access) {
     snprintf(request, sizeof request, "open %lx %lx", GetCurrentProcessId(), access);
     char answer[16];
     DWORD length = 0;
-    CallNamedPipeA(kHardwarePipeName, request, (DWORD)strlen(request), answer, sizeof answer,
-                   &length, 2000);
+    CallNamedPipeA(kHardwarePipeName, request, (DWORD)strlen(request), answer, sizeof answer, &length, 2000);
 }
 
-HANDLE WINAPI AnnouncingCreateFileA(LPCSTR name, DWORD access, DWORD share,
-                                    LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                                    DWORD flags, HANDLE templateFile) {
+HANDLE WINAPI AnnouncingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                    DWORD disposition, DWORD flags, HANDLE templateFile) {
     if (IsDevicePath(name)) Announce(access);
     return CreateFileA(name, access, share, security, disposition, flags, templateFile);
 }
 
-HANDLE WINAPI AnnouncingCreateFileW(LPCWSTR name, DWORD access, DWORD share,
-                                    LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                                    DWORD flags, HANDLE templateFile) {
+HANDLE WINAPI AnnouncingCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                    DWORD disposition, DWORD flags, HANDLE templateFile) {
     if (IsDevicePath(name)) Announce(access);
     return CreateFileW(name, access, share, security, disposition, flags, templateFile);
 }

@@ -16,8 +16,8 @@ void WriteLine(const char* prefix, const char* format, va_list arguments) {
     size_t length = strlen(line);
     line[length++] = '\r';
     line[length++] = '\n';
-    HANDLE file = CreateFileA(kBedLogFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileA(kBedLogFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     WriteFile(file, line, (DWORD)length, &written, NULL);

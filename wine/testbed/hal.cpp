@@ -30,8 +30,8 @@
 
 // ---- The exports (hal.def gives them the HAL's undecorated names). ----
 
-extern "C" ULONG NTAPI BedHalGetBusDataByOffset(ULONG busDataType, ULONG bus, ULONG slot,
-                                                PVOID buffer, ULONG offset, ULONG length) {
+extern "C" ULONG NTAPI BedHalGetBusDataByOffset(ULONG busDataType, ULONG bus, ULONG slot, PVOID buffer,
+                                                ULONG offset, ULONG length) {
     RequireIrqlAtMost(kDispatchLevel, "HalGetBusDataByOffset");
     return BedHalRead(busDataType, bus, slot, buffer, offset, length);
 }
@@ -58,16 +58,15 @@ HMODULE self = NULL;
 // header, at the wrapper (an RVA wraps around the 32-bit address space).
 void WrapEntryPoint(HMODULE image) {
     BYTE* base = reinterpret_cast<BYTE*>(image);
-    IMAGE_NT_HEADERS* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    IMAGE_NT_HEADERS* nt =
+        reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     DWORD* entryRva = &nt->OptionalHeader.AddressOfEntryPoint;
     if (*entryRva == 0) return;
     void* wrapper = WrapDriverEntry(base + *entryRva);
     if (wrapper == NULL) return;
     DWORD before = 0;
     if (!VirtualProtect(entryRva, sizeof *entryRva, PAGE_READWRITE, &before)) return;
-    *entryRva = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(wrapper) -
-                                   reinterpret_cast<ULONG_PTR>(base));
+    *entryRva = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(wrapper) - reinterpret_cast<ULONG_PTR>(base));
     VirtualProtect(entryRva, sizeof *entryRva, before, &before);
 }
 
@@ -95,8 +94,8 @@ struct LoadedImage {
 };
 const ULONG kImageLoaded = 1;
 typedef VOID(CALLBACK* LoadNotification)(ULONG reason, const LoadedImage* image, PVOID context);
-typedef LONG(NTAPI* RegisterLoadNotification)(ULONG flags, LoadNotification notification,
-                                              PVOID context, PVOID* cookie);
+typedef LONG(NTAPI* RegisterLoadNotification)(ULONG flags, LoadNotification notification, PVOID context,
+                                              PVOID* cookie);
 
 VOID CALLBACK OnImageLoaded(ULONG reason, const LoadedImage* image, PVOID) {
     if (reason == kImageLoaded) ServeImage(static_cast<HMODULE>(image->base));
@@ -104,11 +103,9 @@ VOID CALLBACK OnImageLoaded(ULONG reason, const LoadedImage* image, PVOID) {
 
 bool WatchImageLoads() {
     RegisterLoadNotification registerNotification = reinterpret_cast<RegisterLoadNotification>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"),
-                                               "LdrRegisterDllNotification")));
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "LdrRegisterDllNotification")));
     PVOID cookie = NULL;
-    return registerNotification != NULL &&
-           registerNotification(0, OnImageLoaded, NULL, &cookie) >= 0;
+    return registerNotification != NULL && registerNotification(0, OnImageLoaded, NULL, &cookie) >= 0;
 }
 
 void ServeLoadedImages() {
@@ -125,9 +122,8 @@ bool Start(HMODULE module) {
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCSTR>(&Start), &pinned);
     if (!StartIrqlTracking()) return false;
-    const char* machineFile = GetFileAttributesA(kBedMachineFile) != INVALID_FILE_ATTRIBUTES
-                                  ? kBedMachineFile
-                                  : NULL;
+    const char* machineFile =
+        GetFileAttributesA(kBedMachineFile) != INVALID_FILE_ATTRIBUTES ? kBedMachineFile : NULL;
     char error[512] = "";
     if (!BedLoadMachine(machineFile, error, sizeof error)) {
         BedLog("hal.dll: the machine cannot be loaded: %s", error);

@@ -48,9 +48,9 @@ bool Perform(const std::string& line) {
 
 DWORD WINAPI Serve(LPVOID) {
     for (;;) {
-        HANDLE pipe = CreateNamedPipeA(kHardwarePipeName, PIPE_ACCESS_DUPLEX,
-                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 512,
-                                       512, 0, NULL);
+        HANDLE pipe =
+            CreateNamedPipeA(kHardwarePipeName, PIPE_ACCESS_DUPLEX,
+                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 512, 512, 0, NULL);
         if (pipe == INVALID_HANDLE_VALUE) {
             return 1;
         }

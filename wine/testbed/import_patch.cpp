@@ -10,8 +10,7 @@ const IMAGE_IMPORT_DESCRIPTOR* FirstDescriptor(HMODULE image) {
     if (dos->e_magic != IMAGE_DOS_SIGNATURE) return NULL;
     const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     if (nt->Signature != IMAGE_NT_SIGNATURE) return NULL;
-    const IMAGE_DATA_DIRECTORY& imports =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (imports.VirtualAddress == 0 || imports.Size == 0) return NULL;
     return reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
 }

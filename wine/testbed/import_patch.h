@@ -8,9 +8,9 @@
 #include <windows.h>
 
 struct ServedImport {
-    const char* dll;      // as the image names it, compared without case
+    const char* dll;  // as the image names it, compared without case
     const char* routine;
-    void* address;        // what the import now resolves to
+    void* address;  // what the import now resolves to
 };
 
 // Whether the image imports anything from `dll`.

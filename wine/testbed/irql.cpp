@@ -17,9 +17,7 @@ bool StartIrqlTracking() {
     return irqlSlot != TLS_OUT_OF_INDEXES;
 }
 
-BedIrql CurrentIrql() {
-    return static_cast<BedIrql>(reinterpret_cast<ULONG_PTR>(TlsGetValue(irqlSlot)));
-}
+BedIrql CurrentIrql() { return static_cast<BedIrql>(reinterpret_cast<ULONG_PTR>(TlsGetValue(irqlSlot))); }
 
 BedIrql RaiseIrql(BedIrql level) {
     BedIrql before = CurrentIrql();

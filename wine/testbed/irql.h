@@ -13,7 +13,7 @@ const BedIrql kHighLevel = 31;
 
 bool StartIrqlTracking();
 BedIrql CurrentIrql();
-BedIrql RaiseIrql(BedIrql level);   // returns the level before
+BedIrql RaiseIrql(BedIrql level);  // returns the level before
 void LowerIrql(BedIrql level);
 // Stops the test bed when the thread runs above `highest` (a routine called
 // at a level where Windows does not allow it).

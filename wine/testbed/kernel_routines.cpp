@@ -27,8 +27,7 @@ struct MemoryRange {
     LARGE_INTEGER bytes;
 };
 
-extern "C" __declspec(dllimport) PVOID NTAPI ExAllocatePoolWithTag(int poolType, SIZE_T bytes,
-                                                                    ULONG tag);
+extern "C" __declspec(dllimport) PVOID NTAPI ExAllocatePoolWithTag(int poolType, SIZE_T bytes, ULONG tag);
 const int kNonPagedPool = 0;
 const ULONG kPoolTag = 0x64656251;  // "Qbed"
 const size_t kMostRanges = 64;

@@ -37,16 +37,15 @@ bool QueueLoad(const PROCESS_INFORMATION& process, const std::string& dll) {
     char path[MAX_PATH];
     DWORD length = GetFullPathNameA(dll.c_str(), sizeof path, path, NULL);
     if (length == 0 || length >= sizeof path) return false;
-    void* remote = VirtualAllocEx(process.hProcess, NULL, length + 1, MEM_COMMIT | MEM_RESERVE,
-                                  PAGE_READWRITE);
+    void* remote =
+        VirtualAllocEx(process.hProcess, NULL, length + 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (remote == NULL || !WriteProcessMemory(process.hProcess, remote, path, length + 1, NULL)) {
         return false;
     }
     // kernel32.dll lies at the same address in every process of the prefix.
-    PAPCFUNC load = reinterpret_cast<PAPCFUNC>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
-    return load != NULL &&
-           QueueUserAPC(load, process.hThread, reinterpret_cast<ULONG_PTR>(remote)) != 0;
+    PAPCFUNC load = reinterpret_cast<PAPCFUNC>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
+    return load != NULL && QueueUserAPC(load, process.hThread, reinterpret_cast<ULONG_PTR>(remote)) != 0;
 }
 
 }  // namespace
@@ -69,15 +68,15 @@ int main(int argc, char** argv) {
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(NULL, &commandLine[0], NULL, NULL, TRUE, CREATE_SUSPENDED, NULL, NULL,
-                        &startup, &process)) {
+    if (!CreateProcessA(NULL, &commandLine[0], NULL, NULL, TRUE, CREATE_SUSPENDED, NULL, NULL, &startup,
+                        &process)) {
         fprintf(stderr, "qvlaunch: cannot start %s (error %lu)\n", argv[first], GetLastError());
         return 126;
     }
     for (const std::string& dll : dlls) {
         if (!QueueLoad(process, dll)) {
-            fprintf(stderr, "qvlaunch: cannot load %s into %s (error %lu)\n", dll.c_str(),
-                    argv[first], GetLastError());
+            fprintf(stderr, "qvlaunch: cannot load %s into %s (error %lu)\n", dll.c_str(), argv[first],
+                    GetLastError());
             TerminateProcess(process.hProcess, 126);
             return 126;
         }

@@ -9,9 +9,8 @@
 #include "machine/machine.h"
 #include "machine_bridge.h"
 
-extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber,
-                                             ULONG SlotNumber, PVOID Buffer, ULONG Offset,
-                                             ULONG Length);
+extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber,
+                                             PVOID Buffer, ULONG Offset, ULONG Length);
 extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
                                     MEMORY_CACHING_TYPE CacheType);
 extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes);
@@ -30,11 +29,9 @@ extern "C" int BedLoadMachine(const char* path, char* error, size_t size) {
     return 1;
 }
 
-extern "C" unsigned long BedHalRead(unsigned long busDataType, unsigned long bus,
-                                    unsigned long slot, void* buffer, unsigned long offset,
-                                    unsigned long length) {
-    return HalGetBusDataByOffset(static_cast<BUS_DATA_TYPE>(busDataType), bus, slot, buffer,
-                                 offset, length);
+extern "C" unsigned long BedHalRead(unsigned long busDataType, unsigned long bus, unsigned long slot,
+                                    void* buffer, unsigned long offset, unsigned long length) {
+    return HalGetBusDataByOffset(static_cast<BUS_DATA_TYPE>(busDataType), bus, slot, buffer, offset, length);
 }
 
 extern "C" uint32_t BedPortRead32(uint16_t port) { return __indword(port); }

@@ -20,8 +20,8 @@ int BedLoadMachine(const char* path, char* error, size_t size);
 
 // The stand-in HAL's read of a function's header bytes (PCI configuration
 // only): the same answers the stand-in gives the driver.
-unsigned long BedHalRead(unsigned long busDataType, unsigned long bus, unsigned long slot,
-                         void* buffer, unsigned long offset, unsigned long length);
+unsigned long BedHalRead(unsigned long busDataType, unsigned long bus, unsigned long slot, void* buffer,
+                         unsigned long offset, unsigned long length);
 
 // The 32-bit port pair of configuration mechanism #1.
 uint32_t BedPortRead32(uint16_t port);

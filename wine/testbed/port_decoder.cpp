@@ -6,8 +6,7 @@ const uint8_t kOperandSizePrefix = 0x66;
 
 }  // namespace
 
-bool DecodePortInstruction(const uint8_t* code, size_t available, uint16_t dx,
-                           PortInstruction* out) {
+bool DecodePortInstruction(const uint8_t* code, size_t available, uint16_t dx, PortInstruction* out) {
     size_t at = 0;
     bool wordSize = false;
     if (available > 0 && code[0] == kOperandSizePrefix) {
@@ -18,15 +17,20 @@ bool DecodePortInstruction(const uint8_t* code, size_t available, uint16_t dx,
     const uint8_t opcode = code[at++];
     PortInstruction decoded = {};
     switch (opcode) {
-    case 0xE4: case 0xE5: case 0xE6: case 0xE7:  // in/out with an immediate port
-        if (at >= available) return false;
-        decoded.port = code[at++];
-        break;
-    case 0xEC: case 0xED: case 0xEE: case 0xEF:  // in/out with the port in DX
-        decoded.port = dx;
-        break;
-    default:
-        return false;
+        case 0xE4:
+        case 0xE5:
+        case 0xE6:
+        case 0xE7:  // in/out with an immediate port
+            if (at >= available) return false;
+            decoded.port = code[at++];
+            break;
+        case 0xEC:
+        case 0xED:
+        case 0xEE:
+        case 0xEF:  // in/out with the port in DX
+            decoded.port = dx;
+            break;
+        default: return false;
     }
     decoded.write = (opcode & 0x02) != 0;
     const bool byteSize = (opcode & 0x01) == 0;

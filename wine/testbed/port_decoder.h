@@ -9,16 +9,15 @@
 #include <cstdint>
 
 struct PortInstruction {
-    bool write;        // out; false: in
-    unsigned size;     // bytes moved: 1, 2 or 4
+    bool write;     // out; false: in
+    unsigned size;  // bytes moved: 1, 2 or 4
     uint16_t port;
-    unsigned length;   // bytes of the instruction, prefix included
+    unsigned length;  // bytes of the instruction, prefix included
 };
 
 // Decodes the instruction in the `available` bytes at `code`, with `dx` the
 // value of DX. False when it is not a port instruction (or is cut short).
-bool DecodePortInstruction(const uint8_t* code, size_t available, uint16_t dx,
-                           PortInstruction* out);
+bool DecodePortInstruction(const uint8_t* code, size_t available, uint16_t dx, PortInstruction* out);
 
 // The value of EAX after an `in` of `size` bytes that read `value`: the
 // bytes above the size keep what EAX held.

@@ -34,8 +34,8 @@ TEST(PortDecoder, DwordThroughDxAsTheDriverUsesThem) {
 }
 
 TEST(PortDecoder, SizesFromOpcodeAndOperandSizePrefix) {
-    EXPECT_EQ(1u, Decode({0xEC}).size);        // in al, dx
-    EXPECT_EQ(1u, Decode({0xEE}).size);        // out dx, al
+    EXPECT_EQ(1u, Decode({0xEC}).size);           // in al, dx
+    EXPECT_EQ(1u, Decode({0xEE}).size);           // out dx, al
     PortInstruction word = Decode({0x66, 0xED});  // in ax, dx
     EXPECT_EQ(2u, word.size);
     EXPECT_EQ(2u, word.length);

@@ -32,11 +32,10 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* exception) {
     if (!DecodePortInstruction(bytes, copied, static_cast<uint16_t>(context->Edx), &port)) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
-    const bool served = port.size == 4 &&
-                        (port.port == kConfigAddressPort || port.port == kConfigDataPort);
+    const bool served = port.size == 4 && (port.port == kConfigAddressPort || port.port == kConfigDataPort);
     if (!served) {
-        BedLog("port %s of %u bytes at 0x%x (instruction at %p) is not served",
-               port.write ? "write" : "read", port.size, port.port, instruction);
+        BedLog("port %s of %u bytes at 0x%x (instruction at %p) is not served", port.write ? "write" : "read",
+               port.size, port.port, instruction);
         return EXCEPTION_CONTINUE_SEARCH;
     }
     if (port.write) {

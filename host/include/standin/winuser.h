@@ -404,9 +404,8 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
 
 // Window classes and windows.
 ATOM WINAPI RegisterClassA(const WNDCLASSA* wndClass);
-HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
-                            int y, int width, int height, HWND parent, HMENU menu,
-                            HINSTANCE instance, LPVOID param);
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
 BOOL WINAPI DestroyWindow(HWND hwnd);
 BOOL WINAPI IsWindow(HWND hwnd);
 BOOL WINAPI IsWindowVisible(HWND hwnd);
@@ -442,8 +441,8 @@ HWND WINAPI GetActiveWindow(void);
 SHORT WINAPI GetKeyState(int virtualKey);
 
 // Dialogs.
-INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND parent,
-                               DLGPROC dialogProc, LPARAM initParam);
+INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND parent, DLGPROC dialogProc,
+                               LPARAM initParam);
 INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE instance, LPCVOID dialogTemplate, HWND parent,
                                        DLGPROC dialogProc, LPARAM initParam);
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result);
