@@ -11,7 +11,7 @@ test_pkgs=("${run_pkgs[@]}" libgtest-dev libgmock-dev libbenchmark-dev pciutils 
            g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev binutils-mingw-w64-i686
            qemu-system-x86 gcc-multilib g++-multilib
            wine wine64 wine32:i386 fonts-wine xvfb xauth imagemagick xdotool valgrind tmux
-           clang libclang-rt-dev)
+           clang libclang-rt-dev clang-format)
 
 if [ "$what" = run ]; then pkgs=("${run_pkgs[@]}"); else pkgs=("${test_pkgs[@]}"); fi
 

@@ -5,10 +5,12 @@
 #    whose CTest suite also checks the Windows binaries, boots the QEMU test
 #    kernels and runs the Wine test bed;
 #  - the fuzz targets built with clang (build-fuzz), each run for 10 seconds.
+# First of all, the C++ sources are checked against .clang-format.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 "$top/tools/install-deps.sh" test
+"$top/tools/check-format.sh"
 
 "$top/tools/build-windows.sh" "$top/build-win32"
 
