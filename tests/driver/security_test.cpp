@@ -1,6 +1,7 @@
 // Who may open the driver's device, and what a handle opened without write
 // access may do, through the real driver and the stand-in I/O manager.
 #include "driver_fixture.h"
+#include "kernel/object_namespace.h"
 #include "kernel/security.h"
 
 namespace qvtest {
@@ -47,6 +48,26 @@ TEST_F(DeviceAccessTest, SystemAndAdministratorsOpenForReadingAndWriting) {
         EXPECT_EQ(OpenAs(token, L"\\??\\QuorVenal", MAXIMUM_ALLOWED), STATUS_SUCCESS);
     }
     EXPECT_EQ(standin::OpenKernelHandleCount(), 0u) << "DriverEntry closed its handle to the device";
+}
+
+// The DACL the driver gives its device, read back entry by entry: SYSTEM
+// (S-1-5-18) and Administrators (S-1-5-32-544) with all file access, in that
+// order, and nobody else. (SYSTEM's token also holds Administrators, so an
+// open alone would not show a wrong SYSTEM entry.)
+TEST_F(DeviceAccessTest, TheDeviceDaclNamesSystemAndAdministratorsAlone) {
+    const std::vector<uint8_t> system = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+    const std::vector<uint8_t> administrators = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+    std::lock_guard<std::mutex> guard(standin::NamespaceLock());
+    standin::DeviceRecord* device = standin::ResolveDevice(standin::NormaliseName(L"\\Device\\QUORVENAL"));
+    ASSERT_NE(device, nullptr);
+    EXPECT_FALSE(device->security.nullDacl);
+    ASSERT_EQ(device->security.entries.size(), 2u);
+    for (const standin::AccessEntry& entry : device->security.entries) {
+        EXPECT_TRUE(entry.allow);
+        EXPECT_EQ(entry.mask, (ACCESS_MASK)FILE_ALL_ACCESS);
+    }
+    EXPECT_EQ(device->security.entries[0].sid, system);
+    EXPECT_EQ(device->security.entries[1].sid, administrators);
 }
 
 // An administrator's handle opened for reading only.
