@@ -202,7 +202,9 @@ void OneRequest(Input& input) {
         CHECK(std::memcmp(record.data() + 12, sent.data() + 12, bytesAt - 12) == 0, "range fields changed");
         uint32_t length = Field(sent, bytesAt - 4);
         uint32_t offset = Field(sent, bytesAt - 8);
-        CHECK(result <= length, "range result");
+        // Where no function answers, the HAL reports the two bytes of the
+        // vendor identifier (0xFFFF) whatever the length asked for.
+        CHECK(present ? result <= length : (result == 0 || result == 2), "range result");
         if (present && result == length && offset + length <= 256) {
             CHECK(std::memcmp(record.data() + bytesAt, actual + offset, length) == 0, "range data");
         }
