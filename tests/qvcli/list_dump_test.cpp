@@ -90,6 +90,16 @@ TEST_F(QvcliDump, GivesTheHeaderOfEveryFunctionAndTheExtendedSpaceOfPciExpressOn
     EXPECT_EQ(lines[18 + 17], row);
 }
 
+// The device line names the class from all three class bytes: the subclass
+// makes 01 06 01 a Serial ATA controller.
+TEST_F(QvcliDump, TheDeviceLineNamesTheClassFromItsSubclassToo) {
+    QvcliRun run = Run({"dump", "00:1f.2"});
+    ASSERT_EQ(run.status, kExitDone) << run.err;
+    std::vector<std::string> lines = Lines(run.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "00:1f.2 Serial ATA controller: Device 8086:2829 (rev 03)");
+}
+
 TEST_F(QvcliDump, WithoutAddressesDumpsWhatListLists) {
     QvcliRun list = Run({"list"});
     QvcliRun dump = Run({"dump"});
