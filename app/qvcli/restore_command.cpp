@@ -50,7 +50,8 @@ bool WriteExtended(const SpaceImage& target) {
     request.Device = target.Address.Device;
     request.Function = target.Address.Function;
     memcpy(request.ExtData, target.Bytes + kConfigHeaderBytes, kExtConfigBytes);
-    return SendDriverRequest(IOCTL_WRITE_EXT_CONFIG, &request, sizeof request) && request.Result == 0;
+    return SendDriverRequest(IOCTL_WRITE_EXT_CONFIG, &request, sizeof request) &&
+           request.Result == kResultExtDone;
 }
 
 // Whether the function at the saved address is the saved one; names it and

@@ -84,6 +84,19 @@ TEST_F(QvcliRestore, BringsBackEveryWritableByteTheHardwareChanged) {
     EXPECT_EQ(Differences(saved, Snapshot()), std::set<std::string>{"00:1c.1+007"});
 }
 
+// The window moves where the driver cannot find it (not a candidate base):
+// the extended write fails, and the restore says so instead of counting the
+// function as restored.
+TEST_F(QvcliRestore, AnExtendedWriteThatFailsIsNotCountedAsRestored) {
+    QvcliRun save = Run({"save", "04:00.0", folder_ + "/nic.txt"});
+    ASSERT_EQ(save.status, kExitDone) << save.err;
+    standin::CurrentMachine().SetEcamBase(0xE8000000ull);
+    QvcliRun restore = Run({"restore", folder_ + "/nic.txt"});
+    EXPECT_EQ(restore.status, kExitNotAll) << restore.out;
+    EXPECT_NE(restore.out.find("04:00.0: the extended space could not be written\n"), std::string::npos)
+        << restore.out;
+}
+
 TEST_F(QvcliRestore, NamesTheBytesThatDidNotTake) {
     // The same machine with one function that ignores every write.
     std::string text = "# quorvenal read-only 00:1f.3\n" +
