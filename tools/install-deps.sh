@@ -13,8 +13,9 @@ test_pkgs=("${run_pkgs[@]}" libgtest-dev libgmock-dev libbenchmark-dev pciutils 
            wine wine64 fonts-wine xvfb xauth imagemagick xdotool valgrind tmux
            clang libclang-rt-dev clang-format)
 # wine32 runs the shipped 32-bit files. It is an i386 package, and only of use
-# where this host executes 32-bit programs: its failure to install leaves the
-# 32-bit Wine bed skipped (each of its tests says why), never the rest undone.
+# where this host executes 32-bit programs: elsewhere it is left out, and its
+# failure to install leaves the 32-bit Wine bed skipped (each of its tests
+# says why), never the rest undone.
 optional_pkgs=(wine32:i386)
 
 missing_of() {
@@ -53,6 +54,10 @@ fi
 
 mapfile -t missing < <(missing_of "${optional_pkgs[@]}")
 [ ${#missing[@]} -eq 0 ] && exit 0
+if ! host=$("$(dirname "$0")/host-runs-i386.sh"); then
+  echo "install-deps: ${missing[*]} left out: $host" >&2
+  exit 0
+fi
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
   updated=no
