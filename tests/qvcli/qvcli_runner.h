@@ -33,6 +33,8 @@ protected:
 };
 
 std::string ReadWholeFile(const std::string& path);
+// Sets the byte at offset of the first function in dump text to value.
+void EditDump(std::string* text, unsigned offset, unsigned value);
 standin::FunctionAddress At(const char* text);
 
 }  // namespace qvtest
