@@ -39,7 +39,9 @@ QvcliRun QvcliTest::Run(const std::vector<std::string>& args) {
     FILE* out = tmpfile();
     FILE* err = tmpfile();
     QvcliRun run;
+    runningOut_ = out;
     run.status = RunQvcli(static_cast<int>(words.size()), argv.data(), out, err);
+    runningOut_ = nullptr;
     run.out = Drain(out);
     run.err = Drain(err);
     return run;

@@ -30,6 +30,7 @@ protected:
     void UseMachine(const std::string& sourcePath);
 
     std::string folder_;
+    FILE* runningOut_ = nullptr;  // qvcli's standard output while Run runs
 };
 
 std::string ReadWholeFile(const std::string& path);
