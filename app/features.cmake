@@ -4,16 +4,17 @@
 # program links these members together with the rest of MainDialog.
 #
 # The parts that know nothing of the dialog (the bus walk, class names and
-# the capability walk, reading one function's space) are a library of their
-# own, quorvenal_discovery, which the console program links as well.
+# the capability walk, reading one function's space, the register tables)
+# are a library of their own, quorvenal_discovery, which the console program
+# links as well.
 add_library(quorvenal_discovery STATIC
     ${CMAKE_CURRENT_LIST_DIR}/bus_walk.cpp
     ${CMAKE_CURRENT_LIST_DIR}/class_code.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/function_space.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/function_space.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/register_layout.cpp)
 target_include_directories(quorvenal_discovery PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 
 add_library(quorvenal_features OBJECT
-    ${CMAKE_CURRENT_LIST_DIR}/register_layout.cpp
     ${CMAKE_CURRENT_LIST_DIR}/scan_bus.cpp
     ${CMAKE_CURRENT_LIST_DIR}/register_view.cpp
     ${CMAKE_CURRENT_LIST_DIR}/slots.cpp)

@@ -1,5 +1,5 @@
 # qvcli, the console companion: the same service control, device channel,
-# bus walk, class names and function reads as the dialog program
+# bus walk, class names, register tables and function reads as the dialog program
 # (quorvenal_service, quorvenal_discovery), and its own commands.
 include_guard(GLOBAL)
 
@@ -11,9 +11,17 @@ add_library(quorvenal_qvcli OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/scanned_functions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/hardware_space.cpp
   ${CMAKE_CURRENT_LIST_DIR}/expected_refusals.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/address_argument.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/bridge_kind.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/function_identity.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/restore_args.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/restore_selection.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/restore_plan.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/register_changes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/list_command.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dump_commands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/restore_command.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dry_run_command.cpp
   ${CMAKE_CURRENT_LIST_DIR}/qvcli_run.cpp)
 target_include_directories(quorvenal_qvcli PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(quorvenal_qvcli PUBLIC quorvenal_service quorvenal_discovery)

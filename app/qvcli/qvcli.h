@@ -7,11 +7,13 @@
 
 #include <stdio.h>
 
+#include "restore_selection.h"
 #include "space_image.h"
 
 enum QvcliExit {
-    kExitDone = 0,      // everything done; a restore where every byte took
-    kExitNotAll = 1,    // a restore where something did not take; the driver failed
+    kExitDone = 0,  // everything done; a restore where every byte took; a dry run where nothing would change
+    kExitNotAll = 1,    // a restore where something did not take or was skipped; a dry run where something
+                        // would change; the driver failed
     kExitBadInput = 2,  // a bad command line, file or function address; nothing done
 };
 
@@ -20,10 +22,14 @@ enum QvcliExit {
 int RunQvcli(int argc, char** argv, FILE* out, FILE* err);
 
 // The commands, run with the device channel open. Addresses, files and the
-// restore file are checked before the driver is installed.
+// restore file, with the functions a restore takes, are checked before the
+// driver is installed.
 int ListCommand(bool json, FILE* out, FILE* err);
 int DumpCommand(const PciAddress* addresses, unsigned count, FILE* out, FILE* err);
 int SaveCommand(const PciAddress& address, const char* path, FILE* out, FILE* err);
-int RestoreCommand(const SpaceList& file, const char* path, FILE* out, FILE* err);
+int RestoreCommand(const SpaceList& file, const RestoreChoice* choices, const char* path, FILE* out,
+                   FILE* err);
+int DryRunCommand(const SpaceList& file, const RestoreChoice* choices, const char* path, FILE* out,
+                  FILE* err);
 
 #endif

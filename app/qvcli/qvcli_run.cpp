@@ -11,7 +11,9 @@
 #include "../device_channel.h"
 #include "../diagnostics.h"
 #include "../service_control.h"
+#include "address_argument.h"
 #include "dump_file.h"
+#include "restore_args.h"
 
 namespace {
 
@@ -19,11 +21,16 @@ const char kUsage[] =
     "usage: qvcli [--verbose] list [--json]\n"
     "       qvcli [--verbose] dump [B:D.F ...]\n"
     "       qvcli [--verbose] save B:D.F FILE\n"
-    "       qvcli [--verbose] restore FILE\n"
+    "       qvcli [--verbose] restore [--dry-run] [--all] [--accept-different B:D.F]... FILE [B:D.F ...]\n"
     "  list     the functions that answer: address, class code, vendor:device\n"
     "  dump     the functions (all, or those named) in the text of lspci -xxxx\n"
     "  save     one function's whole configuration space to FILE, in that text\n"
-    "  restore  write back every function of FILE that answers with its identifiers\n"
+    "  restore  write back the functions of FILE that are named, or the one function of a file\n"
+    "           that holds one; each must answer with the identifiers, revision and subsystem\n"
+    "           of its file\n"
+    "    --dry-run  write nothing: the registers that would change (status 0: none would)\n"
+    "    --all      every function of FILE but host bridges and bridges, written only when named\n"
+    "    --accept-different B:D.F  write B:D.F although its revision or subsystem differ\n"
     "  --verbose  the driver's and the service manager's diagnostics on standard error\n"
     "B:D.F is bus:device.function in hexadecimal, as lspci writes it (00:1f.3).\n"
     "Run from the folder that holds QUORVENAL.sys, with the right to manage services.\n";
@@ -37,6 +44,8 @@ struct Request {
     unsigned addressCount;
     const char* path;
     SpaceList file;
+    RestoreArgs restore;
+    RestoreChoice* choices;  // one for each function of file
 };
 
 int Usage(FILE* err, const char* why) {
@@ -53,22 +62,31 @@ bool ReadAddresses(char** argv, unsigned count, Request* request, FILE* err) {
         return false;
     }
     for (unsigned i = 0; i < count; ++i) {
-        PciAddress* address = &request->addresses[i];
-        if (!ParsePciAddress(argv[i], address)) {
-            fprintf(
-                err,
-                "qvcli: '%s' is not a function address (bus:device.function in hexadecimal, e.g. 00:1f.3)\n",
-                argv[i]);
-            return false;
-        }
-        if (address->Domain != 0) {
-            fprintf(err, "qvcli: %s: PCI domain %04x cannot be reached (only domain 0000)\n", argv[i],
-                    (unsigned)address->Domain);
-            return false;
-        }
+        if (!ReadAddressArgument(argv[i], &request->addresses[i], err)) return false;
     }
     request->addressCount = count;
     return true;
+}
+
+// Reads restore's words, its file, and which of the file's functions it takes.
+int ReadRestore(char** argv, unsigned count, Request* request, FILE* err) {
+    if (!ParseRestoreArgs(argv, count, &request->restore, err)) {
+        fputs(kUsage, err);
+        return kExitBadInput;
+    }
+    request->path = request->restore.Path;
+    static char error[kDumpErrorBytes];
+    if (!ReadDumpFile(request->path, &request->file, error)) {
+        fprintf(err, "%s\n", error);
+        return kExitBadInput;
+    }
+    request->choices = static_cast<RestoreChoice*>(calloc(request->file.Count + 1, sizeof(RestoreChoice)));
+    if (request->choices == NULL) {
+        fprintf(err, "qvcli: out of memory\n");
+        return kExitBadInput;
+    }
+    return ChooseFunctions(request->file, request->restore, request->choices, err) ? kExitDone
+                                                                                   : kExitBadInput;
 }
 
 // Parses argv[first..argc) into request. Returns kExitDone, or the status to
@@ -102,14 +120,7 @@ int ParseCommand(int argc, char** argv, int first, Request* request, FILE* out, 
     }
     if (strcmp(name, "restore") == 0) {
         request->command = kRestore;
-        if (rest != 1) return Usage(err, "restore takes one file");
-        request->path = args[0];
-        static char error[kDumpErrorBytes];
-        if (!ReadDumpFile(request->path, &request->file, error)) {
-            fprintf(err, "%s\n", error);
-            return kExitBadInput;
-        }
-        return kExitDone;
+        return ReadRestore(args, (unsigned)rest, request, err);
     }
     fprintf(err, "qvcli: unknown command '%s'\n%s", name, kUsage);
     return kExitBadInput;
@@ -121,7 +132,10 @@ int RunCommand(const Request& request, FILE* out, FILE* err) {
         case kDump: return DumpCommand(request.addresses, request.addressCount, out, err);
         case kSave: return SaveCommand(request.addresses[0], request.path, out, err);
         case kRestore:
-        default: return RestoreCommand(request.file, request.path, out, err);
+        default:
+            if (request.restore.DryRun)
+                return DryRunCommand(request.file, request.choices, request.path, out, err);
+            return RestoreCommand(request.file, request.choices, request.path, out, err);
     }
 }
 
@@ -167,6 +181,8 @@ int RunQvcli(int argc, char** argv, FILE* out, FILE* err) {
     else if (status < 0)
         status = kExitDone;  // help
     free(request.addresses);
+    free(request.restore.Names);
+    free(request.choices);
     FreeSpaceList(&request.file);
     fflush(out);
     return status;

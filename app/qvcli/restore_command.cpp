@@ -1,7 +1,9 @@
-// qvcli restore FILE: writes back every function of FILE that answers with
-// the identifiers the file gives it, then reads them all back and names the
-// bytes that did not take (apart from those hardware refuses: see
-// expected_refusals.h).
+// qvcli restore FILE [B:D.F ...]: writes back the functions of FILE that the
+// restore takes (restore_selection.h) and that answer as the file's
+// functions (restore_plan.h), then reads them all back and names the bytes
+// that did not take (apart from those hardware refuses: see
+// expected_refusals.h). Every function is read and checked before the first
+// write, and the transcript names the functions to be written before any is.
 //
 // Each function: the header with the command register's decode bits (I/O
 // and memory space) cleared, the header again with the saved command
@@ -15,20 +17,20 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../class_code.h"
 #include "../driver_request.h"
 #include "expected_refusals.h"
 #include "hardware_space.h"
+#include "restore_plan.h"
 
 namespace {
 
 const QvU8 kDecodeBits = 0x03;  // command register: I/O space, memory space
 
-// What became of one function of the file.
+// What became of one function the restore took.
 enum Fate : QvU8 {
     kWritten = 0,   // written; the read-back decides
     kSkipped = 1,   // nothing of it was written
-    kNotTaken = 2,  // a write failed, or bytes did not take
+    kNotTaken = 2,  // a write failed, bytes did not take, or only the header was written
 };
 
 bool WriteHeader(const SpaceImage& target, bool decode) {
@@ -54,73 +56,45 @@ bool WriteExtended(const SpaceImage& target) {
            request.Result == kResultExtDone;
 }
 
-// Whether the function at the saved address is the saved one; names it and
-// says why not otherwise. *current is what it reads now.
-bool SameFunctionAnswers(const SpaceImage& saved, SpaceImage* current, const char* text, FILE* out) {
-    if (saved.Address.Domain != 0) {
-        fprintf(out, "%s: skipped: PCI domain %04x cannot be reached (only domain 0000)\n", text,
-                (unsigned)saved.Address.Domain);
-        return false;
+// "will write N function(s): bb:dd.f ...", before the first write.
+void AnnounceWrites(const PlannedFunction* plans, unsigned count, FILE* out) {
+    unsigned writes = CountPlans(plans, count, kPlanWrite) + CountPlans(plans, count, kPlanHeaderOnly);
+    if (writes == 0) {
+        fprintf(out, "nothing to write\n");
+        return;
     }
-    FunctionSpaceOutcome outcome = ReadHardwareSpace(saved.Address, current);
-    if (outcome == kSpaceAbsent) {
-        fprintf(out, "%s: skipped: no function answers there\n", text);
-        return false;
+    fprintf(out, "will write %u function(s):", writes);
+    for (unsigned i = 0; i < count; ++i) {
+        if (!PlanWrites(plans[i])) continue;
+        char text[kPciAddressText];
+        FormatPciAddress(plans[i].Target.Address, text);
+        fprintf(out, " %s", text);
     }
-    if (outcome == kSpaceRequestFailed) {
-        fprintf(out, "%s: skipped: a request to the driver failed\n", text);
-        return false;
-    }
-    if (SpaceWord(*current, 0x00) != SpaceWord(saved, 0x00) ||
-        SpaceWord(*current, 0x02) != SpaceWord(saved, 0x02)) {
-        fprintf(out, "%s: skipped: the file holds %04x:%04x, the function there is %04x:%04x\n", text,
-                (unsigned)SpaceWord(saved, 0x00), (unsigned)SpaceWord(saved, 0x02),
-                (unsigned)SpaceWord(*current, 0x00), (unsigned)SpaceWord(*current, 0x02));
-        return false;
-    }
-    return true;
+    fprintf(out, "\n");
+    fflush(out);
 }
 
-// Writes one function. The target image (the file's rows over the current
-// ones) is added to targets for the read-back, its given rows those written,
-// unless the function was skipped.
-Fate RestoreFunction(const SpaceImage& saved, SpaceList* targets, FILE* out) {
-    char text[kPciAddressText];
-    FormatPciAddress(saved.Address, text);
-    SpaceImage current;
-    if (!SameFunctionAnswers(saved, &current, text, out)) return kSkipped;
+// Ends the summary line: how many bridges --all left out, if any.
+void PrintLeftOut(const PlannedFunction* plans, unsigned count, FILE* out) {
+    unsigned leftOut = CountPlans(plans, count, kPlanBridgeLeftOut);
+    if (leftOut != 0) fprintf(out, ", %u bridge(s) left out", leftOut);
+    fprintf(out, "\n");
+}
 
-    SpaceImage* target = AppendSpace(targets);
-    if (target == NULL) {
-        fprintf(out, "%s: skipped: out of memory\n", text);
-        return kSkipped;
-    }
-    target->Address = saved.Address;
-    for (unsigned row = 0; row < kHeaderRows; ++row) {
-        const SpaceImage& from = saved.RowGiven[row] ? saved : current;
-        memcpy(target->Bytes + row * 16, from.Bytes + row * 16, 16);
-        target->RowGiven[row] = 1;
-    }
-    if (!WriteHeader(*target, false) || !WriteHeader(*target, true)) {
+// Writes one planned function.
+Fate WriteFunction(const PlannedFunction& plan, FILE* out) {
+    char text[kPciAddressText];
+    FormatPciAddress(plan.Target.Address, text);
+    if (!WriteHeader(plan.Target, false) || !WriteHeader(plan.Target, true)) {
         fprintf(out, "%s: the header could not be written\n", text);
         return kNotTaken;
     }
-
-    bool express = ClassifyCapabilities(saved.Bytes) == kCapPciExpress;
-    if (!express || !HasExtendedRows(saved)) return kWritten;
-    for (unsigned row = kHeaderRows; row < kSpaceRows; ++row) {
-        if (!saved.RowGiven[row] && !current.RowGiven[row]) {
-            fprintf(out, "%s: the extended space could not be read, so it was not written\n", text);
-            return kNotTaken;
-        }
-        const SpaceImage& from = saved.RowGiven[row] ? saved : current;
-        memcpy(target->Bytes + row * 16, from.Bytes + row * 16, 16);
-    }
-    if (!WriteExtended(*target)) {
+    if (plan.Step == kPlanHeaderOnly) return kNotTaken;
+    if (!plan.Target.RowGiven[kHeaderRows]) return kWritten;
+    if (!WriteExtended(plan.Target)) {
         fprintf(out, "%s: the extended space could not be written\n", text);
         return kNotTaken;
     }
-    memset(target->RowGiven + kHeaderRows, 1, kSpaceRows - kHeaderRows);
     return kWritten;
 }
 
@@ -155,31 +129,34 @@ bool CheckFunction(const SpaceImage& target, FILE* out) {
 
 }  // namespace
 
-int RestoreCommand(const SpaceList& file, const char* path, FILE* out, FILE* err) {
+int RestoreCommand(const SpaceList& file, const RestoreChoice* choices, const char* path, FILE* out,
+                   FILE* err) {
+    PlannedFunction* plans = static_cast<PlannedFunction*>(calloc(file.Count + 1, sizeof(PlannedFunction)));
     Fate* fates = static_cast<Fate*>(calloc(file.Count + 1, sizeof(Fate)));
-    unsigned* targetOf = static_cast<unsigned*>(calloc(file.Count + 1, sizeof(unsigned)));
-    if (fates == NULL || targetOf == NULL) {
+    if (plans == NULL || fates == NULL) {
+        free(plans);
         free(fates);
-        free(targetOf);
         fprintf(err, "qvcli: out of memory\n");
         return kExitNotAll;
     }
-    SpaceList targets;
-    InitSpaceList(&targets);
+    PlanRestore(file, choices, plans, out);
+    AnnounceWrites(plans, file.Count, out);
     for (unsigned i = 0; i < file.Count; ++i) {
-        targetOf[i] = targets.Count;
-        fates[i] = RestoreFunction(file.Items[i], &targets, out);
+        fates[i] = PlanWrites(plans[i]) ? WriteFunction(plans[i], out) : kSkipped;
     }
     // Read back what was written in full; a failed write has been named.
     for (unsigned i = 0; i < file.Count; ++i) {
-        if (fates[i] == kWritten && !CheckFunction(targets.Items[targetOf[i]], out)) fates[i] = kNotTaken;
+        if (fates[i] == kWritten && !CheckFunction(plans[i].Target, out)) fates[i] = kNotTaken;
     }
     unsigned counts[3] = {0, 0, 0};
-    for (unsigned i = 0; i < file.Count; ++i) ++counts[fates[i]];
-    fprintf(out, "%s: %u of %u function(s) restored, %u skipped, %u not restored in full\n", path,
-            counts[kWritten], file.Count, counts[kSkipped], counts[kNotTaken]);
-    FreeSpaceList(&targets);
+    for (unsigned i = 0; i < file.Count; ++i) {
+        if (plans[i].Step >= kPlanSkip) ++counts[fates[i]];
+    }
+    unsigned asked = CountAsked(plans, file.Count);
+    fprintf(out, "%s: %u of %u function(s) restored, %u skipped, %u not restored in full", path,
+            counts[kWritten], asked, counts[kSkipped], counts[kNotTaken]);
+    PrintLeftOut(plans, file.Count, out);
+    free(plans);
     free(fates);
-    free(targetOf);
-    return counts[kWritten] == file.Count ? kExitDone : kExitNotAll;
+    return counts[kWritten] == asked ? kExitDone : kExitNotAll;
 }

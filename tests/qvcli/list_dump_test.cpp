@@ -178,8 +178,16 @@ TEST_F(QvcliDump, WithoutTheRightToManageServicesTheDriverCannotBeOpened) {
 }
 
 TEST_F(QvcliDump, BadCommandLinesGetTheUsage) {
-    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {}, {"lsit"}, {"list", "--jsn"}, {"save", "00:00.0"}, {"restore"}, {"restore", "a", "b"}}) {
+    for (std::vector<std::string> args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"lsit"},
+                                               {"list", "--jsn"},
+                                               {"save", "00:00.0"},
+                                               {"restore"},
+                                               {"restore", "a", "b"},
+                                               {"restore", "--dry-run"},
+                                               {"restore", "--force", "a"},
+                                               {"restore", "a", "--accept-different"}}) {
         QvcliRun run = Run(args);
         EXPECT_EQ(run.status, kExitBadInput) << args.size();
         EXPECT_NE(run.err.find("usage: qvcli"), std::string::npos) << run.err;

@@ -1,6 +1,7 @@
 #include "qvcli_runner.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -38,7 +39,9 @@ QvcliRun QvcliTest::Run(const std::vector<std::string>& args) {
     FILE* out = tmpfile();
     FILE* err = tmpfile();
     QvcliRun run;
+    runningOut_ = out;
     run.status = RunQvcli(static_cast<int>(words.size()), argv.data(), out, err);
+    runningOut_ = nullptr;
     run.out = Drain(out);
     run.err = Drain(err);
     return run;
@@ -63,6 +66,17 @@ std::string ReadWholeFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+void EditDump(std::string* text, unsigned offset, unsigned value) {
+    char label[8];
+    snprintf(label, sizeof label, offset < 0x100 ? "\n%02x:" : "\n%03x:", offset & ~0xFu);
+    size_t row = text->find(label);
+    ASSERT_NE(row, std::string::npos) << label;
+    size_t at = row + strlen(label) + 1 + 3 * (offset & 0xF);
+    char byte[3];
+    snprintf(byte, sizeof byte, "%02x", value);
+    text->replace(at, 2, byte);
 }
 
 standin::FunctionAddress At(const char* text) {

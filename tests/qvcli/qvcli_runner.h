@@ -30,9 +30,12 @@ protected:
     void UseMachine(const std::string& sourcePath);
 
     std::string folder_;
+    FILE* runningOut_ = nullptr;  // qvcli's standard output while Run runs
 };
 
 std::string ReadWholeFile(const std::string& path);
+// Sets the byte at offset of the first function in dump text to value.
+void EditDump(std::string* text, unsigned offset, unsigned value);
 standin::FunctionAddress At(const char* text);
 
 }  // namespace qvtest

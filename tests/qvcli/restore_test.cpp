@@ -73,7 +73,9 @@ TEST_F(QvcliRestore, BringsBackEveryWritableByteTheHardwareChanged) {
     machine.HardwareWrite(At("00:1c.1"), 0x07, 1, 0x20);
     ASSERT_GE(Differences(saved, Snapshot()).size(), 15u);
 
-    QvcliRun restore = Run({"restore", path});
+    // Every function: those of --all and the bridges, named.
+    QvcliRun restore = Run({"restore", "--all", path, "00:00.0", "00:1c.0", "00:1c.1", "00:1c.2", "00:1c.3",
+                            "00:1c.4", "00:1e.0", "00:1f.0", "1c:03.0"});
     EXPECT_EQ(restore.status, kExitDone) << restore.out << restore.err;
     EXPECT_NE(restore.out.find(path + ": 29 of 29 function(s) restored, 0 skipped, 0 not restored in full\n"),
               std::string::npos)
@@ -110,7 +112,7 @@ TEST_F(QvcliRestore, NamesTheBytesThatDidNotTake) {
     standin::CurrentMachine().HardwareWrite(At("00:1f.3"), 0x41, 1, 0x5A);
     standin::CurrentMachine().HardwareWrite(At("00:1f.2"), 0x3C, 1, 0x09);
 
-    QvcliRun restore = Run({"restore", path});
+    QvcliRun restore = Run({"restore", "--all", path});
     EXPECT_EQ(restore.status, kExitNotAll);
     uint8_t saved = 0;
     ASSERT_TRUE(standin::CurrentMachine().ReadPowerOnConfig(At("00:1f.3"), 0x41, &saved, 1));
@@ -120,18 +122,6 @@ TEST_F(QvcliRestore, NamesTheBytesThatDidNotTake) {
     EXPECT_NE(restore.out.find("00:1f.2: restored\n"), std::string::npos);
     EXPECT_NE(restore.out.find(": 1 of 2 function(s) restored, 0 skipped, 1 not restored in full\n"),
               std::string::npos);
-}
-
-// Sets byte offset of the function's data row in dump text to value.
-void EditDump(std::string* text, unsigned offset, unsigned value) {
-    char label[8];
-    snprintf(label, sizeof label, offset < 0x100 ? "\n%02x:" : "\n%03x:", offset & ~0xFu);
-    size_t row = text->find(label);
-    ASSERT_NE(row, std::string::npos) << label;
-    size_t at = row + strlen(label) + 1 + 3 * (offset & 0xF);
-    char byte[3];
-    snprintf(byte, sizeof byte, "%02x", value);
-    text->replace(at, 2, byte);
 }
 
 // What the hardware keeps whatever is written (identifiers, class, header
@@ -150,13 +140,14 @@ TEST_F(QvcliRestore, DoesNotCountWhatHardwareRefusesToTake) {
     EditDump(&dump, 0xE0, 0x11);   // identifier of the capability at e0
     EditDump(&dump, 0x102, 0x22);  // the extended capability's version and next pointer
     std::string path = WriteFile("refused.txt", dump);
-    QvcliRun restore = Run({"restore", path});
+    // Another revision and subsystem: written only when the user says so.
+    QvcliRun restore = Run({"restore", path, "--accept-different", "04:00.0", "00:1c.0", "1c:03.0"});
     EXPECT_EQ(restore.status, kExitDone) << restore.out;
 
     // The interrupt pin is read-only too, but no identifier: it is named.
     EditDump(&dump, 0x3D, 0x04);
     path = WriteFile("pin.txt", dump);
-    restore = Run({"restore", path});
+    restore = Run({"restore", path, "--accept-different", "04:00.0", "00:1c.0", "1c:03.0"});
     EXPECT_EQ(restore.status, kExitNotAll);
     EXPECT_NE(
         restore.out.find("04:00.0: bytes that did not take:\n  03d: wrote 04, reads 01\n00:1c.0: restored\n"),
@@ -188,7 +179,7 @@ TEST_F(QvcliRestore, AFileOfAnotherMachineChangesNothing) {
         std::string path = std::string(QUORVENAL_SOURCE_DIR) + "/" + file;
         uint64_t writes = standin::CurrentMachine().ConfigWriteCount();
         std::map<std::string, Space> before = Snapshot();
-        QvcliRun restore = Run({"restore", path});
+        QvcliRun restore = Run({"restore", "--all", path});
         EXPECT_EQ(restore.status, kExitNotAll) << file;
         EXPECT_EQ(standin::CurrentMachine().ConfigWriteCount(), writes) << file << "\n" << restore.out;
         EXPECT_TRUE(Differences(before, Snapshot()).empty()) << file;
@@ -197,23 +188,26 @@ TEST_F(QvcliRestore, AFileOfAnotherMachineChangesNothing) {
 }
 
 TEST_F(QvcliRestore, NamesEachFunctionItSkipsAndWhy) {
-    std::string file = Run({"dump", "00:00.0"}).out;  // 00:00.0 as it is
+    std::string file = Run({"dump", "00:1f.3"}).out;  // 00:1f.3 as it is
     std::string copy = file;
     copy.replace(0, 7, "03:00.0");  // no function there
     std::string other = file;
     other.replace(0, 7, "00:02.0");  // the graphics function answers there
     std::string domain = file;
-    domain.replace(0, 7, "0001:00:00.0");
-    std::string path = WriteFile("mixed.txt", file + copy + other + domain);
+    domain.replace(0, 7, "0001:00:1f.3");
+    std::string path = WriteFile("mixed.txt", file + copy + other + domain + Run({"dump", "00:00.0"}).out);
 
-    QvcliRun restore = Run({"restore", path});
+    QvcliRun restore = Run({"restore", "--all", path});
     EXPECT_EQ(restore.status, kExitNotAll);
     EXPECT_EQ(restore.out,
               "03:00.0: skipped: no function answers there\n"
-              "00:02.0: skipped: the file holds 8086:2a00, the function there is 8086:2a02\n"
-              "0001:00:00.0: skipped: PCI domain 0001 cannot be reached (only domain 0000)\n"
-              "00:00.0: restored\n" +
-                  path + ": 1 of 4 function(s) restored, 3 skipped, 0 not restored in full\n");
+              "00:02.0: skipped: the file holds 8086:283e, the function there is 8086:2a02\n"
+              "0001:00:1f.3: skipped: PCI domain 0001 cannot be reached (only domain 0000)\n"
+              "00:00.0: left out: a host bridge, written only when named\n"
+              "will write 1 function(s): 00:1f.3\n"
+              "00:1f.3: restored\n" +
+                  path +
+                  ": 1 of 4 function(s) restored, 3 skipped, 0 not restored in full, 1 bridge(s) left out\n");
 }
 
 TEST_F(QvcliRestore, AMalformedFileIsNamedAndNothingIsWritten) {
@@ -237,7 +231,7 @@ TEST_F(QvcliRestore, WritesTheHeaderWithDecodingOffThenOnThenTheExtendedSpace) {
     std::vector<standin::ConfigWrite> writes;
     standin::CurrentMachine().SetWriteObserver(
         [&writes](const standin::ConfigWrite& write) { writes.push_back(write); });
-    QvcliRun restore = Run({"restore", path});
+    QvcliRun restore = Run({"restore", "--all", path});
     standin::CurrentMachine().SetWriteObserver(nullptr);
     ASSERT_EQ(restore.status, kExitDone) << restore.out;
 
