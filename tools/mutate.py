@@ -12,11 +12,11 @@ first, stopping at the first failure, each under a time limit. Outcomes:
   survived       every test passed
   did-not-build  the mutant does not compile (does not count in the score)
   timed-out      a test ran past the limit (counted as killed)
-  equivalent     survived, and listed as equivalent in docs/testing.md
+  equivalent     survived, and listed in tools/mutate-equivalents.tsv
 
 Usage: tools/mutate.py [--files PATH...] [--max N] [--seed S] [--timeout SEC]
                        [--operators OP...] [--lines N...] [--build DIR] [--list]
-                       [--report FILE] [--rescore REPORT]
+                       [--report FILE] [--rescore REPORT] [--check-equivalents]
 See docs/testing.md.
 """
 
@@ -68,7 +68,7 @@ def programs_for(path):
 
 
 ALL_PROGRAMS = [name for name, _ in TEST_PROGRAMS]
-EQUIVALENT_DOC = os.path.join(TOP, "docs", "testing.md")
+EQUIVALENTS = os.path.join(TOP, "tools", "mutate-equivalents.tsv")
 
 # ---------------------------------------------------------------------------
 # Source scanning: which characters of a line are code (not comment, string or
@@ -356,34 +356,61 @@ def apply_mutant(text, mutant):
 
 
 # ---------------------------------------------------------------------------
-# Equivalent mutants: the table under "Equivalent mutants" in docs/testing.md,
-# rows "| file | operator | `original` | `mutant` | reason |", matched on the
-# file, the operator and the two lines' text (not the line number, so that the
-# record survives edits elsewhere in the file).
+# Equivalent mutants: tools/mutate-equivalents.tsv, one a line, "file operator
+# original mutant why" separated by tabs, matched on the file, the operator and
+# the two lines' text (not the line number, so that the record survives edits
+# elsewhere in the file).
+
+OPERATORS = ["negate-condition", "swap-condition", "change-constant", "change-string",
+             "swap-arithmetic", "drop-call", "move-loop-bound", "swap-statements"]
 
 
 def normalise(code):
-    return re.sub(r"\s+", " ", code.strip().strip("`").replace("\\|", "|")).strip()
+    return re.sub(r"\s+", " ", code.strip())
+
+
+def equivalent_rows():
+    """(line number, key) of every row of the list; a row that is not five
+    fields ends the run with its line."""
+    rows = []
+    with open(EQUIVALENTS, encoding="utf-8") as listed:
+        for number, row in enumerate(listed, 1):
+            if not row.strip() or row.startswith("#"):
+                continue
+            cells = row.rstrip("\n").split("\t")
+            if len(cells) != 5 or cells[1] not in OPERATORS or not all(c.strip() for c in cells):
+                sys.exit("mutate: %s:%d: not FILE OPERATOR ORIGINAL MUTANT WHY separated by tabs" %
+                         (os.path.relpath(EQUIVALENTS, TOP), number))
+            rows.append((number, (cells[0], cells[1], normalise(cells[2]), normalise(cells[3]))))
+    return rows
 
 
 def load_equivalents():
-    known = set()
-    if not os.path.exists(EQUIVALENT_DOC):
-        return known
-    in_section = False
-    with open(EQUIVALENT_DOC, encoding="utf-8") as doc:
-        for row in doc:
-            if row.startswith("#"):
-                in_section = row.strip("# \n").lower() == "equivalent mutants"
-                continue
-            if not in_section or not row.startswith("| ") or row.startswith("| File") \
-                    or row.startswith("|--") or row.startswith("| ---"):
-                continue
-            cells = [c.strip() for c in re.split(r"(?<!\\)\|", row.strip())[1:-1]]
-            if len(cells) < 4:
-                continue
-            known.add((cells[0].strip("`"), cells[1], normalise(cells[2]), normalise(cells[3])))
-    return known
+    return {key for _, key in equivalent_rows()}
+
+
+def check_equivalents():
+    """Every row must match a mutant of today's code, once: a row whose code
+    changed or went is reported, as is a second row for the same mutant."""
+    rows = equivalent_rows()
+    live = set()
+    for path in sorted({key[0] for _, key in rows}):
+        if os.path.isfile(os.path.join(TOP, path)):
+            live |= {equivalent_key(m) for m in all_mutants([path])}
+    name = os.path.relpath(EQUIVALENTS, TOP)
+    stale = 0
+    seen = {}
+    for number, key in rows:
+        if key not in live:
+            stale += 1
+            print("%s:%d: no mutant of %s matches (%s: %s -> %s)" % (name, number, key[0], key[1],
+                                                                     key[2], key[3]))
+        elif key in seen:
+            stale += 1
+            print("%s:%d: the same mutant as line %d" % (name, number, seen[key]))
+        seen.setdefault(key, number)
+    print("mutate: %d equivalent mutants listed, %d stale" % (len(rows), stale))
+    return 1 if stale else 0
 
 
 def equivalent_key(mutant):
@@ -577,10 +604,14 @@ def main():
     parser.add_argument("--report", help="also write the report to this file")
     parser.add_argument("--rescore", metavar="REPORT",
                         help="read a report written earlier, apply the equivalent mutants now "
-                             "listed in docs/testing.md, and print the summary")
+                             "listed in tools/mutate-equivalents.tsv, and print the summary")
+    parser.add_argument("--check-equivalents", action="store_true",
+                        help="check that every listed equivalent mutant matches today's code")
     args = parser.parse_args()
     if args.rescore:
         return rescore(args.rescore)
+    if args.check_equivalents:
+        return check_equivalents()
     args.build = os.path.abspath(args.build)
 
     files = collect(args.files)

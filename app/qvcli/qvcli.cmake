@@ -40,5 +40,5 @@ if(QUORVENAL_WINDOWS)
 else()
   add_executable(qvcli)
   target_link_libraries(qvcli PRIVATE quorvenal_qvcli quorvenal_service quorvenal_discovery
-                        standin_qvcli_entry quorvenal_standin)
+                        qvcli_standin_entry quorvenal_standin)
 endif()

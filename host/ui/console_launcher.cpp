@@ -1,13 +1,11 @@
 #include "console_launcher.h"
 
-#include <unistd.h>
-
-#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "launcher_machine.h"
+#include "launcher_service.h"
 #include "win32/device_api.h"
 #include "win32/process_options.h"
 
@@ -48,15 +46,7 @@ int RunStandInConsole(int argc, char** argv, ConsoleEntry entry) {
     std::unique_ptr<Machine> machine = MachineForOption(machineOption, &error);
     if (!machine) return Refuse(error);
     SetCurrentMachine(std::move(machine));
-    if (staleService) {
-        char cwd[PATH_MAX];
-        if (!getcwd(cwd, sizeof(cwd))) return Refuse("the current directory cannot be read");
-        std::string image = WindowsPathOf(std::string(cwd) + "/QUORVENAL.sys");
-        DWORD status = RegisterRunningService("QUORVENAL", image);
-        if (status != 0)
-            return Refuse("the service left from an earlier run cannot be started from " + image +
-                          " (error " + std::to_string(status) + ")");
-    }
+    if (staleService && !StartStaleService(&error)) return Refuse(error);
     if (noServiceRights) SetAdministrator(false);
 
     std::vector<char*> programArgs;

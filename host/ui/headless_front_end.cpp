@@ -3,7 +3,6 @@
 
 #include <cstdio>
 
-#include "app/resource.h"
 #include "launcher_text.h"
 #include "machine/machine.h"
 #include "user_input.h"
@@ -11,8 +10,12 @@
 namespace standin {
 namespace ui {
 
-HeadlessFrontEnd::HeadlessFrontEnd(std::vector<ScriptAction> actions, Report* report, std::string scriptName)
-    : actions_(std::move(actions)), report_(report), scriptName_(std::move(scriptName)) {}
+HeadlessFrontEnd::HeadlessFrontEnd(std::vector<ScriptAction> actions, Report* report, std::string scriptName,
+                                   const DialogControls& controls)
+    : actions_(std::move(actions)),
+      report_(report),
+      scriptName_(std::move(scriptName)),
+      controls_(controls) {}
 
 bool HeadlessFrontEnd::NextInput(HWND dialog) {
     if (next_ >= actions_.size()) return false;
@@ -46,7 +49,7 @@ void HeadlessFrontEnd::Perform(HWND dialog, const ScriptAction& a) {
             return;
         }
         case ScriptAction::Select: {
-            HWND list = GetDlgItem(dialog, IDC_DEVICE_LIST);
+            HWND list = GetDlgItem(dialog, controls_.deviceList);
             if (!list) return Fail(a, "the dialog has no device list");
             ClickListRow(list, a.row);
             return;
@@ -56,7 +59,7 @@ void HeadlessFrontEnd::Perform(HWND dialog, const ScriptAction& a) {
         case ScriptAction::Minimize: PressMinimize(dialog); return;
         case ScriptAction::Restore: PressRestore(dialog); return;
         case ScriptAction::Dump:
-            if (report_) report_->Dump(dialog);
+            if (report_) report_->Dump(dialog, controls_);
             return;
         case ScriptAction::HwReset:
             if (!CurrentMachine().ResetFunction(a.address)) Fail(a, "the machine has no such function");

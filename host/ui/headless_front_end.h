@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dialog_controls.h"
 #include "front_end.h"
 #include "report.h"
 #include "script.h"
@@ -15,8 +16,10 @@ namespace ui {
 
 class HeadlessFrontEnd : public FrontEnd {
 public:
-    // `scriptName` prefixes the messages about actions that cannot be done.
-    HeadlessFrontEnd(std::vector<ScriptAction> actions, Report* report, std::string scriptName);
+    // `scriptName` prefixes the messages about actions that cannot be done;
+    // `controls` are the ones `select` and `dump` use.
+    HeadlessFrontEnd(std::vector<ScriptAction> actions, Report* report, std::string scriptName,
+                     const DialogControls& controls);
 
     bool NextInput(HWND dialog) override;
     int ShowMessageBox(HWND owner, const std::string& caption, const std::string& text, UINT type) override;
@@ -36,6 +39,7 @@ private:
     size_t next_ = 0;
     Report* report_;
     std::string scriptName_;
+    DialogControls controls_;
     int failed_ = 0;
 };
 

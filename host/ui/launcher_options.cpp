@@ -1,10 +1,11 @@
 // Option parsing and the start and end of the stand-in process.
 #include "launcher_options.h"
 
+#include <windows.h>
+#include <winioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,9 +14,11 @@
 #include "curses_front_end.h"
 #include "front_end.h"
 #include "headless_front_end.h"
+#include "quorvenal_ioctl.h"
 #include "launcher_file.h"
 #include "launcher_text.h"
 #include "launcher_machine.h"
+#include "launcher_service.h"
 #include "machine/machine.h"
 #include "report.h"
 #include "script.h"
@@ -35,7 +38,8 @@ const char kUsage[] =
     "  --script FILE      run headless: perform the user actions in FILE\n"
     "  --report FILE      write the report there (default: standard error)\n"
     "  --no-service-rights  run without the right to manage services\n"
-    "  --stale-service    start with a running \"QUORVENAL\" service from an earlier run\n"
+    "  --stale-service    start with a running \"" QUORVENAL_DRIVER_NAME
+    "\" service from an earlier run\n"
     "  --help             this summary\n";
 
 // What outlives main(): the report and the front end, so that a program that
@@ -141,7 +145,7 @@ bool ParseLauncherOptions(int argc, char** argv, LauncherOptions* options, std::
     return true;
 }
 
-int RunStandInProgram(int argc, char** argv, int (*entry)()) {
+int RunStandInProgram(int argc, char** argv, const DialogControls& controls, int (*entry)()) {
     LauncherOptions options;
     std::string error;
     if (!ParseLauncherOptions(argc, argv, &options, &error)) {
@@ -188,21 +192,13 @@ int RunStandInProgram(int argc, char** argv, int (*entry)()) {
     }
 
     SetCurrentMachine(std::move(machine));
-    if (options.staleService) {
-        char cwd[PATH_MAX];
-        if (!getcwd(cwd, sizeof(cwd))) return Refuse("the current directory cannot be read");
-        std::string image = WindowsPathOf(std::string(cwd) + "/QUORVENAL.sys");
-        DWORD status = RegisterRunningService("QUORVENAL", image);
-        if (status != 0)
-            return Refuse("the service left from an earlier run cannot be started from " + image +
-                          " (error " + std::to_string(status) + ")");
-    }
+    if (options.staleService && !StartStaleService(&error)) return Refuse(error);
     if (options.noServiceRights) SetAdministrator(false);
 
     if (end.reportFile) end.report = std::make_unique<Report>(end.reportFile);
     if (!options.script.empty()) {
-        end.frontEnd =
-            std::make_unique<HeadlessFrontEnd>(std::move(actions), end.report.get(), options.script);
+        end.frontEnd = std::make_unique<HeadlessFrontEnd>(std::move(actions), end.report.get(),
+                                                          options.script, controls);
     } else {
         end.frontEnd = std::make_unique<CursesFrontEnd>(end.report.get());
     }

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "dialog_controls.h"
+
 namespace standin {
 namespace ui {
 
@@ -23,9 +25,10 @@ struct LauncherOptions {
 bool ParseLauncherOptions(int argc, char** argv, LauncherOptions* options, std::string* error);
 
 // The whole life of the process: options, machine, process options, front
-// end, then `entry` (the program's WinMain). Bad options, an unreadable or
-// malformed machine file or script: a message on stderr and 2, nothing run.
-int RunStandInProgram(int argc, char** argv, int (*entry)());
+// end, then `entry` (the program's WinMain); `controls` are the dialog's for
+// a headless run. Bad options, an unreadable or malformed machine file or
+// script: a message on stderr and 2, nothing run.
+int RunStandInProgram(int argc, char** argv, const DialogControls& controls, int (*entry)());
 
 }  // namespace ui
 }  // namespace standin

@@ -6,13 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/resource.h"
-
 namespace standin {
 namespace ui {
 namespace {
-
-const int kSlotEdits[] = {IDC_SLOT_EDIT1, IDC_SLOT_EDIT2, IDC_SLOT_EDIT3, IDC_SLOT_EDIT4, IDC_SLOT_EDIT5};
 
 int ColumnCount(HWND list) {
     int count = 0;
@@ -88,12 +84,12 @@ void Report::ListRows(HWND list, const char* kind, bool withItemData) {
     }
 }
 
-void Report::Dump(HWND dialog) {
-    ListRows(GetDlgItem(dialog, IDC_DEVICE_LIST), "device", true);
-    ListRows(GetDlgItem(dialog, IDC_REGISTER_LIST), "register", false);
-    for (int k = 0; k < 5; ++k) {
+void Report::Dump(HWND dialog, const DialogControls& controls) {
+    ListRows(GetDlgItem(dialog, controls.deviceList), "device", true);
+    ListRows(GetDlgItem(dialog, controls.registerList), "register", false);
+    for (int k = 0; k < controls.slotCount; ++k) {
         char text[1024] = "";
-        GetDlgItemTextA(dialog, kSlotEdits[k], text, sizeof(text));
+        GetDlgItemTextA(dialog, controls.slotEdits[k], text, sizeof(text));
         Record({"slot", std::to_string(k), text});
     }
     HWND focus = GetFocus();

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "dialog_controls.h"
+
 namespace standin {
 namespace ui {
 
@@ -23,8 +25,8 @@ public:
     explicit Report(FILE* out) : out_(out) {}
 
     void Record(const std::vector<std::string>& fields);
-    // Every device row, every register row, the five slots, then the focus.
-    void Dump(HWND dialog);
+    // Every device row, every register row, the slots, then the focus.
+    void Dump(HWND dialog, const DialogControls& controls);
     void MessageBoxShown(const std::string& caption, const std::string& text);
     void DialogEnded(INT_PTR code);
     void ProcessExit();

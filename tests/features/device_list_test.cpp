@@ -42,6 +42,22 @@ TEST(DeviceList, EveryFunctionOfTheKindsMachineRowByRow) {
     EXPECT_EQ("", FeatureOutput(run));  // nothing went wrong, so nothing is printed
 }
 
+TEST(DeviceList, NumbersAreDecimalWhereTheIdentifiersAreHexadecimal) {
+    // Buses 0x1c and 0x1d of the default machine read 28 and 29: the list has
+    // always shown bus, device and function numbers in decimal.
+    ProgramRun run = RunProgram("dump\n");
+    ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
+    std::vector<std::string> cells;  // item data, Bus#, Dev#, Func#, Class, VID, DID
+    for (const ReportLine& r : run.dumps[0].devices) {
+        ASSERT_EQ(9u, r.size());
+        if (r[0] == "001C0500" || r[0] == "001D0000")
+            for (size_t i : {0, 2, 3, 4, 5, 6, 7}) cells.push_back(r[i]);
+    }
+    std::vector<std::string> expected = {"001C0500", "28", "5", "0", "020000", "8086", "100F",
+                                         "001D0000", "29", "0", "0", "028000", "10B7", "6001"};
+    EXPECT_EQ(expected, cells);
+}
+
 TEST(DeviceList, FunctionsAfterAGapAreListed) {
     // Functions 0, 3 and 5 of device 0: 1, 2 and 4 do not answer, and the
     // functions after them are still found. Taking device 1's function 0

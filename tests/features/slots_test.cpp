@@ -205,6 +205,24 @@ TEST(Slots, ReloadingAnEmptySlotDoesNothing) {
     EXPECT_EQ("", FeatureOutput(run));
 }
 
+TEST(Slots, ReloadOfAConventionalFunctionThatIsGoneIsReportedDone) {
+    // The driver reports a header write done (Result 1) whether or not a
+    // function answers, and a conventional function has nothing more to
+    // write: the reload shows no error, and only the view, read afresh,
+    // finds nothing there.
+    ProgramRun run = RunProgram(std::string("select ") + kConventionalRow +
+                                    "\nclick 1013\n"
+                                    "hw remove 00:00.0\n"
+                                    "click 1008\n"
+                                    "dump\n",
+                                OnMachine(Fixture("kinds.lspci")));
+    ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
+    EXPECT_TRUE(run.msgboxes.empty());
+    EXPECT_EQ("", FeatureOutput(run));
+    EXPECT_EQ("0:0:0", run.dumps[0].slots[0]);
+    EXPECT_TRUE(run.dumps[0].registers.empty());
+}
+
 TEST(Slots, ReloadOfAFunctionNoLongerListed) {
     // Saved, then gone at a rescan, then back in the hardware: the reload
     // writes it, selects no row, and still shows it as it now reads.

@@ -47,6 +47,10 @@ void WriteFile(const std::string& path, const std::string& text) {
     out << text;
 }
 
+// The controls of the test dialog (standin_test.rc) in the program's places.
+const int kSlotEdits[] = {1004, 1018, 1019, 1020, 1021};
+const DialogControls kControls = {1000, 1002, kSlotEdits, 5};
+
 }  // namespace
 
 TEST(Script, ParsesEveryActionAndSkipsCommentsAndBlankLines) {
@@ -125,7 +129,7 @@ TEST(HeadlessFrontEnd, ActionsRunOnTheDialogAndDumpReportsWhatItShows) {
     std::vector<ScriptAction> actions;
     std::string error;
     ASSERT_TRUE(ParseScript("key tab\nselect 1\nclick 1001\nclick 4242\ndump\n", "t.txt", &actions, &error));
-    HeadlessFrontEnd fe(actions, &report, "t.txt");
+    HeadlessFrontEnd fe(actions, &report, "t.txt", kControls);
     {
         FrontEndScope scope(&fe);
         DialogScript script;
@@ -178,6 +182,51 @@ TEST(HeadlessFrontEnd, ActionsRunOnTheDialogAndDumpReportsWhatItShows) {
     unlink(path.c_str());
 }
 
+TEST(HeadlessFrontEnd, SelectAndDumpUseTheControlsTheyAreGiven) {
+    // The lists exchanged and two slots, the second before the first.
+    const int slots[] = {1019, 1004};
+    const DialogControls controls = {1002, 1000, slots, 2};
+    std::string path = TempPath("given");
+    FILE* out = fopen(path.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    Report report(out);
+    std::vector<ScriptAction> actions;
+    std::string error;
+    ASSERT_TRUE(ParseScript("select 0\ndump\n", "t.txt", &actions, &error));
+    HeadlessFrontEnd fe(actions, &report, "t.txt", controls);
+    {
+        FrontEndScope scope(&fe);
+        DialogScript script;
+        script.onInit = [](HWND d) {
+            HWND list = GetDlgItem(d, 1002);
+            LVCOLUMNA column = {};
+            column.mask = LVCF_TEXT | LVCF_WIDTH;
+            column.cx = 40;
+            column.pszText = const_cast<char*>("Type");
+            SendMessageA(list, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&column));
+            LVITEMA item = {};
+            item.mask = LVIF_TEXT | LVIF_PARAM;
+            item.pszText = const_cast<char*>("only row");
+            item.lParam = 0x42;
+            SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+            SetDlgItemTextA(d, 1004, "B");
+            SetDlgItemTextA(d, 1018, "not a slot");
+            SetDlgItemTextA(d, 1019, "A");
+        };
+        EXPECT_EQ(RunDialog(kMainDialog, &script), IDCANCEL);
+    }
+    fclose(out);
+    EXPECT_EQ(fe.FailedActions(), 0);
+    EXPECT_EQ(ReadLines(path), std::vector<std::string>({
+                                   "device\t0\t00000042\tonly row",
+                                   "slot\t0\tA",
+                                   "slot\t1\tB",
+                                   "focus\t1002",
+                                   "end\t2",
+                               }));
+    unlink(path.c_str());
+}
+
 namespace {
 
 int g_entryRuns = 0;
@@ -204,7 +253,7 @@ int Launch(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
-    return RunStandInProgram(static_cast<int>(args.size()), argv.data(), TestEntry);
+    return RunStandInProgram(static_cast<int>(args.size()), argv.data(), kControls, TestEntry);
 }
 
 }  // namespace

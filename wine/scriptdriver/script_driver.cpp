@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
+#include "app/standin/program_controls.h"
 #include "hardware_client.h"
 #include "import_patch.h"
 #include "report.h"
@@ -220,7 +220,7 @@ void Perform(HWND dialog, const ScriptAction& a) {
             return;
         }
         case ScriptAction::Select: {
-            HWND list = GetDlgItem(dialog, IDC_DEVICE_LIST);
+            HWND list = GetDlgItem(dialog, kProgramControls.deviceList);
             if (!list) return Fail(a, "the dialog has no device list");
             ClickListRow(list, a.row);
             return;
@@ -229,7 +229,7 @@ void Perform(HWND dialog, const ScriptAction& a) {
         case ScriptAction::Close: SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); return;
         case ScriptAction::Minimize: SendMessageA(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0); return;
         case ScriptAction::Restore: SendMessageA(dialog, WM_SYSCOMMAND, SC_RESTORE, 0); return;
-        case ScriptAction::Dump: run->report->Dump(dialog); return;
+        case ScriptAction::Dump: run->report->Dump(dialog, kProgramControls); return;
         case ScriptAction::HwReset:
         case ScriptAction::HwWrite:
         case ScriptAction::HwRemove:
