@@ -17,6 +17,17 @@ namespace {
 struct Space {
     unsigned char bytes[kPciSpaceEnd];
     Space() { memset(bytes, 0, sizeof bytes); }
+    // A capability list announced in the status, from the pointer at
+    // pointerOffset through the entries in order, the last pointing nowhere.
+    void CapabilityList(unsigned pointerOffset, const std::vector<unsigned>& entries) {
+        bytes[kPciStatus] = kPciStatusCapabilityList;
+        unsigned at = pointerOffset;
+        for (unsigned entry : entries) {
+            bytes[at] = (unsigned char)entry;
+            at = entry + 1;
+        }
+        bytes[at] = 0;
+    }
     void ExtendedEntry(unsigned at, unsigned id, unsigned next) {
         unsigned header = id | next << 20;
         for (unsigned i = 0; i < 4; ++i) bytes[at + i] = (unsigned char)(header >> (8 * i));
@@ -55,11 +66,7 @@ TEST(PciRegisters, LoadsAndClassCodeTakeTheLowestAddressAsTheLowestByte) {
 
 TEST(PciRegisters, CapabilityWalkVisitsEveryEntryInListOrder) {
     Space space;
-    space.bytes[kPciStatus] = kPciStatusCapabilityList;
-    space.bytes[0x34] = 0x60;
-    space.bytes[0x61] = 0x40;
-    space.bytes[0x41] = 0xA8;
-    space.bytes[0xA9] = 0x00;
+    space.CapabilityList(0x34, {0x60, 0x40, 0xA8});
     EXPECT_EQ(Capabilities(space, 0x34), (std::vector<unsigned>{0x60, 0x40, 0xA8}));
 
     // Entry offsets drop the pointer's two low bits; only a pointer of 0 ends.
@@ -76,10 +83,8 @@ TEST(PciRegisters, CapabilityWalkVisitsEveryEntryInListOrder) {
 
 TEST(PciRegisters, CapabilityWalkEndsACycleAfterAsManyEntriesAsPointersCanName) {
     Space space;
-    space.bytes[kPciStatus] = kPciStatusCapabilityList;
-    space.bytes[0x14] = 0x80;
-    space.bytes[0x81] = 0x90;
-    space.bytes[0x91] = 0x80;
+    space.CapabilityList(0x14, {0x80, 0x90});
+    space.bytes[0x91] = 0x80;  // back to the first
     std::vector<unsigned> entries = Capabilities(space, 0x14);
     ASSERT_EQ(entries.size(), (size_t)kPciMaxCapabilityEntries);
     EXPECT_EQ(entries[62], 0x80u);
