@@ -58,7 +58,7 @@ run=${run:-$(dirname "$prefix")/run}
 
 require_tools wine wineserver sha256sum
 if [ ! -f "$build/quorvenal.exe" ] || [ ! -f "$build/QUORVENAL.sys" ]; then
-  "$top/tools/build-windows.sh" "$build" >&2 || exit 1
+  "$top/tools/build-windows.sh" --arch x86 "$build" >&2 || exit 1
 fi
 if [ ! -f "$testbed/hal.dll" ] || [ ! -f "$testbed/qvlaunch.exe" ] || [ ! -f "$testbed/qvscript.dll" ] ||
    [ ! -f "$testbed/qvaccess.dll" ]; then

@@ -12,7 +12,7 @@ jobs=$(nproc)
 "$top/tools/install-deps.sh" test
 "$top/tools/check-format.sh"
 
-"$top/tools/build-windows.sh" "$top/build-win32"
+"$top/tools/build-windows.sh" --arch x86 "$top/build-win32"
 
 cmake -S "$top" -B "$top/build-test" -DQUORVENAL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
       -DQUORVENAL_WIN32_BUILD="$top/build-win32" >/dev/null
