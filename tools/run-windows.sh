@@ -51,6 +51,13 @@ for file in "$machine" "$script" "$console"; do
   [ -z "$file" ] || [ -f "$file" ] || { echo "run-windows: no such file: $file" >&2; exit 2; }
 done
 
+# The shipped files are 32-bit programs: on a host that runs none, say so in
+# one line before building or making anything.
+if ! host=$("$top/tools/host-runs-i386.sh"); then
+  echo "run-windows: the shipped 32-bit files cannot run here: $host" >&2
+  exit 2
+fi
+
 build=${build:-$top/build-win32}
 testbed=${testbed:-$build/wine-testbed}
 prefix=${prefix:-$build/wine-bed/prefix}

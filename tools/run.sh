@@ -30,6 +30,6 @@ done
 
 "$top/tools/install-deps.sh" run
 cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$top/build" -j"$(nproc)" --target quorvenal quorvenal_driver >&2
+cmake --build "$top/build" -j"$(nproc)" --target quorvenal quorvenal_driver qvcli >&2
 cd "$top/build"
 exec ./quorvenal "${args[@]+"${args[@]}"}"

@@ -53,11 +53,15 @@ bool ParsePciAddress(const char* text, PciAddress* address) {
 }
 
 void FormatPciAddress(const PciAddress& address, char* text) {
-    if (address.Domain != 0) {
-        snprintf(text, kPciAddressText, "%04x:%02x:%02x.%x", (unsigned)address.Domain, (unsigned)address.Bus,
-                 (unsigned)address.Device, (unsigned)address.Function);
+    // Each part at the width a PCI address gives it (domain 16 bits, bus 8,
+    // device 5, function 3): the text then always fits kPciAddressText.
+    unsigned domain = address.Domain & 0xFFFF;
+    unsigned bus = address.Bus & 0xFF;
+    unsigned device = address.Device & 0x1F;
+    unsigned function = address.Function & 0x7;
+    if (domain != 0) {
+        snprintf(text, kPciAddressText, "%04x:%02x:%02x.%x", domain, bus, device, function);
     } else {
-        snprintf(text, kPciAddressText, "%02x:%02x.%x", (unsigned)address.Bus, (unsigned)address.Device,
-                 (unsigned)address.Function);
+        snprintf(text, kPciAddressText, "%02x:%02x.%x", bus, device, function);
     }
 }

@@ -71,8 +71,10 @@ enum {
     kResultNoFunction = 2,     // standard read: nothing answers there, Data begins with 0xFFFF
     kResultHeaderWritten = 1,  // header write: always
     kResultExtDone = 0,        // extended read or write: the whole space was moved
-    kResultExtNoBase = 1,      // extended read or write: no memory-mapped base is known yet,
-                               // nothing was moved and ExtData comes back as sent
+    kResultExtNoBase = 1,      // extended read or write: no memory-mapped base is known, or the
+                               // window at the known base did not confirm the function (its
+                               // identifiers are not at its place there); nothing was moved
+                               // and ExtData comes back as sent
 };
 
 // Result: kResultNoBus, kResultNoFunction, or the count of bytes read (256).

@@ -12,6 +12,18 @@ require_tools() {
   done
 }
 
+# Wine's 64-bit loader runs the prefix's own tools (wineboot, reg, sc) on
+# every host; Debian's "wine" starts the 32-bit loader wherever wine32 is
+# installed, which fails at once on a host that runs no 32-bit programs.
+if [ -x /usr/lib/wine/wine64 ]; then
+  WINE64=/usr/lib/wine/wine64
+else
+  WINE64=$(command -v wine64 || echo wine)
+fi
+
+# The project's top folder, for its tools.
+QV_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
 # use_prefix DIR: the Wine environment of every later wine command.
 use_prefix() {
   export WINEPREFIX=$1
@@ -103,14 +115,20 @@ require_wine32() {
   local verdict="$1/quorvenal-wine32"
   [ -f "$verdict" ] || { echo "FAIL: no Wine prefix in $1"; exit 1; }
   if [ "$(head -n1 "$verdict")" != yes ]; then
-    echo "SKIP: this machine cannot run 32-bit Windows programs: $(head -n1 "$verdict")"
+    echo "SKIP: the shipped 32-bit files cannot run under Wine here: $(head -n1 "$verdict")"
     exit 77
   fi
 }
 
-# wine32_verdict: "yes" when a 32-bit Windows program runs in the current
-# prefix, else why not.
+# wine32_verdict: "yes" when a 32-bit program runs in the current prefix,
+# else why not. The host decides first (tools/host-runs-i386.sh): where it
+# runs no 32-bit programs, Wine cannot either.
 wine32_verdict() {
+  local host
+  if ! host=$("$QV_TOP/tools/host-runs-i386.sh"); then
+    echo "$host"
+    return
+  fi
   if [ ! -e /usr/lib/i386-linux-gnu/wine/i386-windows/ntoskrnl.exe ]; then
     echo "32-bit Wine is not installed (wine32:i386; tools/install-deps.sh test installs it)"
     return
@@ -120,7 +138,7 @@ wine32_verdict() {
   if [ $code -eq 7 ]; then
     echo yes
   else
-    echo "a 32-bit program does not run under Wine here (exit code $code; does the kernel run 32-bit code?)"
+    echo "a 32-bit program does not run under Wine here (exit code $code)"
   fi
 }
 
@@ -130,7 +148,7 @@ wine32_verdict() {
 start_services() {
   local end=$((SECONDS + 60))
   while [ $SECONDS -lt $end ]; do
-    if wine sc query PlugPlay 2>/dev/null | grep -q RUNNING; then
+    if "$WINE64" sc query PlugPlay 2>/dev/null | grep -q RUNNING; then
       return 0
     fi
     sleep 1
