@@ -22,7 +22,10 @@ inline USHORT WindowRead16(PUSHORT place) {
 // The store is followed by a locked operation, as the kernel's inline
 // WRITE_REGISTER_USHORT does, so that it is not held back in a buffer.
 inline VOID WindowWrite16(PUSHORT place, USHORT value) {
-    __asm__ __volatile__("movw %1, %0\n\tlock orl $0, (%%rsp)" : "=m"(*(volatile USHORT*)place) : "a"(value) : "memory");
+    __asm__ __volatile__("movw %1, %0\n\tlock orl $0, (%%rsp)"
+                         : "=m"(*(volatile USHORT*)place)
+                         : "a"(value)
+                         : "memory");
 }
 
 #else
