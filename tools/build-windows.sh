@@ -15,7 +15,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/tools/windows-arch.sh"
 
 usage() {
-  sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
