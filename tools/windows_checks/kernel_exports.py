@@ -18,12 +18,15 @@ X86 = frozenset('''
 
 # 64-bit: what the x64 ntoskrnl.exe and hal.dll of Windows 7, 10 and 11 all
 # export, for the routines this driver has a use for. On x64 the IRQL is CR8
-# and the register accessors are plain volatile accesses, so the x64 kernels
-# export no KfRaiseIrql, KfLowerIrql, KeGetCurrentIrql, KeRaiseIrql,
-# KeLowerIrql, KeRaiseIrqlToDpcLevel or READ_/WRITE_REGISTER_* (the HAL's
-# KeRaiseIrql and KeLowerIrql stubs are x86 only), while mingw-w64's x86-64
-# libntoskrnl.a still lists several of them: importing one links, and the
-# driver then fails to load. The HAL's HalGetBusData and
+# and the register accessors are plain volatile accesses in the DDK's
+# headers: the x64 kernels export no KfRaiseIrql, KfLowerIrql or
+# KeGetCurrentIrql, and no READ_/WRITE_REGISTER_* (ReactOS's ntoskrnl.spec,
+# which follows Windows' exports, marks those i386 and arm only); the HAL's
+# KeRaiseIrql and KeLowerIrql stubs are x86 only (Geoff Chappell, "HAL Thunk
+# Functions"). mingw-w64's x86-64 libntoskrnl.a still lists KfRaiseIrql and
+# KeGetCurrentIrql among others: importing one links, and the driver then
+# fails to load. Every name below is a documented kernel routine that
+# ReactOS's spec exports on x86_64 as well; the HAL's HalGetBusData and
 # HalGetBusDataByOffset are obsolete but still exported by the x64 HAL.
 X64 = frozenset('''
     HalGetBusData HalGetBusDataByOffset
