@@ -3,13 +3,15 @@
 // and memory-mapped configuration for offsets 0x100..0xFFF, whose physical
 // base the driver finds itself by probing the candidate bases.
 //
-// Memory-mapped configuration is read and written only through the kernel's
-// register accessors (READ_REGISTER_USHORT / WRITE_REGISTER_USHORT): some
-// northbridges accept such accesses only through the AX register, and a plain
-// 16-bit load or store lets the compiler pick any register.
+// Memory-mapped configuration is read and written only through AX
+// (window_access.h): some northbridges accept such accesses only through the
+// AX register, and a plain 16-bit load or store lets the compiler pick any
+// register.
 #include <ntddk.h>
 
 #include "config_access.h"
+#include "hal_bus_data.h"
+#include "window_access.h"
 
 volatile ULONG EcamBase = ECAM_BASE_UNKNOWN;
 
@@ -86,7 +88,7 @@ USHORT EcamRead16(ULONG physicalAddress) {
     if (mapping == NULL) {
         return 0xFFFF;  // reads as an absent function, so the base search passes over it
     }
-    USHORT value = READ_REGISTER_USHORT((PUSHORT)mapping);
+    USHORT value = WindowRead16((PUSHORT)mapping);
     MmUnmapIoSpace(mapping, 2);
     return value;
 }
@@ -98,7 +100,7 @@ VOID EcamWrite16(ULONG physicalAddress, USHORT value) {
     if (mapping == NULL) {
         return;
     }
-    WRITE_REGISTER_USHORT((PUSHORT)mapping, value);
+    WindowWrite16((PUSHORT)mapping, value);
     MmUnmapIoSpace(mapping, 2);
 }
 
