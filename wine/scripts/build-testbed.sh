@@ -11,15 +11,13 @@ build=${2:?}
 require_tools "$BED_TRIPLE-g++-posix" "$BED_TRIPLE-gcc-posix" "$BED_TRIPLE-objdump"
 
 toolchain="$top/wine/testbed/toolchain-posix.cmake"
-# A folder configured with another toolchain file (an older tree's) cannot be
-# configured again with this one: start it afresh.
-if [ -f "$build/CMakeCache.txt" ] &&
-   [ "$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$build/CMakeCache.txt")" != "$toolchain" ]; then
-  rm -rf "$build"
-fi
-if ! cmake -S "$top/wine/testbed" -B "$build" \
-     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DQUORVENAL_BED_ARCH="$BED_ARCH" \
-     >"$build.configure.log" 2>&1; then
+configure() {
+  cmake -S "$top/wine/testbed" -B "$build" \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DQUORVENAL_BED_ARCH="$BED_ARCH" >"$build.configure.log" 2>&1
+}
+# A folder configured by an older tree (another toolchain file, say) may not
+# configure again: it then starts afresh, once.
+if ! configure && ! { rm -rf "$build" && configure; }; then
   cat "$build.configure.log"
   echo "FAIL: the test bed does not configure"
   exit 1
