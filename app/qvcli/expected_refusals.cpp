@@ -9,6 +9,8 @@ const QvU8 kStatusClearedHigh = 0xF9;  // status bits 8, 11..15 in the register'
 const QvU8 kCapabilityListFlag = 0x10;
 const int kMaxCapabilityEntries = 64;  // as many as the masked pointer can take
 const int kMaxExtendedEntries = (kSpaceBytes - kConfigHeaderBytes) / 4;
+const QvU32 kErrorReportingId = 0x0001;
+const unsigned kErrorReportingBytes = 0x34;
 
 void IgnoreRange(QvU8* ignore, unsigned offset, unsigned length) { memset(ignore + offset, kAll, length); }
 
@@ -22,6 +24,18 @@ void IgnoreCapabilityHeaders(const SpaceImage& saved, unsigned pointerOffset, Qv
     }
 }
 
+// The error-reporting capability at `offset`: its uncorrectable and
+// correctable error status registers clear the bits written with 1, its
+// header log is read-only, and a root port's root error status (bits 0..6)
+// clears on a 1 too.
+void IgnoreErrorReporting(const SpaceImage& saved, unsigned offset, QvU8* ignore) {
+    if (offset + kErrorReportingBytes > kSpaceBytes) return;
+    IgnoreRange(ignore, offset + 0x04, 4);
+    IgnoreRange(ignore, offset + 0x10, 4);
+    IgnoreRange(ignore, offset + 0x1C, 16);
+    if ((saved.Bytes[0x0E] & 0x7F) == 1) ignore[offset + 0x30] |= 0x7F;
+}
+
 void IgnoreExtendedHeaders(const SpaceImage& saved, QvU8* ignore) {
     unsigned offset = kConfigHeaderBytes;
     for (int visited = 0; visited < kMaxExtendedEntries; ++visited) {
@@ -29,6 +43,7 @@ void IgnoreExtendedHeaders(const SpaceImage& saved, QvU8* ignore) {
                        (saved.Bytes[offset + 2] << 16) | ((QvU32)saved.Bytes[offset + 3] << 24);
         if (header == 0 || header == 0xFFFFFFFF) return;
         IgnoreRange(ignore, offset, 4);
+        if ((header & 0xFFFF) == kErrorReportingId) IgnoreErrorReporting(saved, offset, ignore);
         offset = (header >> 20) & 0xFFC;
         if (offset < kConfigHeaderBytes) return;
     }
