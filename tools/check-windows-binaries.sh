@@ -9,8 +9,8 @@
 # named "qvcli.exe".
 # QUORVENAL.sys: PE32, native subsystem, not a DLL, imports only ntoskrnl.exe
 # and hal.dll (the bus-data reads, the mappings, the device and link calls, the
-# device's security descriptor), and of those only routines Windows XP
-# exports, issues its own 32-bit port instructions, reads and writes the
+# device's security descriptor, the run-time lookup of KeIpiGenericCall), and
+# of those only routines Windows XP exports (KeIpiGenericCall not imported), issues its own 32-bit port instructions, reads and writes the
 # memory-mapped window only through AX, carries a version resource, has the
 # usual driver image base 0x10000, no .eh_frame, DriverEntry in a discardable
 # INIT section and a right checksum.
@@ -488,12 +488,15 @@ check_sys() {
   for name in HalGetBusData HalGetBusDataByOffset MmMapIoSpace MmUnmapIoSpace IoCreateDevice \
               IoDeleteDevice IoCreateSymbolicLink IoDeleteSymbolicLink IofCompleteRequest \
               RtlInitUnicodeString RtlCreateSecurityDescriptor RtlCreateAcl RtlAddAccessAllowedAce \
-              RtlSetDaclSecurityDescriptor ObOpenObjectByPointer ZwSetSecurityObject ZwClose; do
+              RtlSetDaclSecurityDescriptor ObOpenObjectByPointer ZwSetSecurityObject ZwClose \
+              MmGetSystemRoutineAddress; do
     grep -Eq "[[:space:]]$name\$" <<<"$header" && pass "QUORVENAL.sys: imports $name" \
       || fail "QUORVENAL.sys: does not import $name"
   done
-  # IoValidateDeviceIoControlAccess and IoCreateDeviceSecure do not exist on XP's kernel.
-  for name in READ_PORT_ULONG WRITE_PORT_ULONG IoValidateDeviceIoControlAccess IoCreateDeviceSecure; do
+  # IoValidateDeviceIoControlAccess, IoCreateDeviceSecure and KeIpiGenericCall do not exist
+  # on XP's kernel (the driver looks the last up with MmGetSystemRoutineAddress).
+  for name in READ_PORT_ULONG WRITE_PORT_ULONG IoValidateDeviceIoControlAccess IoCreateDeviceSecure \
+              KeIpiGenericCall; do
     grep -Eq "[[:space:]]$name\$" <<<"$header" && fail "QUORVENAL.sys: uses the platform's $name" \
       || pass "QUORVENAL.sys: does not use $name"
   done

@@ -51,6 +51,9 @@ MACHINES = {
     "pc": {
         "args": [
             "-M", "pc-i440fx-7.2",
+            # A display controller whose framebuffer the kernel moves to the
+            # candidate 0xC0000000 and draws 00:00.0's identifiers in.
+            "-device", "VGA,bus=pci.0,addr=0x2",
             "-device", "e1000,bus=pci.0,addr=0x3",
             "-device", "pci-bridge,id=br1,chassis_nr=1,bus=pci.0,addr=0x4",
             "-device", "rtl8139,bus=br1,addr=0x2",

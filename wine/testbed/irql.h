@@ -9,6 +9,7 @@ typedef unsigned char BedIrql;
 
 const BedIrql kPassiveLevel = 0;
 const BedIrql kDispatchLevel = 2;
+const BedIrql kIpiLevel = 29;
 const BedIrql kHighLevel = 31;
 
 bool StartIrqlTracking();
