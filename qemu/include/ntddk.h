@@ -449,7 +449,6 @@ typedef PVOID PSECURITY_DESCRIPTOR;
 #define FILE_GENERIC_EXECUTE 0x001200A0
 #define OBJ_KERNEL_HANDLE 0x00000200
 
-
 // The kernel's exported well-known privileges and identifiers.
 typedef struct _SE_EXPORTS {
     LUID Privileges[23];
