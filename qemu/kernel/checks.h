@@ -62,6 +62,12 @@ void CheckUnloadAndReload();
 // HIGH_LEVEL, and the other processor's HAL read splits a header write.
 void CheckWithoutBroadcast();
 
+// On q35 with two e1000e: the chipset's window shrunk to 128 MiB at
+// 0xE0000000 and one e1000e's root port moved to bus 0x81, past its end: a
+// fresh driver takes no base from 81:00.0, finds it from 00:00.0, serves bus
+// 1 and refuses 81:00.0's extended write.
+void CheckWindowEndingBelowBus255();
+
 // Runs a fresh DriverEntry and checks the device, link, table and security
 // as after the first load (the program's handle opened again).
 NTSTATUS ReloadDriver(const char* when);

@@ -112,6 +112,7 @@ void RunChecks() {
     TimeFullScan();
     CheckUnloadAndReload();
     CheckWithoutBroadcast();
+    CheckWindowEndingBelowBus255();
 
     Finish(ChecksFailed() == 0);
 }
