@@ -7,6 +7,8 @@
 namespace {
 
 const QvU8 kAll = 0xFF;
+const unsigned kErrorReportingId = 0x0001;
+const unsigned kErrorReportingBytes = 0x34;
 
 void IgnoreRange(QvU8* ignore, unsigned offset, unsigned length) { memset(ignore + offset, kAll, length); }
 
@@ -17,11 +19,27 @@ void IgnoreCapabilityHeaders(const SpaceImage& saved, unsigned pointerOffset, Qv
     while (NextPciCapability(&walk, &entry)) IgnoreRange(ignore, entry, 2);
 }
 
-// The header doubleword of every extended capability.
+// The error-reporting capability at `offset`: its uncorrectable and
+// correctable error status registers clear the bits written with 1, its
+// header log is read-only, and a root port's root error status (bits 0..6)
+// clears on a 1 too.
+void IgnoreErrorReporting(const SpaceImage& saved, unsigned offset, QvU8* ignore) {
+    if (offset + kErrorReportingBytes > kSpaceBytes) return;
+    IgnoreRange(ignore, offset + 0x04, 4);
+    IgnoreRange(ignore, offset + 0x10, 4);
+    IgnoreRange(ignore, offset + 0x1C, 16);
+    if (PciHeaderLayout(saved.Bytes) == kPciLayoutBridge) ignore[offset + 0x30] |= 0x7F;
+}
+
+// The header doubleword of every extended capability, and what the
+// error-reporting capability refuses.
 void IgnoreExtendedHeaders(const SpaceImage& saved, QvU8* ignore) {
     PciExtendedCapabilityWalk walk = StartPciExtendedCapabilityWalk(saved.Bytes);
     unsigned entry;
-    while (NextPciExtendedCapability(&walk, &entry)) IgnoreRange(ignore, entry, 4);
+    while (NextPciExtendedCapability(&walk, &entry)) {
+        IgnoreRange(ignore, entry, 4);
+        if (LoadLe16(saved.Bytes + entry) == kErrorReportingId) IgnoreErrorReporting(saved, entry, ignore);
+    }
 }
 
 // The high byte of each status register whose bits 8, 11..15 clear on a 1,

@@ -3,6 +3,7 @@
 // of our own that pciutils passes over as comments:
 //
 //   # quorvenal ecam-base 0xE0000000     physical base of the window, or "none"
+//   # quorvenal ecam-last-bus 3f         the last bus the window decodes (default ff)
 //   # quorvenal bus 05                   a bus that exists with no function on it
 //   # quorvenal read-only 00:1f.3        a function whose registers ignore writes
 //   # quorvenal bar-size 00:19.0 0 0x20000   decode size of BAR 0..5 (6 = ROM)
@@ -114,6 +115,11 @@ bool Directive(void* context, const std::string& text, int line, LspciRefusal* r
             return Refuse(refusal, line, "ecam-base needs a hexadecimal address aligned to 1 MiB, or none");
         }
         machine.SetEcamBase(a);
+        return true;
+    }
+    if (verb == "ecam-last-bus" && words.size() == 2) {
+        if (!ParseHexNumber(words[1], &a) || a > 0xFF) return Refuse(refusal, line, "ecam-last-bus needs 00..ff");
+        machine.SetEcamLastBus(static_cast<unsigned>(a));
         return true;
     }
     if (verb == "bus" && words.size() == 2) {

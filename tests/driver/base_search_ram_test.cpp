@@ -36,8 +36,10 @@ TEST_F(ThreeGigabytesOfRamTest, SearchMapsOnlyCandidatesOutsideRam) {
     standin::StopKernelTrace();
     ASSERT_EQ(header.Result, 256u);
     const uint64_t place = 1u << 20;
-    std::vector<uint64_t> expected = {0xC0000000 | place, 0xD0000000 | place, 0xE0000000 | place,
-                                      (0xE0000000 | place) + 2};
+    // The function is on bus 1: the base must also hold 00:00.0's
+    // identifiers at its own place.
+    std::vector<uint64_t> expected = {0xC0000000 | place,       0xD0000000 | place, 0xE0000000 | place,
+                                      (0xE0000000 | place) + 2, 0xE0000000,         0xE0000002};
     EXPECT_EQ(MappedAddresses(), expected);
 
     standin::KernelCounters counters = standin::GetKernelCounters();
@@ -45,8 +47,10 @@ TEST_F(ThreeGigabytesOfRamTest, SearchMapsOnlyCandidatesOutsideRam) {
     EXPECT_EQ(counters.memoryRangeLists, 1u) << "one list per search";
     EXPECT_EQ(counters.livePool, 0) << "the list is freed after the search";
     EXPECT_EQ(ReadExt(1, 0, 0)->Result, 0u) << "the window was found";
-    EXPECT_EQ(standin::GetKernelCounters().memoryRangeLists, 1u)
-        << "no list is asked for once the base is known";
+    EXPECT_EQ(standin::GetKernelCounters().memoryRangeLists, 2u) << "and one per extended request";
+    ReadHeader(0, 0, 0);
+    EXPECT_EQ(standin::GetKernelCounters().memoryRangeLists, 2u) << "no search once the base is known";
+    EXPECT_EQ(standin::GetKernelCounters().livePool, 0);
 }
 
 // RAM holding both identifiers of the host bridge at the probed place of a

@@ -12,8 +12,10 @@ typedef unsigned char BedIrql;
 const BedIrql kPassiveLevel = 0;
 const BedIrql kDispatchLevel = 2;
 #if defined(_WIN64)
+const BedIrql kIpiLevel = 14;
 const BedIrql kHighLevel = 15;
 #else
+const BedIrql kIpiLevel = 29;
 const BedIrql kHighLevel = 31;
 #endif
 

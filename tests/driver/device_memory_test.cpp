@@ -1,0 +1,254 @@
+// No page of RAM and no device memory is ever taken for the window or
+// mapped as it: the base search passes over candidates that meet memory a
+// function or bridge on bus 0 decodes, every extended request checks its
+// function's page before any mapping, and a window that begins elsewhere or
+// ends below bus 255 serves no function through another's place.
+#include <vector>
+
+#include "driver_fixture.h"
+
+namespace qvtest {
+namespace {
+
+std::vector<uint64_t> MappedAddresses() {
+    std::vector<uint64_t> addresses;
+    for (const standin::MappingRecord& record : standin::TracedMappings()) {
+        addresses.push_back(record.physical);
+    }
+    return addresses;
+}
+
+bool AnyMappedIn(uint64_t first, uint64_t end) {
+    for (uint64_t address : MappedAddresses()) {
+        if (address >= first && address < end) return true;
+    }
+    return false;
+}
+
+std::unique_ptr<ExtConfigRequest> ExtRecord(unsigned bus, unsigned device, unsigned function,
+                                            unsigned char fill) {
+    auto request = std::make_unique<ExtConfigRequest>();
+    std::memset(request.get(), fill, sizeof *request);
+    request->Bus = bus;
+    request->Device = device;
+    request->Function = function;
+    request->Result = 0;
+    return request;
+}
+
+std::vector<unsigned char> MemoryAt(standin::Machine& machine, uint64_t address, size_t length) {
+    std::vector<unsigned char> bytes(length);
+    EXPECT_TRUE(machine.PhysicalRead(address, bytes.data(), length));
+    return bytes;
+}
+
+// Sixteen zero bytes of plain memory at an address, to see writes land.
+std::string WatchedBytes(uint64_t address) {
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "# quorvenal bytes 0x%llx 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n",
+                  static_cast<unsigned long long>(address));
+    return line;
+}
+
+// A graphics function on bus 0 whose memory BAR 0 (prefetchable, 32-bit)
+// is at `base`.
+std::string GraphicsText(uint32_t base) {
+    unsigned char graphics[256] = {0x86, 0x80, 0x02, 0x2a, 0x07, 0x00, 0x90, 0x00,
+                                   0x0c, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00};
+    graphics[0x10] = static_cast<unsigned char>((base & 0xF0) | 0x08);
+    graphics[0x11] = static_cast<unsigned char>(base >> 8);
+    graphics[0x12] = static_cast<unsigned char>(base >> 16);
+    graphics[0x13] = static_cast<unsigned char>(base >> 24);
+    return FunctionText("00:02.0", graphics, sizeof graphics);
+}
+
+// A PCI-to-PCI bridge 00:1e.0 (to bus 2) whose prefetchable window is
+// [first, last], 1 MiB granularity.
+std::string BridgeText(uint32_t first, uint32_t last) {
+    unsigned char bridge[256] = {0x86, 0x80, 0x4e, 0x24, 0x07, 0x00, 0x10, 0x00,
+                                 0x90, 0x01, 0x04, 0x06, 0x00, 0x00, 0x01, 0x00};
+    bridge[0x19] = 0x02;
+    bridge[0x1a] = 0x02;
+    bridge[0x20] = 0xF0;  // memory window off (base above limit)
+    bridge[0x21] = 0xFF;
+    bridge[0x24] = static_cast<unsigned char>((first >> 16) & 0xF0);
+    bridge[0x25] = static_cast<unsigned char>(first >> 24);
+    bridge[0x26] = static_cast<unsigned char>((last >> 16) & 0xF0);
+    bridge[0x27] = static_cast<unsigned char>(last >> 24);
+    return FunctionText("00:1e.0", bridge, sizeof bridge);
+}
+
+// RAM up to 0xC0000000 and a framebuffer at 0xD0000000 whose bytes hold the
+// host bridge's identifiers at its place and the NIC's at 01:00.0's: what any
+// user who can draw on the screen can put there.
+const char kFramebufferBytes[] =
+    "# quorvenal memory 0x0 0xc0000000\n"
+    "# quorvenal bytes 0xd0000000 86 80 00 2a\n"
+    "# quorvenal bytes 0xd0100000 ab 11 63 43\n";
+
+class FramebufferTest : public DriverTest {
+protected:
+    void CheckTheRealWindowIsFoundAndServed() {
+        uint64_t writes = machine().ConfigWriteCount();
+        standin::StartKernelTrace();
+        ASSERT_EQ(ReadHeader(0, 0, 0).Result, 256u);
+        ASSERT_EQ(ReadHeader(1, 0, 0).Result, 256u);
+        standin::StopKernelTrace();
+        EXPECT_EQ(machine().ConfigWriteCount(), writes) << "the search only reads";
+        EXPECT_FALSE(AnyMappedIn(0xD0000000ull, 0xE0000000ull)) << "a candidate in device memory was probed";
+
+        auto ext = ReadExt(1, 0, 0);
+        ASSERT_EQ(ext->Result, 0u) << "the real window was found";
+        unsigned char expected[3840];
+        ASSERT_TRUE(machine().ReadConfig({1, 0, 0}, 0x100, expected, sizeof expected));
+        EXPECT_EQ(std::memcmp(ext->ExtData, expected, sizeof expected), 0);
+
+        std::memset(ext->ExtData + 0x400, 0x6B, 16);
+        ext->Result = 0;
+        Send(IOCTL_WRITE_EXT_CONFIG, ext.get(), sizeof *ext);
+        EXPECT_EQ(ext->Result, 0u);
+        unsigned char written[16];
+        ASSERT_TRUE(machine().ReadConfig({1, 0, 0}, 0x500, written, sizeof written));
+        EXPECT_EQ(std::vector<unsigned char>(written, written + 16), std::vector<unsigned char>(16, 0x6B))
+            << "the write reached the function";
+        EXPECT_EQ(MemoryAt(machine(), 0xD0100100ull, 16), std::vector<unsigned char>(16, 0))
+            << "and nothing reached the framebuffer";
+    }
+};
+
+class FramebufferBarTest : public FramebufferTest {
+protected:
+    void SetUp() override {
+        machineText_ = std::string(kFramebufferBytes) + WatchedBytes(0xD0100100) +
+                       "# quorvenal bar-size 00:02.0 0 0x10000000\n" + SmallMachineText() +
+                       GraphicsText(0xD0000000);
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(FramebufferBarTest, AFunctionsMemoryBarIsNeverTakenForTheWindow) {
+    CheckTheRealWindowIsFoundAndServed();
+}
+
+class FramebufferBehindABridgeTest : public FramebufferTest {
+protected:
+    void SetUp() override {
+        machineText_ = std::string(kFramebufferBytes) + WatchedBytes(0xD0100100) + SmallMachineText() +
+                       BridgeText(0xD0000000, 0xDFFFFFFF);
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(FramebufferBehindABridgeTest, ABridgesPrefetchableWindowIsNeverTakenForTheWindow) {
+    CheckTheRealWindowIsFoundAndServed();
+}
+
+// A base taken in memory that held 00:00.0's identifiers at 0x10000000
+// (plain memory, not RAM): 00:1c.0's page below it, 0x100E0000, is RAM. An
+// extended request for 00:1c.0 checks that page before any mapping.
+class RamBelowAWrongBaseTest : public DriverTest {
+protected:
+    void SetUp() override {
+        machineText_ =
+            "# quorvenal memory 0x100e0000 0x1000\n"
+            "# quorvenal bytes 0x10000000 86 80 00 2a\n" +
+            SmallMachineText();
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(RamBelowAWrongBaseTest, NoExtendedRequestMapsAPageOfRam) {
+    ASSERT_EQ(ReadHeader(0, 0, 0).Result, 256u);
+    for (int write = 0; write < 2; ++write) {
+        auto ext = ExtRecord(0, 0x1c, 0, 0x3C);
+        standin::StartKernelTrace();
+        Send(write ? IOCTL_WRITE_EXT_CONFIG : IOCTL_READ_EXT_CONFIG, ext.get(), sizeof *ext);
+        standin::StopKernelTrace();
+        EXPECT_EQ(ext->Result, 1u);
+        EXPECT_TRUE(MappedAddresses().empty()) << (write ? "write" : "read");
+    }
+    EXPECT_EQ(standin::GetKernelCounters().ramMappings, 0u);
+    EXPECT_EQ(MemoryAt(machine(), 0x100E0100ull, 16), std::vector<unsigned char>(16, 0));
+}
+
+// Two functions with the same identifiers (the host bridges of two
+// sockets, say): 00:00.0 and 80:00.0, each with an extended space. The window
+// begins at 0xF8000000 and ends at bus 0x3f, so the lower candidate
+// 0xF0000000 meets it at bus 0x80: 80:00.0's place there is 00:00.0's.
+class WindowAt0xF8000000Test : public DriverTest {
+protected:
+    void SetUp() override {
+        unsigned char bridge[4096] = {0x86, 0x80, 0x00, 0x2a, 0x06, 0x00, 0x90, 0x20,
+                                      0x03, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00};
+        std::string text =
+            "# quorvenal ecam-base 0xf8000000\n"
+            "# quorvenal ecam-last-bus 3f\n"
+            "# quorvenal memory 0x0 0xc0000000\n";
+        for (unsigned offset = 0x100; offset < 0x1000; ++offset) bridge[offset] = 0x11;
+        text += FunctionText("00:00.0", bridge, sizeof bridge);
+        for (unsigned offset = 0x100; offset < 0x1000; ++offset) bridge[offset] = 0x22;
+        text += FunctionText("80:00.0", bridge, sizeof bridge);
+        machineText_ = text;
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(WindowAt0xF8000000Test, AFunctionIsNeverServedThroughAnothersPlace) {
+    standin::StartKernelTrace();
+    ASSERT_EQ(ReadHeader(0x80, 0, 0).Result, 256u);
+    standin::StopKernelTrace();
+    std::vector<uint64_t> probes = MappedAddresses();
+    ASSERT_GE(probes.size(), 3u);
+    EXPECT_EQ(probes[probes.size() - 1], 0xF0000000ull) << "00:00.0's identifiers looked for at the base";
+
+    uint64_t hostWrites = machine().ConfigWriteCount({0, 0, 0});
+    auto ext = ExtRecord(0x80, 0, 0, 0x5A);
+    Send(IOCTL_WRITE_EXT_CONFIG, ext.get(), sizeof *ext);
+    EXPECT_EQ(ext->Result, 1u);
+    EXPECT_EQ(machine().ConfigWriteCount({0, 0, 0}), hostWrites) << "80:00.0's write landed in 00:00.0";
+    unsigned char space[16];
+    ASSERT_TRUE(machine().ReadConfig({0, 0, 0}, 0x100, space, sizeof space));
+    EXPECT_EQ(std::vector<unsigned char>(space, space + 16), std::vector<unsigned char>(16, 0x11));
+
+    // The window does not begin at a candidate: it is not found at all.
+    ASSERT_EQ(ReadHeader(0, 0, 0).Result, 256u);
+    EXPECT_EQ(ReadExt(0, 0, 0)->Result, 1u);
+}
+
+// The window at 0xE0000000 ends at bus 0x3f; a 16 MiB BAR of 00:02.0 begins
+// right after it, at 0xE4000000, where bus 0x40's place would be, and holds
+// the identifiers of 40:00.0 (a function the port pair reaches).
+class BusBeyondTheWindowTest : public DriverTest {
+protected:
+    void SetUp() override {
+        unsigned char nic[4096] = {0xab, 0x11, 0x63, 0x43, 0x07, 0x04, 0x10, 0x00,
+                                   0x14, 0x00, 0x00, 0x02, 0x10, 0x00, 0x00, 0x00};
+        machineText_ =
+            "# quorvenal ecam-last-bus 3f\n"
+            "# quorvenal memory 0x0 0xc0000000\n"
+            "# quorvenal bar-size 00:02.0 0 0x1000000\n"
+            "# quorvenal bytes 0xe4000000 ab 11 63 43\n" +
+            WatchedBytes(0xE4000100) + SmallMachineText() + GraphicsText(0xE4000000) +
+            FunctionText("40:00.0", nic, sizeof nic);
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(BusBeyondTheWindowTest, ABusPastTheWindowsEndIsNotServedFromDeviceMemory) {
+    ASSERT_EQ(ReadHeader(0, 0, 0).Result, 256u);
+    ASSERT_EQ(ReadExt(1, 0, 0)->Result, 0u) << "the window serves the buses it has";
+
+    uint64_t writes = machine().ConfigWriteCount();
+    auto ext = ExtRecord(0x40, 0, 0, 0x5A);
+    standin::StartKernelTrace();
+    Send(IOCTL_WRITE_EXT_CONFIG, ext.get(), sizeof *ext);
+    standin::StopKernelTrace();
+    EXPECT_EQ(ext->Result, 1u);
+    EXPECT_TRUE(MappedAddresses().empty()) << "refused before any mapping";
+    EXPECT_EQ(machine().ConfigWriteCount(), writes);
+    EXPECT_EQ(MemoryAt(machine(), 0xE4000100ull, 16), std::vector<unsigned char>(16, 0));
+}
+
+}  // namespace
+}  // namespace qvtest
