@@ -118,7 +118,8 @@ bool Directive(void* context, const std::string& text, int line, LspciRefusal* r
         return true;
     }
     if (verb == "ecam-last-bus" && words.size() == 2) {
-        if (!ParseHexNumber(words[1], &a) || a > 0xFF) return Refuse(refusal, line, "ecam-last-bus needs 00..ff");
+        if (!ParseHexNumber(words[1], &a) || a > 0xFF)
+            return Refuse(refusal, line, "ecam-last-bus needs 00..ff");
         machine.SetEcamLastBus(static_cast<unsigned>(a));
         return true;
     }
