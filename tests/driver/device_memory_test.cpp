@@ -250,5 +250,50 @@ TEST_F(BusBeyondTheWindowTest, ABusPastTheWindowsEndIsNotServedFromDeviceMemory)
     EXPECT_EQ(MemoryAt(machine(), 0xE4000100ull, 16), std::vector<unsigned char>(16, 0));
 }
 
+// A machine without bus 0 (a dump of one root bus, say): bus 2 holds a
+// function whose vendor reads 0x0000 at 02:00.0 and a bridge-like function
+// at 02:1f.0, the lowest bus's first answering function; bus 3 holds the NIC.
+class NoBusZeroTest : public DriverTest {
+protected:
+    void SetUp() override {
+        unsigned char zero[256] = {0x00, 0x00, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00,
+                                   0x00, 0x00, 0x80, 0xff, 0x00, 0x00, 0x00, 0x00};
+        unsigned char anchor[256] = {0x57, 0x19, 0x70, 0x00, 0x06, 0x00, 0x10, 0x00,
+                                     0x21, 0x00, 0x80, 0x0b, 0x00, 0x00, 0x00, 0x00};
+        unsigned char nic[4096] = {0xab, 0x11, 0x63, 0x43, 0x07, 0x04, 0x10, 0x00,
+                                   0x14, 0x00, 0x00, 0x02, 0x10, 0x00, 0x00, 0x00};
+        machineText_ = "# quorvenal memory 0x0 0xc0000000\n" + FunctionText("02:00.0", zero, sizeof zero) +
+                       FunctionText("02:1f.0", anchor, sizeof anchor) +
+                       FunctionText("03:00.0", nic, sizeof nic);
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(NoBusZeroTest, TheWindowIsConfirmedAtTheLowestBusesFirstFunction) {
+    // From the lowest bus's first function itself: nothing to confirm.
+    const uint64_t anchor = 2u << 20 | 0x1Fu << 15;
+    standin::StartKernelTrace();
+    ASSERT_EQ(ReadHeader(2, 0x1f, 0).Result, 256u);
+    standin::StopKernelTrace();
+    EXPECT_EQ(MappedAddresses(), (std::vector<uint64_t>{0xC0000000 | anchor, 0xD0000000 | anchor,
+                                                        0xE0000000 | anchor, (0xE0000000 | anchor) + 2}));
+
+    // From a function on a higher bus: confirmed at 02:1f.0's place (not at
+    // 02:00.0's, whose vendor reads 0x0000). A bus that does not exist costs
+    // one HAL read, not one per device number.
+    CloseAndUnload();
+    LoadAndOpen();
+    const uint64_t place = 3u << 20;
+    uint64_t halReads = standin::GetKernelCounters().halReads;
+    standin::StartKernelTrace();
+    ASSERT_EQ(ReadHeader(3, 0, 0).Result, 256u);
+    standin::StopKernelTrace();
+    EXPECT_EQ(MappedAddresses(), (std::vector<uint64_t>{0xC0000000 | place, 0xD0000000 | place,
+                                                        0xE0000000 | place, (0xE0000000 | place) + 2,
+                                                        0xE0000000 | anchor, (0xE0000000 | anchor) + 2}));
+    EXPECT_LT(standin::GetKernelCounters().halReads - halReads, 100u);
+    EXPECT_EQ(ReadExt(3, 0, 0)->Result, 0u) << "the window was found";
+}
+
 }  // namespace
 }  // namespace qvtest
