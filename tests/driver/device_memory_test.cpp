@@ -265,9 +265,10 @@ protected:
         Put32(multi, 0x10, 0xB0000001);  // an I/O BAR: not memory (candidate 11 probed)
         Put32(multi, 0x14, 0xC00E9000);  // the page after the probed one (12 probed)
         Put32(multi, 0x18, 0xCFFFFFF0);  // 16 bytes ending below 0xD0000000 (13 probed)
-        Put32(multi, 0x1C, 0x10012340);  // BAR 3 (1 passed over)
+        Put32(multi, 0x1C, 0x100E8FF0);  // BAR 3, the probed page's last 16 bytes (1 passed over)
         Put32(multi, 0x20, 0x40000004);  // BARs 4 and 5: 64-bit, above 4 GiB (4 probed)
         Put32(multi, 0x24, 0x00000001);
+        Put32(multi, 0x28, 0x400A0000);  // the CardBus CIS pointer after the BARs: not a BAR (4 probed)
         Put32(multi, 0x30, 0x20000801);  // an enabled ROM (2 passed over)
         unsigned char last[256] = {0x86, 0x80, 0x11, 0x10, 0x06, 0x00, 0x00, 0x00,
                                    0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
@@ -291,7 +292,8 @@ protected:
                                      0x00, 0x00, 0x04, 0x06, 0x00, 0x00, 0x01, 0x00};
         Put32(bridge, 0x20, 0x50005000);  // memory window 0x50000000..0x500FFFFF (5)
         Put32(bridge, 0x24, 0x60016001);  // prefetchable, 64-bit, below 4 GiB (6)
-        Put32(bridge, 0x38, 0xDFFFF801);  // a ROM ending below 0xE0000000 (14 not by it)
+        Put32(bridge, 0x18, 0x700A0000);  // bus numbers after a bridge's two BARs: not a BAR (7 probed)
+        Put32(bridge, 0x38, 0x3FFFF801);  // a ROM ending below 0x40000000 (4 probed)
         unsigned char last_bridge[256] = {0x86, 0x80, 0x49, 0x24, 0x06, 0x00, 0x10, 0x00,
                                           0x00, 0x00, 0x04, 0x06, 0x00, 0x00, 0x01, 0x00};
         Put32(last_bridge, 0x20, 0xF000F000);  // device 31's memory window (15)
