@@ -146,6 +146,12 @@ uint64_t OtherProcessor::BroadcastsTaken() const {
     return state_->broadcastsTaken;
 }
 
+bool OtherProcessor::InsideBroadcast() const {
+    Broadcasts& b = TheBroadcasts();
+    std::lock_guard<std::mutex> guard(b.lock);
+    return state_->held;
+}
+
 bool OtherProcessor::RunsOnThisThread() const {
     return std::this_thread::get_id() == state_->thread.get_id();
 }

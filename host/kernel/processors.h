@@ -30,6 +30,8 @@ public:
     void Finish();
     // Broadcast routines this processor has run.
     uint64_t BroadcastsTaken() const;
+    // Whether the processor is inside a broadcast routine now.
+    bool InsideBroadcast() const;
     // Whether the calling thread is this processor's (a broadcast routine,
     // or a step, running on it).
     bool RunsOnThisThread() const;

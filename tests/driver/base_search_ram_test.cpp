@@ -106,6 +106,29 @@ TEST_F(NoWindowTest, AScanMapsNoRamAndFreesEveryList) {
     EXPECT_EQ(counters.mappingsMade, 0u);
 }
 
+// No window, no RAM listed and no bridge: each search probes the fifteen
+// candidates 0x10000000 .. 0xF0000000 at the function's place, and nothing
+// at 0.
+class NoWindowNoRamTest : public DriverTest {
+protected:
+    void SetUp() override {
+        unsigned char host[256] = {0x86, 0x80, 0x00, 0x2a, 0x06, 0x00, 0x90, 0x20,
+                                   0x03, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00};
+        machineText_ = "# quorvenal ecam-base none\n" + FunctionText("00:00.0", host, sizeof host) +
+                       FunctionText("00:1d.0", host, sizeof host);
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(NoWindowNoRamTest, EachSearchProbesTheFifteenCandidatesAndNoOther) {
+    standin::StartKernelTrace();
+    ASSERT_EQ(ReadHeader(0, 0x1d, 0).Result, 256u);
+    standin::StopKernelTrace();
+    std::vector<uint64_t> expected;
+    for (uint64_t candidate = 1; candidate <= 15; ++candidate) expected.push_back(candidate << 28 | 0xE8000);
+    EXPECT_EQ(MappedAddresses(), expected);
+}
+
 // Where a candidate's page is only partly RAM it is passed over; a page that
 // begins where RAM ends is probed.
 class PartialPageTest : public RamMachineTest {

@@ -250,5 +250,118 @@ TEST_F(BusBeyondTheWindowTest, ABusPastTheWindowsEndIsNotServedFromDeviceMemory)
     EXPECT_EQ(MemoryAt(machine(), 0xE4000100ull, 16), std::vector<unsigned char>(16, 0));
 }
 
+void Put32(unsigned char* header, unsigned offset, uint32_t value) {
+    for (unsigned i = 0; i < 4; ++i) header[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// Every kind of range a function or bridge on bus 0 decodes, one at each
+// candidate, on a machine without a window or RAM: the search for 00:1d.0
+// (place 0xE8000) probes exactly the candidates that none of them meets.
+class DeviceRangeKindsTest : public DriverTest {
+protected:
+    void SetUp() override {
+        unsigned char multi[256] = {0x86, 0x80, 0x10, 0x10, 0x06, 0x00, 0x00, 0x00,
+                                    0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x80, 0x00};
+        Put32(multi, 0x10, 0xB0000001);  // an I/O BAR: not memory (candidate 11 probed)
+        Put32(multi, 0x14, 0xC00E9000);  // the page after the probed one (12 probed)
+        Put32(multi, 0x18, 0xCFFFFFF0);  // 16 bytes ending below 0xD0000000 (13 probed)
+        Put32(multi, 0x1C, 0x100E8FF0);  // BAR 3, the probed page's last 16 bytes (1 passed over)
+        Put32(multi, 0x20, 0x40000004);  // BARs 4 and 5: 64-bit, above 4 GiB (4 probed)
+        Put32(multi, 0x24, 0x00000001);
+        Put32(multi, 0x28, 0x400A0000);  // the CardBus CIS pointer after the BARs: not a BAR (4 probed)
+        Put32(multi, 0x30, 0x20000801);  // an enabled ROM (2 passed over)
+        unsigned char last[256] = {0x86, 0x80, 0x11, 0x10, 0x06, 0x00, 0x00, 0x00,
+                                   0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
+        Put32(last, 0x10, 0x30001000);  // function 7 of a multi-function device (3 passed over)
+        Put32(last, 0x30, 0x40000800);  // a ROM not decoded (4 probed)
+        unsigned char single[256] = {0x86, 0x80, 0x12, 0x10, 0x06, 0x00, 0x00, 0x00,
+                                     0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
+        unsigned char stray[256] = {0x86, 0x80, 0x13, 0x10, 0x06, 0x00, 0x00, 0x00,
+                                    0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
+        Put32(stray, 0x10, 0x70000000);  // function 1 of a single-function device: not decoded (7 probed)
+        unsigned char cardbus[256] = {0x80, 0x10, 0x76, 0x04, 0x06, 0x00, 0x00, 0x00,
+                                      0x00, 0x00, 0x07, 0x06, 0x00, 0x00, 0x02, 0x00};
+        Put32(cardbus, 0x10, 0xA0000000);  // socket registers (10 passed over)
+        Put32(cardbus, 0x1C, 0x80000000);  // memory window 0 (8)
+        Put32(cardbus, 0x20, 0x80000000);
+        Put32(cardbus, 0x24, 0x90004000);  // memory window 1 (9)
+        Put32(cardbus, 0x28, 0x90004000);
+        unsigned char target[256] = {0x86, 0x80, 0x14, 0x10, 0x06, 0x00, 0x00, 0x00,
+                                     0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00};
+        unsigned char bridge[256] = {0x86, 0x80, 0x48, 0x24, 0x06, 0x00, 0x10, 0x00,
+                                     0x00, 0x00, 0x04, 0x06, 0x00, 0x00, 0x01, 0x00};
+        Put32(bridge, 0x20, 0x50005000);  // memory window 0x50000000..0x500FFFFF (5)
+        Put32(bridge, 0x24, 0x60016001);  // prefetchable, 64-bit, below 4 GiB (6)
+        Put32(bridge, 0x18, 0x700A0000);  // bus numbers after a bridge's two BARs: not a BAR (7 probed)
+        Put32(bridge, 0x38, 0x3FFFF801);  // a ROM ending below 0x40000000 (4 probed)
+        unsigned char last_bridge[256] = {0x86, 0x80, 0x49, 0x24, 0x06, 0x00, 0x10, 0x00,
+                                          0x00, 0x00, 0x04, 0x06, 0x00, 0x00, 0x01, 0x00};
+        Put32(last_bridge, 0x20, 0xF000F000);  // device 31's memory window (15)
+        Put32(last_bridge, 0x24, 0x70017001);  // prefetchable above 4 GiB (7 probed)
+        Put32(last_bridge, 0x28, 0x00000001);
+        Put32(last_bridge, 0x2C, 0x00000001);
+        Put32(last_bridge, 0x38, 0xE0001001);  // a bridge's enabled ROM (14)
+        machineText_ = std::string("# quorvenal ecam-base none\n") + FunctionText("00:01.0", multi, 256) +
+                       FunctionText("00:01.7", last, 256) + FunctionText("00:02.0", single, 256) +
+                       FunctionText("00:02.1", stray, 256) + FunctionText("00:1c.0", cardbus, 256) +
+                       FunctionText("00:1d.0", target, 256) + FunctionText("00:1e.0", bridge, 256) +
+                       FunctionText("00:1f.0", last_bridge, 256);
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(DeviceRangeKindsTest, TheSearchProbesOnlyTheCandidatesNoDeviceMemoryMeets) {
+    standin::StartKernelTrace();
+    ASSERT_EQ(ReadHeader(0, 0x1d, 0).Result, 256u);
+    standin::StopKernelTrace();
+    EXPECT_EQ(MappedAddresses(),
+              (std::vector<uint64_t>{0x400E8000, 0x700E8000, 0xB00E8000, 0xC00E8000, 0xD00E8000}));
+}
+
+// A machine without bus 0 (a dump of one root bus, say): bus 2 holds a
+// function whose vendor reads 0x0000 at 02:00.0 and a bridge-like function
+// at 02:1f.0, the lowest bus's first answering function; bus 3 holds the NIC.
+class NoBusZeroTest : public DriverTest {
+protected:
+    void SetUp() override {
+        unsigned char zero[256] = {0x00, 0x00, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00,
+                                   0x00, 0x00, 0x80, 0xff, 0x00, 0x00, 0x00, 0x00};
+        unsigned char anchor[256] = {0x57, 0x19, 0x70, 0x00, 0x06, 0x00, 0x10, 0x00,
+                                     0x21, 0x00, 0x80, 0x0b, 0x00, 0x00, 0x00, 0x00};
+        unsigned char nic[4096] = {0xab, 0x11, 0x63, 0x43, 0x07, 0x04, 0x10, 0x00,
+                                   0x14, 0x00, 0x00, 0x02, 0x10, 0x00, 0x00, 0x00};
+        machineText_ = "# quorvenal memory 0x0 0xc0000000\n" + FunctionText("02:00.0", zero, sizeof zero) +
+                       FunctionText("02:1f.0", anchor, sizeof anchor) +
+                       FunctionText("03:00.0", nic, sizeof nic);
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(NoBusZeroTest, TheWindowIsConfirmedAtTheLowestBusesFirstFunction) {
+    // From the lowest bus's first function itself: nothing to confirm.
+    const uint64_t anchor = 2u << 20 | 0x1Fu << 15;
+    standin::StartKernelTrace();
+    ASSERT_EQ(ReadHeader(2, 0x1f, 0).Result, 256u);
+    standin::StopKernelTrace();
+    EXPECT_EQ(MappedAddresses(), (std::vector<uint64_t>{0xC0000000 | anchor, 0xD0000000 | anchor,
+                                                        0xE0000000 | anchor, (0xE0000000 | anchor) + 2}));
+
+    // From a function on a higher bus: confirmed at 02:1f.0's place (not at
+    // 02:00.0's, whose vendor reads 0x0000). A bus that does not exist costs
+    // one HAL read, not one per device number.
+    CloseAndUnload();
+    LoadAndOpen();
+    const uint64_t place = 3u << 20;
+    uint64_t halReads = standin::GetKernelCounters().halReads;
+    standin::StartKernelTrace();
+    ASSERT_EQ(ReadHeader(3, 0, 0).Result, 256u);
+    standin::StopKernelTrace();
+    EXPECT_EQ(MappedAddresses(), (std::vector<uint64_t>{0xC0000000 | place, 0xD0000000 | place,
+                                                        0xE0000000 | place, (0xE0000000 | place) + 2,
+                                                        0xE0000000 | anchor, (0xE0000000 | anchor) + 2}));
+    EXPECT_LT(standin::GetKernelCounters().halReads - halReads, 100u);
+    EXPECT_EQ(ReadExt(3, 0, 0)->Result, 0u) << "the window was found";
+}
+
 }  // namespace
 }  // namespace qvtest

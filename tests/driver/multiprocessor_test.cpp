@@ -60,7 +60,20 @@ protected:
         standin::OtherProcessor second;
         standin::OtherProcessor* hal = nullptr;
         standin::SetAccessHook([&](standin::HookedAccess kind, uint64_t port, uint32_t) {
-            if (tInHalCycle || cycleEnded) return;
+            if (tInHalCycle) return;
+            if (++driverAccesses_ == 1) {
+                // Long enough for a processor that did not wait for the
+                // write to have left the broadcast.
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            // While the write goes on, the other processors stay in the
+            // broadcast (when there is one), the one writing excepted.
+            for (standin::OtherProcessor* processor : {&first, &second}) {
+                if (!processor->RunsOnThisThread() && !processor->InsideBroadcast()) {
+                    ++accessesWithAProcessorOutside_;
+                }
+            }
+            if (cycleEnded) return;
             if (!addressGiven && kind == standin::HookedAccess::PortWrite && port == 0xCFC &&
                 machine().ConfigAddressRegister() == nicLineAddress) {
                 addressGiven = true;
@@ -91,6 +104,8 @@ protected:
     }
 
     uint64_t broadcastsTaken_ = 0;
+    unsigned driverAccesses_ = 0;
+    unsigned accessesWithAProcessorOutside_ = 0;
 };
 
 TEST_F(SplitProbeTest, AHalCycleOnAnotherProcessorWaitsForTheWholeHeaderWrite) {
@@ -100,6 +115,9 @@ TEST_F(SplitProbeTest, AHalCycleOnAnotherProcessorWaitsForTheWholeHeaderWrite) {
     uint32_t halRead = WriteNicLineWithAHalReadOfUsbLine(static_cast<unsigned char>(nicLine ^ 0x5A));
     EXPECT_EQ(standin::BroadcastCount(), broadcasts + 1) << "one broadcast per header write";
     EXPECT_EQ(broadcastsTaken_, 2u) << "both other processors entered it";
+    EXPECT_EQ(driverAccesses_, 256u) << "one processor wrote the header, once";
+    EXPECT_EQ(accessesWithAProcessorOutside_, 0u)
+        << "a processor left the broadcast before the write was over";
     EXPECT_EQ(LineOf(machine(), kNic), nicLine ^ 0x5A) << "the write reached its own function";
     EXPECT_EQ(LineOf(machine(), kUsb), usbLine) << "and no other";
     EXPECT_EQ(halRead & 0xFF, usbLine) << "the HAL's read, made after the write, read its own function";
