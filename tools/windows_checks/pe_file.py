@@ -73,7 +73,8 @@ class Image:
         return self.pe.generate_checksum()
 
     def dlls(self):
-        return sorted({d.dll.decode('ascii', 'replace').lower() for d in getattr(self.pe, 'DIRECTORY_ENTRY_IMPORT', [])})
+        entries = getattr(self.pe, 'DIRECTORY_ENTRY_IMPORT', [])
+        return sorted({d.dll.decode('ascii', 'replace').lower() for d in entries})
 
     def imports(self):
         """(dll, routine) by the virtual address of its import address table
@@ -92,8 +93,8 @@ class Image:
         """The resource bodies by (type, name), ids as numbers, names as
         strings; of each, the first language."""
         found = {}
-        for kind in getattr(self.pe, 'DIRECTORY_ENTRY_RESOURCE', None) and \
-                self.pe.DIRECTORY_ENTRY_RESOURCE.entries or []:
+        root = getattr(self.pe, 'DIRECTORY_ENTRY_RESOURCE', None)
+        for kind in root.entries if root else []:
             for item in getattr(kind, 'directory', None) and kind.directory.entries or []:
                 languages = getattr(item, 'directory', None) and item.directory.entries or []
                 if languages and getattr(languages[0], 'data', None):
