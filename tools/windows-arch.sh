@@ -4,6 +4,7 @@
 #   windows_arch_triple ARCH       the mingw-w64 triple
 #   windows_arch_preset ARCH       the configure and build preset (CMakePresets.json)
 #   windows_arch_build_dir ARCH    the default build folder's name (the preset's)
+#   windows_checks_python          the python3 that has pefile (below)
 windows_arch_valid() {
   case $1 in x86|x64) return 0 ;; *) return 1 ;; esac
 }
@@ -15,4 +16,18 @@ windows_arch_preset() {
 }
 windows_arch_build_dir() {
   case $1 in x86) echo build-win32 ;; x64) echo build-win64 ;; esac
+}
+# The python3 that imports pefile (Debian's python3-pefile, the checker's PE
+# reader), printed; fails when none does. The package installs into the
+# system interpreter's modules, which a python3 earlier on PATH (pyenv's, a
+# virtual environment's) does not see.
+windows_checks_python() {
+  local candidate
+  for candidate in python3 /usr/bin/python3; do
+    if command -v "$candidate" >/dev/null 2>&1 && "$candidate" -c 'import pefile' 2>/dev/null; then
+      command -v "$candidate"
+      return 0
+    fi
+  done
+  return 1
 }
