@@ -2,21 +2,13 @@
 #include <ntddk.h>
 
 #include "create_context.h"
+#include "kernel_rules/security_rules.h"
 #include "open_access.h"
 
 namespace {
 
 PDRIVER_INITIALIZE driverEntry = NULL;
 PDRIVER_DISPATCH driverCreate = NULL;
-
-ACCESS_MASK MapForFiles(ACCESS_MASK access) {
-    ACCESS_MASK mapped = access & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
-    if (access & GENERIC_READ) mapped |= FILE_GENERIC_READ;
-    if (access & GENERIC_WRITE) mapped |= FILE_GENERIC_WRITE;
-    if (access & GENERIC_EXECUTE) mapped |= FILE_GENERIC_EXECUTE;
-    if (access & GENERIC_ALL) mapped |= FILE_ALL_ACCESS;
-    return mapped;
-}
 
 NTSTATUS NTAPI CreateWithContext(PDEVICE_OBJECT device, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
@@ -29,7 +21,7 @@ NTSTATUS NTAPI CreateWithContext(PDEVICE_OBJECT device, PIRP irp) {
     // is not checked here (the bed's clients are administrators).
     ACCESS_STATE state;
     RtlZeroMemory(&state, sizeof state);
-    state.OriginalDesiredAccess = MapForFiles(access);
+    state.OriginalDesiredAccess = kernel_rules::MapGenericForFiles(access);
     state.PreviouslyGrantedAccess = state.OriginalDesiredAccess;
     IO_SECURITY_CONTEXT context;
     RtlZeroMemory(&context, sizeof context);
