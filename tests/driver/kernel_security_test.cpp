@@ -75,6 +75,17 @@ TEST(KernelSecurityTest, AclRoutinesKeepToTheirBuffersAndRevisions) {
     EXPECT_EQ(acl->AceCount, 1);
     unsigned char badSid[12] = {2, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};  // revision 2
     EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, badSid), STATUS_INVALID_SID);
+    EXPECT_EQ(RtlAddAccessAllowedAce(acl, 5, FILE_ALL_ACCESS, (PSID)kSystemSid), STATUS_REVISION_MISMATCH);
+    EXPECT_EQ(acl->AceCount, 1);
+
+    // A DACL set, then taken away: only the flag goes, the pointer stays.
+    ASSERT_EQ(RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, TRUE), STATUS_SUCCESS);
+    EXPECT_EQ(descriptor.Control, SE_DACL_PRESENT | SE_DACL_DEFAULTED);
+    ASSERT_EQ(RtlSetDaclSecurityDescriptor(&descriptor, FALSE, NULL, FALSE), STATUS_SUCCESS);
+    EXPECT_EQ(descriptor.Control & SE_DACL_PRESENT, 0);
+    EXPECT_EQ(descriptor.Dacl, acl);
+    descriptor.Control |= SE_SELF_RELATIVE;
+    EXPECT_EQ(RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, FALSE), STATUS_INVALID_SECURITY_DESCR);
 
     std::vector<standin::AccessEntry> entries;
     ASSERT_TRUE(standin::ReadDacl(acl, &entries));
@@ -124,6 +135,42 @@ TEST_F(KernelHandleTest, SettingADaclNeedsWriteDacAndAWellFormedAcl) {
     EXPECT_EQ(ZwClose(writer), STATUS_INVALID_HANDLE);
     EXPECT_EQ(standin::GetKernelCounters().driverFaults, faults + 1);
     EXPECT_EQ(standin::OpenKernelHandleCount(), 0u);
+}
+
+// The object routines keep their level: above PASSIVE_LEVEL a kernel handle
+// is not handed out, and setting a DACL is a fault that is still carried out.
+TEST_F(KernelHandleTest, ObjectRoutinesAboveTheirLevelAreFaults) {
+    PDEVICE_OBJECT device = driver_ == nullptr ? nullptr : driver_->object.DeviceObject;
+    ASSERT_NE(device, nullptr);
+    HANDLE writer = NULL;
+    ASSERT_EQ(ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &writer),
+              STATUS_SUCCESS);
+    SECURITY_DESCRIPTOR descriptor;
+    RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    alignas(4) unsigned char buffer[64];
+    PACL acl = reinterpret_cast<PACL>(buffer);
+    ASSERT_EQ(RtlCreateAcl(acl, sizeof buffer, ACL_REVISION), STATUS_SUCCESS);
+    ASSERT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)kSystemSid), STATUS_SUCCESS);
+    RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, FALSE);
+
+    standin::ResetKernelCounters();
+    KIRQL previous;
+    KeRaiseIrql(DISPATCH_LEVEL, &previous);
+    HANDLE refused = reinterpret_cast<HANDLE>(1);
+    EXPECT_EQ(ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &refused),
+              STATUS_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(refused, (HANDLE)NULL);
+    EXPECT_EQ(ZwSetSecurityObject(writer, DACL_SECURITY_INFORMATION, &descriptor), STATUS_SUCCESS);
+    KeLowerIrql(previous);
+    EXPECT_EQ(standin::GetKernelCounters().irqlFaults, 2u);
+    EXPECT_EQ(standin::GetKernelCounters().driverFaults, 2u);
+    standin::ResetKernelCounters();  // the faults were this test's own doing
+    EXPECT_EQ(ZwClose(writer), STATUS_SUCCESS);
+    EXPECT_EQ(standin::OpenKernelHandleCount(), 0u);
+
+    // The DACL set at DISPATCH_LEVEL stands: it names SYSTEM alone.
+    standin::OpenFile* file = nullptr;
+    EXPECT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", FILE_GENERIC_READ, &file), STATUS_ACCESS_DENIED);
 }
 
 // What the I/O manager hands the driver at IRP_MJ_CREATE, as IopParseDevice
