@@ -24,6 +24,15 @@ struct Writer {
         } while (value != 0);
         while (count > 0) Put(digits[--count]);
     }
+    // A raise or lower that went the wrong way, with the bug check's name.
+    void PutMove(const Fault& fault, const char* stop) {
+        Put(" to IRQL ");
+        Put(fault.level);
+        Put(" from ");
+        Put(fault.limit);
+        Put(": ");
+        Put(stop);
+    }
 };
 
 }  // namespace
@@ -40,20 +49,8 @@ const char* DescribeFault(const Fault& fault, char* text, unsigned size) {
             out.Put(fault.limit);
             out.Put(")");
             break;
-        case FaultKind::RaisedBelow:
-            out.Put(" to IRQL ");
-            out.Put(fault.level);
-            out.Put(" from ");
-            out.Put(fault.limit);
-            out.Put(": IRQL_NOT_GREATER_OR_EQUAL");
-            break;
-        case FaultKind::LoweredAbove:
-            out.Put(" to IRQL ");
-            out.Put(fault.level);
-            out.Put(" from ");
-            out.Put(fault.limit);
-            out.Put(": IRQL_NOT_LESS_OR_EQUAL");
-            break;
+        case FaultKind::RaisedBelow: out.PutMove(fault, "IRQL_NOT_GREATER_OR_EQUAL"); break;
+        case FaultKind::LoweredAbove: out.PutMove(fault, "IRQL_NOT_LESS_OR_EQUAL"); break;
         case FaultKind::ReturnedRaised:
             out.Put(" returned at IRQL ");
             out.Put(fault.level);

@@ -99,14 +99,20 @@ TEST(KernelSecurityTest, AclRoutinesKeepToTheirBuffersAndRevisions) {
 // A device of the loaded driver: a kernel handle without WRITE_DAC cannot
 // change its DACL, a malformed DACL is refused and leaves the old one, and a
 // handle closed twice is a driver fault.
-using KernelHandleTest = DriverTest;
+class KernelHandleTest : public DriverTest {
+protected:
+    PDEVICE_OBJECT Device() { return driver_ == nullptr ? nullptr : driver_->object.DeviceObject; }
+    // A kernel handle to the driver's device with `access`.
+    void OpenKernelHandle(ACCESS_MASK access, HANDLE* handle) {
+        ASSERT_NE(Device(), nullptr);
+        ASSERT_EQ(ObOpenObjectByPointer(Device(), OBJ_KERNEL_HANDLE, NULL, access, NULL, KernelMode, handle),
+                  STATUS_SUCCESS);
+    }
+};
 
 TEST_F(KernelHandleTest, SettingADaclNeedsWriteDacAndAWellFormedAcl) {
-    PDEVICE_OBJECT device = driver_ == nullptr ? nullptr : driver_->object.DeviceObject;
-    ASSERT_NE(device, nullptr);
     HANDLE reader = NULL;
-    ASSERT_EQ(ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, READ_CONTROL, NULL, KernelMode, &reader),
-              STATUS_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(OpenKernelHandle(READ_CONTROL, &reader));
     SECURITY_DESCRIPTOR descriptor;
     RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     RtlSetDaclSecurityDescriptor(&descriptor, TRUE, NULL, FALSE);  // NULL DACL: everyone
@@ -114,8 +120,7 @@ TEST_F(KernelHandleTest, SettingADaclNeedsWriteDacAndAWellFormedAcl) {
     EXPECT_EQ(ZwClose(reader), STATUS_SUCCESS);
 
     HANDLE writer = NULL;
-    ASSERT_EQ(ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &writer),
-              STATUS_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(OpenKernelHandle(WRITE_DAC, &writer));
     alignas(4) unsigned char buffer[16];
     PACL acl = reinterpret_cast<PACL>(buffer);
     ASSERT_EQ(RtlCreateAcl(acl, sizeof buffer, ACL_REVISION), STATUS_SUCCESS);
@@ -140,11 +145,8 @@ TEST_F(KernelHandleTest, SettingADaclNeedsWriteDacAndAWellFormedAcl) {
 // The object routines keep their level: above PASSIVE_LEVEL a kernel handle
 // is not handed out, and setting a DACL is a fault that is still carried out.
 TEST_F(KernelHandleTest, ObjectRoutinesAboveTheirLevelAreFaults) {
-    PDEVICE_OBJECT device = driver_ == nullptr ? nullptr : driver_->object.DeviceObject;
-    ASSERT_NE(device, nullptr);
     HANDLE writer = NULL;
-    ASSERT_EQ(ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &writer),
-              STATUS_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(OpenKernelHandle(WRITE_DAC, &writer));
     SECURITY_DESCRIPTOR descriptor;
     RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     alignas(4) unsigned char buffer[64];
@@ -157,7 +159,7 @@ TEST_F(KernelHandleTest, ObjectRoutinesAboveTheirLevelAreFaults) {
     KIRQL previous;
     KeRaiseIrql(DISPATCH_LEVEL, &previous);
     HANDLE refused = reinterpret_cast<HANDLE>(1);
-    EXPECT_EQ(ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &refused),
+    EXPECT_EQ(ObOpenObjectByPointer(Device(), OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &refused),
               STATUS_INSUFFICIENT_RESOURCES);
     EXPECT_EQ(refused, (HANDLE)NULL);
     EXPECT_EQ(ZwSetSecurityObject(writer, DACL_SECURITY_INFORMATION, &descriptor), STATUS_SUCCESS);
