@@ -1,6 +1,7 @@
 // Built against the DDK headers (the IRP and the security context).
 #include <ntddk.h>
 
+#include "bed_log.h"
 #include "create_context.h"
 #include "kernel_rules/security_rules.h"
 #include "open_access.h"
@@ -13,10 +14,13 @@ PDRIVER_DISPATCH driverCreate = NULL;
 NTSTATUS NTAPI CreateWithContext(PDEVICE_OBJECT device, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     uint32_t access = 0;
-    if (stack->Parameters.Create.SecurityContext != NULL ||
-        !TakeAnnouncedOpen(HandleToUlong(PsGetCurrentProcessId()), &access)) {
+    if (stack->Parameters.Create.SecurityContext != NULL) return driverCreate(device, irp);
+    const ULONG pid = HandleToUlong(PsGetCurrentProcessId());
+    if (!TakeAnnouncedOpen(pid, &access)) {
+        BedLog("create by process %lx: no open announced, no security context", pid);
         return driverCreate(device, irp);
     }
+    BedLog("create by process %lx: announced access %x", pid, access);
     // What was asked, and, as the grant, the same: the device's security
     // is not checked here (the bed's clients are administrators).
     ACCESS_STATE state;
