@@ -289,7 +289,10 @@ TEST_P(CreateWithoutGrantTest, TheHandleReadsAndEveryWriteCodeIsRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(NoGrantSaid, CreateWithoutGrantTest,
-                         ::testing::Values(CreateContext::None, CreateContext::WithoutAccessState));
+                         ::testing::Values(CreateContext::None, CreateContext::WithoutAccessState),
+                         [](const ::testing::TestParamInfo<CreateContext>& info) {
+                             return info.param == CreateContext::None ? "NoContext" : "NoAccessState";
+                         });
 
 }  // namespace
 }  // namespace qvtest
