@@ -36,7 +36,7 @@ TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_FILES = ["ioctl/sys/*.cpp", "ioctl/sys/*.h", "app/*.cpp", "app/*.h"]
 # What the mutation build needs of the tree; bench/, qemu/ and wine/ are left
 # out (configured with QUORVENAL_BEDS=OFF).
-COPIED = ["CMakeLists.txt", "cmake", "host", "ioctl", "app", "framework", "tests", "machines", "tools"]
+COPIED = ["CMakeLists.txt", "cmake", "host", "kernel_rules", "ioctl", "app", "framework", "tests", "machines", "tools"]
 # The fast stand-in test programs, cheapest first, with the folders whose
 # code they run. Each is a GoogleTest executable in the build folder; the
 # first failure kills the mutant.
