@@ -54,13 +54,8 @@ bool Perform(const std::string& line) {
 // two requests a client finds it busy and waits for it, where a pipe made
 // anew for each request would, for a moment, not be there at all (and a
 // client's announced open would be lost).
-DWORD WINAPI Serve(LPVOID) {
-    HANDLE pipe =
-        CreateNamedPipeA(kHardwarePipeName, PIPE_ACCESS_DUPLEX,
-                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 512, 512, 0, NULL);
-    if (pipe == INVALID_HANDLE_VALUE) {
-        return 1;
-    }
+DWORD WINAPI Serve(LPVOID parameter) {
+    HANDLE pipe = static_cast<HANDLE>(parameter);
     for (;;) {
         if (ConnectNamedPipe(pipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED) {
             char request[256];
@@ -80,9 +75,25 @@ DWORD WINAPI Serve(LPVOID) {
 }  // namespace
 
 bool StartHardwareControl() {
-    // Not waited for: the loader lock is held while the DLL starts.
-    HANDLE thread = CreateThread(NULL, 0, Serve, NULL, 0, NULL);
-    if (thread == NULL) return false;
+    // The pipe exists before this returns, so before the driver that this
+    // HAL serves can make its device: a client that finds the device finds
+    // the pipe too, and its announced open is never passed over as if no
+    // driver host were there. Its thread is not waited for: the loader lock
+    // is held while the DLL starts.
+    // A driver host that served an earlier load of the driver may still be
+    // on its way out with its own instance: it is given five seconds.
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && pipe == INVALID_HANDLE_VALUE; ++attempt) {
+        if (attempt > 0) Sleep(50);
+        pipe = CreateNamedPipeA(kHardwarePipeName, PIPE_ACCESS_DUPLEX,
+                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 512, 512, 0, NULL);
+    }
+    if (pipe == INVALID_HANDLE_VALUE) return false;
+    HANDLE thread = CreateThread(NULL, 0, Serve, pipe, 0, NULL);
+    if (thread == NULL) {
+        CloseHandle(pipe);
+        return false;
+    }
     CloseHandle(thread);
     return true;
 }
