@@ -637,15 +637,19 @@ def end_process(process):
         RUNNING.discard(process)
 
 
-def run_batches(tree, batches, jobs, limit_of, env):
-    """Runs the batches, jobs at a time. Returns (outcome, detail, test)
-    with test the failed test's id when known."""
+def run_batches(tree, batches, jobs, limit_of, env, ensure=None):
+    """Runs the batches, jobs at a time; ensure(program), when given, builds
+    a program before its first batch starts and returns False when it does
+    not build. Returns (outcome, detail, test) with test the failed test's
+    id when known."""
     pending = list(batches)
     running = []
     try:
         while pending or running:
             while pending and len(running) < jobs and not STOPPING.is_set():
                 batch = pending.pop(0)
+                if ensure is not None and not ensure(batch.program):
+                    return "did-not-build", batch.program, None
                 command = [os.path.join(tree.build, batch.program), "--gtest_brief=1",
                            "--gtest_fail_fast"] + batch.extra
                 if batch.tests is not None:
@@ -737,6 +741,8 @@ PRODUCT_FOLDERS = ("app/", "ioctl/sys/")
 def tree_key(programs):
     digest = hashlib.sha256(("%d %s\n" % (COVERAGE_FORMAT, " ".join(programs))).encode())
     for rel, full in tree_files():
+        if rel.startswith("tools/mutate"):
+            continue  # the runner and its lists build nothing
         digest.update(rel.encode() + b"\0")
         with open(full, "rb") as f:
             digest.update(hashlib.sha256(f.read()).digest())
@@ -1215,16 +1221,24 @@ class Runner:
         if not tests:
             return "survived", "not covered"
         programs = sorted({t.split(":", 1)[0] for t in tests})
-        t0 = time.time()
-        ok, log = ninja(tree.build, programs, build_timeout)
-        self.add_phase("link", time.time() - t0)
-        if not ok:
-            return "did-not-build", "build"
         first = self.args.first.get(mutant.key()) or tree.killers.get(mutant.path)
+        # Each program is linked when its first batch is due: a mutant the
+        # first batches kill links no more than they need.
+        linked = {}
+        link_time = [0.0]
+
+        def ensure(program):
+            if program not in linked:
+                t1 = time.time()
+                linked[program], _ = ninja(tree.build, [program], build_timeout)
+                link_time[0] += time.time() - t1
+            return linked[program]
+
         t0 = time.time()
         outcome, detail, killer = run_batches(tree, selector.batches(tests, first),
-                                              self.args.test_jobs, self.limit, self.env)
-        self.add_phase("test", time.time() - t0)
+                                              self.args.test_jobs, self.limit, self.env, ensure)
+        self.add_phase("link", link_time[0])
+        self.add_phase("test", time.time() - t0 - link_time[0])
         if killer:
             tree.killers[mutant.path] = killer
         if outcome == "survived":
@@ -1373,14 +1387,14 @@ def sample_rows(path):
 
 
 def pick_sample(report, count, seed):
-    """Rows for the sample file: count mutants the report has killed, chosen
-    by the seed, at most a third of them from any one file."""
+    """Rows for the sample file: count mutants the report has killed by a
+    named test, chosen by the seed, at most two from any one file."""
     killed = [m for m in read_report(report) if m.outcome == "killed" and
               re.match(r"^\S+ [\w/]+\.[\w/]+$", m.detail)]
     random.Random(seed).shuffle(killed)
     chosen, per_file = [], {}
     for m in killed:
-        if per_file.get(m.path, 0) >= max(1, count // 3):
+        if per_file.get(m.path, 0) >= 2:
             continue
         per_file[m.path] = per_file.get(m.path, 0) + 1
         chosen.append(m)
