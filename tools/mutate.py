@@ -926,6 +926,9 @@ DEFINITION_RES = [
 ]
 
 
+ONE_LINE_ENUM_RE = re.compile(r"^\s*enum\s*\w*\s*\{([^{}]*)\}\s*;")
+
+
 def code_of(row):
     return row.split("//", 1)[0].rstrip()
 
@@ -1072,13 +1075,18 @@ class Selector:
             for n in statement:
                 chosen |= self.coverage.executing(path, n)
             return chosen
-        name = defined_name(text_lines, line)
-        if name:
-            uses = self.names.uses(name, path, line)
-            if uses is not None:
-                chosen = set()
+        enum = ONE_LINE_ENUM_RE.match(text_lines[line - 1])
+        names = re.findall(r"([A-Za-z_]\w*)\s*(?:=[^,]*)?(?:,|$)", enum.group(1).strip()) if enum else \
+            [defined_name(text_lines, line)]
+        if all(names) and names:
+            chosen = set()
+            for name in names:
+                uses = self.names.uses(name, path, line)
+                if uses is None:
+                    break
                 for use_path, use_line in uses:
                     chosen |= self.coverage.executing(use_path, use_line)
+            else:
                 return chosen
         if path.endswith(".cpp") and path in self.coverage.data and not self.exports(path):
             return self.coverage.executing_file(path)
@@ -1526,9 +1534,17 @@ def main():
     by_file = {}
     for m in mutants:
         by_file.setdefault(m.path, []).append(m)
-    # The files with most mutants first, each whole in one tree.
-    order = sorted(by_file, key=lambda p: -len(by_file[p]))
-    queue = list(order)
+    # Pieces of at most 25 mutants of one file, the costliest first: a
+    # mutant of a header recompiles every object that includes it, so the
+    # mutants of a header many objects include are shared out too.
+    pieces = []
+    for path, group in by_file.items():
+        weight = 1 + len(trees[0].objects_of(path)) / 4.0
+        for start in range(0, len(group), 25):
+            piece = group[start:start + 25]
+            pieces.append((len(piece) * weight, path, piece))
+    pieces.sort(key=lambda p: -p[0])
+    queue = [(path, piece) for _, path, piece in pieces]
     lock = threading.Lock()
 
     def worker(tree):
@@ -1536,8 +1552,8 @@ def main():
             with lock:
                 if not queue:
                     return
-                path = queue.pop(0)
-            runner.run_file(tree, path, by_file[path])
+                path, piece = queue.pop(0)
+            runner.run_file(tree, path, piece)
 
     threads = [threading.Thread(target=worker, args=(tree,), daemon=True) for tree in trees]
     run_started = time.time()
