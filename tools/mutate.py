@@ -552,6 +552,12 @@ def object_sources(build_dir):
     return users
 
 
+def product_object(obj):
+    """True for an object of the product's own code: CMake names it
+    FOLDER/CMakeFiles/TARGET.dir/SOURCE.o, FOLDER app/ or ioctl/sys/."""
+    return obj.startswith(PRODUCT_FOLDERS) and "/CMakeFiles/" in obj
+
+
 def code_hash(build_dir, obj, scratch):
     """A hash of the object's code and data: everything but its debug
     information (line numbers move when a line's text does)."""
@@ -1211,17 +1217,20 @@ class Runner:
         if not objects:
             # Nothing the test programs are built from includes it.
             return "survived", "not covered (not compiled for the tests)"
+        # The product's objects decide: a test object that includes a product
+        # header is rebuilt when its program is linked.
+        product = [obj for obj in objects if product_object(obj)] or objects
         if self.args.no_object_check:
             same = False
         else:
             t0 = time.time()
-            ok, log = ninja(tree.build, objects, build_timeout)
+            ok, log = ninja(tree.build, product, build_timeout)
             self.add_phase("compile", time.time() - t0)
             if not ok:
                 return "did-not-build", "compile"
             t0 = time.time()
             same = all(code_hash(tree.build, obj, tree.scratch) == tree.hashes.get(obj)
-                       for obj in objects)
+                       for obj in product)
             self.add_phase("compare", time.time() - t0)
         if same:
             return "equivalent", "same object code"
@@ -1534,14 +1543,16 @@ def main():
     by_file = {}
     for m in mutants:
         by_file.setdefault(m.path, []).append(m)
-    # Pieces of at most 25 mutants of one file, the costliest first: a
-    # mutant of a header recompiles every object that includes it, so the
-    # mutants of a header many objects include are shared out too.
+    # Pieces of one file, the costliest first, of at most 25 mutants and
+    # fewer for a header: a mutant of a header recompiles every object that
+    # includes it, so the mutants of a header many objects include are
+    # shared out between the trees.
     pieces = []
     for path, group in by_file.items():
         weight = 1 + len(trees[0].objects_of(path)) / 4.0
-        for start in range(0, len(group), 25):
-            piece = group[start:start + 25]
+        size = max(1, int(25 / weight))
+        for start in range(0, len(group), size):
+            piece = group[start:start + size]
             pieces.append((len(piece) * weight, path, piece))
     pieces.sort(key=lambda p: -p[0])
     queue = [(path, piece) for _, path, piece in pieces]
