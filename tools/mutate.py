@@ -449,7 +449,7 @@ def tree_files():
             yield entry, origin
             continue
         for root, dirs, files in os.walk(origin):
-            dirs[:] = sorted(d for d in dirs if not d.startswith("build"))
+            dirs[:] = sorted(d for d in dirs if not d.startswith("build") and d != "__pycache__")
             for name in sorted(files):
                 full = os.path.join(root, name)
                 yield os.path.relpath(full, TOP), full
