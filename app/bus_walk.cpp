@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "diagnostics.h"
+#include "pci_registers.h"
 
 namespace {
 
@@ -18,8 +19,6 @@ enum {
 };
 
 const unsigned int kNobodyHome = 0xFFFF;
-
-unsigned int VendorOf(const ConfigRequest& request) { return request.Data[0x00] | (request.Data[0x01] << 8); }
 
 }  // namespace
 
@@ -34,7 +33,7 @@ bool WalkBus(FunctionVisitor visit, void* context) {
                 request.Function = function;
                 if (!SendDriverRequest(IOCTL_READ_CONFIG, &request, sizeof request)) return false;
                 if (!FunctionAnswered(request)) {
-                    if (request.Result == kResultNoFunction && VendorOf(request) != kNobodyHome) {
+                    if (request.Result == kResultNoFunction && PciVendorId(request.Data) != kNobodyHome) {
                         PrintDiagnostic("Error\n");
                     }
                     if (function == 0) break;

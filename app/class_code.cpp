@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include "pci_registers.h"
+
 namespace {
 
 // Indexed by base class 0x00..0x11; 0x01 is named by its subclass instead.
@@ -38,18 +40,6 @@ const char* const kMassStorageText[] = {
 };
 const unsigned int kLastNamedMassStorage = 0x07;
 
-const unsigned char kStatusLow = 0x06;
-const unsigned char kCapabilityListFlag = 0x10;
-const unsigned char kHeaderTypeByte = 0x0E;
-const unsigned char kCapPointerDevice = 0x34;   // header types 0 and 1
-const unsigned char kCapPointerCardBus = 0x14;  // header type 2
-const unsigned char kCapIdPciX = 0x07;
-const unsigned char kCapIdPciExpress = 0x10;
-
-// The masked pointer can take 64 values (0x00..0xFC); a walk that has visited
-// more entries than that without deciding is going round a cycle.
-const int kMaxCapabilityEntries = 64;
-
 }  // namespace
 
 void DescribeClassCode(unsigned int classCode, char* text) {
@@ -64,26 +54,15 @@ void DescribeClassCode(unsigned int classCode, char* text) {
     strcpy(text, name);
 }
 
+// The two low bits of the header type choose the pointer (see pci_registers.h);
+// the first PCI-X or PCI Express entry decides.
 CapKind ClassifyCapabilities(const unsigned char* header) {
-    if ((header[kStatusLow] & kCapabilityListFlag) == 0) return kCapNone;
-
-    unsigned char pointer;
-    switch (header[kHeaderTypeByte] & 0x03) {
-        case 0:
-        case 1: pointer = header[kCapPointerDevice]; break;
-        case 2: pointer = header[kCapPointerCardBus]; break;
-        default: return kCapNone;
-    }
-    if (pointer == 0) return kCapNone;
-
-    for (int visited = 0; visited < kMaxCapabilityEntries; ++visited) {
-        unsigned int entry = pointer & 0xFC;
-        unsigned char id = header[entry];
-        if (id == kCapIdPciExpress) return kCapPciExpress;
-        if (id == kCapIdPciX) return kCapPciX;
-        // The end test is on the byte as read: 0x01..0x03 lead to offset 0x00.
-        pointer = header[entry + 1];
-        if (pointer == 0) return kCapNone;
+    unsigned int layout = header[kPciHeaderType] & kPciCapabilityLayoutBits;
+    PciCapabilityWalk walk = StartPciCapabilityWalk(header, PciCapabilityPointerOffset(layout));
+    unsigned int entry;
+    while (NextPciCapability(&walk, &entry)) {
+        if (header[entry] == kPciCapabilityIdExpress) return kCapPciExpress;
+        if (header[entry] == kPciCapabilityIdPciX) return kCapPciX;
     }
     return kCapNone;
 }

@@ -1,6 +1,8 @@
 // The device channel: DeviceHandle, opened once at start-up. When the driver
 // is not loaded yet, it is installed from the current directory and started
-// as the "QUORVENAL" service, and the device opened again.
+// as the "QUORVENAL" service, and the device opened again. The driver file
+// is held open from the moment it is found until the service has started,
+// so that the file the kernel loads is the file that was found.
 #include "device_channel.h"
 
 #include <stdio.h>
@@ -47,7 +49,8 @@ void ReportDirectoryTooLong(const char* pathBuffer, DWORD length) {
 
 }  // namespace
 
-bool LocateDriverFile(char* pathBuffer) {
+bool LocateDriverFile(char* pathBuffer, HANDLE* held) {
+    *held = INVALID_HANDLE_VALUE;
     DWORD length = GetCurrentDirectoryA(MAX_PATH, pathBuffer);
     if (length == 0) {
         PrintDiagnostic("GetCurrentDirectory failed!  Error = %d \n", (int)GetLastError());
@@ -58,14 +61,15 @@ bool LocateDriverFile(char* pathBuffer) {
         return false;
     }
     strcat(pathBuffer, kDriverFileName);
-    HANDLE probe = CreateFileA(pathBuffer, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (probe == INVALID_HANDLE_VALUE) {
+    HANDLE file = CreateFileA(pathBuffer, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
         pathBuffer[length] = '\0';
         ReportDriverMissing(pathBuffer);
         pathBuffer[length] = '\\';
         return false;
     }
-    CloseHandle(probe);
+    *held = file;
     return true;
 }
 
@@ -78,9 +82,12 @@ int OpenDeviceChannel(char* pathBuffer) {
         PrintDiagnostic("CreateFile failed!  ERROR_FILE_NOT_FOUND = %d\n", (int)error);
         return kChannelFailed;
     }
-    if (!LocateDriverFile(pathBuffer)) return kChannelFailed;
+    HANDLE driverFile = INVALID_HANDLE_VALUE;
+    if (!LocateDriverFile(pathBuffer, &driverFile)) return kChannelFailed;
 
-    if (!ManageDriver(DRIVER_SERVICE_NAME, pathBuffer, kInstallDriver)) {
+    bool installed = ManageDriver(DRIVER_SERVICE_NAME, pathBuffer, kInstallDriver);
+    CloseHandle(driverFile);  // loaded (or not): the file may change now
+    if (!installed) {
         PrintDiagnostic("Unable to install driver.\n");
         ManageDriver(DRIVER_SERVICE_NAME, pathBuffer, kRemoveDriver);
         return kChannelFailed;

@@ -15,7 +15,11 @@ enum { kChannelFailed = 0, kChannelOpen = 1 };
 int OpenDeviceChannel(char* pathBuffer);
 
 // Builds "<current directory>\QUORVENAL.sys" in pathBuffer (MAX_PATH
-// characters) and checks that the file can be opened for reading.
-bool LocateDriverFile(char* pathBuffer);
+// characters) and opens the file for reading, sharing reading only: while
+// *held is open nobody can write, delete or rename it, and the kernel's
+// loader (which reads it) still can. The caller closes *held once the
+// service has started. False (and *held INVALID_HANDLE_VALUE) when the file
+// cannot be opened so.
+bool LocateDriverFile(char* pathBuffer, HANDLE* held);
 
 #endif

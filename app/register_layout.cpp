@@ -4,6 +4,8 @@
 
 #include <stdio.h>
 
+#include "pci_registers.h"
+
 const RegisterRow kCommonRegisters[kCommonRegisterRows] = {
     {"Vendor ID", 0x00, kWidth16},      {"Device ID", 0x02, kWidth16},
     {"Command", 0x04, kWidth16},        {"Status", 0x06, kWidth16},
@@ -91,12 +93,6 @@ RegisterLayout MakeLayout(const RegisterRow (&rows)[N]) {
     return RegisterLayout{rows, N};
 }
 
-unsigned int Little16(const unsigned char* bytes) { return bytes[0] | (bytes[1] << 8); }
-
-unsigned int Little32(const unsigned char* bytes) {
-    return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | ((unsigned int)bytes[3] << 24);
-}
-
 unsigned int AddressOrder32(const unsigned char* bytes) {
     return ((unsigned int)bytes[0] << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3];
 }
@@ -118,9 +114,9 @@ void FormatRegisterValue(const RegisterRow& row, const unsigned char* header, ch
     const unsigned char* at = header + row.offset;
     switch (row.width) {
         case kWidth8: sprintf(text, "%02X", at[0]); break;
-        case kWidth16: sprintf(text, "%04X", Little16(at)); break;
-        case kWidth32: sprintf(text, "%08X", Little32(at)); break;
-        case kWidthClassCode: sprintf(text, "%06X", (at[2] << 16) | (at[1] << 8) | at[0]); break;
+        case kWidth16: sprintf(text, "%04X", LoadLe16(at)); break;
+        case kWidth32: sprintf(text, "%08X", LoadLe32(at)); break;
+        case kWidthClassCode: sprintf(text, "%06X", LoadLe24(at)); break;
         case kWidthThreeBytes: sprintf(text, "%02X%02X%02X", at[0], at[1], at[2]); break;
     }
 }

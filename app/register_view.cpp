@@ -7,6 +7,7 @@
 
 #include "class_code.h"
 #include "function_space.h"
+#include "pci_registers.h"
 #include "register_layout.h"
 
 // The device-list index the register view last acted on; -1 when there was
@@ -23,8 +24,6 @@ enum {
     kHeaderEnd = 0x100,
     kExtendedEnd = 0x1000,
 };
-
-const unsigned char kMultiFunctionMask = 0x7F;
 
 // Writes dump rows for offsets [first, end), reading the byte at offset X
 // from bytes[X - first]; returns the next free row.
@@ -70,7 +69,7 @@ int MainDialog::ShowDeviceRegisters(unsigned int bus, unsigned int device, unsig
     // Every failure has returned above, so redraw is never left off.
     RegisterList.SendMessage(WM_SETREDRAW, FALSE, 0);
 
-    int headerType = request.Data[0x0E] & kMultiFunctionMask;
+    int headerType = (int)PciHeaderLayout(request.Data);
     ShowRegisterNames(headerType);
 
     char text[kRegisterTextBytes];

@@ -7,6 +7,7 @@
 #include "bus_walk.h"
 #include "class_code.h"
 #include "driver_request.h"
+#include "pci_registers.h"
 
 namespace {
 
@@ -29,19 +30,11 @@ enum {
 // Columns are sized one by one in this order, "Description" last.
 const int kColumnSizingOrder[] = {0, 1, 2, 3, 5, 6, 4, 7};
 
-unsigned int HeaderWord(const ConfigRequest& request, unsigned int offset) {
-    return request.Data[offset] | (request.Data[offset + 1] << 8);
-}
-
-unsigned int ClassCodeOf(const ConfigRequest& request) {
-    return (request.Data[0x0B] << 16) | (request.Data[0x0A] << 8) | request.Data[0x09];
-}
-
 // Appends one row for the function whose header the request holds.
 void AddDeviceRow(CListCtrl& list, const ConfigRequest& request, char* text) {
     int row = (int)list.SendMessage(LVM_GETITEMCOUNT, 0, 0);
 
-    unsigned int classCode = ClassCodeOf(request);
+    unsigned int classCode = PciClassCode(request.Data);
     DescribeClassCode(classCode, text);
     SetListText(list, row, kColumnType, text);
 
@@ -55,9 +48,9 @@ void AddDeviceRow(CListCtrl& list, const ConfigRequest& request, char* text) {
     sprintf(text, "%d", (int)request.Function);
     SetListText(list, row, kColumnFunction, text);
 
-    sprintf(text, "%04X", HeaderWord(request, 0x00));
+    sprintf(text, "%04X", PciVendorId(request.Data));
     SetListText(list, row, kColumnVendor, text);
-    sprintf(text, "%04X", HeaderWord(request, 0x02));
+    sprintf(text, "%04X", PciDeviceId(request.Data));
     SetListText(list, row, kColumnDeviceId, text);
 
     sprintf(text, "%06x", classCode);

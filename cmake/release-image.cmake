@@ -1,10 +1,14 @@
 # Release form of a Windows image (the program and the driver): the debug
 # information goes into IMAGE.debug beside it, the image itself is stripped
 # of DWARF and symbols and points at the debug file (.gnu_debuglink); named
-# sections are marked discardable and the PE checksum is written last.
+# sections are marked discardable and the PE checksum is written last. The
+# 64-bit images are then signed (cmake/code-signing.cmake).
 #   quorvenal_release_image(TARGET [DISCARDABLE SECTION...])
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 set(QUORVENAL_PE_FINISH ${CMAKE_CURRENT_LIST_DIR}/pe_finish.py)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  include(${CMAKE_CURRENT_LIST_DIR}/code-signing.cmake)
+endif()
 
 function(quorvenal_release_image target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "DISCARDABLE")
@@ -23,4 +27,7 @@ function(quorvenal_release_image target)
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
     COMMENT "Release form of ${target}: debug information split off"
     VERBATIM)
+  if(COMMAND quorvenal_sign_image)
+    quorvenal_sign_image(${target})
+  endif()
 endfunction()

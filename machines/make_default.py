@@ -138,7 +138,8 @@ def main():
 
     out = [
         "# The default machine of the quorvenal stand-in (made by make_default.py).\n",
-        "# quorvenal ecam-base 0xe0000000\n",
+        "# quorvenal ecam-base 0xf0000000\n",
+        "# quorvenal ecam-last-bus 3f\n",
         "# quorvenal memory 0x0 0xc0000000\n",
         "\n",
     ]

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the shipped 32-bit quorvenal.exe and QUORVENAL.sys, unchanged, under
-# 32-bit Wine on a simulated machine: the test bed's hal.dll in the prefix
-# gives the driver the machine's configuration space, ports and memory.
+# Runs the shipped quorvenal.exe and QUORVENAL.sys, unchanged, under Wine on a
+# simulated machine: the test bed's hal.dll in the prefix gives the driver the
+# machine's configuration space, ports and memory.
 #
 #   tools/run-windows.sh [--machine FILE] --script FILE [--report FILE]
 #       the program headless (in Xvfb), driven by the script as the Linux
@@ -9,14 +9,19 @@
 #   tools/run-windows.sh [--machine FILE]
 #       the program on this display, for a person to use
 #   tools/run-windows.sh [--machine FILE] --console PROGRAM.exe [ARGUMENTS...]
-#       a 32-bit console program of the Windows build instead of the dialog,
-#       run from a folder that holds it and the shipped driver
+#       a console program of the Windows build (of the same architecture)
+#       instead of the dialog, run from a folder that holds it and the
+#       shipped driver
 #
-# Further options: --build DIR (the shipped files; default build-win32, built
-# when missing), --testbed DIR (the test-bed parts; default DIR/wine-testbed,
-# built when missing), --prefix DIR (default DIR/wine-bed/prefix, made when
-# missing), --run DIR (the folder the program runs in; default beside the
-# prefix), --no-driver-file (the folder without QUORVENAL.sys).
+# --arch x86 runs the 32-bit files under 32-bit Wine, --arch x64 the 64-bit
+# files under 64-bit Wine; by default x86 where this host runs 32-bit
+# programs (tools/host-runs-i386.sh), else x64.
+# Further options: --build DIR (the shipped files; default build-win32 or
+# build-win64, built when missing), --testbed DIR (the test-bed parts of the
+# same architecture; default DIR/wine-testbed, built when missing), --prefix
+# DIR (default DIR/wine-bed/prefix, made when missing), --run DIR (the folder
+# the program runs in; default beside the prefix), --no-driver-file (the
+# folder without QUORVENAL.sys).
 # Standard output is the program's (line ends as on Linux), the exit code is
 # the program's. On standard error: "shipped quorvenal.exe <sha256>" and
 # "shipped QUORVENAL.sys <sha256>" of the files that ran.
@@ -24,15 +29,17 @@ set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 scripts="$top/wine/scripts"
 . "$scripts/wine-common.sh"
+. "$top/tools/windows-arch.sh"
 
 usage() {
-  sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
-machine="" script="" report="" build="" testbed="" prefix="" run="" no_driver="" console=""
+machine="" script="" report="" build="" testbed="" prefix="" run="" no_driver="" console="" arch=""
 while [ $# -gt 0 ]; do
   case $1 in
+    --arch) windows_arch_valid "${2:-}" || usage; arch=$2; shift 2 ;;
     --machine) machine=$(realpath -m "${2:?}"); shift 2 ;;
     --script) script=$(realpath -m "${2:?}"); shift 2 ;;
     --report) report=$(realpath -m "${2:?}"); shift 2 ;;
@@ -51,30 +58,36 @@ for file in "$machine" "$script" "$console"; do
   [ -z "$file" ] || [ -f "$file" ] || { echo "run-windows: no such file: $file" >&2; exit 2; }
 done
 
-# The shipped files are 32-bit programs: on a host that runs none, say so in
-# one line before building or making anything.
+# The 32-bit files are 32-bit programs: on a host that runs none, say so in
+# one line before building or making anything (or, when no architecture was
+# asked for, run the 64-bit files).
 if ! host=$("$top/tools/host-runs-i386.sh"); then
-  echo "run-windows: the shipped 32-bit files cannot run here: $host" >&2
-  exit 2
+  if [ "$arch" = x86 ]; then
+    echo "run-windows: the shipped 32-bit files cannot run here: $host" >&2
+    exit 2
+  fi
+  arch=x64
 fi
+arch=${arch:-x86}
+bed_arch "$arch" >&2
 
-build=${build:-$top/build-win32}
+build=${build:-$top/$(windows_arch_build_dir "$arch")}
 testbed=${testbed:-$build/wine-testbed}
 prefix=${prefix:-$build/wine-bed/prefix}
 run=${run:-$(dirname "$prefix")/run}
 
-require_tools wine wineserver sha256sum
+require_tools "$BED_WINE" wineserver sha256sum
 if [ ! -f "$build/quorvenal.exe" ] || [ ! -f "$build/QUORVENAL.sys" ]; then
-  "$top/tools/build-windows.sh" "$build" >&2 || exit 1
+  "$top/tools/build-windows.sh" --arch "$arch" "$build" >&2 || exit 1
 fi
 if [ ! -f "$testbed/hal.dll" ] || [ ! -f "$testbed/qvlaunch.exe" ] || [ ! -f "$testbed/qvscript.dll" ] ||
    [ ! -f "$testbed/qvaccess.dll" ]; then
-  "$scripts/build-testbed.sh" "$top" "$testbed" >&2 || exit $?
+  "$scripts/build-testbed.sh" --arch "$arch" "$top" "$testbed" >&2 || exit $?
 fi
 if [ ! -f "$prefix/system.reg" ]; then
   "$scripts/make-prefix.sh" "$prefix" >&2 || exit 1
 fi
-require_wine32 "$prefix" >&2
+require_bed_runs "$prefix" >&2
 
 use_prefix "$prefix"
 trap 'stop_prefix; stop_xvfb' EXIT
@@ -94,7 +107,7 @@ start_services >&2 || exit 1
 
 # Every program runs with qvaccess.dll, which tells the driver host the
 # access of each open of the device (Wine does not tell the driver).
-launch=(wine "$(windows_path "$testbed/qvlaunch.exe")" --inject "$(windows_path "$testbed/qvaccess.dll")")
+launch=("$BED_WINE" "$(windows_path "$testbed/qvlaunch.exe")" --inject "$(windows_path "$testbed/qvaccess.dll")")
 if [ -n "$console" ]; then
   cp "$console" "$run/"
   "${launch[@]}" "$(basename "$console")" "$@" >"$run/stdout.raw"

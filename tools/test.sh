@@ -1,31 +1,35 @@
 #!/usr/bin/env bash
 # Builds every configuration of quorvenal and runs every test:
-#  - the Windows deliverables, cross-compiled for 32-bit x86 (build-win32);
+#  - the Windows deliverables, cross-compiled for 32-bit x86 (build-win32) and
+#    for x64 (build-win64, signed with the build's test certificate);
 #  - the optimised Linux build that tools/run.sh uses (build, RelWithDebInfo):
 #    every target, so that warnings GCC gives only when optimising fail here,
 #    and the stand-in tests run in it, so that behaviour the optimiser changes
 #    fails too;
 #  - the Linux build on the stand-in with AddressSanitizer and UBSan (build-test),
-#    whose CTest suite also checks the Windows binaries, boots the QEMU test
-#    kernels and runs the Wine test bed;
+#    whose CTest suite also checks the Windows binaries of both architectures,
+#    boots the QEMU test kernels and runs the Wine test beds (32-bit and
+#    64-bit);
 #  - the fuzz targets built with clang (build-fuzz), each run for 10 seconds.
 # First of all, the C++ sources are checked against .clang-format.
 # On a host that runs no 32-bit programs (tools/host-runs-i386.sh), the runs
-# of the shipped 32-bit files under Wine are reported skipped, with the reason.
+# of the shipped 32-bit files under Wine are reported skipped, with the reason;
+# the 64-bit bed runs on every host.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 "$top/tools/install-deps.sh" test
 "$top/tools/check-format.sh"
 
-"$top/tools/build-windows.sh" "$top/build-win32"
+"$top/tools/build-windows.sh"
 
 cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$top/build" -j"$jobs"
 (cd "$top/build" && ctest -L standin --output-on-failure -j"$jobs")
 
 cmake -S "$top" -B "$top/build-test" -DQUORVENAL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
-      -DQUORVENAL_WIN32_BUILD="$top/build-win32" | { grep -E '^-- (Wine|QEMU) bed' || true; }
+      -DQUORVENAL_WIN32_BUILD="$top/build-win32" -DQUORVENAL_WIN64_BUILD="$top/build-win64" |
+  { grep -E '^-- (Wine|QEMU) bed' || true; }
 cmake --build "$top/build-test" -j"$jobs"
 cd "$top/build-test"
 ctest --output-on-failure -j"$jobs"

@@ -1,20 +1,20 @@
 #include "bridge_kind.h"
 
+#include "../pci_registers.h"
+
 namespace {
 
 const QvU8 kBridgeClass = 0x06;
 const QvU8 kHostBridgeSubclass = 0x00;
-const QvU8 kPciBridgeHeader = 1;
-const QvU8 kCardBusHeader = 2;
 
 }  // namespace
 
 BridgeKind BridgeKindOf(const QvU8* header) {
-    QvU8 base = header[0x0B];
-    QvU8 sub = header[0x0A];
-    QvU8 layout = header[0x0E] & 0x7F;
+    QvU8 base = header[kPciBaseClass];
+    QvU8 sub = header[kPciSubclass];
+    unsigned layout = PciHeaderLayout(header);
     if (base == kBridgeClass && sub == kHostBridgeSubclass) return kHostBridge;
-    if (base == kBridgeClass || layout == kPciBridgeHeader || layout == kCardBusHeader) return kBridge;
+    if (base == kBridgeClass || layout == kPciLayoutBridge || layout == kPciLayoutCardBus) return kBridge;
     return kNotABridge;
 }
 

@@ -4,8 +4,6 @@
 // (register_changes.h). Only reads reach the driver.
 #include "qvcli.h"
 
-#include <stdlib.h>
-
 #include "register_changes.h"
 #include "restore_plan.h"
 
@@ -19,18 +17,12 @@ bool ExtendedUnread(const PlannedFunction& plan) {
 
 }  // namespace
 
-int DryRunCommand(const SpaceList& file, const RestoreChoice* choices, const char* path, FILE* out,
-                  FILE* err) {
-    PlannedFunction* plans = static_cast<PlannedFunction*>(calloc(file.Count + 1, sizeof(PlannedFunction)));
-    if (plans == NULL) {
-        fprintf(err, "qvcli: out of memory\n");
-        return kExitNotAll;
-    }
-    PlanRestore(file, choices, plans, out);
+int DryRunCommand(const std::vector<SpaceImage>& file, const std::vector<RestoreChoice>& choices,
+                  const char* path, FILE* out) {
+    std::vector<PlannedFunction> plans = PlanRestore(file, choices, out);
     unsigned changing = 0;
-    unsigned partial = CountPlans(plans, file.Count, kPlanHeaderOnly);
-    for (unsigned i = 0; i < file.Count; ++i) {
-        const PlannedFunction& plan = plans[i];
+    unsigned partial = CountPlans(plans, kPlanHeaderOnly);
+    for (const PlannedFunction& plan : plans) {
         if (!PlanWrites(plan)) continue;
         if (PrintRegisterChanges(plan.Target, plan.Current, out) != 0) ++changing;
         if (plan.Step == kPlanWrite && ExtendedUnread(plan)) {
@@ -40,15 +32,14 @@ int DryRunCommand(const SpaceList& file, const RestoreChoice* choices, const cha
             ++partial;
         }
     }
-    unsigned asked = CountAsked(plans, file.Count);
-    unsigned skipped = CountPlans(plans, file.Count, kPlanSkip);
-    unsigned leftOut = CountPlans(plans, file.Count, kPlanBridgeLeftOut);
+    unsigned asked = CountAsked(plans);
+    unsigned skipped = CountPlans(plans, kPlanSkip);
+    unsigned leftOut = CountPlans(plans, kPlanBridgeLeftOut);
     fprintf(out,
             "%s: dry run, nothing written: %u of %u function(s) would change, %u skipped, %u not compared in "
             "full",
             path, changing, asked, skipped, partial);
     if (leftOut != 0) fprintf(out, ", %u bridge(s) left out", leftOut);
     fprintf(out, "\n");
-    free(plans);
     return changing == 0 && skipped == 0 && partial == 0 ? kExitDone : kExitNotAll;
 }

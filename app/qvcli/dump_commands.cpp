@@ -11,16 +11,14 @@ namespace {
 
 // Reads one function into a new image at the end of spaces. Returns the
 // exit status it calls for: done, not all (the extended space, or the
-// driver, failed; the image stays when its header was read) or bad input.
-int ReadInto(const PciAddress& address, SpaceList* spaces, FILE* err) {
+// driver, failed; the image is added when its header was read) or bad input.
+int ReadInto(const PciAddress& address, std::vector<SpaceImage>* spaces, FILE* err) {
     char text[kPciAddressText];
     FormatPciAddress(address, text);
-    SpaceImage* image = AppendSpace(spaces);
-    if (image == NULL) {
-        fprintf(err, "qvcli: out of memory\n");
-        return kExitNotAll;
-    }
-    switch (ReadHardwareSpace(address, image)) {
+    SpaceImage image;
+    FunctionSpaceOutcome outcome = ReadHardwareSpace(address, &image);
+    if (outcome == kSpaceComplete || outcome == kSpaceNoExtended) spaces->push_back(image);
+    switch (outcome) {
         case kSpaceComplete: return kExitDone;
         case kSpaceNoExtended:
             fprintf(err,
@@ -29,76 +27,59 @@ int ReadInto(const PciAddress& address, SpaceList* spaces, FILE* err) {
                     text);
             return kExitNotAll;
         case kSpaceAbsent:
-            --spaces->Count;
             fprintf(err, "qvcli: %s: no function answers at this address\n", text);
             return kExitBadInput;
         case kSpaceRequestFailed:
-        default:
-            --spaces->Count;
-            fprintf(err, "qvcli: %s: a request to the driver failed\n", text);
-            return kExitNotAll;
+        default: fprintf(err, "qvcli: %s: a request to the driver failed\n", text); return kExitNotAll;
     }
 }
 
 int Worse(int a, int b) { return a > b ? a : b; }
 
-bool WriteAll(FILE* out, const SpaceList& spaces) {
+bool WriteAll(FILE* out, const std::vector<SpaceImage>& spaces) {
     bool ok = true;
-    for (unsigned i = 0; i < spaces.Count; ++i) ok = WriteSpaceText(out, spaces.Items[i]) && ok;
+    for (const SpaceImage& image : spaces) ok = WriteSpaceText(out, image) && ok;
     return ok;
 }
 
 }  // namespace
 
-int DumpCommand(const PciAddress* addresses, unsigned count, FILE* out, FILE* err) {
-    SpaceList spaces;
-    InitSpaceList(&spaces);
+int DumpCommand(const std::vector<PciAddress>& addresses, FILE* out, FILE* err) {
+    std::vector<SpaceImage> spaces;
     int status = kExitDone;
-    if (count == 0) {
-        ScannedList scanned;
+    if (addresses.empty()) {
+        std::vector<ScannedFunction> scanned;
         if (!ScanFunctions(&scanned)) {
             fprintf(err, "qvcli: the bus scan stopped: a request to the driver failed\n");
             status = kExitNotAll;
         }
-        for (unsigned i = 0; i < scanned.Count; ++i) {
+        for (const ScannedFunction& function : scanned) {
             // A function that has gone since the scan is not bad input.
-            status =
-                Worse(status, ReadInto(scanned.Items[i].Address, &spaces, err) == kExitDone ? kExitDone
-                                                                                            : kExitNotAll);
+            status = Worse(status,
+                           ReadInto(function.Address, &spaces, err) == kExitDone ? kExitDone : kExitNotAll);
         }
-        FreeScannedList(&scanned);
     } else {
-        for (unsigned i = 0; i < count; ++i) status = Worse(status, ReadInto(addresses[i], &spaces, err));
-        if (status == kExitBadInput) {
-            FreeSpaceList(&spaces);
-            return status;
-        }
+        for (const PciAddress& address : addresses) status = Worse(status, ReadInto(address, &spaces, err));
+        if (status == kExitBadInput) return status;
     }
     if (!WriteAll(out, spaces)) {
         fprintf(err, "qvcli: the dump could not be written\n");
         status = kExitNotAll;
     }
-    FreeSpaceList(&spaces);
     return status;
 }
 
 int SaveCommand(const PciAddress& address, const char* path, FILE* out, FILE* err) {
-    SpaceList spaces;
-    InitSpaceList(&spaces);
+    std::vector<SpaceImage> spaces;
     int status = ReadInto(address, &spaces, err);
-    if (spaces.Count == 0) {
-        FreeSpaceList(&spaces);
-        return status;
-    }
+    if (spaces.empty()) return status;
     FILE* file = fopen(path, "wb");
     if (file == NULL) {
-        FreeSpaceList(&spaces);
         fprintf(err, "qvcli: %s: cannot write the file\n", path);
         return kExitBadInput;
     }
     bool written = WriteAll(file, spaces);
     written = fclose(file) == 0 && written;
-    FreeSpaceList(&spaces);
     if (!written) {
         remove(path);
         fprintf(err, "qvcli: %s: cannot write the file\n", path);

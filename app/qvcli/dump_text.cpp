@@ -1,14 +1,11 @@
 #include "dump_text.h"
 
 #include "../class_code.h"
+#include "../pci_registers.h"
 
 namespace {
 
 enum { kClassTextBytes = 64 };  // the longest class text is 49 characters
-
-QvU32 ClassCodeOf(const SpaceImage& image) {
-    return (image.Bytes[0x0B] << 16) | (image.Bytes[0x0A] << 8) | image.Bytes[0x09];
-}
 
 // "00:1c.0 Bridge device: Device 8086:2940 (rev 03)": lspci reads only the
 // address; the rest is for people.
@@ -16,10 +13,10 @@ void WriteDeviceLine(FILE* out, const SpaceImage& image) {
     char address[kPciAddressText];
     char classText[kClassTextBytes];
     FormatPciAddress(image.Address, address);
-    DescribeClassCode(ClassCodeOf(image), classText);
-    fprintf(out, "%s %s: Device %04x:%04x", address, classText, (unsigned)SpaceWord(image, 0x00),
-            (unsigned)SpaceWord(image, 0x02));
-    if (image.Bytes[0x08] != 0) fprintf(out, " (rev %02x)", image.Bytes[0x08]);
+    DescribeClassCode(PciClassCode(image.Bytes), classText);
+    fprintf(out, "%s %s: Device %04x:%04x", address, classText, PciVendorId(image.Bytes),
+            PciDeviceId(image.Bytes));
+    if (image.Bytes[kPciRevision] != 0) fprintf(out, " (rev %02x)", image.Bytes[kPciRevision]);
     fputc('\n', out);
 }
 

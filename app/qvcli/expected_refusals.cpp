@@ -2,48 +2,52 @@
 
 #include <string.h>
 
+#include "../pci_registers.h"
+
 namespace {
 
 const QvU8 kAll = 0xFF;
-const QvU8 kStatusClearedHigh = 0xF9;  // status bits 8, 11..15 in the register's high byte
-const QvU8 kCapabilityListFlag = 0x10;
-const int kMaxCapabilityEntries = 64;  // as many as the masked pointer can take
-const int kMaxExtendedEntries = (kSpaceBytes - kConfigHeaderBytes) / 4;
+const unsigned kErrorReportingId = 0x0001;
+const unsigned kErrorReportingBytes = 0x34;
 
 void IgnoreRange(QvU8* ignore, unsigned offset, unsigned length) { memset(ignore + offset, kAll, length); }
 
+// The identifier and next-pointer bytes of every capability.
 void IgnoreCapabilityHeaders(const SpaceImage& saved, unsigned pointerOffset, QvU8* ignore) {
-    if ((saved.Bytes[0x06] & kCapabilityListFlag) == 0) return;
-    unsigned pointer = saved.Bytes[pointerOffset];
-    for (int visited = 0; visited < kMaxCapabilityEntries && pointer != 0; ++visited) {
-        unsigned entry = pointer & 0xFC;
-        IgnoreRange(ignore, entry, 2);
-        pointer = saved.Bytes[entry + 1];
-    }
+    PciCapabilityWalk walk = StartPciCapabilityWalk(saved.Bytes, pointerOffset);
+    unsigned entry;
+    while (NextPciCapability(&walk, &entry)) IgnoreRange(ignore, entry, 2);
 }
 
+// The error-reporting capability at `offset`: its uncorrectable and
+// correctable error status registers clear the bits written with 1, its
+// header log is read-only, and a root port's root error status (bits 0..6)
+// clears on a 1 too.
+void IgnoreErrorReporting(const SpaceImage& saved, unsigned offset, QvU8* ignore) {
+    if (offset + kErrorReportingBytes > kSpaceBytes) return;
+    IgnoreRange(ignore, offset + 0x04, 4);
+    IgnoreRange(ignore, offset + 0x10, 4);
+    IgnoreRange(ignore, offset + 0x1C, 16);
+    if (PciHeaderLayout(saved.Bytes) == kPciLayoutBridge) ignore[offset + 0x30] |= 0x7F;
+}
+
+// The header doubleword of every extended capability, and what the
+// error-reporting capability refuses.
 void IgnoreExtendedHeaders(const SpaceImage& saved, QvU8* ignore) {
-    unsigned offset = kConfigHeaderBytes;
-    for (int visited = 0; visited < kMaxExtendedEntries; ++visited) {
-        QvU32 header = saved.Bytes[offset] | (saved.Bytes[offset + 1] << 8) |
-                       (saved.Bytes[offset + 2] << 16) | ((QvU32)saved.Bytes[offset + 3] << 24);
-        if (header == 0 || header == 0xFFFFFFFF) return;
-        IgnoreRange(ignore, offset, 4);
-        offset = (header >> 20) & 0xFFC;
-        if (offset < kConfigHeaderBytes) return;
+    PciExtendedCapabilityWalk walk = StartPciExtendedCapabilityWalk(saved.Bytes);
+    unsigned entry;
+    while (NextPciExtendedCapability(&walk, &entry)) {
+        IgnoreRange(ignore, entry, 4);
+        if (LoadLe16(saved.Bytes + entry) == kErrorReportingId) IgnoreErrorReporting(saved, entry, ignore);
     }
 }
 
 // The high byte of each status register whose bits 8, 11..15 clear on a 1,
-// by header type; 0 ends the list.
+// by header layout; 0 ends the list.
 void StatusHighBytes(const QvU8* header, unsigned* offsets) {
-    offsets[0] = 0x07;
-    offsets[1] = 0;
-    switch (header[0x0E] & 0x7F) {
-        case 1: offsets[1] = 0x1F; break;
-        case 2: offsets[1] = 0x17; break;
-        default: break;
-    }
+    unsigned secondary = PciSecondaryStatusOffset(PciHeaderLayout(header));
+    offsets[0] = kPciStatus + 1;
+    offsets[1] = secondary != 0 ? secondary + 1 : 0;
     offsets[2] = 0;
 }
 
@@ -52,30 +56,23 @@ void StatusHighBytes(const QvU8* header, unsigned* offsets) {
 void LeaveStatusAlone(QvU8* header) {
     unsigned offsets[3];
     StatusHighBytes(header, offsets);
-    for (unsigned i = 0; offsets[i] != 0; ++i) header[offsets[i]] &= (QvU8)~kStatusClearedHigh;
+    for (unsigned i = 0; offsets[i] != 0; ++i) header[offsets[i]] &= (QvU8)~kPciStatusClearOnOneHigh;
 }
 
 void ExpectedRefusals(const SpaceImage& written, const SpaceImage& readBack, bool withExtended,
                       QvU8* ignore) {
     memset(ignore, 0, kSpaceBytes);
-    IgnoreRange(ignore, 0x00, 4);  // vendor and device identifiers
-    IgnoreRange(ignore, 0x08, 4);  // revision and class code
-    IgnoreRange(ignore, 0x0E, 1);  // header type
+    IgnoreRange(ignore, kPciVendorId, 4);  // vendor and device identifiers
+    IgnoreRange(ignore, kPciRevision, 4);  // revision and class code
+    IgnoreRange(ignore, kPciHeaderType, 1);
     unsigned statusBytes[3];
     StatusHighBytes(readBack.Bytes, statusBytes);
-    for (unsigned i = 0; statusBytes[i] != 0; ++i) ignore[statusBytes[i]] = kStatusClearedHigh;
-    unsigned pointerOffset = 0x34;
-    switch (readBack.Bytes[0x0E] & 0x7F) {
-        case 0:
-            IgnoreRange(ignore, 0x2C, 4);  // subsystem identifiers
-            break;
-        case 1: break;
-        case 2:
-            IgnoreRange(ignore, 0x40, 4);  // subsystem identifiers
-            pointerOffset = 0x14;
-            break;
-        default: return;  // a layout nobody knows: only the common identifiers
-    }
+    for (unsigned i = 0; statusBytes[i] != 0; ++i) ignore[statusBytes[i]] = kPciStatusClearOnOneHigh;
+    unsigned layout = PciHeaderLayout(readBack.Bytes);
+    unsigned pointerOffset = PciCapabilityPointerOffset(layout);
+    if (pointerOffset == 0) return;  // a layout nobody knows: only the common identifiers
+    unsigned subsystem = PciSubsystemOffset(layout);
+    if (subsystem != 0) IgnoreRange(ignore, subsystem, 4);  // subsystem vendor and subsystem
     IgnoreCapabilityHeaders(written, pointerOffset, ignore);
     IgnoreCapabilityHeaders(readBack, pointerOffset, ignore);
     if (withExtended) {

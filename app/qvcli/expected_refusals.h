@@ -2,9 +2,10 @@
 // write, so that a restore does not count them as failures: the
 // identifiers (vendor, device, revision, subsystem), the class code, the
 // header type, the identifier and next-pointer bytes of every capability,
-// the header doubleword of every extended capability, and the status bits
+// the header doubleword of every extended capability, the status bits
 // that clear when written with 1 (bits 8 and 11..15 of the status register
-// and of a bridge's secondary status).
+// and of a bridge's secondary status, and the error-reporting capability's
+// error status registers) and that capability's header log.
 #ifndef QVCLI_EXPECTED_REFUSALS_H
 #define QVCLI_EXPECTED_REFUSALS_H
 

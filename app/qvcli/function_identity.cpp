@@ -2,41 +2,32 @@
 
 #include <stdio.h>
 
-namespace {
-
-const unsigned kNoSubsystem = 0;
-
-// Where the subsystem identifiers lie in the layout the function reads with,
-// or kNoSubsystem.
-unsigned SubsystemOffset(const SpaceImage& current) {
-    switch (current.Bytes[0x0E] & 0x7F) {
-        case 0: return 0x2C;
-        case 2: return 0x40;
-        default: return kNoSubsystem;
-    }
-}
-
-}  // namespace
+#include "../pci_registers.h"
 
 bool SameChip(const SpaceImage& saved, const SpaceImage& current) {
-    return SpaceWord(saved, 0x00) == SpaceWord(current, 0x00) &&
-           SpaceWord(saved, 0x02) == SpaceWord(current, 0x02);
+    return PciVendorId(saved.Bytes) == PciVendorId(current.Bytes) &&
+           PciDeviceId(saved.Bytes) == PciDeviceId(current.Bytes);
 }
 
+// The subsystem identifiers are those of the layout the function reads with.
 bool SameFunction(const SpaceImage& saved, const SpaceImage& current, char* text) {
     int used = 0;
     text[0] = '\0';
-    if (saved.Bytes[0x08] != current.Bytes[0x08]) {
-        used = snprintf(text, kIdentityTextBytes, "revision %02x in the file, %02x here", saved.Bytes[0x08],
-                        current.Bytes[0x08]);
+    QvU8 savedRevision = saved.Bytes[kPciRevision];
+    QvU8 currentRevision = current.Bytes[kPciRevision];
+    if (savedRevision != currentRevision) {
+        used = snprintf(text, kIdentityTextBytes, "revision %02x in the file, %02x here", savedRevision,
+                        currentRevision);
     }
-    unsigned at = SubsystemOffset(current);
-    if (at != kNoSubsystem && saved.RowGiven[at / 16] &&
-        (SpaceWord(saved, at) != SpaceWord(current, at) ||
-         SpaceWord(saved, at + 2) != SpaceWord(current, at + 2))) {
+    unsigned at = PciSubsystemOffset(PciHeaderLayout(current.Bytes));
+    if (at == 0 || !saved.RowGiven[at / 16]) return text[0] == '\0';
+    unsigned savedVendor = LoadLe16(saved.Bytes + at);
+    unsigned savedSubsystem = LoadLe16(saved.Bytes + at + 2);
+    unsigned currentVendor = LoadLe16(current.Bytes + at);
+    unsigned currentSubsystem = LoadLe16(current.Bytes + at + 2);
+    if (savedVendor != currentVendor || savedSubsystem != currentSubsystem) {
         snprintf(text + used, kIdentityTextBytes - used, "%ssubsystem %04x:%04x in the file, %04x:%04x here",
-                 used != 0 ? "; " : "", (unsigned)SpaceWord(saved, at), (unsigned)SpaceWord(saved, at + 2),
-                 (unsigned)SpaceWord(current, at), (unsigned)SpaceWord(current, at + 2));
+                 used != 0 ? "; " : "", savedVendor, savedSubsystem, currentVendor, currentSubsystem);
     }
     return text[0] == '\0';
 }

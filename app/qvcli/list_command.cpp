@@ -47,22 +47,20 @@ void WriteJsonObject(FILE* out, const ScannedFunction& function) {
 }  // namespace
 
 int ListCommand(bool json, FILE* out, FILE* err) {
-    ScannedList functions;
+    std::vector<ScannedFunction> functions;
     if (!ScanFunctions(&functions)) {
-        FreeScannedList(&functions);
         fprintf(err, "qvcli: the bus scan stopped: a request to the driver failed\n");
         return kExitNotAll;
     }
     if (json) {
         fputc('[', out);
-        for (unsigned i = 0; i < functions.Count; ++i) {
+        for (size_t i = 0; i < functions.size(); ++i) {
             fputs(i == 0 ? "\n  " : ",\n  ", out);
-            WriteJsonObject(out, functions.Items[i]);
+            WriteJsonObject(out, functions[i]);
         }
-        fputs(functions.Count == 0 ? "]\n" : "\n]\n", out);
+        fputs(functions.empty() ? "]\n" : "\n]\n", out);
     } else {
-        for (unsigned i = 0; i < functions.Count; ++i) WriteListLine(out, functions.Items[i]);
+        for (const ScannedFunction& function : functions) WriteListLine(out, function);
     }
-    FreeScannedList(&functions);
     return kExitDone;
 }

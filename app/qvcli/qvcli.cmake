@@ -25,6 +25,12 @@ add_library(quorvenal_qvcli OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/qvcli_run.cpp)
 target_include_directories(quorvenal_qvcli PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(quorvenal_qvcli PUBLIC quorvenal_service quorvenal_discovery)
+# The lspci-text reader (app/lspci_text.cpp) is the stand-in's reader of machine
+# files as well: on Linux the stand-in library holds it, and qvcli finds it
+# there, so that one copy of it is linked.
+if(QUORVENAL_WINDOWS)
+  target_sources(quorvenal_qvcli PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../lspci_text.cpp)
+endif()
 
 if(QUORVENAL_WINDOWS)
   enable_language(RC)

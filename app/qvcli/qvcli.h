@@ -7,6 +7,8 @@
 
 #include <stdio.h>
 
+#include <vector>
+
 #include "restore_selection.h"
 #include "space_image.h"
 
@@ -25,11 +27,12 @@ int RunQvcli(int argc, char** argv, FILE* out, FILE* err);
 // restore file, with the functions a restore takes, are checked before the
 // driver is installed.
 int ListCommand(bool json, FILE* out, FILE* err);
-int DumpCommand(const PciAddress* addresses, unsigned count, FILE* out, FILE* err);
+int DumpCommand(const std::vector<PciAddress>& addresses, FILE* out, FILE* err);
 int SaveCommand(const PciAddress& address, const char* path, FILE* out, FILE* err);
-int RestoreCommand(const SpaceList& file, const RestoreChoice* choices, const char* path, FILE* out,
-                   FILE* err);
-int DryRunCommand(const SpaceList& file, const RestoreChoice* choices, const char* path, FILE* out,
-                  FILE* err);
+// A restore and its dry run say everything, their transcript, on out.
+int RestoreCommand(const std::vector<SpaceImage>& file, const std::vector<RestoreChoice>& choices,
+                   const char* path, FILE* out);
+int DryRunCommand(const std::vector<SpaceImage>& file, const std::vector<RestoreChoice>& choices,
+                  const char* path, FILE* out);
 
 #endif

@@ -5,8 +5,10 @@
 // the service removed again.
 #include "qvcli.h"
 
-#include <stdlib.h>
 #include <string.h>
+
+#include <string>
+#include <vector>
 
 #include "../device_channel.h"
 #include "../diagnostics.h"
@@ -38,14 +40,13 @@ const char kUsage[] =
 enum Command { kList, kDump, kSave, kRestore };
 
 struct Request {
-    Command command;
-    bool json;
-    PciAddress* addresses;
-    unsigned addressCount;
-    const char* path;
-    SpaceList file;
+    Command command = kList;
+    bool json = false;
+    std::vector<PciAddress> addresses;
+    const char* path = NULL;
+    std::vector<SpaceImage> file;
     RestoreArgs restore;
-    RestoreChoice* choices;  // one for each function of file
+    std::vector<RestoreChoice> choices;  // one for each function of file
 };
 
 int Usage(FILE* err, const char* why) {
@@ -56,15 +57,10 @@ int Usage(FILE* err, const char* why) {
 // Reads the addresses of argv[0..count): each must be a function address of
 // domain 0000.
 bool ReadAddresses(char** argv, unsigned count, Request* request, FILE* err) {
-    request->addresses = static_cast<PciAddress*>(calloc(count + 1, sizeof(PciAddress)));
-    if (request->addresses == NULL) {
-        fprintf(err, "qvcli: out of memory\n");
-        return false;
-    }
+    request->addresses.assign(count, PciAddress());
     for (unsigned i = 0; i < count; ++i) {
         if (!ReadAddressArgument(argv[i], &request->addresses[i], err)) return false;
     }
-    request->addressCount = count;
     return true;
 }
 
@@ -75,18 +71,13 @@ int ReadRestore(char** argv, unsigned count, Request* request, FILE* err) {
         return kExitBadInput;
     }
     request->path = request->restore.Path;
-    static char error[kDumpErrorBytes];
-    if (!ReadDumpFile(request->path, &request->file, error)) {
-        fprintf(err, "%s\n", error);
+    std::string error;
+    if (!ReadDumpFile(request->path, &request->file, &error)) {
+        fprintf(err, "%s\n", error.c_str());
         return kExitBadInput;
     }
-    request->choices = static_cast<RestoreChoice*>(calloc(request->file.Count + 1, sizeof(RestoreChoice)));
-    if (request->choices == NULL) {
-        fprintf(err, "qvcli: out of memory\n");
-        return kExitBadInput;
-    }
-    return ChooseFunctions(request->file, request->restore, request->choices, err) ? kExitDone
-                                                                                   : kExitBadInput;
+    return ChooseFunctions(request->file, request->restore, &request->choices, err) ? kExitDone
+                                                                                    : kExitBadInput;
 }
 
 // Parses argv[first..argc) into request. Returns kExitDone, or the status to
@@ -129,13 +120,13 @@ int ParseCommand(int argc, char** argv, int first, Request* request, FILE* out, 
 int RunCommand(const Request& request, FILE* out, FILE* err) {
     switch (request.command) {
         case kList: return ListCommand(request.json, out, err);
-        case kDump: return DumpCommand(request.addresses, request.addressCount, out, err);
+        case kDump: return DumpCommand(request.addresses, out, err);
         case kSave: return SaveCommand(request.addresses[0], request.path, out, err);
         case kRestore:
         default:
             if (request.restore.DryRun)
-                return DryRunCommand(request.file, request.choices, request.path, out, err);
-            return RestoreCommand(request.file, request.choices, request.path, out, err);
+                return DryRunCommand(request.file, request.choices, request.path, out);
+            return RestoreCommand(request.file, request.choices, request.path, out);
     }
 }
 
@@ -173,17 +164,11 @@ int RunQvcli(int argc, char** argv, FILE* out, FILE* err) {
     SetDiagnosticStream(verbose ? err : NULL);
 
     Request request;
-    memset(&request, 0, sizeof request);
-    InitSpaceList(&request.file);
     int status = ParseCommand(argc, argv, first, &request, out, err);
     if (status == kExitDone)
         status = RunWithDriver(request, out, err);
     else if (status < 0)
         status = kExitDone;  // help
-    free(request.addresses);
-    free(request.restore.Names);
-    free(request.choices);
-    FreeSpaceList(&request.file);
     fflush(out);
     return status;
 }

@@ -1,5 +1,6 @@
 #include "register_changes.h"
 
+#include "../pci_registers.h"
 #include "../register_layout.h"
 #include "expected_refusals.h"
 
@@ -75,7 +76,7 @@ unsigned PrintRegisterChanges(const SpaceImage& target, const SpaceImage& curren
     FormatPciAddress(target.Address, text);
     QvU8 ignore[kSpaceBytes];
     ExpectedRefusals(target, current, target.RowGiven[kHeaderRows] != 0, ignore);
-    RegisterLayout layout = LayoutForHeaderType(current.Bytes[0x0E] & 0x7F);
+    RegisterLayout layout = LayoutForHeaderType((int)PciHeaderLayout(current.Bytes));
     unsigned differing = 0;
     unsigned offset = 0;
     while (offset < kSpaceBytes) {

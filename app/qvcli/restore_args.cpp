@@ -1,6 +1,5 @@
 #include "restore_args.h"
 
-#include <stdlib.h>
 #include <string.h>
 
 #include "address_argument.h"
@@ -12,27 +11,20 @@ namespace {
 bool AddName(const char* text, bool acceptDifferent, RestoreArgs* args, FILE* err) {
     PciAddress address;
     if (!ReadAddressArgument(text, &address, err)) return false;
-    for (unsigned i = 0; i < args->NameCount; ++i) {
-        if (SamePciAddress(args->Names[i].Address, address)) {
-            args->Names[i].AcceptDifferent = args->Names[i].AcceptDifferent || acceptDifferent;
+    for (NamedFunction& name : args->Names) {
+        if (SamePciAddress(name.Address, address)) {
+            name.AcceptDifferent = name.AcceptDifferent || acceptDifferent;
             return true;
         }
     }
-    NamedFunction* name = &args->Names[args->NameCount++];
-    name->Address = address;
-    name->AcceptDifferent = acceptDifferent;
+    args->Names.push_back(NamedFunction{address, acceptDifferent});
     return true;
 }
 
 }  // namespace
 
 bool ParseRestoreArgs(char** argv, unsigned count, RestoreArgs* args, FILE* err) {
-    memset(args, 0, sizeof *args);
-    args->Names = static_cast<NamedFunction*>(calloc(count + 1, sizeof(NamedFunction)));
-    if (args->Names == NULL) {
-        fprintf(err, "qvcli: out of memory\n");
-        return false;
-    }
+    *args = RestoreArgs();
     for (unsigned i = 0; i < count; ++i) {
         const char* word = argv[i];
         if (strcmp(word, "--dry-run") == 0) {

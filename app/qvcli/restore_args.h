@@ -7,6 +7,8 @@
 
 #include <stdio.h>
 
+#include <vector>
+
 #include "pci_address.h"
 
 struct NamedFunction {
@@ -15,16 +17,14 @@ struct NamedFunction {
 };
 
 struct RestoreArgs {
-    const char* Path;
-    bool DryRun;  // --dry-run: say what would change, write nothing
-    bool All;     // --all: every function of the file but host bridges and bridges
-    NamedFunction* Names;
-    unsigned NameCount;
+    const char* Path = NULL;
+    bool DryRun = false;  // --dry-run: say what would change, write nothing
+    bool All = false;     // --all: every function of the file but host bridges and bridges
+    std::vector<NamedFunction> Names;
 };
 
-// Reads argv[0..count) (the words after "restore") into *args, whose Names
-// the caller frees. Returns false, with the message on err, when they are
-// not a restore's words.
+// Reads argv[0..count) (the words after "restore") into *args. Returns false,
+// with the message on err, when they are not a restore's words.
 bool ParseRestoreArgs(char** argv, unsigned count, RestoreArgs* args, FILE* err);
 
 #endif

@@ -14,17 +14,15 @@
 // function reports as they are.
 #include "qvcli.h"
 
-#include <stdlib.h>
 #include <string.h>
 
 #include "../driver_request.h"
+#include "../pci_registers.h"
 #include "expected_refusals.h"
 #include "hardware_space.h"
 #include "restore_plan.h"
 
 namespace {
-
-const QvU8 kDecodeBits = 0x03;  // command register: I/O space, memory space
 
 // What became of one function the restore took.
 enum Fate : QvU8 {
@@ -40,7 +38,7 @@ bool WriteHeader(const SpaceImage& target, bool decode) {
     request.Device = target.Address.Device;
     request.Function = target.Address.Function;
     memcpy(request.Data, target.Bytes, kConfigHeaderBytes);
-    if (!decode) request.Data[0x04] &= (QvU8)~kDecodeBits;
+    if (!decode) request.Data[kPciCommand] &= (QvU8)~kPciCommandDecodeBits;
     LeaveStatusAlone(request.Data);
     return SendDriverRequest(IOCTL_WRITE_CONFIG, &request, sizeof request) && FunctionAnswered(request);
 }
@@ -57,17 +55,17 @@ bool WriteExtended(const SpaceImage& target) {
 }
 
 // "will write N function(s): bb:dd.f ...", before the first write.
-void AnnounceWrites(const PlannedFunction* plans, unsigned count, FILE* out) {
-    unsigned writes = CountPlans(plans, count, kPlanWrite) + CountPlans(plans, count, kPlanHeaderOnly);
+void AnnounceWrites(const std::vector<PlannedFunction>& plans, FILE* out) {
+    unsigned writes = CountPlans(plans, kPlanWrite) + CountPlans(plans, kPlanHeaderOnly);
     if (writes == 0) {
         fprintf(out, "nothing to write\n");
         return;
     }
     fprintf(out, "will write %u function(s):", writes);
-    for (unsigned i = 0; i < count; ++i) {
-        if (!PlanWrites(plans[i])) continue;
+    for (const PlannedFunction& plan : plans) {
+        if (!PlanWrites(plan)) continue;
         char text[kPciAddressText];
-        FormatPciAddress(plans[i].Target.Address, text);
+        FormatPciAddress(plan.Target.Address, text);
         fprintf(out, " %s", text);
     }
     fprintf(out, "\n");
@@ -75,8 +73,8 @@ void AnnounceWrites(const PlannedFunction* plans, unsigned count, FILE* out) {
 }
 
 // Ends the summary line: how many bridges --all left out, if any.
-void PrintLeftOut(const PlannedFunction* plans, unsigned count, FILE* out) {
-    unsigned leftOut = CountPlans(plans, count, kPlanBridgeLeftOut);
+void PrintLeftOut(const std::vector<PlannedFunction>& plans, FILE* out) {
+    unsigned leftOut = CountPlans(plans, kPlanBridgeLeftOut);
     if (leftOut != 0) fprintf(out, ", %u bridge(s) left out", leftOut);
     fprintf(out, "\n");
 }
@@ -129,34 +127,25 @@ bool CheckFunction(const SpaceImage& target, FILE* out) {
 
 }  // namespace
 
-int RestoreCommand(const SpaceList& file, const RestoreChoice* choices, const char* path, FILE* out,
-                   FILE* err) {
-    PlannedFunction* plans = static_cast<PlannedFunction*>(calloc(file.Count + 1, sizeof(PlannedFunction)));
-    Fate* fates = static_cast<Fate*>(calloc(file.Count + 1, sizeof(Fate)));
-    if (plans == NULL || fates == NULL) {
-        free(plans);
-        free(fates);
-        fprintf(err, "qvcli: out of memory\n");
-        return kExitNotAll;
-    }
-    PlanRestore(file, choices, plans, out);
-    AnnounceWrites(plans, file.Count, out);
-    for (unsigned i = 0; i < file.Count; ++i) {
-        fates[i] = PlanWrites(plans[i]) ? WriteFunction(plans[i], out) : kSkipped;
+int RestoreCommand(const std::vector<SpaceImage>& file, const std::vector<RestoreChoice>& choices,
+                   const char* path, FILE* out) {
+    std::vector<PlannedFunction> plans = PlanRestore(file, choices, out);
+    AnnounceWrites(plans, out);
+    std::vector<Fate> fates(plans.size(), kSkipped);
+    for (size_t i = 0; i < plans.size(); ++i) {
+        if (PlanWrites(plans[i])) fates[i] = WriteFunction(plans[i], out);
     }
     // Read back what was written in full; a failed write has been named.
-    for (unsigned i = 0; i < file.Count; ++i) {
+    for (size_t i = 0; i < plans.size(); ++i) {
         if (fates[i] == kWritten && !CheckFunction(plans[i].Target, out)) fates[i] = kNotTaken;
     }
     unsigned counts[3] = {0, 0, 0};
-    for (unsigned i = 0; i < file.Count; ++i) {
+    for (size_t i = 0; i < plans.size(); ++i) {
         if (plans[i].Step >= kPlanSkip) ++counts[fates[i]];
     }
-    unsigned asked = CountAsked(plans, file.Count);
+    unsigned asked = CountAsked(plans);
     fprintf(out, "%s: %u of %u function(s) restored, %u skipped, %u not restored in full", path,
             counts[kWritten], asked, counts[kSkipped], counts[kNotTaken]);
-    PrintLeftOut(plans, file.Count, out);
-    free(plans);
-    free(fates);
+    PrintLeftOut(plans, out);
     return counts[kWritten] == asked ? kExitDone : kExitNotAll;
 }

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "../class_code.h"
+#include "../pci_registers.h"
 #include "bridge_kind.h"
 #include "function_identity.h"
 #include "hardware_space.h"
@@ -29,8 +30,8 @@ bool MayWrite(const SpaceImage& saved, const RestoreChoice& choice, SpaceImage* 
     }
     if (!SameChip(saved, *current)) {
         fprintf(out, "%s: skipped: the file holds %04x:%04x, the function there is %04x:%04x\n", text,
-                (unsigned)SpaceWord(saved, 0x00), (unsigned)SpaceWord(saved, 0x02),
-                (unsigned)SpaceWord(*current, 0x00), (unsigned)SpaceWord(*current, 0x02));
+                PciVendorId(saved.Bytes), PciDeviceId(saved.Bytes), PciVendorId(current->Bytes),
+                PciDeviceId(current->Bytes));
         return false;
     }
     const char* kind = BridgeKindText(BridgeKindOf(current->Bytes));
@@ -74,13 +75,14 @@ PlanStep BuildTarget(const SpaceImage& saved, const SpaceImage& current, SpaceIm
 
 }  // namespace
 
-void PlanRestore(const SpaceList& file, const RestoreChoice* choices, PlannedFunction* plans, FILE* out) {
-    for (unsigned i = 0; i < file.Count; ++i) {
+std::vector<PlannedFunction> PlanRestore(const std::vector<SpaceImage>& file,
+                                         const std::vector<RestoreChoice>& choices, FILE* out) {
+    std::vector<PlannedFunction> plans(file.size());  // zeroed: not asked, no bytes
+    for (unsigned i = 0; i < file.size(); ++i) {
         PlannedFunction* plan = &plans[i];
-        memset(plan, 0, sizeof *plan);
         plan->Step = kPlanNotAsked;
         if (choices[i].How == kNotAsked) continue;
-        const SpaceImage& saved = file.Items[i];
+        const SpaceImage& saved = file[i];
         char text[kPciAddressText];
         FormatPciAddress(saved.Address, text);
         if (choices[i].How == kBridgeLeftOut) {
@@ -93,14 +95,15 @@ void PlanRestore(const SpaceList& file, const RestoreChoice* choices, PlannedFun
         if (MayWrite(saved, choices[i], &plan->Current, text, out))
             plan->Step = BuildTarget(saved, plan->Current, &plan->Target, text, out);
     }
+    return plans;
 }
 
-unsigned CountPlans(const PlannedFunction* plans, unsigned count, PlanStep step) {
+unsigned CountPlans(const std::vector<PlannedFunction>& plans, PlanStep step) {
     unsigned found = 0;
-    for (unsigned i = 0; i < count; ++i) found += plans[i].Step == step ? 1 : 0;
+    for (const PlannedFunction& plan : plans) found += plan.Step == step ? 1 : 0;
     return found;
 }
 
-unsigned CountAsked(const PlannedFunction* plans, unsigned count) {
-    return count - CountPlans(plans, count, kPlanNotAsked) - CountPlans(plans, count, kPlanBridgeLeftOut);
+unsigned CountAsked(const std::vector<PlannedFunction>& plans) {
+    return (unsigned)plans.size() - CountPlans(plans, kPlanNotAsked) - CountPlans(plans, kPlanBridgeLeftOut);
 }

@@ -15,6 +15,8 @@
 
 #include <stdio.h>
 
+#include <vector>
+
 #include "restore_selection.h"
 #include "space_image.h"
 
@@ -35,13 +37,14 @@ struct PlannedFunction {
     SpaceImage Target;
 };
 
-// Plans every function of file (plans: file.Count entries), in file order.
-void PlanRestore(const SpaceList& file, const RestoreChoice* choices, PlannedFunction* plans, FILE* out);
+// Plans every function of file, in file order: one plan for each.
+std::vector<PlannedFunction> PlanRestore(const std::vector<SpaceImage>& file,
+                                         const std::vector<RestoreChoice>& choices, FILE* out);
 
 // How many plans are at step.
-unsigned CountPlans(const PlannedFunction* plans, unsigned count, PlanStep step);
+unsigned CountPlans(const std::vector<PlannedFunction>& plans, PlanStep step);
 // How many functions the restore was asked to write: neither left out nor not asked.
-unsigned CountAsked(const PlannedFunction* plans, unsigned count);
+unsigned CountAsked(const std::vector<PlannedFunction>& plans);
 // Whether the plan writes the function.
 inline bool PlanWrites(const PlannedFunction& plan) {
     return plan.Step == kPlanWrite || plan.Step == kPlanHeaderOnly;

@@ -1,29 +1,26 @@
 #include "restore_selection.h"
 
-#include <string.h>
-
 #include "bridge_kind.h"
 
 namespace {
 
-// The index of the file's function at address, or file.Count.
-unsigned FindInFile(const SpaceList& file, const PciAddress& address) {
+// The index of the file's function at address, or file.size().
+unsigned FindInFile(const std::vector<SpaceImage>& file, const PciAddress& address) {
     unsigned i = 0;
-    while (i < file.Count && !SamePciAddress(file.Items[i].Address, address)) ++i;
+    while (i < file.size() && !SamePciAddress(file[i].Address, address)) ++i;
     return i;
 }
 
 // A function of the file to show in an example: the first of domain 0000
 // that is no bridge.
-const SpaceImage& ExampleFunction(const SpaceList& file) {
-    for (unsigned i = 0; i < file.Count; ++i) {
-        const SpaceImage& image = file.Items[i];
+const SpaceImage& ExampleFunction(const std::vector<SpaceImage>& file) {
+    for (const SpaceImage& image : file) {
         if (image.Address.Domain == 0 && BridgeKindOf(image.Bytes) == kNotABridge) return image;
     }
-    return file.Items[0];
+    return file[0];
 }
 
-void SayHowToName(const SpaceList& file, const char* path, FILE* err) {
+void SayHowToName(const std::vector<SpaceImage>& file, const char* path, FILE* err) {
     char example[kPciAddressText];
     FormatPciAddress(ExampleFunction(file).Address, example);
     fprintf(err,
@@ -33,16 +30,16 @@ void SayHowToName(const SpaceList& file, const char* path, FILE* err) {
             "named):\n"
             "    qvcli restore --all %s\n"
             "--dry-run before either says what would change and writes nothing.\n",
-            path, file.Count, path, example, path);
+            path, (unsigned)file.size(), path, example, path);
 }
 
 // A file whose every function is a bridge or host bridge, with no name.
-void SayOnlyBridges(const SpaceList& file, const char* path, FILE* err) {
+void SayOnlyBridges(const std::vector<SpaceImage>& file, const char* path, FILE* err) {
     char text[kPciAddressText];
-    FormatPciAddress(file.Items[0].Address, text);
-    if (file.Count == 1) {
+    FormatPciAddress(file[0].Address, text);
+    if (file.size() == 1) {
         fprintf(err, "qvcli: %s holds %s, %s, which is written only when named:\n", path, text,
-                BridgeKindText(BridgeKindOf(file.Items[0].Bytes)));
+                BridgeKindText(BridgeKindOf(file[0].Bytes)));
     } else {
         fprintf(err,
                 "qvcli: every function of %s is a host bridge or a bridge, written only when named, e.g.:\n",
@@ -53,30 +50,32 @@ void SayOnlyBridges(const SpaceList& file, const char* path, FILE* err) {
 
 }  // namespace
 
-bool ChooseFunctions(const SpaceList& file, const RestoreArgs& args, RestoreChoice* choices, FILE* err) {
-    memset(choices, 0, file.Count * sizeof *choices);
-    for (unsigned n = 0; n < args.NameCount; ++n) {
-        unsigned i = FindInFile(file, args.Names[n].Address);
-        if (i == file.Count) {
+bool ChooseFunctions(const std::vector<SpaceImage>& file, const RestoreArgs& args,
+                     std::vector<RestoreChoice>* choices, FILE* err) {
+    choices->assign(file.size(), RestoreChoice{kNotAsked, false});
+    for (const NamedFunction& name : args.Names) {
+        unsigned i = FindInFile(file, name.Address);
+        if (i == file.size()) {
             char text[kPciAddressText];
-            FormatPciAddress(args.Names[n].Address, text);
+            FormatPciAddress(name.Address, text);
             fprintf(err, "qvcli: %s holds no function %s\n", args.Path, text);
             return false;
         }
-        choices[i].How = kNamed;
-        choices[i].AcceptDifferent = args.Names[n].AcceptDifferent;
+        (*choices)[i].How = kNamed;
+        (*choices)[i].AcceptDifferent = name.AcceptDifferent;
     }
-    if (!args.All && args.NameCount != 0) return true;
-    if (!args.All && file.Count > 1) {
+    if (!args.All && !args.Names.empty()) return true;
+    if (!args.All && file.size() > 1) {
         SayHowToName(file, args.Path, err);
         return false;
     }
     // --all, or the one function of a file without names.
-    bool anyTaken = args.NameCount != 0;
-    for (unsigned i = 0; i < file.Count; ++i) {
-        if (choices[i].How != kNotAsked) continue;
-        bool bridge = BridgeKindOf(file.Items[i].Bytes) != kNotABridge;
-        choices[i].How = bridge ? kBridgeLeftOut : kTaken;
+    bool anyTaken = !args.Names.empty();
+    for (unsigned i = 0; i < file.size(); ++i) {
+        RestoreChoice& choice = (*choices)[i];
+        if (choice.How != kNotAsked) continue;
+        bool bridge = BridgeKindOf(file[i].Bytes) != kNotABridge;
+        choice.How = bridge ? kBridgeLeftOut : kTaken;
         anyTaken = anyTaken || !bridge;
     }
     if (!anyTaken) SayOnlyBridges(file, args.Path, err);

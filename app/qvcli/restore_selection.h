@@ -10,6 +10,8 @@
 
 #include <stdio.h>
 
+#include <vector>
+
 #include "restore_args.h"
 #include "space_image.h"
 
@@ -25,10 +27,11 @@ struct RestoreChoice {
     bool AcceptDifferent;  // written although its revision or subsystem differ from the file's
 };
 
-// Fills choices (one for each function of file) from args. Returns false,
+// Fills *choices (one for each function of file) from args. Returns false,
 // with the message on err, when a name is not in the file, when a file of
 // several functions is given no name and no --all, and when nothing but
 // bridges and host bridges would be taken without a name.
-bool ChooseFunctions(const SpaceList& file, const RestoreArgs& args, RestoreChoice* choices, FILE* err);
+bool ChooseFunctions(const std::vector<SpaceImage>& file, const RestoreArgs& args,
+                     std::vector<RestoreChoice>* choices, FILE* err);
 
 #endif

@@ -2,6 +2,8 @@
 #ifndef QVCLI_SCANNED_FUNCTIONS_H
 #define QVCLI_SCANNED_FUNCTIONS_H
 
+#include <vector>
+
 #include "pci_address.h"
 
 struct ScannedFunction {
@@ -12,16 +14,8 @@ struct ScannedFunction {
     bool Express;     // what the dialog marks "PCI Express"
 };
 
-struct ScannedList {
-    ScannedFunction* Items;
-    unsigned Count;
-    unsigned Capacity;
-    bool OutOfMemory;
-};
-
-// Runs the scan. Returns false when a request to the driver failed or memory
-// ran out; *list then holds what was found before.
-bool ScanFunctions(ScannedList* list);
-void FreeScannedList(ScannedList* list);
+// Runs the scan into *functions. Returns false when a request to the driver
+// failed; *functions then holds what was found before.
+bool ScanFunctions(std::vector<ScannedFunction>* functions);
 
 #endif

@@ -18,23 +18,7 @@ struct SpaceImage {
     int Line;                   // the device line in its file; 0 when read from the hardware
 };
 
-// A growing array of images, in the order they were added.
-struct SpaceList {
-    SpaceImage* Items;
-    unsigned Count;
-    unsigned Capacity;
-};
-
-void InitSpaceList(SpaceList* list);
-void FreeSpaceList(SpaceList* list);
-// A new zeroed image at the end, or NULL when memory ran out.
-SpaceImage* AppendSpace(SpaceList* list);
-
 // Whether any row beyond the header holds data.
 bool HasExtendedRows(const SpaceImage& image);
-
-inline QvU32 SpaceWord(const SpaceImage& image, unsigned offset) {
-    return image.Bytes[offset] | (image.Bytes[offset + 1] << 8);
-}
 
 #endif

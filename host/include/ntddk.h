@@ -27,6 +27,7 @@ typedef ULONG KPROCESSOR_MODE;
 #define PASSIVE_LEVEL 0
 #define APC_LEVEL 1
 #define DISPATCH_LEVEL 2
+#define IPI_LEVEL 29
 #define HIGH_LEVEL 31
 
 #define NT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
@@ -158,14 +159,31 @@ typedef ULONG SECURITY_INFORMATION;
 
 #define OBJ_KERNEL_HANDLE 0x00000200L
 typedef struct _OBJECT_TYPE* POBJECT_TYPE;
-typedef struct _ACCESS_STATE* PACCESS_STATE;
 typedef struct _SECURITY_QUALITY_OF_SERVICE* PSECURITY_QUALITY_OF_SERVICE;
+
+// The running state of an open's access check, with the fields of the
+// Windows record up to the three masks (what is still asked for, what the
+// checks granted, what the caller asked for first).
+typedef struct _ACCESS_STATE {
+    struct {
+        ULONG LowPart;
+        LONG HighPart;
+    } OperationID;
+    BOOLEAN SecurityEvaluated;
+    BOOLEAN GenerateAudit;
+    BOOLEAN GenerateOnClose;
+    BOOLEAN PrivilegesAllocated;
+    ULONG Flags;
+    ACCESS_MASK RemainingDesiredAccess;
+    ACCESS_MASK PreviouslyGrantedAccess;
+    ACCESS_MASK OriginalDesiredAccess;
+} ACCESS_STATE, *PACCESS_STATE;
 
 // What the I/O manager hands a driver at IRP_MJ_CREATE about the open.
 typedef struct _IO_SECURITY_CONTEXT {
     PSECURITY_QUALITY_OF_SERVICE SecurityQos;
-    PACCESS_STATE AccessState;
-    ACCESS_MASK DesiredAccess;  // the access the I/O manager granted the open
+    PACCESS_STATE AccessState;  // PreviouslyGrantedAccess: what the checks granted
+    ACCESS_MASK DesiredAccess;  // what the caller asked for, generic rights mapped
     ULONG FullCreateOptions;
 } IO_SECURITY_CONTEXT, *PIO_SECURITY_CONTEXT;
 
@@ -246,6 +264,7 @@ typedef struct _FILE_OBJECT {
     BOOLEAN SharedWrite;
     BOOLEAN SharedDelete;
     ULONG Flags;
+    UNICODE_STRING FileName;  // what follows the device's name in the open ("" for the device)
 } FILE_OBJECT, *PFILE_OBJECT;
 
 typedef struct _IO_STACK_LOCATION {
@@ -406,6 +425,29 @@ STANDIN_EXTERN_C VOID NTAPI WRITE_REGISTER_USHORT(PUSHORT Register, USHORT Value
 STANDIN_EXTERN_C PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
                                           MEMORY_CACHING_TYPE CacheType);
 STANDIN_EXTERN_C VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes);
+
+// A routine of the kernel or the HAL found by its name at run time, or NULL
+// when this system does not export it (PASSIVE_LEVEL).
+STANDIN_EXTERN_C PVOID NTAPI MmGetSystemRoutineAddress(PUNICODE_STRING SystemRoutineName);
+
+// Runs the routine on every processor at once at IPI_LEVEL (each enters
+// before any runs it); returns what it returned on the calling processor.
+// Exported from Windows Server 2003 on; a driver for XP looks it up.
+typedef ULONG_PTR NTAPI KIPI_BROADCAST_WORKER(ULONG_PTR Argument);
+typedef KIPI_BROADCAST_WORKER* PKIPI_BROADCAST_WORKER;
+STANDIN_EXTERN_C ULONG_PTR NTAPI KeIpiGenericCall(PKIPI_BROADCAST_WORKER BroadcastFunction,
+                                                  ULONG_PTR Context);
+
+// The interlocked operations, inline as the DDK has them, and the spin-wait
+// hint (here it lets the host run another thread).
+static inline LONG InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange, LONG Comparand) {
+    __atomic_compare_exchange_n(Destination, &Comparand, Exchange, 0, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    return Comparand;
+}
+static inline LONG InterlockedExchange(LONG volatile* Target, LONG Value) {
+    return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
+}
+STANDIN_EXTERN_C VOID YieldProcessor(VOID);
 
 // The processor's 32-bit port instructions (in and out on a 16-bit port).
 STANDIN_EXTERN_C ULONG __indword(USHORT Port);

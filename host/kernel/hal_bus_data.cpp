@@ -5,14 +5,46 @@
 // that is using the ports, as a HAL on another processor could.
 #include <ntddk.h>
 
+#include <mutex>
+
 #include "kernel/kernel_trace.h"
+#include "kernel/processors.h"
 #include "machine/machine.h"
 
 namespace {
 
 constexpr ULONG kPciHeaderBytes = 256;  // what the HAL reaches of a function
+constexpr USHORT kAddressPort = 0xCF8;
+constexpr USHORT kDataPort = 0xCFC;
+
+// The HAL's configuration lock, held across a cycle through the port pair.
+std::mutex& HalConfigLock() {
+    static auto* lock = new std::mutex;  // lives as long as the process
+    return *lock;
+}
+
+thread_local uint8_t gLevelBeforeCycle = PASSIVE_LEVEL;
 
 }  // namespace
+
+namespace standin {
+
+void HalCycleAddress(unsigned bus, unsigned device, unsigned function, unsigned offset) {
+    gLevelBeforeCycle = ExchangeIrql(HIGH_LEVEL);
+    HalConfigLock().lock();
+    __outdword(kAddressPort, 0x80000000u | (bus & 0xFF) << 16 | (device & 0x1F) << 11 | (function & 7) << 8 |
+                                 (offset & 0xFC));
+}
+
+uint32_t HalCycleReadAndRelease() {
+    uint32_t value = __indword(kDataPort);
+    __outdword(kAddressPort, 0);
+    HalConfigLock().unlock();
+    ExchangeIrql(gLevelBeforeCycle);
+    return value;
+}
+
+}  // namespace standin
 
 extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG SlotNumber,
                                              PVOID Buffer, ULONG Offset, ULONG Length) {

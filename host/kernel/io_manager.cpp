@@ -33,7 +33,9 @@ namespace standin {
 
 struct OpenFile {
     DeviceRecord* device = nullptr;
-    FILE_OBJECT object;  // the file object every request on this open carries
+    FILE_OBJECT object;     // the file object every request on this open carries
+    std::wstring fileName;  // what FileName points at
+    ACCESS_MASK granted = 0;
 };
 
 namespace {
@@ -218,32 +220,61 @@ void UnloadDriver(LoadedDriver* driver) {
     FinishUnload(driver);
 }
 
-NTSTATUS OpenDevice(const std::wstring& objectName, ACCESS_MASK desiredAccess, OpenFile** file) {
-    *file = nullptr;
-    DeviceRecord* device = nullptr;
+namespace {
+
+// The open's access checks as IopParseDevice makes them, for a caller in user
+// mode: the device itself gets a full check; a name below it, or a relative
+// open, gets one only when the device asks for secure opens (before that a
+// name below it is checked for traverse, which every token here holds).
+// What each check grants joins PreviouslyGrantedAccess and leaves
+// RemainingDesiredAccess.
+NTSTATUS CheckOpenAccess(const DeviceRecord* device, bool relative, bool below, ACCESS_STATE* state) {
+    bool secureOpen = (device->object->Characteristics & FILE_DEVICE_SECURE_OPEN) != 0;
+    bool fullCheck = (!relative && !below) || (secureOpen && (relative || below));
+    if (!fullCheck) return STATUS_SUCCESS;
     ACCESS_MASK granted = 0;
+    NTSTATUS status =
+        CheckAccess(device->security, CurrentCallerToken(), state->RemainingDesiredAccess, &granted);
+    if (!NT_SUCCESS(status)) return status;
+    state->PreviouslyGrantedAccess |= granted;
+    state->RemainingDesiredAccess &= ~(granted | static_cast<ACCESS_MASK>(MAXIMUM_ALLOWED));
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS OpenOn(DeviceRecord* device, const std::wstring& remaining, OpenFile* related,
+                ACCESS_MASK desiredAccess, OpenFile** file) {
+    ACCESS_STATE state;
+    std::memset(&state, 0, sizeof state);
+    state.OriginalDesiredAccess = MapGenericFileAccess(desiredAccess);
+    state.RemainingDesiredAccess = state.OriginalDesiredAccess;
+    const ACCESS_MASK asked = state.RemainingDesiredAccess;
     {
         std::lock_guard<std::mutex> guard(NamespaceLock());
-        device = ResolveDevice(objectName);
-        if (device == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
         if (device->driver == nullptr || device->driver->unloadRequested) {
             return STATUS_DELETE_PENDING;
         }
-        NTSTATUS access = CheckAccess(device->security, CurrentCallerToken(), desiredAccess, &granted);
+        if (device->object->Exclusive && device->openFiles > 0 && related == nullptr) {
+            return STATUS_ACCESS_DENIED;
+        }
+        NTSTATUS access = CheckOpenAccess(device, related != nullptr, !remaining.empty(), &state);
         if (!NT_SUCCESS(access)) return access;  // the driver never sees the open
-        if (device->object->Exclusive && device->openFiles > 0) return STATUS_ACCESS_DENIED;
         ++device->openFiles;
     }
     auto opened = std::make_unique<OpenFile>();
     opened->device = device;
+    opened->fileName = remaining;
+    opened->granted = state.PreviouslyGrantedAccess | state.RemainingDesiredAccess;
     std::memset(&opened->object, 0, sizeof opened->object);
     opened->object.Type = 5;  // IO_TYPE_FILE
     opened->object.Size = sizeof(FILE_OBJECT);
     opened->object.DeviceObject = device->object;
+    opened->object.RelatedFileObject = related != nullptr ? &related->object : NULL;
+    InitString(&opened->object.FileName, opened->fileName);
 
     IO_SECURITY_CONTEXT security;
     std::memset(&security, 0, sizeof security);
-    security.DesiredAccess = granted;
+    security.AccessState = &state;
+    security.DesiredAccess = asked;
     IoRequest request;
     request.stack.Parameters.Create.SecurityContext = &security;
     NTSTATUS status = SendRequest(device, &opened->object, IRP_MJ_CREATE, &request);
@@ -255,6 +286,29 @@ NTSTATUS OpenDevice(const std::wstring& objectName, ACCESS_MASK desiredAccess, O
     *file = opened.release();
     return status;
 }
+
+}  // namespace
+
+NTSTATUS OpenDevice(const std::wstring& objectName, ACCESS_MASK desiredAccess, OpenFile** file) {
+    *file = nullptr;
+    DeviceRecord* device = nullptr;
+    std::wstring remaining;
+    {
+        std::lock_guard<std::mutex> guard(NamespaceLock());
+        device = ResolveDevicePath(objectName, &remaining);
+        if (device == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
+    }
+    return OpenOn(device, remaining, nullptr, desiredAccess, file);
+}
+
+NTSTATUS OpenRelative(OpenFile* related, const std::wstring& name, ACCESS_MASK desiredAccess,
+                      OpenFile** file) {
+    *file = nullptr;
+    if (related == nullptr) return STATUS_INVALID_HANDLE;
+    return OpenOn(related->device, name, related, desiredAccess, file);
+}
+
+ACCESS_MASK HandleGrantedAccess(const OpenFile* file) { return file == nullptr ? 0 : file->granted; }
 
 NTSTATUS OpenDevice(const std::wstring& objectName, OpenFile** file) {
     return OpenDevice(objectName, FILE_GENERIC_READ | FILE_GENERIC_WRITE, file);
@@ -276,6 +330,13 @@ NTSTATUS DeviceControl(OpenFile* file, ULONG code, const void* inBuffer, ULONG i
                        ULONG outLength, ULONG* returned) {
     if (returned != nullptr) *returned = 0;
     if (file == nullptr) return STATUS_INVALID_HANDLE;
+    // A code that names an access (not FILE_ANY_ACCESS) is checked against
+    // what the handle was granted before the driver sees the request.
+    ULONG needed = (code >> 14) & 3;
+    if (((needed & FILE_READ_ACCESS) != 0 && (file->granted & FILE_READ_DATA) == 0) ||
+        ((needed & FILE_WRITE_ACCESS) != 0 && (file->granted & FILE_WRITE_DATA) == 0)) {
+        return STATUS_ACCESS_DENIED;
+    }
     if ((inLength != 0 && inBuffer == nullptr) || (outLength != 0 && outBuffer == nullptr)) {
         return static_cast<NTSTATUS>(0xC00000E8L);  // STATUS_INVALID_USER_BUFFER
     }

@@ -24,12 +24,28 @@ NTSTATUS LoadDriver(const std::string& linuxPath, const std::string& serviceName
 void UnloadDriver(LoadedDriver* driver);
 
 // Opens a device by its object-manager name, e.g. "\\??\\QuorVenal" or
-// "\\Device\\QUORVENAL" (links followed, names matched without case), for
-// desiredAccess, as the caller's token (CurrentCallerToken) may: the device's
-// security decides before the driver sees anything (STATUS_ACCESS_DENIED).
-// Otherwise sends IRP_MJ_CREATE with a new file object and the granted access
-// in its security context; returns the create's status.
+// "\\Device\\QUORVENAL" (links followed, names matched without case), or a
+// name below it ("\\??\\QuorVenal\\x": the file object's FileName is "\\x"),
+// for desiredAccess, as the caller's token (CurrentCallerToken) may. As
+// Windows' I/O manager does: the device itself is opened only after a full
+// access check against its security (STATUS_ACCESS_DENIED before the driver
+// sees anything); a name below it is checked only when the device has
+// FILE_DEVICE_SECURE_OPEN (otherwise only for traverse, which every token of
+// the stand-in holds). IRP_MJ_CREATE then carries a new file object and a
+// security context whose DesiredAccess is what was asked (generic rights
+// mapped, MAXIMUM_ALLOWED as its own bit) and whose AccessState's
+// PreviouslyGrantedAccess is what the checks granted. Returns the create's
+// status.
 NTSTATUS OpenDevice(const std::wstring& objectName, ACCESS_MASK desiredAccess, OpenFile** file);
+// A relative open: `name` (may be empty) below the device of `related`, as
+// NtCreateFile with a handle to it as the root. The device's security is
+// checked only when it has FILE_DEVICE_SECURE_OPEN; an exclusive device may
+// be opened so once more.
+NTSTATUS OpenRelative(OpenFile* related, const std::wstring& name, ACCESS_MASK desiredAccess,
+                      OpenFile** file);
+// What the handle of an open was granted (the checks' grant and what they
+// did not check), as the object manager records it for the handle.
+ACCESS_MASK HandleGrantedAccess(const OpenFile* file);
 // The same for reading and writing (FILE_GENERIC_READ | FILE_GENERIC_WRITE).
 NTSTATUS OpenDevice(const std::wstring& objectName, OpenFile** file);
 // Sends IRP_MJ_CLOSE and releases the file object.

@@ -2,12 +2,11 @@
 //  - Nothing at the address (or the range runs off what is there): NULL.
 //  - Plain memory within one page: a pointer straight into that memory.
 //  - The memory-mapped configuration window (or memory crossing a page): a
-//    private copy of the bytes, read from the machine when the mapping is
-//    made and written back, as one access of the mapping's width, when it is
-//    released if the bytes changed. Reads and writes through such a mapping
-//    therefore behave as one configuration access each, which holds for the
-//    way the driver uses them (one 2-byte access per mapping) and for the
-//    plain read/write registers of the simulated extended space.
+//    private buffer standing for the mapping. Each READ_REGISTER_USHORT and
+//    WRITE_REGISTER_USHORT on it is one access of the machine at that
+//    physical address, made when it is made, as on hardware: a write of an
+//    unchanged value still reaches the function, and registers whose bits
+//    clear when written with 1 show it. Unmapping writes nothing.
 //  - A page of RAM (as MmGetPhysicalMemoryRanges reports it) is mapped as
 //    plain memory, but counted as a driver fault: Windows stops the machine
 //    for it under Driver Verifier, and an uncached view of cached RAM is
@@ -30,9 +29,8 @@ namespace {
 struct Mapping {
     uint64_t physical;
     SIZE_T length;
-    bool copied;                      // a private copy, written back on release
-    std::unique_ptr<uint8_t[]> copy;  // what the driver reads and writes
-    std::unique_ptr<uint8_t[]> original;
+    bool device;                        // accesses go to the machine, one by one
+    std::unique_ptr<uint8_t[]> buffer;  // the mapping's address for a device mapping
 };
 
 struct MappingTable {
@@ -49,8 +47,10 @@ MappingTable& Table() {
 
 constexpr uint64_t kPageBytes = 4096;
 
-// Whether [address, address + length) lies inside one live mapping.
-bool InsideMapping(const void* address, size_t length) {
+// Where an access of `length` bytes at `address` goes: inside one live
+// mapping (false otherwise); *physical gets the physical address for a device
+// mapping, which the access must reach through the machine.
+bool FindMapped(const void* address, size_t length, bool* device, uint64_t* physical) {
     MappingTable& table = Table();
     std::lock_guard<std::mutex> guard(table.lock);
     auto it = table.live.upper_bound(const_cast<void*>(address));
@@ -58,7 +58,10 @@ bool InsideMapping(const void* address, size_t length) {
     --it;
     auto start = static_cast<const uint8_t*>(it->first);
     auto at = static_cast<const uint8_t*>(address);
-    return at >= start && at + length <= start + it->second->length;
+    if (at < start || at + length > start + it->second->length) return false;
+    *device = it->second->device;
+    *physical = it->second->physical + static_cast<uint64_t>(at - start);
+    return true;
 }
 
 }  // namespace
@@ -84,18 +87,13 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
     mapping->physical = physical;
     mapping->length = NumberOfBytes;
     void* address = machine.MemoryPointer(physical, NumberOfBytes);
-    if (address == nullptr) {
-        mapping->copied = true;
-        mapping->copy.reset(new uint8_t[NumberOfBytes]);
-        mapping->original.reset(new uint8_t[NumberOfBytes]);
-        if (!machine.PhysicalRead(physical, mapping->copy.get(), NumberOfBytes)) {
-            standin::TraceMapping(physical, NumberOfBytes, false);
-            return NULL;
-        }
-        std::memcpy(mapping->original.get(), mapping->copy.get(), NumberOfBytes);
-        address = mapping->copy.get();
-    } else {
-        mapping->copied = false;
+    mapping->device = address == nullptr;
+    if (mapping->device) {
+        // Not the machine's bytes: a plain load or store through it reaches
+        // nothing, as the register accessors are the only way in.
+        mapping->buffer.reset(new uint8_t[NumberOfBytes]);
+        std::memset(mapping->buffer.get(), 0xA5, NumberOfBytes);
+        address = mapping->buffer.get();
     }
     standin::TraceMapping(physical, NumberOfBytes, true);
     MappingTable& table = Table();
@@ -129,24 +127,33 @@ extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
             table.live.erase(it);
         }
     }
-    if (mapping->copied && std::memcmp(mapping->copy.get(), mapping->original.get(), mapping->length) != 0) {
-        standin::CurrentMachine().PhysicalWrite(mapping->physical, mapping->copy.get(), mapping->length);
-    }
     standin::TraceUnmap(true);
 }
 
 extern "C" USHORT NTAPI READ_REGISTER_USHORT(PUSHORT Register) {
-    bool inside = InsideMapping(Register, sizeof(USHORT));
+    bool device = false;
+    uint64_t physical = 0;
+    bool inside = FindMapped(Register, sizeof(USHORT), &device, &physical);
     standin::TraceRegisterAccess(false, inside);
-    if (!inside) return 0xFFFF;
-    USHORT value;
-    std::memcpy(&value, Register, sizeof value);
+    USHORT value = 0xFFFF;
+    if (!inside) return value;
+    if (!device) {
+        std::memcpy(&value, Register, sizeof value);
+    } else if (!standin::CurrentMachine().PhysicalRead(physical, &value, sizeof value)) {
+        value = 0xFFFF;
+    }
     return value;
 }
 
 extern "C" VOID NTAPI WRITE_REGISTER_USHORT(PUSHORT Register, USHORT Value) {
-    bool inside = InsideMapping(Register, sizeof(USHORT));
+    bool device = false;
+    uint64_t physical = 0;
+    bool inside = FindMapped(Register, sizeof(USHORT), &device, &physical);
     standin::TraceRegisterAccess(true, inside);
     if (!inside) return;
-    std::memcpy(Register, &Value, sizeof Value);
+    if (!device) {
+        std::memcpy(Register, &Value, sizeof Value);
+    } else {
+        standin::CurrentMachine().PhysicalWrite(physical, &Value, sizeof Value);
+    }
 }

@@ -20,6 +20,12 @@ namespace standin {
 
 uint8_t CurrentIrql() { return gIrql; }
 
+uint8_t ExchangeIrql(uint8_t level) {
+    uint8_t previous = gIrql;
+    gIrql = level;
+    return previous;
+}
+
 bool RequireIrqlAtMost(uint8_t highest, const char* routine) {
     if (gIrql <= highest) return true;
     TraceIrqlFault((std::string(routine) + " called at IRQL " + std::to_string(gIrql)).c_str());

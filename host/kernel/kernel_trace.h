@@ -75,6 +75,9 @@ void TraceMutexWait(int delta);
 
 // The calling thread's IRQL (each host thread is a processor of its own).
 uint8_t CurrentIrql();
+// Sets it, as the kernel and the HAL do for themselves (no raise counted,
+// no direction checked); returns the level before.
+uint8_t ExchangeIrql(uint8_t level);
 // Makes MmGetPhysicalMemoryRanges answer NULL (no pool) until set back.
 void SetMemoryRangesUnavailable(bool unavailable);
 

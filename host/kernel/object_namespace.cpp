@@ -56,14 +56,32 @@ DeviceRecord* FindDeviceRecord(PDEVICE_OBJECT object) {
 }
 
 DeviceRecord* ResolveDevice(const std::wstring& name) {
+    std::wstring remaining;
+    DeviceRecord* device = ResolveDevicePath(name, &remaining);
+    return remaining.empty() ? device : nullptr;
+}
+
+DeviceRecord* ResolveDevicePath(const std::wstring& name, std::wstring* remaining) {
     Namespace& space = TheNamespace();
-    std::wstring current = NormaliseName(name);
+    std::wstring current = name;
+    remaining->clear();
     for (int hop = 0; hop < 16; ++hop) {  // bounded: links may form a loop
-        auto device = space.devices.find(current);
-        if (device != space.devices.end()) return device->second;
-        auto link = space.links.find(current);
-        if (link == space.links.end()) return nullptr;
-        current = link->second;
+        bool reparsed = false;
+        for (size_t end = 1; end <= current.size() && !reparsed; ++end) {
+            if (end < current.size() && current[end] != L'\\') continue;  // a component boundary
+            std::wstring prefix = NormaliseName(current.substr(0, end));
+            auto device = space.devices.find(prefix);
+            if (device != space.devices.end()) {
+                *remaining = current.substr(end);
+                return device->second;
+            }
+            auto link = space.links.find(prefix);
+            if (link != space.links.end()) {
+                current = link->second + current.substr(end);
+                reparsed = true;
+            }
+        }
+        if (!reparsed) return nullptr;
     }
     return nullptr;
 }

@@ -44,6 +44,12 @@ std::wstring FromUnicodeString(PCUNICODE_STRING text);
 DeviceRecord* FindDeviceRecord(PDEVICE_OBJECT object);
 // Follows links to a named device; null if the name leads nowhere.
 DeviceRecord* ResolveDevice(const std::wstring& name);
+// Parses a name as the object manager does, one component after another:
+// a link met on the way is replaced by its target and parsing begins again;
+// the first device met ends it, and what follows the device's name (in the
+// caller's spelling, "" when nothing does) goes to *remaining. Null if the
+// name leads to no device.
+DeviceRecord* ResolveDevicePath(const std::wstring& name, std::wstring* remaining);
 bool NameInUse(const std::wstring& normalisedName);
 void InsertDevice(DeviceRecord* record);
 void RemoveDeviceName(DeviceRecord* record);

@@ -115,6 +115,11 @@ void Machine::SetEcamBase(uint64_t base) {
     ecamBase_ = base;
 }
 
+void Machine::SetEcamLastBus(unsigned lastBus) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ecamLastBus_ = lastBus < 256 ? lastBus : 255;
+}
+
 bool Machine::AddMemory(uint64_t base, uint64_t size, std::string* error) {
     if (!AddPlainMemory(base, size, error)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -155,7 +160,7 @@ bool Machine::AddPlainMemory(uint64_t base, uint64_t size, std::string* error) {
         return false;
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    if (ecamBase_ != kNoEcam && base < ecamBase_ + kEcamWindowBytes && ecamBase_ < base + size) {
+    if (ecamBase_ != kNoEcam && base < ecamBase_ + EcamWindowBytes() && ecamBase_ < base + size) {
         *error = "memory range overlaps the configuration window";
         return false;
     }
@@ -255,7 +260,7 @@ bool Machine::IsPresent(FunctionAddress address) const {
 }
 
 bool Machine::EcamDecode(uint64_t address, FunctionAddress* function, unsigned* offset) const {
-    if (ecamBase_ == kNoEcam || address < ecamBase_ || address - ecamBase_ >= kEcamWindowBytes) {
+    if (ecamBase_ == kNoEcam || address < ecamBase_ || address - ecamBase_ >= EcamWindowBytes()) {
         return false;
     }
     uint64_t inside = address - ecamBase_;
@@ -430,6 +435,11 @@ bool Machine::ReadPowerOnConfig(FunctionAddress address, unsigned offset, void* 
 uint64_t Machine::EcamBase() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return ecamBase_;
+}
+
+unsigned Machine::EcamLastBus() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ecamLastBus_;
 }
 
 std::vector<FunctionAddress> Machine::Functions() const {

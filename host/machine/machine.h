@@ -47,7 +47,7 @@ class Machine {
 public:
     static constexpr uint64_t kDefaultEcamBase = 0xE0000000ull;
     static constexpr uint64_t kNoEcam = ~0ull;
-    static constexpr uint64_t kEcamWindowBytes = 256ull << 20;  // 1 MiB per bus, 256 buses
+    static constexpr uint64_t kEcamBusBytes = 1ull << 20;  // the window holds 1 MiB per bus
     static constexpr unsigned kConfigSpaceBytes = 4096;
 
     Machine();
@@ -71,6 +71,9 @@ public:
     void AddBus(unsigned bus);
     // Physical base of memory-mapped configuration; kNoEcam for none.
     void SetEcamBase(uint64_t base);
+    // The last bus the window decodes (255 unless set): the window holds
+    // (lastBus + 1) MiB, and what lies above it is whatever memory is there.
+    void SetEcamLastBus(unsigned lastBus);
     // RAM: plain memory at [base, base + size) that reads 0 until written, and
     // that the kernel reports as RAM (MmGetPhysicalMemoryRanges).
     bool AddMemory(uint64_t base, uint64_t size, std::string* error);
@@ -115,6 +118,7 @@ public:
     // Power-on bytes of the function; false if the machine has no such function.
     bool ReadPowerOnConfig(FunctionAddress address, unsigned offset, void* out, unsigned length) const;
     uint64_t EcamBase() const;
+    unsigned EcamLastBus() const;
     // The RAM ranges (base, size), sorted, with touching or overlapping ranges
     // joined.
     std::vector<std::pair<uint64_t, uint64_t>> RamRanges() const;
@@ -141,6 +145,7 @@ private:
     uint8_t* PageFor(uint64_t address);
     bool EcamDecode(uint64_t address, FunctionAddress* function, unsigned* offset) const;
     bool IsMemory(uint64_t address, uint64_t length) const;
+    uint64_t EcamWindowBytes() const { return (ecamLastBus_ + 1ull) * kEcamBusBytes; }
     bool AddPlainMemory(uint64_t base, uint64_t size, std::string* error);
 
     mutable std::mutex mutex_;
@@ -150,6 +155,7 @@ private:
     // so that "does this bus exist" costs the same whatever the machine holds.
     bool busExists_[256] = {true};
     uint64_t ecamBase_ = kDefaultEcamBase;
+    unsigned ecamLastBus_ = 255;
     uint32_t configAddress_ = 0;
     std::vector<std::pair<uint64_t, uint64_t>> memoryRanges_;  // plain memory: base, size
     std::vector<std::pair<uint64_t, uint64_t>> ramRanges_;     // the RAM among it

@@ -6,10 +6,14 @@
 //  - the command register keeps its implemented bits; bridge windows, bus
 //    numbers, cache line, latency and interrupt line are read/write;
 //  - the device-specific area 0x40..0xFF and the extended space 0x100..0xFFF
-//    are plain read/write registers apart from the capability headers.
+//    are plain read/write registers apart from the capability headers and
+//    the error-reporting capability, whose status registers clear when
+//    written with 1 and whose logs are read-only.
 #include "machine/register_masks.h"
 
 #include <cstring>
+
+#include "machine/machine.h"
 
 namespace standin {
 namespace {
@@ -95,12 +99,50 @@ void ProtectCapabilityHeaders(const uint8_t* config, unsigned pointerOffset, Reg
     }
 }
 
-void ProtectExtendedCapabilityHeaders(const uint8_t* config, RegisterMasks* masks) {
+// The PCI Express capability's device/port type (bits 7:4 of its register
+// 2), or -1 without one.
+int ExpressPortType(const uint8_t* config) {
+    if (!(config[0x06] & 0x10)) return -1;
+    unsigned next = config[0x34] & 0xFC;
+    for (unsigned guard = 0; next >= 0x40 && guard < 48; ++guard) {
+        if (config[next] == 0x10) return config[next + 2] >> 4;
+        next = config[next + 1] & 0xFC;
+    }
+    return -1;
+}
+
+const uint16_t kErrorReportingId = 0x0001;
+const int kRootPort = 4;
+const int kRootEventCollector = 10;
+
+// The error-reporting capability at `at`: the uncorrectable and correctable
+// error status registers (and a root port's root error status) clear the
+// bits written with 1; the first-error pointer, the capability bits, the
+// header log and the error source are read-only.
+void MaskErrorReporting(const uint8_t* config, unsigned at, RegisterMasks* masks) {
+    bool root = ExpressPortType(config) == kRootPort || ExpressPortType(config) == kRootEventCollector;
+    unsigned end = at + (root ? 0x38 : 0x2C);
+    if (end > Machine::kConfigSpaceBytes) return;
+    SetWritable(masks, at + 0x04, 4, 0);  // uncorrectable error status
+    SetClearOnOne(masks, at + 0x04, 4, 0xFFFFFFFF);
+    SetWritable(masks, at + 0x10, 4, 0);  // correctable error status
+    SetClearOnOne(masks, at + 0x10, 4, 0xFFFFFFFF);
+    SetWritable(masks, at + 0x18, 4, 0x00000540);  // ECRC enables, multiple headers
+    for (unsigned log = at + 0x1C; log < at + 0x2C; log += 4) SetWritable(masks, log, 4, 0);
+    if (!root) return;
+    SetWritable(masks, at + 0x2C, 4, 0x7);  // root error command
+    SetWritable(masks, at + 0x30, 4, 0);    // root error status
+    SetClearOnOne(masks, at + 0x30, 4, 0x7F);
+    SetWritable(masks, at + 0x34, 4, 0);  // error source identification
+}
+
+void MaskExtendedCapabilities(const uint8_t* config, RegisterMasks* masks) {
     unsigned next = 0x100;
     for (unsigned guard = 0; next >= 0x100 && next <= 0xFFC && guard < 960; ++guard) {
         uint32_t header = Load32(config, next);
         if (header == 0 || header == 0xFFFFFFFFu) break;
         SetWritable(masks, next, 4, 0);
+        if ((header & 0xFFFF) == kErrorReportingId) MaskErrorReporting(config, next, masks);
         next = (header >> 20) & 0xFFC;
     }
 }
@@ -167,7 +209,7 @@ void BuildRegisterMasks(const uint8_t* config, unsigned spaceBytes, const uint64
         for (unsigned offset = 0x100; offset < spaceBytes; ++offset) {
             masks->writable[offset] = 0xFF;
         }
-        ProtectExtendedCapabilityHeaders(config, masks);
+        MaskExtendedCapabilities(config, masks);
     }
 }
 

@@ -1,6 +1,9 @@
 // Files: CreateFileA over the Linux file system with Windows' dispositions,
-// sharing and error codes; CloseHandle, ReadFile and WriteFile. Names of the
-// form "\\.\Name" go to the device side (device_api.cpp).
+// sharing and error codes; CloseHandle, ReadFile and WriteFile; DeleteFileA
+// and MoveFileA, which open the file for deletion first and so fail while a
+// handle to it does not share deleting; and the sharing check of the
+// kernel's image loader. Names of the form "\\.\Name" go to the device side
+// (device_api.cpp).
 #include <windows.h>
 
 #include <fcntl.h>
@@ -12,6 +15,7 @@
 #include <string>
 
 #include "win32/device_api.h"
+#include "win32/file_sharing.h"
 #include "win32/handle_table.h"
 #include "win32/path_mapping.h"
 
@@ -28,6 +32,7 @@ struct FileObject : HandleObject {
     ino_t inode = 0;
     bool canRead = false;
     bool canWrite = false;
+    bool canDelete = false;
     DWORD share = 0;
 };
 
@@ -70,13 +75,32 @@ DWORD OpenErrorToWin32(int err, const std::string& linuxPath) {
 }
 
 // Two opens of one file conflict when either wants what the other does not share.
-bool SharingConflicts(const FileObject& open, bool read, bool write, DWORD share) {
+bool SharingConflicts(const FileObject& open, bool read, bool write, bool remove, DWORD share) {
     if (read && !(open.share & FILE_SHARE_READ)) return true;
     if (write && !(open.share & FILE_SHARE_WRITE)) return true;
+    if (remove && !(open.share & FILE_SHARE_DELETE)) return true;
     if (open.canRead && !(share & FILE_SHARE_READ)) return true;
     if (open.canWrite && !(share & FILE_SHARE_WRITE)) return true;
+    if (open.canDelete && !(share & FILE_SHARE_DELETE)) return true;
     return false;
 }
+
+// Whether an open of the existing file at linuxPath for the access given
+// conflicts with a handle already open on it. Called with OpenLock held.
+bool ConflictsWithOpenHandles(const struct stat& file, bool read, bool write, bool remove, DWORD share) {
+    bool conflict = false;
+    ForEachHandle([&](HandleObject& object) {
+        if (object.kind != HandleKind::File) return;
+        auto& open = static_cast<FileObject&>(object);
+        if (open.deviceId == file.st_dev && open.inode == file.st_ino &&
+            SharingConflicts(open, read, write, remove, share)) {
+            conflict = true;
+        }
+    });
+    return conflict;
+}
+
+bool WantsDelete(DWORD access) { return (access & (DELETE | GENERIC_ALL)) != 0; }
 
 HANDLE Fail(DWORD error) {
     SetLastError(error);
@@ -119,17 +143,9 @@ HANDLE OpenFileHandle(LPCSTR name, DWORD access, DWORD share, DWORD disposition,
     if (existed && S_ISDIR(before.st_mode) && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
-    if (existed && !S_ISDIR(before.st_mode)) {
-        bool conflict = false;
-        ForEachHandle([&](HandleObject& object) {
-            if (object.kind != HandleKind::File) return;
-            auto& file = static_cast<FileObject&>(object);
-            if (file.deviceId == before.st_dev && file.inode == before.st_ino &&
-                SharingConflicts(file, read, write || changes, share)) {
-                conflict = true;
-            }
-        });
-        if (conflict) return Fail(ERROR_SHARING_VIOLATION);
+    if (existed && !S_ISDIR(before.st_mode) &&
+        ConflictsWithOpenHandles(before, read, write || changes, WantsDelete(access), share)) {
+        return Fail(ERROR_SHARING_VIOLATION);
     }
 
     int fd = open(linuxPath.c_str(), openFlags, mode);
@@ -143,6 +159,7 @@ HANDLE OpenFileHandle(LPCSTR name, DWORD access, DWORD share, DWORD disposition,
     }
     file->canRead = read;
     file->canWrite = write;
+    file->canDelete = WantsDelete(access);
     file->share = share;
     HANDLE handle = InsertHandle(std::move(file));
     bool reportsExisting = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
@@ -150,10 +167,67 @@ HANDLE OpenFileHandle(LPCSTR name, DWORD access, DWORD share, DWORD disposition,
     return handle;
 }
 
+// The existing regular file a Windows path names, for DeleteFileA and
+// MoveFileA; the error Windows gives otherwise.
+DWORD ExistingFile(LPCSTR name, std::string* linuxPath, struct stat* info) {
+    if (name == nullptr) return ERROR_INVALID_PARAMETER;
+    DWORD error = WindowsToLinuxPath(name, linuxPath);
+    if (error != ERROR_SUCCESS) return error;
+    *linuxPath = MatchCaseInsensitively(*linuxPath);
+    if (stat(linuxPath->c_str(), info) != 0) return OpenErrorToWin32(errno, *linuxPath);
+    if (S_ISDIR(info->st_mode)) return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
+
+DWORD CheckImageLoadSharing(const std::string& linuxPath) {
+    std::lock_guard<std::mutex> guard(OpenLock());
+    struct stat info;
+    if (stat(linuxPath.c_str(), &info) != 0) return ERROR_FILE_NOT_FOUND;
+    // The loader reads (FILE_EXECUTE counts as reading) and shares reading
+    // and deleting, not writing.
+    if (ConflictsWithOpenHandles(info, true, false, false, FILE_SHARE_READ | FILE_SHARE_DELETE)) {
+        return ERROR_SHARING_VIOLATION;
+    }
+    return ERROR_SUCCESS;
+}
+
 }  // namespace standin
 
 using namespace standin;
+
+extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+    std::string linuxPath;
+    struct stat info;
+    std::lock_guard<std::mutex> guard(OpenLock());
+    DWORD error = ExistingFile(lpFileName, &linuxPath, &info);
+    if (error == ERROR_SUCCESS && ConflictsWithOpenHandles(info, false, false, true, 0)) {
+        error = ERROR_SHARING_VIOLATION;
+    }
+    if (error == ERROR_SUCCESS && unlink(linuxPath.c_str()) != 0) error = OpenErrorToWin32(errno, linuxPath);
+    SetLastError(error);
+    return error == ERROR_SUCCESS;
+}
+
+extern "C" BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
+    std::string from;
+    struct stat info;
+    std::lock_guard<std::mutex> guard(OpenLock());
+    DWORD error = ExistingFile(lpExistingFileName, &from, &info);
+    std::string to;
+    if (error == ERROR_SUCCESS) {
+        error = lpNewFileName == nullptr ? ERROR_INVALID_PARAMETER : WindowsToLinuxPath(lpNewFileName, &to);
+    }
+    struct stat target;
+    if (error == ERROR_SUCCESS && stat(to.c_str(), &target) == 0) error = ERROR_ALREADY_EXISTS;
+    if (error == ERROR_SUCCESS && ConflictsWithOpenHandles(info, false, false, true, 0)) {
+        error = ERROR_SHARING_VIOLATION;
+    }
+    if (error == ERROR_SUCCESS && rename(from.c_str(), to.c_str()) != 0) error = OpenErrorToWin32(errno, to);
+    SetLastError(error);
+    return error == ERROR_SUCCESS;
+}
 
 extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                                      LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition,

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace standin {
@@ -24,6 +25,12 @@ bool IsAdministrator();
 // error of the create or of the start (a failed start leaves the service
 // registered and stopped).
 DWORD RegisterRunningService(const std::string& name, const std::string& imagePath);
+
+// A function a test runs each time a service start is about to hand the
+// driver file (its Linux path) to the kernel's loader, in the starting
+// thread: whatever it does to the file in between (through the Win32 file
+// routines) is what the loader then meets. Empty: none.
+void SetBeforeImageLoad(std::function<void(const std::string& linuxPath)> hook);
 
 // Back to a fresh machine: every device handle and service-manager handle of
 // the process is closed, every driver that a service loaded is unloaded and

@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,6 +28,7 @@
 
 #include "kernel/io_manager.h"
 #include "win32/device_api.h"
+#include "win32/file_sharing.h"
 #include "win32/handle_table.h"
 #include "win32/path_mapping.h"
 #include "win32/process_options.h"
@@ -171,13 +173,39 @@ DWORD ImageFile(const std::string& imagePath, std::string* linuxPath) {
     return ERROR_SUCCESS;
 }
 
-// Loads the service's driver; the caller holds the database lock.
+std::mutex& BeforeImageLoadLock() {
+    static auto* lock = new std::mutex;  // lives as long as the process
+    return *lock;
+}
+
+std::function<void(const std::string&)>& BeforeImageLoad() {
+    static auto* hook = new std::function<void(const std::string&)>;
+    return *hook;
+}
+
+void RunBeforeImageLoad(const std::string& linuxPath) {
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard<std::mutex> guard(BeforeImageLoadLock());
+        hook = BeforeImageLoad();
+    }
+    if (hook) hook(linuxPath);
+}
+
+// Loads the service's driver; the caller holds the database lock. The
+// kernel's loader opens the file for execution, sharing reading and
+// deleting: a handle open on it for writing, or one that does not share
+// reading, makes the start fail with ERROR_SHARING_VIOLATION.
 DWORD StartLocked(ServiceRecord& record) {
     if (record.markedForDelete) return ERROR_SERVICE_MARKED_FOR_DELETE;
     if (record.startType == SERVICE_DISABLED) return ERROR_SERVICE_DISABLED;
     if (record.state != SERVICE_STOPPED) return ERROR_SERVICE_ALREADY_RUNNING;
     std::string linuxPath;
     DWORD error = ImageFile(record.imagePath, &linuxPath);
+    if (error == ERROR_SUCCESS) {
+        RunBeforeImageLoad(linuxPath);
+        error = CheckImageLoadSharing(linuxPath);
+    }
     if (error == ERROR_SUCCESS) {
         LoadedDriver* driver = nullptr;
         NTSTATUS status = LoadDriver(linuxPath, record.name, &driver);
@@ -254,6 +282,11 @@ DWORD RegisterRunningService(const std::string& name, const std::string& imagePa
                                SERVICE_ERROR_NORMAL, imagePath, &record);
     if (error != ERROR_SUCCESS) return error;
     return StartLocked(*record);
+}
+
+void SetBeforeImageLoad(std::function<void(const std::string& linuxPath)> hook) {
+    std::lock_guard<std::mutex> guard(BeforeImageLoadLock());
+    BeforeImageLoad() = std::move(hook);
 }
 
 void ResetServiceDatabase() {

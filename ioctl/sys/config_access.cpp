@@ -1,25 +1,25 @@
-// The three ways the driver reaches configuration space: the HAL's bus-data
-// reads for the standard header, the 0xCF8/0xCFC port pair for header writes,
-// and memory-mapped configuration for offsets 0x100..0xFFF, whose physical
-// base the driver finds itself by probing the candidate bases.
+// Two of the three ways the driver reaches configuration space: the HAL's
+// bus-data reads for the standard header, and memory-mapped configuration for
+// offsets 0x100..0xFFF, whose physical base the driver finds itself by
+// probing the candidate bases (the third, the port pair for header writes,
+// is port_header_write.cpp; which pages may be mapped, window_place.cpp).
 //
-// Memory-mapped configuration is read and written only through the kernel's
-// register accessors (READ_REGISTER_USHORT / WRITE_REGISTER_USHORT): some
-// northbridges accept such accesses only through the AX register, and a plain
-// 16-bit load or store lets the compiler pick any register.
+// Memory-mapped configuration is read and written only through AX
+// (window_access.h): some northbridges accept such accesses only through the
+// AX register, and a plain 16-bit load or store lets the compiler pick any
+// register.
 #include <ntddk.h>
 
 #include "config_access.h"
+#include "hal_bus_data.h"
+#include "window_access.h"
 
 volatile ULONG EcamBase = ECAM_BASE_UNKNOWN;
 
 namespace {
 
-const USHORT kConfigAddressPort = 0xCF8;
-const USHORT kConfigDataPort = 0xCFC;
 const ULONG kCandidateStep = 0x10000000;
 const ULONG kCandidateCount = 15;  // 0x10000000 .. 0xF0000000
-const ULONGLONG kPageBytes = 0x1000;
 
 ULONG SlotNumber(ULONG device, ULONG function) {
     PCI_SLOT_NUMBER slot;
@@ -51,34 +51,6 @@ ULONG ReadConfigRange(ULONG bus, ULONG device, ULONG function, ULONG offset, ULO
     return HalGetBusDataByOffset(PCIConfiguration, bus, SlotNumber(device, function), buffer, offset, length);
 }
 
-ULONG PortIn32(USHORT port) { return __indword(port); }
-
-VOID PortOut32(USHORT port, ULONG value) { __outdword(port, value); }
-
-// The address/data/restore sequence runs at HIGH_LEVEL, so that nothing on
-// this processor (an interrupt, a DPC, the HAL's own configuration code
-// called from either) can move the address register between its port
-// instructions. Nothing else is done while raised.
-VOID PortWriteConfigDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT low, USHORT high) {
-    ULONG address =
-        0x80000000u | (bus & 0xFF) << 16 | (device & 0x1F) << 11 | (function & 7) << 8 | (offset & 0xFC);
-    ULONG data = (ULONG)high << 16 | low;
-    KIRQL previousIrql;
-    KeRaiseIrql(HIGH_LEVEL, &previousIrql);
-    ULONG previous = PortIn32(kConfigAddressPort);
-    PortOut32(kConfigAddressPort, address);
-    PortOut32(kConfigDataPort, data);
-    PortOut32(kConfigAddressPort, previous);
-    KeLowerIrql(previousIrql);
-}
-
-VOID WriteConfigHeader(ULONG bus, ULONG device, ULONG function, const UCHAR* data) {
-    for (ULONG offset = 0; offset < kConfigHeaderBytes; offset += 4) {
-        PortWriteConfigDword(bus, device, function, offset, LoadLe16(data + offset),
-                             LoadLe16(data + offset + 2));
-    }
-}
-
 USHORT EcamRead16(ULONG physicalAddress) {
     PHYSICAL_ADDRESS address;
     address.QuadPart = physicalAddress;  // always below 4 GiB
@@ -86,7 +58,7 @@ USHORT EcamRead16(ULONG physicalAddress) {
     if (mapping == NULL) {
         return 0xFFFF;  // reads as an absent function, so the base search passes over it
     }
-    USHORT value = READ_REGISTER_USHORT((PUSHORT)mapping);
+    USHORT value = WindowRead16((PUSHORT)mapping);
     MmUnmapIoSpace(mapping, 2);
     return value;
 }
@@ -98,7 +70,7 @@ VOID EcamWrite16(ULONG physicalAddress, USHORT value) {
     if (mapping == NULL) {
         return;
     }
-    WRITE_REGISTER_USHORT((PUSHORT)mapping, value);
+    WindowWrite16((PUSHORT)mapping, value);
     MmUnmapIoSpace(mapping, 2);
 }
 
@@ -153,26 +125,6 @@ int WriteExtConfig(ULONG bus, ULONG device, ULONG function, const UCHAR* buffer,
     return kSpaceDone;
 }
 
-namespace {
-
-// Whether the page holding a physical address lies (even in part) in one of
-// the RAM ranges the memory manager reported; the list ends in an entry whose
-// base and size are both 0.
-BOOLEAN PageIsRam(const PHYSICAL_MEMORY_RANGE* ram, ULONG physicalAddress) {
-    ULONGLONG page = physicalAddress & ~(ULONG)(kPageBytes - 1);
-    for (const PHYSICAL_MEMORY_RANGE* range = ram;
-         range->BaseAddress.QuadPart != 0 || range->NumberOfBytes.QuadPart != 0; ++range) {
-        ULONGLONG base = (ULONGLONG)range->BaseAddress.QuadPart;
-        ULONGLONG size = (ULONGLONG)range->NumberOfBytes.QuadPart;
-        if (page < base + size && base < page + kPageBytes) {
-            return TRUE;
-        }
-    }
-    return FALSE;
-}
-
-}  // namespace
-
 // The identifiers of the function that a port or window access for this
 // address reaches (the bus reduced to its low 8 bits, as there), read through
 // the HAL. False when no function answers there: the HAL reports no bus or
@@ -199,6 +151,30 @@ BOOLEAN IdentityStandsAt(ULONG base, ULONG place, USHORT vendor, USHORT deviceId
     return EcamRead16((base | place) + 2) == deviceId;
 }
 
+// The first function (device 0..31, function 0) on the lowest bus up to
+// `bus` where one answers, read through the HAL: its place in a window and
+// its identifiers. A bus that does not exist costs one read.
+BOOLEAN FindLowestFunction(ULONG bus, ULONG* place, USHORT* vendor, USHORT* deviceId) {
+    for (ULONG lowest = 0; lowest <= bus; ++lowest) {
+        for (ULONG device = 0; device < 32; ++device) {
+            UCHAR identity[4];
+            ULONG count = HalGetBusDataByOffset(PCIConfiguration, lowest, SlotNumber(device, 0), identity, 0,
+                                                sizeof identity);
+            if (count == 0) {
+                break;  // no such bus
+            }
+            USHORT found = LoadLe16(identity);
+            if (count == sizeof identity && found != 0xFFFF && found != 0x0000) {
+                *place = EcamFunctionPlace(lowest, device, 0);
+                *vendor = found;
+                *deviceId = LoadLe16(identity + 2);
+                return TRUE;
+            }
+        }
+    }
+    return FALSE;
+}
+
 // A candidate base is taken only when both the vendor and the device
 // identifier of the function stand at the probed place. The identifiers are
 // the hardware's, read through the HAL after the request was served, never
@@ -209,13 +185,24 @@ BOOLEAN IdentityStandsAt(ULONG base, ULONG place, USHORT vendor, USHORT deviceId
 // candidates are ordinary memory on a real machine; matching 16 bits alone
 // could take a stray value there for the window.
 //
-// A candidate whose page is RAM is never mapped (mapping RAM uncached aliases
-// the processor's cached view of it, and the memory manager forbids it): it is
-// passed over as a read of 0xFFFF (what a failed mapping gives) would be, for
-// the identifiers the HAL reads are never 0xFFFF. The RAM list
-// is asked for once per search and freed after it. Without it nothing is
+// A candidate is passed over without being mapped, as a read of 0xFFFF (what
+// a failed mapping gives, never an identifier the HAL reads) would be, when
+// the probed page is RAM (mapping RAM uncached aliases the processor's cached
+// view of it, and the memory manager forbids it), or when memory that a
+// function or bridge on bus 0 decodes lies between the candidate and the end
+// of the probed page: a framebuffer, say, whose bytes any user may write, can
+// never be the window. The RAM list is asked for once per search and freed
+// after it, and bus 0 is read once per search. Without the list nothing is
 // known about where RAM lies, so no candidate is probed and the search runs
 // again at the next request that calls for it.
+//
+// For a function on a bus above the lowest bus where any function answers,
+// the candidate must also hold, at its place, the identifiers of the first
+// function on that lowest bus (00:00.0 on a PC). A window lies on a boundary
+// of its own size, so a lower candidate meets a smaller window only at the
+// higher buses' places (a 64 MiB window at 0xF8000000 meets 0xF0000000 at
+// bus 0x80), where one function's identifiers may stand at another's place;
+// the lowest bus is then still below the window.
 VOID DiscoverEcamBase(const ConfigRequest* request) {
     if (EcamBase != ECAM_BASE_UNKNOWN) {
         return;
@@ -225,17 +212,33 @@ VOID DiscoverEcamBase(const ConfigRequest* request) {
     if (!ReadFunctionIdentity(request->Bus, request->Device, request->Function, &vendor, &deviceId)) {
         return;
     }
+    ULONG place = EcamFunctionPlace(request->Bus, request->Device, request->Function);
+    ULONG lowestPlace = place;
+    USHORT lowestVendor = vendor;
+    USHORT lowestDeviceId = deviceId;
+    if (!FindLowestFunction(request->Bus & 0xFF, &lowestPlace, &lowestVendor, &lowestDeviceId)) {
+        return;
+    }
+    BOOLEAN onLowestBus = (lowestPlace >> 20) == (place >> 20);
     PPHYSICAL_MEMORY_RANGE ram = MmGetPhysicalMemoryRanges();
     if (ram == NULL) {
         return;
     }
-    ULONG place = EcamFunctionPlace(request->Bus, request->Device, request->Function);
-    for (ULONG i = 1; i <= kCandidateCount; ++i) {
-        ULONG candidate = i * kCandidateStep;
-        if (PageIsRam(ram, candidate | place)) {
+    ULONG candidates[kCandidateCount];
+    for (ULONG i = 0; i < kCandidateCount; ++i) {
+        candidates[i] = (i + 1) * kCandidateStep;
+    }
+    ULONG nearDevices = WindowsMeetingDeviceMemory(candidates, kCandidateCount, place);
+    for (ULONG i = 0; i < kCandidateCount; ++i) {
+        ULONG candidate = candidates[i];
+        if (PageIsRam(ram, candidate | place) || (nearDevices >> i & 1) != 0) {
             continue;
         }
-        if (IdentityStandsAt(candidate, place, vendor, deviceId)) {
+        if (!IdentityStandsAt(candidate, place, vendor, deviceId)) {
+            continue;
+        }
+        if (onLowestBus || (!PageIsRam(ram, candidate | lowestPlace) &&
+                            IdentityStandsAt(candidate, lowestPlace, lowestVendor, lowestDeviceId))) {
             EcamBase = candidate;
             break;
         }
@@ -243,11 +246,13 @@ VOID DiscoverEcamBase(const ConfigRequest* request) {
     ExFreePool(ram);
 }
 
-// The window serves a function only when the identifiers the HAL reads for it
-// stand at its place in the window: this refuses a function that has gone,
-// an address where nothing answers, and a base that is not (or no longer) the
-// window, so that no extended write lands in memory that is not the
-// function's configuration space.
+// The window serves a function only when its page there may be mapped (not
+// RAM, no device memory between the base and it: checked before any mapping)
+// and the identifiers the HAL reads for it stand at its place: this refuses a
+// function that has gone, an address where nothing answers, a bus beyond the
+// window's end, and a base that is not (or no longer) the window, so that no
+// extended write lands in memory that is not the function's configuration
+// space.
 BOOLEAN EcamWindowServes(ULONG bus, ULONG device, ULONG function) {
     ULONG base = EcamBase;
     if (base == ECAM_BASE_UNKNOWN) {
@@ -258,5 +263,9 @@ BOOLEAN EcamWindowServes(ULONG bus, ULONG device, ULONG function) {
     if (!ReadFunctionIdentity(bus, device, function, &vendor, &deviceId)) {
         return FALSE;
     }
-    return IdentityStandsAt(base, EcamFunctionPlace(bus, device, function), vendor, deviceId);
+    ULONG place = EcamFunctionPlace(bus, device, function);
+    if (!WindowPlaceIsClear(base, place)) {
+        return FALSE;
+    }
+    return IdentityStandsAt(base, place, vendor, deviceId);
 }

@@ -17,6 +17,10 @@ extern volatile ULONG EcamBase;
 ULONG ReadConfigHeader(ULONG bus, ULONG device, ULONG function, PVOID buffer);
 ULONG ReadConfigRange(ULONG bus, ULONG device, ULONG function, ULONG offset, ULONG length, PVOID buffer);
 
+// Looks up KeIpiGenericCall, through which header writes hold the other
+// processors out (DriverEntry, PASSIVE_LEVEL).
+VOID HeaderWriteInitialize(VOID);
+
 ULONG PortIn32(USHORT port);
 VOID PortOut32(USHORT port, ULONG value);
 VOID PortWriteConfigDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT low, USHORT high);
@@ -40,8 +44,21 @@ BOOLEAN ReadFunctionIdentity(ULONG bus, ULONG device, ULONG function, USHORT* ve
 // Looks for the window with the identifiers the hardware holds for the
 // request's function (never those the record carries).
 VOID DiscoverEcamBase(const ConfigRequest* request);
-// Whether the known window holds the function's identifiers at its place.
+// Whether the known window serves the function: its page there may be
+// mapped (WindowPlaceIsClear) and holds the function's identifiers.
 BOOLEAN EcamWindowServes(ULONG bus, ULONG device, ULONG function);
+
+// Of the windows that would begin at bases[0..count) (at most 32), those
+// (bit i) whose span from the base to the end of the page at base | place
+// meets memory that a function or bridge on bus 0 decodes. One pass over
+// bus 0 through the HAL, reads only.
+ULONG WindowsMeetingDeviceMemory(const ULONG* bases, ULONG count, ULONG place);
+// Whether the page holding the address is (even in part) RAM in the list.
+BOOLEAN PageIsRam(const PHYSICAL_MEMORY_RANGE* ram, ULONG physicalAddress);
+// Whether the page at base | place may be mapped as the window: it is not
+// RAM (FALSE too when the RAM list cannot be had) and no device memory meets
+// the span from base to it. PASSIVE_LEVEL.
+BOOLEAN WindowPlaceIsClear(ULONG base, ULONG place);
 
 // Serialises every configuration access of the driver: the port pair, the
 // base search and the extended space, so that requests from two clients never

@@ -10,8 +10,10 @@
 // and must not be offered.
 NTSTATUS RestrictDeviceToAdministrators(PDEVICE_OBJECT deviceObject);
 
-// At IRP_MJ_CREATE: records in the new file object whether its handle was
-// opened for writing (FILE_WRITE_DATA in the access the I/O manager granted).
+// At IRP_MJ_CREATE: records in the new file object whether its open was
+// granted writing (FILE_WRITE_DATA in what the I/O manager's access check
+// granted). The right belongs to the open: every handle to the file object,
+// a duplicate with fewer rights too, shares it.
 VOID RecordHandleAccess(PIO_STACK_LOCATION createStack);
 
 // Whether the request's file object was opened for writing.

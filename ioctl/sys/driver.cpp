@@ -69,6 +69,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRI
     }
 
     ConfigLockInitialize();
+    HeaderWriteInitialize();
     driverObject->MajorFunction[IRP_MJ_CREATE] = DispatchCreateClose;
     driverObject->MajorFunction[IRP_MJ_CLOSE] = DispatchCreateClose;
     driverObject->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;

@@ -9,7 +9,10 @@
  *   1 when ESP after the return is not where a stdcall routine leaves it,
  *   2 when EBX, ESI or EDI changed, 4 when EBP changed (bits combined).
  * The caller's ESP and EBP are restored from memory whatever the routine did,
- * so that a broken routine is reported rather than taking the kernel down. */
+ * so that a broken routine is reported rather than taking the kernel down.
+ * Calls nest (the driver calls a kernel routine that calls back into the
+ * driver, as KeIpiGenericCall does): the outer call's saved ESP and EBP are
+ * kept on its own stack while the inner one runs. */
 
     .set SENTINEL_EBX, 0x0B0B0B0B
     .set SENTINEL_ESI, 0x05150515
@@ -34,6 +37,8 @@ CallDriverRoutine:
     push %ebx
     push %esi
     push %edi
+    pushl saved_ebp                       /* an outer call's, if any */
+    pushl saved_esp
     mov %esp, saved_esp
     mov %ebp, saved_ebp
     mov 16(%ebp), %ecx                    /* count */
@@ -76,6 +81,8 @@ frame_kept:
     mov 20(%ebp), %edx
     mov %ecx, (%edx)
     mov saved_result, %eax
+    popl saved_esp
+    popl saved_ebp
     pop %edi
     pop %esi
     pop %ebx

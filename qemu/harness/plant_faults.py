@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Plants faults in copies of the 32-bit QUORVENAL.sys and requires the QEMU
-bed to catch each one on q35:
+bed to catch each one (on q35 unless said otherwise):
 
   - DispatchDeviceControl without NTAPI (a cdecl routine, cast into the
     dispatch table), built from a copy of the driver's sources: the bed's
@@ -10,6 +10,15 @@ bed to catch each one on q35:
   - the restore of 0xCF8 moved after the level is lowered again: one of the
     four port accesses of each doubleword runs below HIGH_LEVEL, which the
     bed sees through its fault handler on the driver's own instructions;
+  - KeIpiGenericCall looked up under a name no kernel exports: the header
+    write runs outside a broadcast, and the other processor's HAL read in
+    the middle of it sends the driver's data to another function;
+  - the write right taken from what the caller asked for (DesiredAccess)
+    instead of what the I/O manager granted: a handle opened with
+    MAXIMUM_ALLOWED cannot write;
+  - the base search without its pass over device memory (on pc, where a
+    framebuffer at 0xC0000000 holds 00:00.0's identifiers): the framebuffer
+    becomes the window;
   - the base relocations of the driver's EcamBase references dropped (made
     ABSOLUTE) in a copy of the shipped file: the driver then keeps its base
     at the address it was linked for, not in its own image;
@@ -81,13 +90,26 @@ CDECL_DISPATCH = [
 ]
 
 RESTORE_BELOW_HIGH_LEVEL = [
-    ("config_access.cpp",
+    ("port_header_write.cpp",
      r"(PortOut32\(kConfigAddressPort, previous\);)(\s*)(KeLowerIrql\(previousIrql\);)",
      r"\3\2\1"),
 ]
 
 NO_ADDRESS_RESTORE = [
-    ("config_access.cpp", r"PortOut32\(kConfigAddressPort, previous\);", "(void)previous;"),
+    ("port_header_write.cpp", r"PortOut32\(kConfigAddressPort, previous\);", "(void)previous;"),
+]
+
+NO_BROADCAST = [
+    ("port_header_write.cpp", r'L"KeIpiGenericCall"', 'L"KeIpiGenericCalX"'),
+]
+
+ASKED_NOT_GRANTED = [
+    ("device_security.cpp", r"context->AccessState->PreviouslyGrantedAccess", "context->DesiredAccess"),
+]
+
+DEVICE_MEMORY_PROBED = [
+    ("config_access.cpp", r"ULONG nearDevices = WindowsMeetingDeviceMemory\(candidates, kCandidateCount, place\);",
+     "ULONG nearDevices = 0;"),
 ]
 
 
@@ -139,8 +161,8 @@ def copy_with(driver, work, name, change):
     return path
 
 
-def run_harness(kernel, driver, debug, qemu):
-    command = [sys.executable, os.path.join(HERE, "run_machine.py"), "--machine", "q35",
+def run_harness(kernel, driver, debug, qemu, machine):
+    command = [sys.executable, os.path.join(HERE, "run_machine.py"), "--machine", machine,
                "--kernel", kernel, "--driver", driver, "--driver-debug", debug, "--qemu", qemu]
     done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     return done.returncode, done.stdout
@@ -170,16 +192,26 @@ def main():
     cdecl = build_from_sources(options.source, os.path.join(options.work, "cdecl"), CDECL_DISPATCH)
     faults.append(("DispatchDeviceControl without NTAPI", cdecl, cdecl + ".debug",
                    ["CHECK FAIL driver routines keep the stdcall convention",
-                    "arguments not removed from the stack"]))
+                    "arguments not removed from the stack"], "q35"))
     unrestored = build_from_sources(options.source, os.path.join(options.work, "restore"),
                                     NO_ADDRESS_RESTORE)
     faults.append(("0xCF8 not restored after a header write", unrestored, unrestored + ".debug",
-                   ["CHECK FAIL 0xCF8 kept across the header write"]))
+                   ["CHECK FAIL 0xCF8 kept across the header write"], "q35"))
     lowered = build_from_sources(options.source, os.path.join(options.work, "lowered"),
                                  RESTORE_BELOW_HIGH_LEVEL)
     faults.append(("0xCF8 restored after the level is lowered", lowered, lowered + ".debug",
                    ["CHECK FAIL port sequences at HIGH_LEVEL: changed",
-                    "192 port accesses raised, 64 not"]))
+                    "192 port accesses raised, 64 not"], "q35"))
+    unheld = build_from_sources(options.source, os.path.join(options.work, "broadcast"), NO_BROADCAST)
+    faults.append(("header write outside a broadcast", unheld, unheld + ".debug",
+                   ["CHECK FAIL the other processor's HAL read waits for the header write",
+                    "CHECK FAIL no byte of the header write lands in another function"], "q35"))
+    asked = build_from_sources(options.source, os.path.join(options.work, "asked"), ASKED_NOT_GRANTED)
+    faults.append(("the write right from the access asked for", asked, asked + ".debug",
+                   ["CHECK FAIL a MAXIMUM_ALLOWED handle writes"], "q35"))
+    probed = build_from_sources(options.source, os.path.join(options.work, "framebuffer"), DEVICE_MEMORY_PROBED)
+    faults.append(("device memory taken for the window", probed, probed + ".debug",
+                   ["CHECK FAIL no base found", "CHECK FAIL the search passes over the framebuffer"], "pc"))
 
     def drop(data):
         count = drop_relocations_to(data, image_base + symbols["EcamBase"])
@@ -189,7 +221,7 @@ def main():
     relocation = copy_with(options.driver, os.path.join(options.work, "relocation"), "QUORVENAL.sys", drop)
     finish(relocation, options.source)
     faults.append(("EcamBase relocations dropped", relocation, relocation + ".debug",
-                   ["CHECK FAIL base found: EcamBase 0xffffffff"]))
+                   ["CHECK FAIL base found: EcamBase 0xffffffff"], "q35"))
 
     def rename(data):
         at = bytes(data).find(b"KeReleaseMutex\0")
@@ -200,11 +232,11 @@ def main():
     finish(unknown, options.source)
     faults.append(("an import the test kernel does not export", unknown, unknown + ".debug",
                    ["CHECK FAIL driver image loaded: first load: import ntoskrnl.exe!KeReleaseMutey "
-                    "is not exported by the test kernel"]))
+                    "is not exported by the test kernel"], "q35"))
 
     missed = 0
-    for name, driver, debug, wanted in faults:
-        status, output = run_harness(options.kernel, driver, debug, options.qemu)
+    for name, driver, debug, wanted, machine in faults:
+        status, output = run_harness(options.kernel, driver, debug, options.qemu, machine)
         lines = [l for l in output.splitlines() if "CHECK FAIL" in l or l.startswith(("VERDICT", "PROBLEM"))]
         caught = status == 1 and all(any(w in l for l in output.splitlines()) for w in wanted)
         print("%s: %s" % ("caught" if caught else "MISSED", name))

@@ -38,19 +38,26 @@ MACHINES = {
             # Three root ports as functions of one device (so that extended
             # space is read at function numbers above 0): a PCI Express
             # endpoint below the first, a PCI bridge with a conventional
-            # device behind it below the second, the third empty.
+            # device behind it below the second, the same endpoint below the
+            # third.
             "-device", "pcie-root-port,id=rp1,bus=pcie.0,chassis=1,slot=1,addr=0x10.0,multifunction=on",
             "-device", "pcie-root-port,id=rp2,bus=pcie.0,chassis=2,slot=2,addr=0x10.1",
             "-device", "pcie-root-port,id=rp3,bus=pcie.0,chassis=3,slot=3,addr=0x10.2",
             "-device", "e1000e,bus=rp1",
             "-device", "pcie-pci-bridge,id=br1,bus=rp2",
             "-device", "rtl8139,bus=br1,addr=0x3",
+            # A second e1000e, the first's twin, whose root port the kernel
+            # moves to bus 0x81, past a shortened window's end, late in the run.
+            "-device", "e1000e,bus=rp3",
         ],
         "ecam": 0xB0000000,
     },
     "pc": {
         "args": [
             "-M", "pc-i440fx-7.2",
+            # A display controller whose framebuffer the kernel moves to the
+            # candidate 0xC0000000 and draws 00:00.0's identifiers in.
+            "-device", "VGA,bus=pci.0,addr=0x2",
             "-device", "e1000,bus=pci.0,addr=0x3",
             "-device", "pci-bridge,id=br1,chassis_nr=1,bus=pci.0,addr=0x4",
             "-device", "rtl8139,bus=br1,addr=0x2",

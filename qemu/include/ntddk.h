@@ -196,9 +196,28 @@ typedef struct _DRIVER_OBJECT {
 
 typedef ULONG ACCESS_MASK;
 
+typedef struct _LUID {
+    ULONG LowPart;
+    LONG HighPart;
+} LUID;
+
+// The running state of an open's access check, up to the three masks (the
+// records that follow them in Windows' layout are never handed over here).
+typedef struct _ACCESS_STATE {
+    LUID OperationID;
+    BOOLEAN SecurityEvaluated;
+    BOOLEAN GenerateAudit;
+    BOOLEAN GenerateOnClose;
+    BOOLEAN PrivilegesAllocated;
+    ULONG Flags;
+    ACCESS_MASK RemainingDesiredAccess;
+    ACCESS_MASK PreviouslyGrantedAccess;
+    ACCESS_MASK OriginalDesiredAccess;
+} ACCESS_STATE, *PACCESS_STATE;
+
 typedef struct _IO_SECURITY_CONTEXT {
     PVOID SecurityQos;
-    PVOID AccessState;
+    PACCESS_STATE AccessState;
     ACCESS_MASK DesiredAccess;
     ULONG FullCreateOptions;
 } IO_SECURITY_CONTEXT, *PIO_SECURITY_CONTEXT;
@@ -430,11 +449,6 @@ typedef PVOID PSECURITY_DESCRIPTOR;
 #define FILE_GENERIC_EXECUTE 0x001200A0
 #define OBJ_KERNEL_HANDLE 0x00000200
 
-typedef struct _LUID {
-    ULONG LowPart;
-    LONG HighPart;
-} LUID;
-
 // The kernel's exported well-known privileges and identifiers.
 typedef struct _SE_EXPORTS {
     LUID Privileges[23];
@@ -477,6 +491,7 @@ typedef struct _PHYSICAL_MEMORY_RANGE {
 
 #define PASSIVE_LEVEL 0
 #define DISPATCH_LEVEL 2
+#define IPI_LEVEL 29
 #define HIGH_LEVEL 31
 
 // The record layouts above, checked field by field against 32-bit Windows.
@@ -515,6 +530,10 @@ ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber, UL
 PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
                          MEMORY_CACHING_TYPE CacheType);
 VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes);
+
+PVOID NTAPI MmGetSystemRoutineAddress(PUNICODE_STRING SystemRoutineName);
+typedef ULONG_PTR(NTAPI* PKIPI_BROADCAST_WORKER)(ULONG_PTR Argument);
+ULONG_PTR NTAPI KeIpiGenericCall(PKIPI_BROADCAST_WORKER BroadcastFunction, ULONG_PTR Context);
 }
 
 #define IoCompleteRequest(a, b) IofCompleteRequest(a, b)

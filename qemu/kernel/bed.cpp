@@ -1,5 +1,6 @@
 #include "bed.h"
 
+#include "device_memory.h"
 #include "driver_image.h"
 #include "hal_bus.h"
 #include "irql.h"
@@ -81,10 +82,14 @@ ULONG DirectEcamDword(ULONG base, ULONG bus, ULONG device, ULONG function, ULONG
 
 bool SearchProbesFit(const ULONG* trace, ULONG count, ULONG place, ULONG base, ULONG* used) {
     ULONG last = base == kNoEcam ? 15 : base >> 28;
+    ULONG nearDevices = CandidatesMeetingDeviceMemory(place);
+    ULONG lowest = place;
+    if (!LowestFunctionPlace(place >> 20, &lowest)) lowest = place;
     ULONG at = 0;
     for (ULONG candidate = 1; candidate <= last; ++candidate) {
         ULONG probe = candidate << 28 | place;
-        if (RamPageHolds(probe)) {  // never mapped: reads as 0xFFFF
+        // RAM and device memory are never mapped: they read as 0xFFFF.
+        if (RamPageHolds(probe) || (nearDevices >> (candidate - 1) & 1) != 0) {
             if (candidate == last) {
                 *used = at;
                 return base == kNoEcam;
@@ -96,8 +101,14 @@ bool SearchProbesFit(const ULONG* trace, ULONG count, ULONG place, ULONG base, U
         bool deviceRead = at < count && trace[at] == probe + 2;
         if (deviceRead) ++at;
         if (candidate == last) {
+            // A base found through a function above the lowest bus holds
+            // that bus's first function at its place too.
+            bool confirmed =
+                (lowest >> 20) == (place >> 20) ||
+                (at + 1 < count && trace[at] == (base | lowest) && trace[at + 1] == (base | lowest) + 2);
+            if (deviceRead && confirmed && (lowest >> 20) != (place >> 20)) at += 2;
             *used = at;
-            return base == kNoEcam || deviceRead;
+            return base == kNoEcam || (deviceRead && confirmed);
         }
     }
     *used = at;

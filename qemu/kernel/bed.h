@@ -63,11 +63,14 @@ ULONG DirectEcamDword(ULONG base, ULONG bus, ULONG device, ULONG function, ULONG
 
 // Whether the start of a trace of mapped addresses is one base search for a
 // function at `place`: the candidates 0x10000000, 0x20000000, ... | place in
-// ascending order, except those whose page holds RAM (the Multiboot map),
-// which must never be mapped; each possibly followed by a read of its device
-// identifier 2 bytes on, up to and including `base` (whose device identifier
-// must have been read), or all fifteen when `base` is kNoEcam. `used` gets
-// the number of trace entries the search took.
+// ascending order, except those whose page holds RAM (the Multiboot map) and
+// those between which and the probed page memory of a function or bridge on
+// bus 0 lies, which must never be mapped; each possibly followed by a read of
+// its device identifier 2 bytes on, up to and including `base` (whose device
+// identifier must have been read, and, for a function above the lowest bus,
+// then the identifiers of that bus's first function at its place), or all
+// fifteen when `base` is kNoEcam. `used` gets the number of trace entries the
+// search took.
 bool SearchProbesFit(const ULONG* trace, ULONG count, ULONG place, ULONG base, ULONG* used);
 
 // Invariants that hold after every request the driver served: every mapping

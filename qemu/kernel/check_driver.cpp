@@ -92,6 +92,15 @@ void CheckLoaded(const char* when) {
 
 }  // namespace
 
+NTSTATUS ReloadDriver(const char* when) {
+    NTSTATUS status = RunDriverEntry(when);
+    if (status == STATUS_SUCCESS) {
+        CheckLoaded(when);
+        CheckDeviceSecurity(when);
+    }
+    return status;
+}
+
 void CheckDriverEntry() {
     IoResetDriverObject();
     PDRIVER_DISPATCH platformDefault = IoDriverObject()->MajorFunction[IRP_MJ_READ];

@@ -85,6 +85,37 @@ void PlantTrap() {
           "RAM at 0x%x does not hold what was written", bed.expect.trapBase);
 }
 
+namespace {
+
+const ULONG kFramebufferBase = 0xC0000000;
+bool gFramebufferPlanted;
+
+}  // namespace
+
+void PlantFramebuffer() {
+    Bed& bed = TheBed();
+    gFramebufferPlanted = false;
+    if (bed.expect.ecamBase != kNoEcam || RamPageHolds(kFramebufferBase)) return;
+    for (ULONG device = 0; device < 32; ++device) {
+        ULONG id = Mech1ReadDword(0, device, 0, 0);
+        if ((id & 0xFFFF) == 0xFFFF || (Mech1ReadDword(0, device, 0, 0x08) >> 16) != 0x0300) continue;
+        ULONG bar = Mech1ReadDword(0, device, 0, 0x10);
+        if ((bar & 1) != 0) continue;  // not a memory BAR
+        Mech1WriteDword(0, device, 0, 0x10, kFramebufferBase | (bar & 0xF));
+        Mech1WriteDword(0, device, 0, 0x04, Mech1ReadDword(0, device, 0, 0x04) | 0x2);  // memory decode on
+        ULONG host = Mech1ReadDword(0, 0, 0, 0);
+        volatile ULONG* framebuffer = (volatile ULONG*)(ULONG_PTR)kFramebufferBase;
+        *framebuffer = host;
+        gFramebufferPlanted =
+            Check(*framebuffer == host && (Mech1ReadDword(0, device, 0, 0x10) & ~0xFu) == kFramebufferBase,
+                  "00:00.0's identifiers drawn in a framebuffer at 0xC0000000",
+                  "00:%02x.0's BAR 0x%x, framebuffer reads 0x%x", device, Mech1ReadDword(0, device, 0, 0x10),
+                  *framebuffer);
+        return;
+    }
+    Note("no display controller on bus 0: no framebuffer planted");
+}
+
 void CheckScanAndBase() {
     Bed& bed = TheBed();
     bed.foundCount = 0;
@@ -138,6 +169,14 @@ void CheckScanAndBase() {
         Check(DriverEcamBase() == kNoEcam, "no base found", "EcamBase 0x%x", DriverEcamBase());
         Check(fits && at == probes, "search repeated per function", "%u probes for %u functions, %u fit",
               probes, bed.foundCount, at);
+        ULONG inFramebuffer = 0;
+        for (ULONG i = 0; i < probes && i < kTraceCapacity; ++i) {
+            if (gTrace[i] >= kFramebufferBase && gTrace[i] < kFramebufferBase + 0x10000000) ++inFramebuffer;
+        }
+        if (gFramebufferPlanted) {
+            Check(inFramebuffer == 0, "the search passes over the framebuffer", "%u probes in it",
+                  inFramebuffer);
+        }
     }
     // One RAM list per search, each freed: one search on a machine with a
     // window (00:00.0 finds it), one per present function on one without.

@@ -2,6 +2,7 @@
 
 #include "driver_image.h"
 #include "irql.h"
+#include "processors.h"
 #include "serial.h"
 
 extern "C" {
@@ -81,8 +82,9 @@ bool InDriverImage(ULONG address) {
 }
 
 // Performs an `in`/`out` on 0xCF8..0xCFF for the faulting instruction;
-// returns its length, or 0 when it is not one.
-ULONG EmulatePortInstruction(TrapFrame* frame) {
+// returns its length, or 0 when it is not one. Before one of the driver's
+// own, the other processor's probe may act (processors.h).
+ULONG EmulatePortInstruction(TrapFrame* frame, bool driver) {
     const UCHAR* code = (const UCHAR*)(ULONG_PTR)frame->eip;
     ULONG at = 0;
     bool word = false;
@@ -103,6 +105,7 @@ ULONG EmulatePortInstruction(TrapFrame* frame) {
     bool byte = (op & 1) == 0;
     bool input = (op & 2) == 0;
     USHORT p = (USHORT)port;
+    if (driver) ProbeBeforeDriverPortAccess(p, !input);
     if (input) {
         if (byte)
             frame->eax = (frame->eax & ~0xFFu) | __inbyte(p);
@@ -125,7 +128,7 @@ ULONG EmulatePortInstruction(TrapFrame* frame) {
 
 extern "C" void TrapDispatch(TrapFrame* frame) {
     if (frame->vector == 13 && frame->error == 0) {
-        ULONG length = EmulatePortInstruction(frame);
+        ULONG length = EmulatePortInstruction(frame, InDriverImage(frame->eip));
         if (length != 0) {
             ++gPortTraps;
             if (InDriverImage(frame->eip)) {

@@ -137,6 +137,11 @@ NTSTATUS CallDispatch(PDRIVER_DISPATCH routine, PDEVICE_OBJECT device, PIRP irp)
     return status;
 }
 
+ULONG_PTR CallDriverCallback(PKIPI_BROADCAST_WORKER routine, ULONG_PTR argument) {
+    ULONG arguments[1] = {(ULONG)argument};
+    return Call("a broadcast routine", (const void*)routine, arguments, 1);
+}
+
 ULONG DriverCallsBroken() { return gBrokenCalls; }
 ULONG DriverLastBreak() { return gLastBreak; }
 const char* DriverLastBrokenRoutine() { return gLastBrokenRoutine; }

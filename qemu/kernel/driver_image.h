@@ -39,6 +39,8 @@ ULONG DriverEcamBase();
 NTSTATUS CallDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
 VOID CallDriverUnload(PDRIVER_OBJECT driver);
 NTSTATUS CallDispatch(PDRIVER_DISPATCH routine, PDEVICE_OBJECT device, PIRP irp);
+// A routine the driver hands the kernel to call back (a broadcast routine).
+ULONG_PTR CallDriverCallback(PKIPI_BROADCAST_WORKER routine, ULONG_PTR argument);
 
 // Calls that broke the convention since the start, and what the last one did
 // (bit 0: arguments not removed; bit 1: EBX/ESI/EDI changed; bit 2: EBP).

@@ -121,9 +121,18 @@ ControlOutcome OpenFileObject(PFILE_OBJECT file, bool administrator, ACCESS_MASK
     file->Type = 5;
     file->Size = sizeof *file;
     file->DeviceObject = &gDeviceObject;
+    // As IopParseDevice hands them over: DesiredAccess is what was asked
+    // (generic rights mapped, MAXIMUM_ALLOWED its own bit), the access state
+    // says what the check granted.
+    static ACCESS_STATE state;
+    memset(&state, 0, sizeof state);
+    state.OriginalDesiredAccess = MapGenericForFiles(desired);
+    state.PreviouslyGrantedAccess = granted;
+    state.RemainingDesiredAccess = state.OriginalDesiredAccess & ~(granted | 0x02000000);
     IO_SECURITY_CONTEXT security;
     memset(&security, 0, sizeof security);
-    security.DesiredAccess = granted;
+    security.AccessState = &state;
+    security.DesiredAccess = state.OriginalDesiredAccess;
     return Send(file, IRP_MJ_CREATE, 0, 0, 0, &security);
 }
 

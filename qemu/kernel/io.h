@@ -48,8 +48,10 @@ ControlOutcome SendDeviceControlOn(PFILE_OBJECT file, ULONG code, void* record, 
 
 // Opens `file` on the device as an (elevated) administrator or an ordinary
 // user would: the device's security decides first (STATUS_ACCESS_DENIED
-// without calling the driver), then IRP_MJ_CREATE carries the access, mapped
-// from generic rights as the I/O manager passes it, in its security context.
+// without calling the driver), then IRP_MJ_CREATE carries, in its security
+// context, what was asked (DesiredAccess, generic rights mapped) and what the
+// check granted (AccessState->PreviouslyGrantedAccess), as the I/O manager
+// passes them.
 // CloseFileObject sends IRP_MJ_CLOSE for it.
 ControlOutcome OpenFileObject(PFILE_OBJECT file, bool administrator, ACCESS_MASK desired);
 ControlOutcome CloseFileObject(PFILE_OBJECT file);

@@ -17,6 +17,12 @@ void IrqlResetCounts() { memset(&gCounts, 0, sizeof gCounts); }
 
 KIRQL IrqlCurrent() { return gIrql; }
 
+KIRQL IrqlExchange(KIRQL level) {
+    KIRQL previous = gIrql;
+    gIrql = level;
+    return previous;
+}
+
 void IrqlRequireAtMost(KIRQL highest) {
     if (gIrql > highest) ++gCounts.callsRaised;
 }

@@ -22,6 +22,9 @@ struct IrqlCounts {
 IrqlCounts IrqlCountsNow();
 void IrqlResetCounts();
 KIRQL IrqlCurrent();
+// Sets the level as the kernel does for itself (a broadcast's IPI_LEVEL):
+// no raise counted, no direction checked; returns the level before.
+KIRQL IrqlExchange(KIRQL level);
 
 // Counts a call made above `highest` (the routine then goes on as usual).
 void IrqlRequireAtMost(KIRQL highest);

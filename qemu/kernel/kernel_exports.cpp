@@ -7,6 +7,7 @@
 #include "irql.h"
 #include "mm.h"
 #include "pool.h"
+#include "processors.h"
 #include "ram_map.h"
 #include "security.h"
 #include "text.h"
@@ -38,9 +39,11 @@ const KernelExport kExports[] = {
     {kKernel, "IoDeleteSymbolicLink", (const void*)&IoDeleteSymbolicLink},
     {kKernel, "IofCompleteRequest", (const void*)&IofCompleteRequest},
     {kKernel, "KeInitializeMutex", (const void*)&KeInitializeMutex},
+    {kKernel, "KeIpiGenericCall", (const void*)&KeIpiGenericCall},
     {kKernel, "KeReleaseMutex", (const void*)&KeReleaseMutex},
     {kKernel, "KeWaitForSingleObject", (const void*)&KeWaitForSingleObject},
     {kKernel, "MmGetPhysicalMemoryRanges", (const void*)&MmGetPhysicalMemoryRanges},
+    {kKernel, "MmGetSystemRoutineAddress", (const void*)&MmGetSystemRoutineAddress},
     {kKernel, "MmMapIoSpace", (const void*)&MmMapIoSpace},
     {kKernel, "MmUnmapIoSpace", (const void*)&MmUnmapIoSpace},
     {kKernel, "ObOpenObjectByPointer", (const void*)&ObOpenObjectByPointer},

@@ -97,6 +97,7 @@ void RunChecks() {
     CheckRefusedRequests();
     CheckExtendedBeforeBase();
     PlantTrap();
+    PlantFramebuffer();
     CheckScanAndBase();
     SynchroniseWithHost("scan");
     CheckRangeReads();
@@ -104,10 +105,14 @@ void RunChecks() {
     SynchroniseWithHost("extended");
     CheckAddressMasking();
     CheckHeaderWrites();
+    CheckOtherProcessor();
     CheckExtendedWrites();
     CheckReadOnlyHandle();
+    CheckMaximumAllowedHandle();
     TimeFullScan();
     CheckUnloadAndReload();
+    CheckWithoutBroadcast();
+    CheckWindowEndingBelowBus255();
 
     Finish(ChecksFailed() == 0);
 }

@@ -72,15 +72,6 @@ bool AclValid(const ACL* acl, ULONG* usedBytes) {
     return true;
 }
 
-ACCESS_MASK MapGenericForFiles(ACCESS_MASK mask) {
-    ACCESS_MASK mapped = mask & 0x0FFFFFFF;
-    if (mask & GENERIC_READ) mapped |= 0x00120089;
-    if (mask & GENERIC_WRITE) mapped |= 0x00120116;
-    if (mask & GENERIC_EXECUTE) mapped |= 0x001200A0;
-    if (mask & GENERIC_ALL) mapped |= FILE_ALL_ACCESS;
-    return mapped;
-}
-
 bool CallerHolds(PSID sid, const PSID* callerSids, ULONG count) {
     for (ULONG i = 0; i < count; ++i) {
         if (SameSid(sid, callerSids[i])) return true;
@@ -119,6 +110,15 @@ void RecordEntries() {
 
 }  // namespace
 
+ACCESS_MASK MapGenericForFiles(ACCESS_MASK mask) {
+    ACCESS_MASK mapped = mask & 0x0FFFFFFF;
+    if (mask & GENERIC_READ) mapped |= 0x00120089;
+    if (mask & GENERIC_WRITE) mapped |= 0x00120116;
+    if (mask & GENERIC_EXECUTE) mapped |= 0x001200A0;
+    if (mask & GENERIC_ALL) mapped |= FILE_ALL_ACCESS;
+    return mapped;
+}
+
 extern "C" {
 PSE_EXPORTS SeExports = &gSeExports;
 POBJECT_TYPE IoDeviceObjectType = gDeviceObjectType;
@@ -151,8 +151,10 @@ bool SecurityGrants(bool administrator, ACCESS_MASK desired, ACCESS_MASK* grante
     const PSID userToken[2] = {&gUsers, &gWorld};
     ACCESS_MASK allowed =
         administrator ? SecurityDeviceGrants(administratorToken, 3) : SecurityDeviceGrants(userToken, 2);
-    *granted = MapGenericForFiles(desired);
-    return (*granted & ~allowed) == 0;
+    const ACCESS_MASK kMaximumAllowed = 0x02000000;
+    ACCESS_MASK named = MapGenericForFiles(desired) & ~kMaximumAllowed;
+    *granted = (desired & kMaximumAllowed) != 0 ? allowed : named;
+    return (named & ~allowed) == 0 && *granted != 0;
 }
 
 ACCESS_MASK SecurityDeviceGrants(const PSID* callerSids, ULONG count) {

@@ -42,8 +42,12 @@ ACCESS_MASK SecurityDeviceGrants(const PSID* callerSids, ULONG count);
 
 // Whether the device's security lets a caller open it for `desired`. An
 // administrator's token holds Administrators, Users and Everyone; an ordinary
-// user's Users and Everyone. `granted` gets the access, generic rights mapped.
+// user's Users and Everyone. `granted` gets the access, generic rights mapped;
+// MAXIMUM_ALLOWED asks for everything the DACL allows the caller.
 bool SecurityGrants(bool administrator, ACCESS_MASK desired, ACCESS_MASK* granted);
+
+// Generic rights mapped to the file rights they stand for; other bits kept.
+ACCESS_MASK MapGenericForFiles(ACCESS_MASK mask);
 
 // The well-known identifiers a caller's token may hold.
 PSID SecurityLocalSystemSid();

@@ -36,8 +36,10 @@ TEST_F(ThreeGigabytesOfRamTest, SearchMapsOnlyCandidatesOutsideRam) {
     standin::StopKernelTrace();
     ASSERT_EQ(header.Result, 256u);
     const uint64_t place = 1u << 20;
-    std::vector<uint64_t> expected = {0xC0000000 | place, 0xD0000000 | place, 0xE0000000 | place,
-                                      (0xE0000000 | place) + 2};
+    // The function is on bus 1: the base must also hold 00:00.0's
+    // identifiers at its own place.
+    std::vector<uint64_t> expected = {0xC0000000 | place,       0xD0000000 | place, 0xE0000000 | place,
+                                      (0xE0000000 | place) + 2, 0xE0000000,         0xE0000002};
     EXPECT_EQ(MappedAddresses(), expected);
 
     standin::KernelCounters counters = standin::GetKernelCounters();
@@ -45,8 +47,10 @@ TEST_F(ThreeGigabytesOfRamTest, SearchMapsOnlyCandidatesOutsideRam) {
     EXPECT_EQ(counters.memoryRangeLists, 1u) << "one list per search";
     EXPECT_EQ(counters.livePool, 0) << "the list is freed after the search";
     EXPECT_EQ(ReadExt(1, 0, 0)->Result, 0u) << "the window was found";
-    EXPECT_EQ(standin::GetKernelCounters().memoryRangeLists, 1u)
-        << "no list is asked for once the base is known";
+    EXPECT_EQ(standin::GetKernelCounters().memoryRangeLists, 2u) << "and one per extended request";
+    ReadHeader(0, 0, 0);
+    EXPECT_EQ(standin::GetKernelCounters().memoryRangeLists, 2u) << "no search once the base is known";
+    EXPECT_EQ(standin::GetKernelCounters().livePool, 0);
 }
 
 // RAM holding both identifiers of the host bridge at the probed place of a
@@ -100,6 +104,29 @@ TEST_F(NoWindowTest, AScanMapsNoRamAndFreesEveryList) {
     // refused: nothing is there.
     EXPECT_EQ(counters.mappingsRefused, 4u * present);
     EXPECT_EQ(counters.mappingsMade, 0u);
+}
+
+// No window, no RAM listed and no bridge: each search probes the fifteen
+// candidates 0x10000000 .. 0xF0000000 at the function's place, and nothing
+// at 0.
+class NoWindowNoRamTest : public DriverTest {
+protected:
+    void SetUp() override {
+        unsigned char host[256] = {0x86, 0x80, 0x00, 0x2a, 0x06, 0x00, 0x90, 0x20,
+                                   0x03, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00};
+        machineText_ = "# quorvenal ecam-base none\n" + FunctionText("00:00.0", host, sizeof host) +
+                       FunctionText("00:1d.0", host, sizeof host);
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(NoWindowNoRamTest, EachSearchProbesTheFifteenCandidatesAndNoOther) {
+    standin::StartKernelTrace();
+    ASSERT_EQ(ReadHeader(0, 0x1d, 0).Result, 256u);
+    standin::StopKernelTrace();
+    std::vector<uint64_t> expected;
+    for (uint64_t candidate = 1; candidate <= 15; ++candidate) expected.push_back(candidate << 28 | 0xE8000);
+    EXPECT_EQ(MappedAddresses(), expected);
 }
 
 // Where a candidate's page is only partly RAM it is passed over; a page that

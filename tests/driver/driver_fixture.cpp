@@ -37,6 +37,10 @@ std::string DataLines(const unsigned char* bytes, unsigned length) {
 
 }  // namespace
 
+std::string FunctionText(const std::string& address, const unsigned char* bytes, unsigned length) {
+    return address + " Function: test\n" + DataLines(bytes, length) + "\n";
+}
+
 std::string SmallMachineText() {
     unsigned char host[256] = {0x86, 0x80, 0x00, 0x2a, 0x06, 0x00, 0x90, 0x20,
                                0x03, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00};

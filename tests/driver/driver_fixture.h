@@ -25,6 +25,9 @@ std::string DriverPath();  // QUORVENAL.sys in the build folder
 // A machine file given as text; fails the test if it does not load.
 std::unique_ptr<standin::Machine> MachineFromText(const std::string& text);
 
+// A function of a machine file: its device line and data lines.
+std::string FunctionText(const std::string& address, const unsigned char* bytes, unsigned length);
+
 // A small machine: bus 0 with a host bridge, a root port (to bus 1) and a
 // multi-function device; bus 1 with a PCI Express endpoint whose extended
 // space is filled with a pattern. Window at 0xE0000000.

@@ -114,18 +114,52 @@ TEST_F(EcamTest, ExtendedWriteReachesEveryRegisterAndSurvivesAReset) {
     ASSERT_TRUE(machine().ReadConfig(nic, 0x500, &byte, 1));
     EXPECT_EQ(byte, 0x42);
 
-    // Write the saved space back: everything from 0x100 to 0xFFF reads as saved.
+    // Write the saved space back: everything from 0x100 to 0xFFF reads as
+    // saved, but for the error-reporting status registers (0x104, 0x110),
+    // whose saved bits, written back with 1, clear.
     ASSERT_TRUE(machine().ResetFunction(nic));
     ASSERT_TRUE(machine().HardwareWrite(nic, 0x300, 4, 0x01020304));
     saved->Result = 0;
     Send(IOCTL_WRITE_EXT_CONFIG, saved.get(), sizeof *saved);
     EXPECT_EQ(saved->Result, 0u);
     auto back = ReadExt(1, 0, 0);
+    for (unsigned status : {0x004u, 0x010u}) {
+        for (unsigned i = 0; i < 4; ++i) {
+            EXPECT_EQ(back->ExtData[status + i], 0) << "status byte 0x" << std::hex << 0x100 + status + i;
+            back->ExtData[status + i] = saved->ExtData[status + i];
+        }
+    }
     EXPECT_EQ(std::memcmp(back->ExtData, saved->ExtData, 3840), 0);
+}
+
+// Every half of an extended write reaches the function, changed or not, as
+// on hardware: writing back a saved space whose error-reporting status has
+// bits set clears them (they clear when written with 1).
+TEST_F(EcamTest, AnExtendedWriteOfUnchangedValuesReachesTheFunction) {
+    const standin::FunctionAddress nic{1, 0, 0};
+    const unsigned kUncorrectableStatus = 0x104;  // the NIC's error-reporting capability is at 0x100
+    ReadHeader(1, 0, 0);
+    ASSERT_TRUE(machine().HardwareWrite(nic, kUncorrectableStatus, 4, 0x00001010));
+    auto saved = ReadExt(1, 0, 0);
+    ASSERT_EQ(saved->Result, 0u);
+    EXPECT_EQ(saved->ExtData[4], 0x10);
+    EXPECT_EQ(saved->ExtData[5], 0x10);
+
+    uint64_t writes = machine().ConfigWriteCount(nic);
+    saved->Result = 0;
+    Send(IOCTL_WRITE_EXT_CONFIG, saved.get(), sizeof *saved);
+    EXPECT_EQ(saved->Result, 0u);
+    EXPECT_EQ(machine().ConfigWriteCount(nic), writes + 1920) << "each 16-bit half is one write";
+    uint32_t status = 0xFFFFFFFF;
+    ASSERT_TRUE(machine().ReadConfig(nic, kUncorrectableStatus, &status, 4));
+    EXPECT_EQ(status, 0u) << "the status bits written back with 1 cleared";
 }
 
 TEST_F(EcamTest, ExtendedAccessesUseLowAddressBitsAndGoLowHalfFirst) {
     ReadHeader(1, 0, 0);
+    // No error status bits set: writing the space back leaves it as read.
+    ASSERT_TRUE(machine().HardwareWrite({1, 0, 0}, 0x104, 4, 0));
+    ASSERT_TRUE(machine().HardwareWrite({1, 0, 0}, 0x110, 4, 0));
     // Bus 0x101, device 0x20 and function 8 are bus 1, device 0, function 0
     // on the memory-mapped path as on the others: only their low 8, 5 and 3
     // bits count. Each doubleword is two 16-bit accesses, the low half first.

@@ -126,5 +126,118 @@ TEST_F(KernelHandleTest, SettingADaclNeedsWriteDacAndAWellFormedAcl) {
     EXPECT_EQ(standin::OpenKernelHandleCount(), 0u);
 }
 
+// What the I/O manager hands the driver at IRP_MJ_CREATE, as IopParseDevice
+// does: DesiredAccess is what was asked (generic rights mapped, before the
+// check), AccessState->PreviouslyGrantedAccess what the check granted, and
+// the file object's FileName what follows the device's name.
+struct SeenCreate {
+    ACCESS_MASK desired = 0;
+    bool hasState = false;
+    ACCESS_MASK granted = 0;
+    std::wstring fileName;
+    bool related = false;
+};
+SeenCreate gSeen;
+PDRIVER_DISPATCH gDriversCreate;
+
+NTSTATUS NTAPI NoteCreate(PDEVICE_OBJECT device, PIRP irp) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (stack->MajorFunction == IRP_MJ_CREATE) {
+        PIO_SECURITY_CONTEXT context = stack->Parameters.Create.SecurityContext;
+        gSeen.desired = context->DesiredAccess;
+        gSeen.hasState = context->AccessState != NULL;
+        gSeen.granted = gSeen.hasState ? context->AccessState->PreviouslyGrantedAccess : 0;
+        gSeen.fileName = standin::FromUnicodeString(&stack->FileObject->FileName);
+        gSeen.related = stack->FileObject->RelatedFileObject != NULL;
+    }
+    return gDriversCreate(device, irp);
+}
+
+class CreateContextTest : public DriverTest {
+protected:
+    void SetUp() override {
+        DriverTest::SetUp();
+        gDriversCreate = driver_->object.MajorFunction[IRP_MJ_CREATE];
+        driver_->object.MajorFunction[IRP_MJ_CREATE] = NoteCreate;
+    }
+    void TearDown() override {
+        driver_->object.MajorFunction[IRP_MJ_CREATE] = gDriversCreate;
+        driver_->object.DeviceObject->Characteristics |= FILE_DEVICE_SECURE_OPEN;
+        standin::SetCallerToken(CallerToken::Administrator);
+        DriverTest::TearDown();
+    }
+    NTSTATUS Open(const wchar_t* name, ACCESS_MASK access) {
+        gSeen = SeenCreate();
+        standin::OpenFile* file = nullptr;
+        NTSTATUS status = standin::OpenDevice(name, access, &file);
+        standin::CloseDevice(file);
+        return status;
+    }
+};
+
+TEST_F(CreateContextTest, DesiredAccessIsWhatWasAskedAndTheGrantIsInTheAccessState) {
+    ASSERT_EQ(Open(L"\\??\\QuorVenal", GENERIC_READ | GENERIC_WRITE), STATUS_SUCCESS);
+    EXPECT_EQ(gSeen.desired, static_cast<ACCESS_MASK>(FILE_GENERIC_READ | FILE_GENERIC_WRITE));
+    ASSERT_TRUE(gSeen.hasState);
+    EXPECT_EQ(gSeen.granted, static_cast<ACCESS_MASK>(FILE_GENERIC_READ | FILE_GENERIC_WRITE));
+    EXPECT_EQ(gSeen.fileName, L"");
+
+    ASSERT_EQ(Open(L"\\??\\QuorVenal", MAXIMUM_ALLOWED), STATUS_SUCCESS);
+    EXPECT_EQ(gSeen.desired, static_cast<ACCESS_MASK>(MAXIMUM_ALLOWED)) << "the bit alone, as asked";
+    EXPECT_EQ(gSeen.granted, static_cast<ACCESS_MASK>(FILE_ALL_ACCESS))
+        << "what the DACL gives Administrators";
+
+    ASSERT_EQ(Open(L"\\??\\QuorVenal\\Below\\x", FILE_GENERIC_READ), STATUS_SUCCESS);
+    EXPECT_EQ(gSeen.fileName, L"\\Below\\x") << "the caller's spelling";
+    EXPECT_EQ(gSeen.granted, static_cast<ACCESS_MASK>(FILE_GENERIC_READ))
+        << "checked: the device asks for secure opens";
+}
+
+// Without FILE_DEVICE_SECURE_OPEN a name below the device is checked only
+// for traverse: a user reaches the driver, and nothing is granted.
+TEST_F(CreateContextTest, WithoutSecureOpensANameBelowTheDeviceIsNotChecked) {
+    driver_->object.DeviceObject->Characteristics &= ~FILE_DEVICE_SECURE_OPEN;
+    standin::SetCallerToken(CallerToken::User);
+    EXPECT_EQ(Open(L"\\??\\QuorVenal", GENERIC_READ), STATUS_ACCESS_DENIED) << "the device itself still is";
+    ASSERT_EQ(Open(L"\\??\\QuorVenal\\x", GENERIC_READ | GENERIC_WRITE), STATUS_SUCCESS);
+    EXPECT_EQ(gSeen.desired, static_cast<ACCESS_MASK>(FILE_GENERIC_READ | FILE_GENERIC_WRITE));
+    EXPECT_EQ(gSeen.granted, 0u);
+    EXPECT_EQ(gSeen.fileName, L"\\x");
+
+    standin::SetCallerToken(CallerToken::Administrator);
+    standin::OpenFile* device = nullptr;
+    ASSERT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", FILE_GENERIC_READ, &device), STATUS_SUCCESS);
+    standin::SetCallerToken(CallerToken::User);
+    gSeen = SeenCreate();
+    standin::OpenFile* relative = nullptr;
+    EXPECT_EQ(standin::OpenRelative(device, L"y", GENERIC_READ, &relative), STATUS_SUCCESS);
+    EXPECT_TRUE(gSeen.related);
+    EXPECT_EQ(gSeen.fileName, L"y");
+    standin::CloseDevice(relative);
+    standin::CloseDevice(device);
+}
+
+// A code that names an access is checked against what the handle holds.
+TEST_F(CreateContextTest, ACodeThatNamesAnAccessNeedsItOnTheHandle) {
+    standin::OpenFile* reader = nullptr;
+    ASSERT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", FILE_GENERIC_READ, &reader), STATUS_SUCCESS);
+    EXPECT_EQ(standin::HandleGrantedAccess(reader), static_cast<ACCESS_MASK>(FILE_GENERIC_READ));
+    ConfigRequest request;
+    std::memset(&request, 0, sizeof request);
+    ULONG returned = 0;
+    const ULONG writeAccessCode = CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x900, METHOD_BUFFERED, FILE_WRITE_ACCESS);
+    const ULONG readAccessCode = CTL_CODE(QUORVENAL_DEVICE_TYPE, 0x900, METHOD_BUFFERED, FILE_READ_ACCESS);
+    uint64_t completed = standin::GetKernelCounters().requestsCompleted;
+    EXPECT_EQ(standin::DeviceControl(reader, writeAccessCode, &request, sizeof request, &request,
+                                     sizeof request, &returned),
+              STATUS_ACCESS_DENIED);
+    EXPECT_EQ(standin::GetKernelCounters().requestsCompleted, completed) << "refused before the driver";
+    EXPECT_EQ(standin::DeviceControl(reader, readAccessCode, &request, sizeof request, &request,
+                                     sizeof request, &returned),
+              STATUS_INVALID_DEVICE_REQUEST)
+        << "reached the driver, which does not serve the code";
+    standin::CloseDevice(reader);
+}
+
 }  // namespace
 }  // namespace qvtest

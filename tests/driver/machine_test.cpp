@@ -112,6 +112,40 @@ TEST(MachineFileTest, DirectivesAndOtherDomains) {
     EXPECT_EQ(machine->ClassifyPhysical(0xE0000000, 2), standin::PhysicalKind::Nothing);
 }
 
+// A window that starts at a 64 MiB boundary and ends at bus 0x3f: the places
+// of the buses past it are whatever lies there (memory a file stores right
+// after it, or nothing), while the port pair reaches every bus.
+TEST(MachineFileTest, AWindowEndsAtItsLastBus) {
+    std::string text =
+        "# quorvenal ecam-base 0xf8000000\n"
+        "# quorvenal ecam-last-bus 3f\n"
+        "# quorvenal bytes 0xfc000000 5a\n"
+        "00:00.0 Host bridge\n" +
+        std::string(kHeaderRows) + "\n40:00.0 Beyond\n" + kHeaderRows + "\n";
+    std::string error;
+    std::unique_ptr<standin::Machine> machine = standin::LoadMachineText(text, "end.lspci", &error);
+    ASSERT_NE(machine, nullptr) << error;
+    EXPECT_EQ(machine->EcamLastBus(), 0x3Fu);
+    EXPECT_EQ(machine->ClassifyPhysical(0xF8000000, 2), standin::PhysicalKind::Ecam);
+    EXPECT_EQ(machine->ClassifyPhysical(0xFBFFFFFE, 2), standin::PhysicalKind::Ecam) << "bus 0x3f";
+    EXPECT_EQ(machine->ClassifyPhysical(0xFC000000, 1), standin::PhysicalKind::Memory) << "bus 0x40's place";
+    EXPECT_EQ(machine->ClassifyPhysical(0xFC100000, 2), standin::PhysicalKind::Nothing);
+    machine->PortWrite32(0xCF8, 0x80400000);
+    EXPECT_EQ(machine->PortRead32(0xCFC), 0x2a008086u) << "40:00.0 through the ports";
+
+    EXPECT_EQ(
+        standin::LoadMachineText("# quorvenal ecam-last-bus 100\n00:00.0 H\n" + std::string(kHeaderRows),
+                                 "bad.lspci", &error),
+        nullptr);
+    EXPECT_EQ(error, "bad.lspci:1: ecam-last-bus needs 00..ff");
+    EXPECT_EQ(standin::LoadMachineText(
+                  "# quorvenal ecam-last-bus 3f\n# quorvenal memory 0xe3f00000 0x1000\n00:00.0 H\n" +
+                      std::string(kHeaderRows),
+                  "overlap.lspci", &error),
+              nullptr)
+        << "RAM inside the shorter window";
+}
+
 // `memory` lines are the RAM the kernel lists: sorted, touching or
 // overlapping ranges joined. `bytes` outside RAM are memory that is not RAM.
 TEST(MachineFileTest, MemoryLinesAreTheRamListedAndBytesOutsideThemAreNot) {
@@ -242,13 +276,13 @@ TEST_F(HardwareTest, CapabilityHeadersAreReadOnlyAndTheRestIsReadWrite) {
     const uint64_t nicWindow = 0xE0000000ull + (1u << 20);
     unsigned char ones[4] = {0xFF, 0xFF, 0xFF, 0xFF};
     ASSERT_TRUE(machine_->PhysicalWrite(nicWindow + 0x100, ones, 4));
-    ASSERT_TRUE(machine_->PhysicalWrite(nicWindow + 0x104, ones, 4));
-    unsigned char back[8];
-    ASSERT_TRUE(machine_->ReadConfig({1, 0, 0}, 0x100, back, 8));
+    ASSERT_TRUE(machine_->PhysicalWrite(nicWindow + 0x108, ones, 4));  // uncorrectable error mask
+    unsigned char back[12];
+    ASSERT_TRUE(machine_->ReadConfig({1, 0, 0}, 0x100, back, 12));
     EXPECT_EQ(back[0], 0x01);
     EXPECT_EQ(back[2], 0x01);
-    EXPECT_EQ(back[4], 0xFF);
-    EXPECT_EQ(back[7], 0xFF);
+    EXPECT_EQ(back[8], 0xFF);
+    EXPECT_EQ(back[11], 0xFF);
     // A conventional function's offsets past 0xFF read 0 and ignore writes.
     const uint64_t hostWindow = 0xE0000000ull;
     ASSERT_TRUE(machine_->PhysicalWrite(hostWindow + 0x200, ones, 4));
@@ -258,6 +292,32 @@ TEST_F(HardwareTest, CapabilityHeadersAreReadOnlyAndTheRestIsReadWrite) {
     // An absent function reads all ones through the window.
     ASSERT_TRUE(machine_->PhysicalRead(hostWindow + (5u << 15), read, 2));
     EXPECT_EQ(read[0], 0xFF);
+}
+
+// The error-reporting capability of the NIC (at 0x100): its status
+// registers clear the bits written with 1 and keep the others; the mask is
+// plain read/write; the header log is read-only.
+TEST_F(HardwareTest, ErrorReportingStatusClearsWhenWrittenWithOne) {
+    const standin::FunctionAddress nic{1, 0, 0};
+    const uint64_t nicWindow = 0xE0000000ull + (1u << 20);
+    for (unsigned status : {0x104u, 0x110u}) {
+        ASSERT_TRUE(machine_->HardwareWrite(nic, status, 4, 0x00003011));
+        uint32_t value = 0x00001001;  // clears two of the three bits set
+        ASSERT_TRUE(machine_->PhysicalWrite(nicWindow + status, &value, 4));
+        ASSERT_TRUE(machine_->ReadConfig(nic, status, &value, 4));
+        EXPECT_EQ(value, 0x00002010u) << std::hex << status;
+        value = 0;  // writing 0 changes nothing
+        ASSERT_TRUE(machine_->PhysicalWrite(nicWindow + status, &value, 4));
+        ASSERT_TRUE(machine_->ReadConfig(nic, status, &value, 4));
+        EXPECT_EQ(value, 0x00002010u) << std::hex << status;
+    }
+    uint32_t log = 0;
+    ASSERT_TRUE(machine_->ReadConfig(nic, 0x11C, &log, 4));
+    uint32_t ones = 0xFFFFFFFF;
+    ASSERT_TRUE(machine_->PhysicalWrite(nicWindow + 0x11C, &ones, 4));
+    uint32_t after = 0;
+    ASSERT_TRUE(machine_->ReadConfig(nic, 0x11C, &after, 4));
+    EXPECT_EQ(after, log) << "the header log is read-only";
 }
 
 TEST_F(HardwareTest, RemovedFunctionsStopAnsweringUntilRestored) {
@@ -331,7 +391,10 @@ TEST_F(HardwareTest, HardwareWritesPastTheEndAreRefusedWithoutWrapping) {
 TEST(DefaultMachineTest, HoldsTheFunctionsThatTheToolMustHandle) {
     std::unique_ptr<standin::Machine> machine = standin::DefaultMachine();
     ASSERT_GE(machine->Functions().size(), 25u);
-    EXPECT_EQ(machine->EcamBase(), 0xE0000000ull);
+    // The window of a mobile chipset of its time: 64 MiB at 0xF0000000, clear
+    // of every range the functions on bus 0 decode (graphics at 0xE0000000).
+    EXPECT_EQ(machine->EcamBase(), 0xF0000000ull);
+    EXPECT_EQ(machine->EcamLastBus(), 0x3Fu);
     auto header = [&](standin::FunctionAddress f, unsigned offset) {
         unsigned char byte = 0;
         EXPECT_TRUE(machine->ReadConfig(f, offset, &byte, 1));

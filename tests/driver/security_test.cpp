@@ -42,6 +42,56 @@ TEST_F(DeviceAccessTest, AUserWithoutAdministratorRightsCannotOpenTheDeviceAtAll
         << "the driver saw no open: the I/O manager refused them";
 }
 
+// Names below the device ("\\.\QuorVenal\x") and opens relative to a handle
+// of the device reach the driver too; the device's DACL covers them because
+// the driver asks for secure opens.
+TEST_F(DeviceAccessTest, ANameBelowTheDeviceIsAsClosedToUsersAsTheDevice) {
+    uint64_t completed = standin::GetKernelCounters().requestsCompleted;
+    for (const wchar_t* name : {L"\\??\\QuorVenal\\x", L"\\Device\\QUORVENAL\\", L"\\??\\QuorVenal\\a\\b"}) {
+        EXPECT_EQ(OpenAs(standin::CallerToken::User, name, GENERIC_READ | GENERIC_WRITE),
+                  STATUS_ACCESS_DENIED)
+            << "a user opened the name below the device";
+    }
+    EXPECT_EQ(standin::GetKernelCounters().requestsCompleted, completed) << "the driver saw none of them";
+
+    // A relative open on a handle of the device, by a user who got hold of
+    // one (inherited or duplicated): checked against the DACL as well.
+    standin::SetCallerToken(standin::CallerToken::User);
+    for (const wchar_t* name : {L"", L"x"}) {
+        standin::OpenFile* relative = nullptr;
+        EXPECT_EQ(standin::OpenRelative(file_, name, GENERIC_READ | GENERIC_WRITE, &relative),
+                  STATUS_ACCESS_DENIED);
+        standin::CloseDevice(relative);
+    }
+    standin::SetCallerToken(standin::CallerToken::Administrator);
+    EXPECT_EQ(
+        OpenAs(standin::CallerToken::Administrator, L"\\??\\QuorVenal\\x", GENERIC_READ | GENERIC_WRITE),
+        STATUS_SUCCESS);
+}
+
+// A handle opened with MAXIMUM_ALLOWED names no right: the I/O manager's
+// check grants an administrator writing, and the driver goes by the grant.
+TEST_F(DeviceAccessTest, TheWriteRightIsWhatTheCheckGrantedNotWhatWasAsked) {
+    ConfigRequest before = ReadHeader(1, 0, 0);
+    for (standin::CallerToken token : {standin::CallerToken::System, standin::CallerToken::Administrator}) {
+        standin::SetCallerToken(token);
+        standin::OpenFile* maximum = nullptr;
+        ASSERT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", MAXIMUM_ALLOWED | SYNCHRONIZE, &maximum),
+                  STATUS_SUCCESS);
+        ConfigRequest request = before;
+        request.Data[0x3C] = static_cast<unsigned char>(before.Data[0x3C] + 1 + static_cast<int>(token));
+        ULONG returned = 0;
+        EXPECT_EQ(standin::DeviceControl(maximum, IOCTL_WRITE_CONFIG, &request, sizeof request, &request,
+                                         sizeof request, &returned),
+                  STATUS_SUCCESS);
+        standin::CloseDevice(maximum);
+        unsigned char line = 0;
+        ASSERT_TRUE(machine().ReadConfig({1, 0, 0}, 0x3C, &line, 1));
+        EXPECT_EQ(line, request.Data[0x3C]);
+    }
+    standin::SetCallerToken(standin::CallerToken::Administrator);
+}
+
 TEST_F(DeviceAccessTest, SystemAndAdministratorsOpenForReadingAndWriting) {
     for (standin::CallerToken token : {standin::CallerToken::System, standin::CallerToken::Administrator}) {
         EXPECT_EQ(OpenAs(token, L"\\??\\QuorVenal", GENERIC_READ | GENERIC_WRITE), STATUS_SUCCESS);

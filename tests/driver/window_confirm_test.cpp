@@ -106,6 +106,28 @@ TEST_F(StrayMatchTest, AWindowConfirmedForOneFunctionDoesNotServeAnother) {
     EXPECT_TRUE(AllBytesAre(read->ExtData, sizeof read->ExtData, 0x3C)) << "ExtData as sent";
 }
 
+// A function whose vendor identifier reads 0x0000 (what zeroed memory
+// holds) starts no search, though memory at a candidate holds its two
+// identifiers at its place.
+class ZeroVendorTest : public DriverTest {
+protected:
+    void SetUp() override {
+        unsigned char odd[256] = {0x00, 0x00, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00,
+                                  0x00, 0x00, 0x80, 0xff, 0x00, 0x00, 0x00, 0x00};
+        machineText_ = "# quorvenal bytes 0x30030000 00 00 34 12\n" + SmallMachineText() +
+                       FunctionText("00:06.0", odd, 256);
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(ZeroVendorTest, AFunctionWhoseVendorReadsZeroStartsNoSearch) {
+    standin::StartKernelTrace();
+    ConfigRequest header = ReadHeader(0, 6, 0);
+    standin::StopKernelTrace();
+    EXPECT_EQ(header.Result, 256u) << "the HAL reads the function";
+    EXPECT_TRUE(standin::TracedMappings().empty()) << "a search ran for vendor 0x0000";
+}
+
 using WindowServesTest = DriverTest;
 
 TEST_F(WindowServesTest, AFunctionThatHasGoneOrAWindowThatMovedIsNotServed) {

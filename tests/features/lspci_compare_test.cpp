@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "program_run.h"
+#include "type_texts.h"
 
 namespace qvtest {
 namespace {
@@ -127,35 +128,11 @@ std::vector<Described> Lspci(const std::string& source) {
     return functions;
 }
 
-// The "Type" text the device list shows for a class code, as the user
-// reads it: one text per base class, mass storage by subclass.
+// The "Type" text the device list shows for lspci's class code "ccss[pp]".
 std::string TypeText(const std::string& classCode) {
-    static const char* const base[] = {"Unknown",
-                                       "",
-                                       "Network controller",
-                                       "Display controller",
-                                       "Multimedia device",
-                                       "Memory controller",
-                                       "Bridge device",
-                                       "Simple communication controller",
-                                       "Base system peripheral",
-                                       "Input device",
-                                       "Docking station",
-                                       "Processor",
-                                       "Serial bus controller",
-                                       "Wireless controller",
-                                       "Intelligent I/O controller",
-                                       "Satellite communication controller",
-                                       "Encryption/Decryption controller",
-                                       "Data acquisition and signal processing controller"};
-    static const char* const storage[] = {"SCSI bus controller",    "IDE controller",
-                                          "Floppy disk controller", "IPI bus controller",
-                                          "RAID controller",        "ATA controller with DMA",
-                                          "Serial ATA controller",  "Serial attached SCSI controller"};
     unsigned baseClass = strtoul(classCode.substr(0, 2).c_str(), nullptr, 16);
     unsigned subclass = strtoul(classCode.substr(2, 2).c_str(), nullptr, 16);
-    if (baseClass == 1) return subclass < 8 ? storage[subclass] : "Mass storage controller";
-    return baseClass < 0x12 ? base[baseClass] : "Unknown";
+    return ExpectedTypeText(baseClass, subclass);
 }
 
 // Runs the program on machine, selects every row and dumps it, and checks

@@ -28,6 +28,18 @@ std::vector<ReportLine> Registers(const ProgramRun& run, size_t dump) {
     return dump < run.dumps.size() ? run.dumps[dump].registers : std::vector<ReportLine>();
 }
 
+// The view of a space written back as saved, as hardware shows it: the
+// error-reporting capability's status registers (0x104 and 0x110 on the
+// kinds machine) clear the bits the saved values write with 1.
+std::vector<ReportLine> WithErrorStatusCleared(std::vector<ReportLine> registers) {
+    for (ReportLine& line : registers) {
+        if (line.size() < 3) continue;
+        if (line[1] == "Device Specific [100]") line[2].replace(9, 8, "00000000");
+        if (line[1] == "Device Specific [110]") line[2].replace(0, 8, "00000000");
+    }
+    return registers;
+}
+
 TEST(Slots, SaveLoseReloadReadsBackAsSaved) {
     std::string script = std::string(kConfigure) + "select " + kExpressRow +
                          "\n"
@@ -64,7 +76,8 @@ TEST(Slots, SaveLoseReloadReadsBackAsSaved) {
     EXPECT_EQ("00", RegisterValue(lost, "Interrupt Line"));
     EXPECT_EQ("00010203 04050607 08090A0B 0C0D0E0F", RegisterValue(lost, "Device Specific [200]"));
 
-    EXPECT_EQ(configured.registers, Registers(run, 3));
+    EXPECT_EQ("01000100 04050607 08090A0B 0C0D0E0F", RegisterValue(configured, "Device Specific [100]"));
+    EXPECT_EQ(WithErrorStatusCleared(configured.registers), Registers(run, 3));
     EXPECT_EQ("0:2:0", run.dumps[3].slots[1]);  // a reload leaves the slot as it was
 }
 

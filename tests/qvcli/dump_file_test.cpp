@@ -1,7 +1,9 @@
-// qvcli's dump-file reader against the stand-in's machine-file parser: the
-// same text must be refused with the same "FILE:LINE: what" (the two are
-// written apart, on purpose: the machine parser builds the machines the
-// reader is tested on). And the writer's text must read back to its bytes.
+// qvcli's dump files and the stand-in's machine files are read by one
+// lspci-text reader, each with its own layer over it: qvcli keeps every
+// function with its domain and passes over the directives, the stand-in
+// applies its directives and builds a machine. The same text must be refused
+// by both with the same "FILE:LINE: what", and accepted by both alike. And
+// the writer's text must read back to its bytes.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,6 +11,7 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "dump_file.h"
 #include "dump_text.h"
@@ -35,14 +38,12 @@ std::string Function(const std::string& address, unsigned rows) {
 }
 
 std::string ReaderError(const std::string& text) {
-    SpaceList functions;
-    InitSpaceList(&functions);
-    char error[kDumpErrorBytes] = "";
-    bool ok = ParseDumpText(text.data(), text.size(), "m.lspci", &functions, error);
+    std::vector<SpaceImage> functions(1);  // a refused file leaves none of what was there
+    std::string error;
+    bool ok = ParseDumpText(text, "m.lspci", &functions, &error);
     if (!ok) {
-        EXPECT_EQ(functions.Count, 0u) << "a refused file leaves no function";
+        EXPECT_EQ(functions.size(), 0u) << "a refused file leaves no function";
     }
-    FreeSpaceList(&functions);
     return ok ? "accepted" : error;
 }
 
@@ -126,13 +127,12 @@ TEST(DumpFileReader, AcceptsWhatTheMachineParserAccepts) {
 TEST(DumpFileReader, KeepsBytesRowsDomainsAndLines) {
     std::string text = "# quorvenal ecam-base none\n" + Function("00:1c.0", 4) + "\tCapabilities: [100] x\n" +
                        Row(0x100) + "\n0002:41:01.0 x\n" + Row(0);
-    SpaceList functions;
-    InitSpaceList(&functions);
-    char error[kDumpErrorBytes] = "";
-    ASSERT_TRUE(ParseDumpText(text.data(), text.size(), "f", &functions, error)) << error;
-    ASSERT_EQ(functions.Count, 2u);
+    std::vector<SpaceImage> functions;
+    std::string error;
+    ASSERT_TRUE(ParseDumpText(text, "f", &functions, &error)) << error;
+    ASSERT_EQ(functions.size(), 2u);
 
-    const SpaceImage& first = functions.Items[0];
+    const SpaceImage& first = functions[0];
     EXPECT_EQ(first.Address.Bus, 0x00u);
     EXPECT_EQ(first.Address.Device, 0x1Cu);
     EXPECT_EQ(first.Line, 2);
@@ -142,12 +142,11 @@ TEST(DumpFileReader, KeepsBytesRowsDomainsAndLines) {
     EXPECT_FALSE(first.RowGiven[0x04]);
     EXPECT_TRUE(HasExtendedRows(first));
 
-    const SpaceImage& second = functions.Items[1];
+    const SpaceImage& second = functions[1];
     EXPECT_EQ(second.Address.Domain, 2u);
     EXPECT_EQ(second.Address.Bus, 0x41u);
     EXPECT_EQ(second.Line, 10);
     EXPECT_FALSE(HasExtendedRows(second));
-    FreeSpaceList(&functions);
 }
 
 // Lines "# quorvenal ..." describe a simulated machine, which a dump does
@@ -159,11 +158,10 @@ TEST(DumpFileReader, PassesOverMachineDirectives) {
 }
 
 TEST(DumpFileReader, NamesAMissingFile) {
-    SpaceList functions;
-    InitSpaceList(&functions);
-    char error[kDumpErrorBytes] = "";
-    EXPECT_FALSE(ReadDumpFile("/nonexistent/dump.txt", &functions, error));
-    EXPECT_STREQ(error, "/nonexistent/dump.txt:0: cannot open the file");
+    std::vector<SpaceImage> functions;
+    std::string error;
+    EXPECT_FALSE(ReadDumpFile("/nonexistent/dump.txt", &functions, &error));
+    EXPECT_EQ(error, "/nonexistent/dump.txt:0: cannot open the file");
     std::string machineError;
     EXPECT_FALSE(standin::LoadMachineFile("/nonexistent/dump.txt", &machineError));
     EXPECT_EQ(machineError, error);
@@ -190,15 +188,13 @@ TEST(DumpText, ReadsBackToTheSameBytesAndRows) {
     EXPECT_NE(text.find("\n100: "), std::string::npos);
     EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
 
-    SpaceList functions;
-    InitSpaceList(&functions);
-    char error[kDumpErrorBytes] = "";
-    ASSERT_TRUE(ParseDumpText(text.data(), text.size(), "t", &functions, error)) << error;
-    ASSERT_EQ(functions.Count, 1u);
-    EXPECT_EQ(memcmp(functions.Items[0].Bytes, image.Bytes, kSpaceBytes), 0);
-    EXPECT_EQ(memcmp(functions.Items[0].RowGiven, image.RowGiven, kSpaceRows), 0);
-    EXPECT_TRUE(SamePciAddress(functions.Items[0].Address, image.Address));
-    FreeSpaceList(&functions);
+    std::vector<SpaceImage> functions;
+    std::string error;
+    ASSERT_TRUE(ParseDumpText(text, "t", &functions, &error)) << error;
+    ASSERT_EQ(functions.size(), 1u);
+    EXPECT_EQ(memcmp(functions[0].Bytes, image.Bytes, kSpaceBytes), 0);
+    EXPECT_EQ(memcmp(functions[0].RowGiven, image.RowGiven, kSpaceRows), 0);
+    EXPECT_TRUE(SamePciAddress(functions[0].Address, image.Address));
 }
 
 }  // namespace

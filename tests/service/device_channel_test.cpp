@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "capture_stdout.h"
 #include "create_file_hook.h"
@@ -86,9 +87,50 @@ TEST_F(DeviceChannelTest, TheDeviceIsOpenedForReadAndWriteUnsharedWithCreateAlwa
     }
     EXPECT_EQ(opens[1].name, ImagePath(folder));
     EXPECT_EQ(opens[1].access, (DWORD)GENERIC_READ);
+    EXPECT_EQ(opens[1].share, (DWORD)FILE_SHARE_READ) << "the loader reads it; nobody changes it";
     EXPECT_EQ(opens[1].disposition, (DWORD)OPEN_EXISTING);
     UninstallDriverService();
     CloseHandle(DeviceHandle);
+}
+
+// Someone who can write the program's folder tries to swap the driver file
+// between the moment it is found and the moment the kernel loads it: it is
+// held open, sharing reading only, until the service has started.
+TEST_F(DeviceChannelTest, TheDriverFileCannotBeSwappedBeforeItIsLoaded) {
+    std::string folder = MakeFolder("swap");
+    PutDriver(folder);
+    Enter(folder);
+    std::string path = ImagePath(folder);
+    std::vector<DWORD> errors;
+    int loads = 0;
+    standin::SetBeforeImageLoad([&](const std::string&) {
+        ++loads;
+        SetLastError(0);
+        HANDLE writer =
+            CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        errors.push_back(GetLastError());
+        if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+        errors.push_back(MoveFileA(path.c_str(), (path + ".old").c_str()) ? 0 : GetLastError());
+        errors.push_back(DeleteFileA(path.c_str()) ? 0 : GetLastError());
+        // Reading stays open to everyone (the loader among them).
+        HANDLE reader =
+            CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        errors.push_back(reader == INVALID_HANDLE_VALUE ? GetLastError() : 0);
+        if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+    });
+    size_t handlesBefore = standin::OpenHandleCount();
+    std::string out;
+    int opened = Open(&out);
+    standin::SetBeforeImageLoad(nullptr);
+    ASSERT_EQ(loads, 1);
+    EXPECT_EQ(errors, (std::vector<DWORD>{ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION,
+                                          ERROR_SHARING_VIOLATION, ERROR_SUCCESS}));
+    ASSERT_EQ(opened, 1) << out;
+    EXPECT_EQ(ServiceState("QUORVENAL"), (DWORD)SERVICE_RUNNING);
+    EXPECT_EQ(standin::OpenHandleCount(), handlesBefore + 1) << "the device handle; the file is let go";
+    EXPECT_TRUE(MoveFileA(path.c_str(), (path + ".old").c_str())) << "once the service has started";
 }
 
 TEST_F(DeviceChannelTest, DriverAlreadyLoadedNeedsNoServiceCall) {

@@ -57,7 +57,7 @@ else
   echo "Wine is not installed: the prefix's record is not shown"
 fi
 
-"$QV_TOP/tools/run-windows.sh" --console "$here/walk.script" list >"$work/run-windows.out" 2>"$work/run-windows.err"
+"$QV_TOP/tools/run-windows.sh" --arch x86 --console "$here/walk.script" list >"$work/run-windows.out" 2>"$work/run-windows.err"
 code=$?
 echo "run-windows.sh: exit code $code: $(cat "$work/run-windows.err")"
 [ $code -eq 2 ] || fail "run-windows.sh exited $code, not 2"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Runs one user script on the stand-in and on the shipped 32-bit files under
-# Wine (tools/run-windows.sh) and requires the same report, the same
+# Runs one user script on the stand-in and on the shipped files of one
+# architecture under Wine (tools/run-windows.sh; the 32-bit files, or with
+# --arch x64 the 64-bit ones) and requires the same report, the same
 # diagnostics on standard output and the same exit code, and that the files
 # that ran under Wine are the shipped ones byte for byte:
-#   compare-walk.sh STANDIN_PROGRAM STANDIN_DIR SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR SCRIPT
+#   compare-walk.sh [--arch x86|x64] STANDIN_PROGRAM STANDIN_DIR SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR SCRIPT
 # STANDIN_DIR is the Linux build folder that holds the stand-in driver. A
 # script named no-driver-file.script runs both programs from folders without
 # the driver file. A script line "# machine: FILE" (FILE relative to the
@@ -12,8 +13,9 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 . "$here/wine-common.sh"
-require_tools wine wineserver Xvfb sha256sum
-program=$(realpath -m "${1:?usage: compare-walk.sh STANDIN_PROGRAM STANDIN_DIR SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR SCRIPT}")
+if [ "${1:-}" = --arch ]; then bed_arch "${2:-}"; shift 2; fi
+require_tools "$BED_WINE" wineserver Xvfb sha256sum
+program=$(realpath -m "${1:?usage: compare-walk.sh [--arch x86|x64] STANDIN_PROGRAM STANDIN_DIR SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR SCRIPT}")
 standin_dir=$(realpath -m "${2:?}")
 shipped=$(realpath -m "${3:?}")
 testbed=$(realpath -m "${4:?}")
@@ -21,7 +23,7 @@ prefix=$(realpath -m "${5:?}")
 work=$(realpath -m "${6:?}")
 script=$(realpath -m "${7:?}")
 
-require_wine32 "$prefix"
+require_bed_runs "$prefix"
 require_testbed "$testbed" hal.dll qvlaunch.exe qvscript.dll
 require_shipped "$shipped"
 
@@ -49,7 +51,7 @@ esac
 (cd "$standin_dir" && ASAN_OPTIONS=detect_leaks=0 "$program" "${machine_options[@]}" --script "$script" \
    --report "$work/standin-report.txt" >"$work/standin-stdout.txt" 2>"$work/standin-stderr.txt")
 standin_status=$?
-"$top/tools/run-windows.sh" --build "$shipped" --testbed "$testbed" --prefix "$prefix" --run "$work/run" \
+"$top/tools/run-windows.sh" --arch "$BED_ARCH" --build "$shipped" --testbed "$testbed" --prefix "$prefix" --run "$work/run" \
   "${machine_options[@]}" "${wine_options[@]}" --script "$script" --report "$work/wine-report.txt" \
   >"$work/wine-stdout.txt" 2>"$work/wine-stderr.txt"
 wine_status=$?

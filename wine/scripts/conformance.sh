@@ -1,25 +1,27 @@
 #!/usr/bin/env bash
-# Runs the 32-bit conformance client under Wine against the shipped driver
-# (tools/run-windows.sh --console) and compares its transcript with the one
-# the stand-in gave:
-#   conformance.sh SHIPPED_DIR TESTBED_DIR PREFIX_DIR STANDIN_TRANSCRIPT WORK_DIR
+# Runs the conformance client under Wine against the shipped driver
+# (tools/run-windows.sh --console), the test bed's 32-bit client against the
+# 32-bit driver or, with --arch x64, its 64-bit client against the 64-bit
+# driver, and compares its transcript with the one the stand-in gave:
+#   conformance.sh [--arch x86|x64] SHIPPED_DIR TESTBED_DIR PREFIX_DIR STANDIN_TRANSCRIPT WORK_DIR
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 . "$here/wine-common.sh"
-require_tools wine wineserver sha256sum
-shipped=$(realpath -m "${1:?usage: conformance.sh SHIPPED_DIR TESTBED_DIR PREFIX_DIR STANDIN_TRANSCRIPT WORK_DIR}")
+if [ "${1:-}" = --arch ]; then bed_arch "${2:-}"; shift 2; fi
+require_tools "$BED_WINE" wineserver sha256sum
+shipped=$(realpath -m "${1:?usage: conformance.sh [--arch x86|x64] SHIPPED_DIR TESTBED_DIR PREFIX_DIR STANDIN_TRANSCRIPT WORK_DIR}")
 testbed=$(realpath -m "${2:?}")
 prefix=$(realpath -m "${3:?}")
 standin=$(realpath -m "${4:?}")
 work=$(realpath -m "${5:?}")
 
-require_wine32 "$prefix"
+require_bed_runs "$prefix"
 require_shipped "$shipped"
 require_testbed "$testbed" hal.dll qvconform.exe
 [ -f "$standin" ] || { echo "FAIL: no stand-in transcript $standin"; exit 1; }
 mkdir -p "$work"
-timeout 900 "$top/tools/run-windows.sh" --build "$shipped" --testbed "$testbed" --prefix "$prefix" \
+timeout 900 "$top/tools/run-windows.sh" --arch "$BED_ARCH" --build "$shipped" --testbed "$testbed" --prefix "$prefix" \
   --run "$work/run" --console "$testbed/qvconform.exe" >"$work/wine-transcript.txt" 2>"$work/wine-stderr.txt"
 status=$?
 echo "conformance client under Wine exited with $status; $(wc -l <"$work/wine-transcript.txt") lines"

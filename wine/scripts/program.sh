@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs the shipped 32-bit program and driver under Wine in Xvfb, on the
-# test bed's default machine, as a user would:
-#   program.sh SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR [EXPECTED_STDOUT]
+# Runs the shipped program and driver (32-bit, or with --arch x64 the 64-bit
+# ones) under Wine in Xvfb, on the test bed's default machine, as a user
+# would:
+#   program.sh [--arch x86|x64] SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR [EXPECTED_STDOUT]
 # It starts from a folder that holds the shipped files, shows the dialog
 # with the device list filled, selects a PCI Express function with the
 # keyboard, saves it into slot 1 and ends with Escape. Screenshots of the
@@ -14,14 +15,15 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-common.sh"
-require_tools wine wineserver Xvfb xdotool xwininfo import compare identify sha256sum
-shipped=$(realpath -m "${1:?usage: program.sh SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR [EXPECTED_STDOUT]}")
+if [ "${1:-}" = --arch ]; then bed_arch "${2:-}"; shift 2; fi
+require_tools "$BED_WINE" wineserver Xvfb xdotool xwininfo import compare identify sha256sum
+shipped=$(realpath -m "${1:?usage: program.sh [--arch x86|x64] SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR [EXPECTED_STDOUT]}")
 testbed=$(realpath -m "${2:?}")
 prefix=$(realpath -m "${3:?}")
 work=$(realpath -m "${4:?}")
 expected=${5:+$(realpath -m "$5")}
 
-require_wine32 "$prefix"
+require_bed_runs "$prefix"
 require_testbed "$testbed" hal.dll
 require_shipped "$shipped"
 
@@ -43,7 +45,7 @@ cp "$shipped/quorvenal.exe" "$shipped/QUORVENAL.sys" "$work/run/"
 install_bed "$prefix" "$testbed" || exit 1
 cd "$work/run"
 start_services || exit 1
-wine quorvenal.exe >"$work/stdout.raw" 2>"$work/stderr.txt" &
+"$BED_WINE" quorvenal.exe >"$work/stdout.raw" 2>"$work/stderr.txt" &
 program_pid=$!
 
 # The window shows once OnInitDialog (and with it the first scan) is done.

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Runs qvcli on the stand-in and the shipped 32-bit qvcli.exe unchanged under
-# 32-bit Wine (tools/run-windows.sh --console, with the shipped driver), both
+# Runs qvcli on the stand-in and the shipped qvcli.exe unchanged under Wine
+# (tools/run-windows.sh --console, with the shipped driver of the same
+# architecture: 32-bit, or with --arch x64 the 64-bit files), both
 # on the default machine (a PCI-to-PCI bridge, a CardBus bridge, PCI Express
 # root ports and endpoints), and requires the same standard output and exit
 # status for `list`, `list --json` and `dump`:
-#   qvcli-compare.sh STANDIN_QVCLI STANDIN_DRIVER SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR
+#   qvcli-compare.sh [--arch x86|x64] STANDIN_QVCLI STANDIN_DRIVER SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 . "$here/wine-common.sh"
-require_tools wine wineserver sha256sum
-usage="usage: qvcli-compare.sh STANDIN_QVCLI STANDIN_DRIVER SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR"
+if [ "${1:-}" = --arch ]; then bed_arch "${2:-}"; shift 2; fi
+require_tools "$BED_WINE" wineserver sha256sum
+usage="usage: qvcli-compare.sh [--arch x86|x64] STANDIN_QVCLI STANDIN_DRIVER SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR"
 qvcli=$(realpath -m "${1:?$usage}")
 driver=$(realpath -m "${2:?}")
 shipped=$(realpath -m "${3:?}")
@@ -18,7 +20,7 @@ testbed=$(realpath -m "${4:?}")
 prefix=$(realpath -m "${5:?}")
 work=$(realpath -m "${6:?}")
 
-require_wine32 "$prefix"
+require_bed_runs "$prefix"
 require_shipped "$shipped"
 [ -f "$shipped/qvcli.exe" ] || { echo "FAIL: no qvcli.exe in $shipped"; exit 1; }
 require_testbed "$testbed" hal.dll
@@ -33,7 +35,7 @@ compare() {
   shift
   (cd "$work/standin" && ASAN_OPTIONS=detect_leaks=0 "$qvcli" "$@" >"$work/$name.standin" 2>"$work/$name.standin.err")
   local standin_status=$?
-  timeout 600 "$top/tools/run-windows.sh" --build "$shipped" --testbed "$testbed" --prefix "$prefix" \
+  timeout 600 "$top/tools/run-windows.sh" --arch "$BED_ARCH" --build "$shipped" --testbed "$testbed" --prefix "$prefix" \
     --run "$work/run" --console "$shipped/qvcli.exe" "$@" >"$work/$name.wine" 2>"$work/$name.wine.err"
   local wine_status=$?
   check_shipped "$shipped" "$work/$name.wine.err" QUORVENAL.sys || failures=$((failures + 1))

@@ -24,6 +24,22 @@ fi
 # The project's top folder, for its tools.
 QV_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
+# bed_arch ARCH: the architecture of the shipped files a script runs, x86
+# (the 32-bit files, in the prefix's 32-bit side) or x64 (the 64-bit files,
+# on every host). Sets BED_ARCH; BED_WINE, the loader that runs the bed's
+# programs; BED_SYSTEM_DIR, the prefix's system folder of that architecture,
+# where the test-bed hal.dll goes; BED_TRIPLE, mingw-w64's name for it. The
+# scripts take it as an optional first option, --arch ARCH (x86 by default).
+bed_arch() {
+  case ${1:-} in
+    x86) BED_WINE=wine BED_SYSTEM_DIR=syswow64 BED_TRIPLE=i686-w64-mingw32 ;;
+    x64) BED_WINE=$WINE64 BED_SYSTEM_DIR=system32 BED_TRIPLE=x86_64-w64-mingw32 ;;
+    *) echo "FAIL: unknown architecture '${1:-}' (x86 or x64)"; exit 2 ;;
+  esac
+  BED_ARCH=$1
+}
+bed_arch x86
+
 # use_prefix DIR: the Wine environment of every later wine command.
 use_prefix() {
   export WINEPREFIX=$1
@@ -102,11 +118,22 @@ require_testbed() {
   shift
   for file in "$@"; do
     if [ ! -f "$dir/$file" ]; then
-      require_tools i686-w64-mingw32-g++-posix
+      require_tools "$BED_TRIPLE-g++-posix"
       echo "FAIL: the test bed has no $file (is it built?)"
       exit 1
     fi
   done
+}
+
+# require_bed_runs PREFIX: the shipped files of the bed's architecture run in
+# the prefix: the 64-bit ones wherever Wine's 64-bit loader does; the 32-bit
+# ones as require_wine32 says.
+require_bed_runs() {
+  if [ "$BED_ARCH" = x64 ]; then
+    [ -f "$1/system.reg" ] || { echo "FAIL: no Wine prefix in $1"; exit 1; }
+    return 0
+  fi
+  require_wine32 "$1"
 }
 
 # require_wine32 PREFIX: skips the test (77) with the reason make-prefix.sh
@@ -158,13 +185,13 @@ start_services() {
 }
 
 # install_bed PREFIX TESTBED [MACHINE_FILE]: puts the test bed's hal.dll
-# into the prefix's 32-bit system folder and the machine the driver host is
-# to serve into C:\quorvenal-bed (none: the built-in default machine), and
-# starts a fresh driver-host log there.
+# into the prefix's system folder of the bed's architecture and the machine
+# the driver host is to serve into C:\quorvenal-bed (none: the built-in
+# default machine), and starts a fresh driver-host log there.
 install_bed() {
   local prefix=$1 testbed=$2 machine=${3:-}
   local bed="$prefix/drive_c/quorvenal-bed"
-  cp "$testbed/hal.dll" "$prefix/drive_c/windows/syswow64/hal.dll" || return 1
+  cp "$testbed/hal.dll" "$prefix/drive_c/windows/$BED_SYSTEM_DIR/hal.dll" || return 1
   mkdir -p "$bed"
   rm -f "$bed/machine.lspci" "$bed/driver-host.log"
   if [ -n "$machine" ]; then
@@ -195,13 +222,17 @@ check_shipped() {
   return $status
 }
 
-# require_shipped DIR: the 32-bit build's folder must hold the shipped files;
-# where no such folder was given to the build (-DQUORVENAL_WIN32_BUILD), the
-# test is skipped.
+# require_shipped DIR: the build folder of the bed's architecture must hold
+# the shipped files; where no such folder was given to the build
+# (-DQUORVENAL_WIN32_BUILD, -DQUORVENAL_WIN64_BUILD), the test is skipped.
 require_shipped() {
   local file
   if [ ! -d "$1" ]; then
-    echo "SKIP: no 32-bit build given (-DQUORVENAL_WIN32_BUILD=folder; tools/test.sh gives build-win32)"
+    if [ "$BED_ARCH" = x64 ]; then
+      echo "SKIP: no 64-bit build given (-DQUORVENAL_WIN64_BUILD=folder; tools/test.sh gives build-win64)"
+    else
+      echo "SKIP: no 32-bit build given (-DQUORVENAL_WIN32_BUILD=folder; tools/test.sh gives build-win32)"
+    fi
     exit 77
   fi
   for file in quorvenal.exe QUORVENAL.sys; do

@@ -25,9 +25,16 @@ NTSTATUS NTAPI CreateWithContext(PDEVICE_OBJECT device, PIRP irp) {
         !TakeAnnouncedOpen(HandleToUlong(PsGetCurrentProcessId()), &access)) {
         return driverCreate(device, irp);
     }
+    // What was asked, and, as the grant, the same: the device's security
+    // is not checked here (the bed's clients are administrators).
+    ACCESS_STATE state;
+    RtlZeroMemory(&state, sizeof state);
+    state.OriginalDesiredAccess = MapForFiles(access);
+    state.PreviouslyGrantedAccess = state.OriginalDesiredAccess;
     IO_SECURITY_CONTEXT context;
     RtlZeroMemory(&context, sizeof context);
-    context.DesiredAccess = MapForFiles(access);
+    context.AccessState = &state;
+    context.DesiredAccess = state.OriginalDesiredAccess;
     stack->Parameters.Create.SecurityContext = &context;
     // The request may be completed (and freed) inside: nothing of it is
     // touched after the call.

@@ -18,6 +18,8 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <cstring>
+
 #include "bed_files.h"
 #include "bed_log.h"
 #include "create_context.h"
@@ -42,11 +44,15 @@ extern "C" ULONG NTAPI BedHalGetBusData(ULONG busDataType, ULONG bus, ULONG slot
     return BedHalRead(busDataType, bus, slot, buffer, 0, length);
 }
 
+#if !defined(_WIN64)
+// The x86 HAL's IRQL routines; the x64 HAL has none (the x64 driver moves
+// CR8 itself, which port_handler.h serves).
 extern "C" UCHAR __fastcall BedKfRaiseIrql(UCHAR level) { return RaiseIrql(level); }
 
 extern "C" VOID __fastcall BedKfLowerIrql(UCHAR level) { LowerIrql(level); }
 
 extern "C" UCHAR NTAPI BedKeGetCurrentIrql() { return CurrentIrql(); }
+#endif
 
 // ---- Serving the kernel routines to every image that uses this HAL. ----
 
@@ -54,20 +60,59 @@ namespace {
 
 HMODULE self = NULL;
 
+// What the image's entry point RVA can name to reach `target`. On x86 an RVA
+// wraps around the 32-bit address space, so it names any address. On x64 the
+// kernel adds the 32-bit RVA to the 64-bit base: `target` is reached through
+// a jump placed less than 2 GiB above the image.
+void* ReachableFromImage(BYTE* base, const IMAGE_NT_HEADERS* nt, void* target) {
+#if defined(_WIN64)
+    const ULONG_PTR granularity = 0x10000;
+    const ULONG_PTR end = reinterpret_cast<ULONG_PTR>(base) + nt->OptionalHeader.SizeOfImage;
+    for (ULONG_PTR at = (end + granularity - 1) & ~(granularity - 1);
+         at < reinterpret_cast<ULONG_PTR>(base) + 0x7FFF0000; at += granularity) {
+        BYTE* page = static_cast<BYTE*>(
+            VirtualAlloc(reinterpret_cast<void*>(at), granularity, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        if (page == NULL) continue;
+        const BYTE jumpThroughNextQuad[] = {0xFF, 0x25, 0, 0, 0, 0};  // jmp *0(%rip)
+        memcpy(page, jumpThroughNextQuad, sizeof jumpThroughNextQuad);
+        memcpy(page + sizeof jumpThroughNextQuad, &target, sizeof target);
+        DWORD before = 0;
+        VirtualProtect(page, granularity, PAGE_EXECUTE_READ, &before);
+        FlushInstructionCache(GetCurrentProcess(), page, granularity);
+        return page;
+    }
+    return NULL;
+#else
+    (void)base;
+    (void)nt;
+    return target;
+#endif
+}
+
+// The image whose entry point is wrapped (one driver a driver host): the
+// loader may tell of it again.
+BYTE* wrappedImage = NULL;
+
 // Points the image's entry point, as the kernel reads it from the image's
-// header, at the wrapper (an RVA wraps around the 32-bit address space).
+// header, at the wrapper.
 void WrapEntryPoint(HMODULE image) {
     BYTE* base = reinterpret_cast<BYTE*>(image);
+    if (base == wrappedImage) return;
     IMAGE_NT_HEADERS* nt =
         reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     DWORD* entryRva = &nt->OptionalHeader.AddressOfEntryPoint;
     if (*entryRva == 0) return;
     void* wrapper = WrapDriverEntry(base + *entryRva);
-    if (wrapper == NULL) return;
+    if (wrapper != NULL) wrapper = ReachableFromImage(base, nt, wrapper);
+    if (wrapper == NULL) {
+        BedLog("the entry point of the image at %p cannot be wrapped", base);
+        return;
+    }
     DWORD before = 0;
     if (!VirtualProtect(entryRva, sizeof *entryRva, PAGE_READWRITE, &before)) return;
     *entryRva = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(wrapper) - reinterpret_cast<ULONG_PTR>(base));
     VirtualProtect(entryRva, sizeof *entryRva, before, &before);
+    wrappedImage = base;
 }
 
 void ServeImage(HMODULE image) {

@@ -32,6 +32,8 @@ void LowerIrql(BedIrql level) {
     Store(level);
 }
 
+void SetIrql(BedIrql level) { Store(level); }
+
 void RequireIrqlAtMost(BedIrql highest, const char* routine) {
     BedIrql level = CurrentIrql();
     if (level > highest) BedStop("%s called at IRQL %u (allowed up to %u)", routine, level, highest);

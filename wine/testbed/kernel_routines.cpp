@@ -50,6 +50,36 @@ MemoryRange* NTAPI GetPhysicalMemoryRanges() {
     return list;
 }
 
+typedef ULONG_PTR(NTAPI* BroadcastRoutine)(ULONG_PTR argument);
+
+ULONG_PTR NTAPI IpiGenericCall(BroadcastRoutine routine, ULONG_PTR argument) {
+    RequireIrqlAtMost(kDispatchLevel, "KeIpiGenericCall");
+    BedIrql before = RaiseIrql(kIpiLevel);
+    ULONG_PTR result = routine(argument);
+    LowerIrql(before);
+    return result;
+}
+
+struct CountedName {
+    USHORT Length;
+    USHORT MaximumLength;
+    const WCHAR* Buffer;
+};
+
+extern "C" __declspec(dllimport) PVOID NTAPI MmGetSystemRoutineAddress(CountedName* name);
+
+// KeIpiGenericCall is the bed's; every other name is Wine's to find.
+PVOID NTAPI GetSystemRoutineAddress(CountedName* name) {
+    RequireIrqlAtMost(kPassiveLevel, "MmGetSystemRoutineAddress");
+    static const WCHAR kBroadcast[] = L"KeIpiGenericCall";
+    const size_t length = sizeof kBroadcast / sizeof kBroadcast[0] - 1;
+    if (name != NULL && name->Buffer != NULL && name->Length == length * sizeof(WCHAR) &&
+        memcmp(name->Buffer, kBroadcast, name->Length) == 0) {
+        return reinterpret_cast<PVOID>(&IpiGenericCall);
+    }
+    return MmGetSystemRoutineAddress(name);
+}
+
 // Device memory is the mapping's memory here: one access of the width each.
 UCHAR NTAPI ReadRegisterUchar(volatile UCHAR* reg) { return *reg; }
 USHORT NTAPI ReadRegisterUshort(volatile USHORT* reg) { return *reg; }
@@ -65,6 +95,7 @@ const ServedImport kServed[] = {
     {kKernel, "MmMapIoSpace", reinterpret_cast<void*>(&MapIoSpace)},
     {kKernel, "MmUnmapIoSpace", reinterpret_cast<void*>(&UnmapIoSpace)},
     {kKernel, "MmGetPhysicalMemoryRanges", reinterpret_cast<void*>(&GetPhysicalMemoryRanges)},
+    {kKernel, "MmGetSystemRoutineAddress", reinterpret_cast<void*>(&GetSystemRoutineAddress)},
     {kKernel, "READ_REGISTER_UCHAR", reinterpret_cast<void*>(&ReadRegisterUchar)},
     {kKernel, "READ_REGISTER_USHORT", reinterpret_cast<void*>(&ReadRegisterUshort)},
     {kKernel, "READ_REGISTER_ULONG", reinterpret_cast<void*>(&ReadRegisterUlong)},

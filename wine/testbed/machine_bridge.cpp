@@ -3,6 +3,9 @@
 #include <ntddk.h>
 
 #include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,13 +41,56 @@ extern "C" uint32_t BedPortRead32(uint16_t port) { return __indword(port); }
 
 extern "C" void BedPortWrite32(uint16_t port, uint32_t value) { __outdword(port, value); }
 
+namespace {
+
+// A mapping of device memory (the configuration window) as the driver sees
+// it under Wine: its bytes, read from the machine when it is mapped, and
+// those the driver changed written back when it is unmapped. The stand-in
+// kernel reaches the machine only through its register accessors, but the
+// driver's accesses here are plain loads and stores (the bed's own register
+// routines on x86, the driver's own moves through AX on x64); the driver
+// maps each 16-bit access on its own, so each mapping is one access.
+struct DeviceCopy {
+    uint64_t physical;
+    std::vector<uint8_t> before;
+};
+
+std::mutex copiesLock;
+std::map<void*, DeviceCopy> copies;
+
+}  // namespace
+
 extern "C" void* BedMapIoSpace(uint64_t physical, size_t length) {
     PHYSICAL_ADDRESS address;
     address.QuadPart = static_cast<LONGLONG>(physical);
-    return MmMapIoSpace(address, length, MmNonCached);
+    void* mapped = MmMapIoSpace(address, length, MmNonCached);
+    standin::Machine& machine = standin::CurrentMachine();
+    if (mapped == nullptr || machine.MemoryPointer(physical, length) != nullptr) return mapped;
+    DeviceCopy copy = {physical, std::vector<uint8_t>(length)};
+    if (!machine.PhysicalRead(physical, copy.before.data(), length)) {
+        MmUnmapIoSpace(mapped, length);
+        return nullptr;
+    }
+    std::memcpy(mapped, copy.before.data(), length);
+    std::lock_guard<std::mutex> guard(copiesLock);
+    copies[mapped] = std::move(copy);
+    return mapped;
 }
 
-extern "C" void BedUnmapIoSpace(void* address, size_t length) { MmUnmapIoSpace(address, length); }
+extern "C" void BedUnmapIoSpace(void* address, size_t length) {
+    {
+        std::lock_guard<std::mutex> guard(copiesLock);
+        auto it = copies.find(address);
+        if (it != copies.end()) {
+            DeviceCopy& copy = it->second;
+            if (copy.before.size() == length && std::memcmp(address, copy.before.data(), length) != 0) {
+                standin::CurrentMachine().PhysicalWrite(copy.physical, address, length);
+            }
+            copies.erase(it);
+        }
+    }
+    MmUnmapIoSpace(address, length);
+}
 
 extern "C" size_t BedRamRanges(uint64_t* bases, uint64_t* sizes, size_t capacity) {
     std::vector<std::pair<uint64_t, uint64_t>> ram = standin::CurrentMachine().RamRanges();

@@ -3,6 +3,11 @@
 namespace {
 
 const uint8_t kOperandSizePrefix = 0x66;
+const uint8_t kTwoByteEscape = 0x0F;
+const uint8_t kMoveFromControl = 0x20;
+const uint8_t kMoveToControl = 0x22;
+
+bool IsRexPrefix(uint8_t byte) { return (byte & 0xF0) == 0x40; }
 
 }  // namespace
 
@@ -40,8 +45,26 @@ bool DecodePortInstruction(const uint8_t* code, size_t available, uint16_t dx, P
     return true;
 }
 
-uint32_t MergeIntoEax(uint32_t eax, unsigned size, uint32_t value) {
+uint64_t MergeIntoAccumulator(uint64_t accumulator, unsigned size, uint32_t value) {
     if (size >= 4) return value;
-    const uint32_t mask = (1u << (8 * size)) - 1;
-    return (eax & ~mask) | (value & mask);
+    const uint64_t mask = (uint64_t{1} << (8 * size)) - 1;
+    return (accumulator & ~mask) | (value & mask);
+}
+
+bool DecodeControlRegisterMove(const uint8_t* code, size_t available, ControlRegisterMove* out) {
+    size_t at = 0;
+    uint8_t rex = 0;
+    if (available > 0 && IsRexPrefix(code[0])) rex = code[at++];
+    if (available < at + 3 || code[at] != kTwoByteEscape) return false;
+    const uint8_t opcode = code[at + 1];
+    if (opcode != kMoveFromControl && opcode != kMoveToControl) return false;
+    // The mod field is ignored: the operand is always a register.
+    const uint8_t modrm = code[at + 2];
+    ControlRegisterMove decoded = {};
+    decoded.write = opcode == kMoveToControl;
+    decoded.control = ((modrm >> 3) & 7) | ((rex & 0x04) ? 8 : 0);
+    decoded.general = (modrm & 7) | ((rex & 0x01) ? 8 : 0);
+    decoded.length = static_cast<unsigned>(at + 3);
+    *out = decoded;
+    return true;
 }

@@ -1,6 +1,6 @@
-// The test bed decodes the driver's port instructions itself; a wrong size,
-// port or length would hand the driver wrong bytes or resume it mid-way
-// through an instruction.
+// The test bed decodes the driver's port instructions and CR8 moves itself; a
+// wrong size, port, register or length would hand the driver wrong bytes or
+// levels, or resume it mid-way through an instruction.
 #include "port_decoder.h"
 
 #include <gtest/gtest.h>
@@ -66,9 +66,55 @@ TEST(PortDecoder, RefusesOtherInstructionsAndCutShortBytes) {
 }
 
 TEST(PortDecoder, InKeepsTheBytesAboveItsSize) {
-    EXPECT_EQ(0x123456ABu, MergeIntoEax(0x12345678u, 1, 0xFFFFFFABu));
-    EXPECT_EQ(0x1234BEEFu, MergeIntoEax(0x12345678u, 2, 0xFFFFBEEFu));
-    EXPECT_EQ(0xCAFEF00Du, MergeIntoEax(0x12345678u, 4, 0xCAFEF00Du));
+    EXPECT_EQ(0x123456ABu, MergeIntoAccumulator(0x12345678u, 1, 0xFFFFFFABu));
+    EXPECT_EQ(0x1234BEEFu, MergeIntoAccumulator(0x12345678u, 2, 0xFFFFBEEFu));
+    EXPECT_EQ(0xCAFEF00Du, MergeIntoAccumulator(0x12345678u, 4, 0xCAFEF00Du));
+    // RAX: narrow reads keep the upper half, a doubleword read clears it.
+    EXPECT_EQ(0xFEDCBA98123456ABu, MergeIntoAccumulator(0xFEDCBA9812345678u, 1, 0xABu));
+    EXPECT_EQ(0xCAFEF00Du, MergeIntoAccumulator(0xFEDCBA9812345678u, 4, 0xCAFEF00Du));
+}
+
+ControlRegisterMove DecodeMove(std::initializer_list<uint8_t> bytes) {
+    std::vector<uint8_t> code(bytes);
+    ControlRegisterMove decoded = {};
+    EXPECT_TRUE(DecodeControlRegisterMove(code.data(), code.size(), &decoded));
+    return decoded;
+}
+
+bool DecodesMove(std::initializer_list<uint8_t> bytes) {
+    std::vector<uint8_t> code(bytes);
+    ControlRegisterMove decoded = {};
+    return DecodeControlRegisterMove(code.data(), code.size(), &decoded);
+}
+
+// The forms GCC emits for the x64 DDK's KeGetCurrentIrql/KeRaiseIrql/KeLowerIrql.
+TEST(ControlRegisterDecoder, Cr8MovesAsTheX64DriverUsesThem) {
+    ControlRegisterMove read = DecodeMove({0x44, 0x0F, 0x20, 0xC3});  // mov %cr8,%rbx
+    EXPECT_FALSE(read.write);
+    EXPECT_EQ(8u, read.control);
+    EXPECT_EQ(3u, read.general);
+    EXPECT_EQ(4u, read.length);
+    ControlRegisterMove write = DecodeMove({0x44, 0x0F, 0x22, 0xC0});  // mov %rax,%cr8
+    EXPECT_TRUE(write.write);
+    EXPECT_EQ(8u, write.control);
+    EXPECT_EQ(0u, write.general);
+    ControlRegisterMove high = DecodeMove({0x45, 0x0F, 0x22, 0xC5});  // mov %r13,%cr8
+    EXPECT_EQ(8u, high.control);
+    EXPECT_EQ(13u, high.general);
+    ControlRegisterMove r10 = DecodeMove({0x45, 0x0F, 0x20, 0xC2});  // mov %cr8,%r10
+    EXPECT_FALSE(r10.write);
+    EXPECT_EQ(10u, r10.general);
+}
+
+TEST(ControlRegisterDecoder, OtherControlRegistersAndInstructions) {
+    ControlRegisterMove cr3 = DecodeMove({0x0F, 0x20, 0xD8});  // mov %cr3,%rax
+    EXPECT_EQ(3u, cr3.control);
+    EXPECT_EQ(3u, cr3.length);
+    EXPECT_FALSE(DecodesMove({0x0F, 0x21, 0xC0}));        // mov %dr0,%rax
+    EXPECT_FALSE(DecodesMove({0x44, 0x0F, 0x20}));        // cut short
+    EXPECT_FALSE(DecodesMove({0xED}));                    // a port instruction
+    EXPECT_FALSE(DecodesMove({0x66, 0x0F, 0x20, 0xC0}));  // not a REX prefix
+    EXPECT_FALSE(DecodesMove({}));
 }
 
 }  // namespace
