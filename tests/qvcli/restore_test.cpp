@@ -176,6 +176,14 @@ TEST_F(QvcliRestore, RowsTheFileDoesNotGiveKeepTheirValues) {
     ASSERT_TRUE(machine.ReadConfig(At("00:1f.3"), 0x40, &specific, 4));
     EXPECT_NE(line, 0x0E);
     EXPECT_EQ(specific, 0x01020304u);
+
+    // A CardBus bridge keeps its subsystem at 0x40, past the 64 bytes: such
+    // a file cannot say it is another board's, and the bridge is written.
+    std::string cardBus = Run({"dump", "1c:03.0"}).out;
+    path = WriteFile("cardbus.txt", cardBus.substr(0, cardBus.find("\n40:") + 1));
+    restore = Run({"restore", path, "1c:03.0"});
+    EXPECT_EQ(restore.status, kExitDone) << restore.out;
+    EXPECT_NE(restore.out.find("1c:03.0: restored\n"), std::string::npos) << restore.out;
 }
 
 TEST_F(QvcliRestore, AFileOfAnotherMachineChangesNothing) {
