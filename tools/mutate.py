@@ -45,8 +45,10 @@ TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_FILES = ["ioctl/sys/*.cpp", "ioctl/sys/*.h", "app/*.cpp", "app/*.h", "app/qvcli/*.cpp",
                  "app/qvcli/*.h"]
 # What the mutation build needs of the tree; bench/, qemu/ and wine/ are left
-# out (configured with QUORVENAL_BEDS=OFF).
-COPIED = ["CMakeLists.txt", "cmake", "host", "ioctl", "app", "framework", "tests", "machines", "tools"]
+# out (configured with QUORVENAL_BEDS=OFF). Of the notes, the one a test
+# reads: qvcli's usage as docs/qvcli.md shows it.
+COPIED = ["CMakeLists.txt", "cmake", "host", "ioctl", "app", "framework", "tests", "machines", "tools",
+          "docs/qvcli.md"]
 # The fast stand-in test programs, cheapest first, with the folders whose
 # code they run. Each is a GoogleTest executable in the build folder; the
 # first failure kills the mutant.
