@@ -237,6 +237,35 @@ TEST_F(QvcliDump, OutputThatCannotBeWrittenIsNamed) {
     EXPECT_NE(access((folder_ + "/smbus.txt").c_str(), F_OK), 0);
 }
 
+// The driver's life around a command: a "QUORVENAL" service an earlier run
+// left, with its driver in another folder, is removed before the driver is
+// installed from this one, and no service is left afterwards. -v is
+// --verbose.
+TEST_F(QvcliDump, AServiceLeftByAnEarlierRunIsReplacedAndNoneIsLeft) {
+    std::string elsewhere = ImagePath(MakeFolder("elsewhere"));  // no driver there
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    SC_HANDLE service = CreateServiceA(manager, "QUORVENAL", "QUORVENAL", SERVICE_ALL_ACCESS,
+                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       elsewhere.c_str(), NULL, NULL, NULL, NULL, NULL);
+    ASSERT_NE(service, nullptr);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+
+    QvcliRun run = Run({"list"});
+    EXPECT_EQ(run.status, kExitDone) << run.err;
+    EXPECT_NE(run.out.find("00:1f.3 "), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ServiceState("QUORVENAL"), 0u);
+
+    QvcliRun verbose = Run({"--verbose", "list"});
+    QvcliRun shortly = Run({"-v", "list"});
+    EXPECT_NE(verbose.err, "");
+    EXPECT_EQ(shortly.err, verbose.err);
+    EXPECT_EQ(shortly.out, run.out);
+    EXPECT_EQ(ServiceState("QUORVENAL"), 0u);
+}
+
 // The usage docs/qvcli.md shows, the indented block after "`qvcli --help`
 // prints", is the one the program prints.
 std::string DocumentedUsage() {
@@ -253,10 +282,12 @@ std::string DocumentedUsage() {
 TEST_F(QvcliDump, BadCommandLinesGetTheUsage) {
     std::string usage = DocumentedUsage();
     ASSERT_EQ(usage.substr(0, 13), "usage: qvcli ");
-    QvcliRun help = Run({"--help"});
-    EXPECT_EQ(help.status, kExitDone);
-    EXPECT_EQ(help.out, usage);
-    EXPECT_EQ(help.err, "");
+    for (const char* word : {"--help", "help", "-h"}) {
+        QvcliRun help = Run({word});
+        EXPECT_EQ(help.status, kExitDone) << word;
+        EXPECT_EQ(help.out, usage) << word;
+        EXPECT_EQ(help.err, "") << word;
+    }
 
     // Each refusal: what was wrong, then the usage.
     struct Refusal {
