@@ -303,6 +303,8 @@ TEST_F(QvcliDump, BadCommandLinesGetTheUsage) {
          "qvcli: 'b' is not a function address (bus:device.function in hexadecimal, e.g. 00:1f.3)\n"},
         {{"restore", "--dry-run"}, "qvcli: restore needs the file to restore from\n"},
         {{"restore", "--force", "a"}, "qvcli: restore has no option '--force'\n"},
+        {{"restore", "a", "--accept-different", "0:0"},
+         "qvcli: '0:0' is not a function address (bus:device.function in hexadecimal, e.g. 00:1f.3)\n"},
         {{"restore", "a", "--accept-different"},
          "qvcli: --accept-different needs the function it is for (e.g. --accept-different 04:00.0)\n"}};
     for (const Refusal& refusal : refusals) {

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "qvcli.h"
+#include "restore_args.h"
 #include "qvcli_runner.h"
 
 namespace qvtest {
@@ -335,6 +336,29 @@ TEST_F(QvcliRestoreChoice, ADryRunComparesOnlyWhatTheRestoreWouldWrite) {
                   whole +
                   ": dry run, nothing written: 0 of 1 function(s) would change, 0 skipped, 1 "
                   "not compared in full\n");
+}
+
+// A function named twice is one name, written although it differs when
+// either naming said --accept-different.
+TEST(RestoreArgs, AFunctionNamedTwiceIsNamedOnce) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"f", "04:00.0", "--accept-different", "04:00.0"},
+        {"f", "--accept-different", "4:0.0", "04:00.0"},
+        {"--dry-run", "f", "04:00.0", "00:1f.3", "4:00.0"},
+    };
+    const bool accepted[] = {true, true, false};
+    for (size_t c = 0; c < cases.size(); ++c) {
+        std::vector<std::string> words = cases[c];
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(&word[0]);
+        RestoreArgs args;
+        ASSERT_TRUE(ParseRestoreArgs(argv.data(), static_cast<unsigned>(argv.size()), &args, stderr)) << c;
+        EXPECT_STREQ(args.Path, "f");
+        ASSERT_EQ(args.Names.size(), c == 2 ? 2u : 1u) << c;
+        EXPECT_EQ(args.Names[0].Address.Bus, 4u);
+        EXPECT_EQ(args.Names[0].AcceptDifferent, accepted[c]) << c;
+        EXPECT_EQ(args.DryRun, c == 2);
+    }
 }
 
 }  // namespace
