@@ -1454,7 +1454,9 @@ def main():
     parser.add_argument("--no-object-check", action="store_true",
                         help="run the tests even when the mutant's object code is unchanged")
     parser.add_argument("--operators", nargs="+", help="only these operators")
-    parser.add_argument("--lines", nargs="+", type=int, help="only mutants on these lines")
+    parser.add_argument("--lines", nargs="+",
+                        help="only mutants on these lines: N for a line of every file, FILE:N for "
+                             "a line of one file")
     parser.add_argument("--list", action="store_true", help="list the mutants and stop")
     parser.add_argument("--report", help="also write the report to this file")
     parser.add_argument("--rescore", metavar="REPORT",
@@ -1507,7 +1509,14 @@ def main():
         if args.operators:
             mutants = [m for m in mutants if m.operator in args.operators]
         if args.lines:
-            mutants = [m for m in mutants if m.line in args.lines]
+            wanted = set()
+            for item in args.lines:
+                path, _, number = item.rpartition(":")
+                if not number.isdigit():
+                    sys.exit("mutate: --lines takes N or FILE:N, not %s" % item)
+                wanted.add((os.path.normpath(path) if path else None, int(number)))
+            mutants = [m for m in mutants
+                       if (None, m.line) in wanted or (os.path.normpath(m.path), m.line) in wanted]
         if args.max and len(mutants) > args.max:
             mutants = random.Random(args.seed).sample(mutants, args.max)
     # In file order, so that consecutive mutants rebuild the same objects.
