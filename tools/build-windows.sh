@@ -34,8 +34,7 @@ done
 
 for arch in "${arches[@]}"; do
   dir=${out:-"$top/$(windows_arch_build_dir "$arch")"}
-  cmake -S "$top" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/$(windows_arch_toolchain "$arch")" \
-        -DCMAKE_BUILD_TYPE=Release "${signing[@]}" >/dev/null
+  (cd "$top" && cmake --preset "$(windows_arch_preset "$arch")" -B "$dir" "${signing[@]}" >/dev/null)
   cmake --build "$dir" -j"$(nproc)"
   echo "Windows deliverables ($arch) in $dir: quorvenal.exe qvcli.exe QUORVENAL.sys"
 done

@@ -23,6 +23,10 @@
 # in IMAGE.debug beside it, named by the image's .gnu_debuglink, a right
 # checksum. x64 also: each file carries an Authenticode signature that
 # osslsigncode verifies against the build's signing-certificate.pem.
+# The images are read with pefile (Debian's python3-pefile), a PE reader
+# independent of the build's own post-link step: its checksum, headers,
+# sections, imports, relocations, exception directory and resources; the
+# driver's code with objdump's disassembly.
 # Prints one line per check; exits 0 when all pass, 1 when any fails, 77 when
 # the tools are missing (the caller treats that as a skipped test).
 set -uo pipefail
@@ -41,8 +45,7 @@ dir=${1:?$usage}
 what=${2:-all}
 triple=$(windows_arch_triple "$arch")
 objdump=$triple-objdump
-windres=$triple-windres
-needed=("$objdump" "$windres" python3)
+needed=("$objdump")
 [ "$arch" = x64 ] && needed+=(osslsigncode)
 for tool in "${needed[@]}"; do
   if ! command -v "$tool" >/dev/null 2>&1; then
@@ -50,10 +53,9 @@ for tool in "${needed[@]}"; do
     exit 77
   fi
 done
-if [ "$arch" = x64 ]; then
-  format=pei-x86-64 magic=020b kind="PE32+"
-else
-  format=pei-i386 magic=010b kind=PE32
+if ! python=$(windows_checks_python); then
+  echo "SKIP: python3-pefile is not installed (tools/install-deps.sh test installs it)"
+  exit 77
 fi
 
 failures=0
@@ -78,46 +80,11 @@ verdicts() {
   done <<<"$out"
 }
 
-# check_pe FILE SUBSYSTEM_NUMBER SUBSYSTEM_NAME; leaves objdump's header dump in pe_header.
-pe_header=""
-check_pe() {
-  local file=$1 subsystem=$2 name=$3 header
-  header=$("$objdump" -p "$file" 2>&1) || { fail "$file: objdump cannot read it"; return 1; }
-  pe_header=$header
-  grep -q "file format $format\$" <<<"$header" && pass "$(basename "$file"): $format" \
-    || fail "$(basename "$file"): not a $format image"
-  grep -Eq "^Magic[[:space:]]+$magic" <<<"$header" && pass "$(basename "$file"): $kind optional header" \
-    || fail "$(basename "$file"): optional header is not $kind"
-  grep -Eq "^Subsystem[[:space:]]+0*${subsystem}[[:space:]]" <<<"$header" \
-    && pass "$(basename "$file"): $name subsystem" || fail "$(basename "$file"): subsystem is not $name"
-  local characteristics
-  characteristics=$(awk '/^Characteristics/ {print $2; exit}' <<<"$header")
-  if [ -n "$characteristics" ] && (( (characteristics & 0x2000) == 0 )); then
-    pass "$(basename "$file"): no DLL flag (characteristics $characteristics)"
-  else
-    fail "$(basename "$file"): DLL flag set or characteristics unreadable ($characteristics)"
-  fi
-}
-
-# Decompiles the resources of FILE and checks them with the rules named after it.
-check_resources() {
-  local file=$1; shift
-  local res out status
-  res=$(mktemp --suffix=.res)
-  if ! "$windres" -i "$file" -O res -o "$res" 2>/dev/null; then
-    fail "$(basename "$file"): windres cannot decompile its resources"
-    rm -f "$res"
-    return
-  fi
-  out=$(python3 "$checks/resources.py" "$res" "$@")
-  status=$?
-  rm -f "$res"
-  verdicts "$(basename "$file")" "$(sed -e 's/^good \(.*\)$/good \1 resource/' -e 's/^bad \(.*\)$/bad \1 resource/' <<<"$out")" $status
-}
-
-check_release() {
+# check_image FILE KIND [DISASSEMBLY]: the rules of tools/windows_checks/
+# for the file's kind (exe, qvcli or sys).
+check_image() {
   local out
-  out=$(python3 "$checks/release_form.py" "$1")
+  out=$("$python" "$checks/check_image.py" "$1" "$arch" "$2" ${3:+"$3"})
   verdicts "$(basename "$1")" "$out" $?
 }
 
@@ -140,59 +107,23 @@ check_signature() {
 check_exe() {
   local exe=$dir/quorvenal.exe
   [ -f "$exe" ] || { fail "quorvenal.exe is not in the build folder"; return; }
-  check_pe "$exe" 2 "Windows GUI"
-  check_resources "$exe" dialog icon version
-  check_release "$exe"
+  check_image "$exe" exe
   check_signature "$exe"
 }
 
 check_qvcli() {
   local exe=$dir/qvcli.exe
   [ -f "$exe" ] || { fail "qvcli.exe is not in the build folder"; return; }
-  check_pe "$exe" 3 "Windows console"
-  check_resources "$exe" admin-manifest qvcli-version
-  check_release "$exe"
+  check_image "$exe" qvcli
   check_signature "$exe"
 }
 
 check_sys() {
-  local sys=$dir/QUORVENAL.sys header code out
+  local sys=$dir/QUORVENAL.sys code
   [ -f "$sys" ] || { fail "QUORVENAL.sys is not in the build folder"; return; }
-  check_pe "$sys" 1 "native" || return
-  header=$pe_header
-
-  local dlls
-  dlls=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$header" | sort -u | tr '\n' ' ')
-  [ "$dlls" = "hal.dll ntoskrnl.exe " ] && pass "QUORVENAL.sys: imports only ntoskrnl.exe and hal.dll" \
-    || fail "QUORVENAL.sys: imports from: $dlls"
-  local name
-  for name in HalGetBusData HalGetBusDataByOffset MmMapIoSpace MmUnmapIoSpace IoCreateDevice \
-              IoDeleteDevice IoCreateSymbolicLink IoDeleteSymbolicLink IofCompleteRequest \
-              RtlInitUnicodeString RtlCreateSecurityDescriptor RtlCreateAcl RtlAddAccessAllowedAce \
-              RtlSetDaclSecurityDescriptor ObOpenObjectByPointer ZwSetSecurityObject ZwClose; do
-    grep -Eq "[[:space:]]$name\$" <<<"$header" && pass "QUORVENAL.sys: imports $name" \
-      || fail "QUORVENAL.sys: does not import $name"
-  done
-  # IoValidateDeviceIoControlAccess and IoCreateDeviceSecure do not exist on XP's kernel.
-  for name in READ_PORT_ULONG WRITE_PORT_ULONG IoValidateDeviceIoControlAccess IoCreateDeviceSecure; do
-    grep -Eq "[[:space:]]$name\$" <<<"$header" && fail "QUORVENAL.sys: uses the platform's $name" \
-      || pass "QUORVENAL.sys: does not use $name"
-  done
   code=$(mktemp)
-  "$objdump" -d --no-show-raw-insn "$sys" >"$code" 2>/dev/null
-  grep -Eq 'in[[:space:]]+\(%dx\),%eax' "$code" && pass "QUORVENAL.sys: reads port 0xCF8 itself" \
-    || fail "QUORVENAL.sys: has no 32-bit port input instruction"
-  grep -Eq 'out[[:space:]]+%eax,\(%dx\)' "$code" && pass "QUORVENAL.sys: writes the port pair itself" \
-    || fail "QUORVENAL.sys: has no 32-bit port output instruction"
-  grep -Eq '^AddressOfEntryPoint[[:space:]]+0*[1-9a-f]' <<<"$header" && pass "QUORVENAL.sys: has an entry point" \
-    || fail "QUORVENAL.sys: no entry point"
-  check_resources "$sys" driver-version
-  check_release "$sys"
-  out=$(python3 "$checks/driver_image.py" "$sys" "$arch" &&
-        python3 "$checks/window_access.py" "$sys" "$code" &&
-        python3 "$checks/code_rules.py" "$code" "$arch" &&
-        if [ "$arch" = x64 ]; then python3 "$checks/unwind.py" "$sys" "$code"; fi)
-  verdicts QUORVENAL.sys "$out" $?
+  "$objdump" -d --no-show-raw-insn "$sys" >"$code" 2>/dev/null || fail "QUORVENAL.sys: objdump cannot disassemble it"
+  check_image "$sys" sys "$code"
   rm -f "$code"
   check_signature "$sys"
 }

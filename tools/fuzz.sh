@@ -17,8 +17,7 @@ if ! command -v clang++ >/dev/null; then
   exit 1
 fi
 mkdir -p "$build"
-if ! { CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DQUORVENAL_SANITIZE=ON -DQUORVENAL_FUZZ=ON \
-         -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+if ! { (cd "$top" && cmake --preset fuzz) &&
        cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"; } >"$build/build.log" 2>&1; then
   tail -30 "$build/build.log" >&2
   echo "fuzz: the fuzz targets do not build" >&2

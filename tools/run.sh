@@ -29,7 +29,6 @@ while [ $# -gt 0 ]; do
 done
 
 "$top/tools/install-deps.sh" run
-cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$top/build" -j"$(nproc)" --target quorvenal quorvenal_driver qvcli >&2
+(cd "$top" && cmake --preset run >/dev/null && cmake --build --preset run -j"$(nproc)" >&2)
 cd "$top/build"
 exec ./quorvenal "${args[@]+"${args[@]}"}"

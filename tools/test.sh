@@ -23,14 +23,13 @@ jobs=$(nproc)
 
 "$top/tools/build-windows.sh"
 
-cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$top/build" -j"$jobs"
-(cd "$top/build" && ctest -L standin --output-on-failure -j"$jobs")
+# The build trees are CMakePresets.json's: run (build/), test (build-test/).
+cd "$top"
+cmake --preset run >/dev/null
+cmake --build --preset run-all -j"$jobs"
+ctest --preset standin -j"$jobs"
 
-cmake -S "$top" -B "$top/build-test" -DQUORVENAL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
-      -DQUORVENAL_WIN32_BUILD="$top/build-win32" -DQUORVENAL_WIN64_BUILD="$top/build-win64" |
-  { grep -E '^-- (Wine|QEMU) bed' || true; }
-cmake --build "$top/build-test" -j"$jobs"
-cd "$top/build-test"
-ctest --output-on-failure -j"$jobs"
+cmake --preset test | { grep -E '^-- (Wine|QEMU) bed' || true; }
+cmake --build --preset test -j"$jobs"
+ctest --preset test -j"$jobs"
 "$top/tools/fuzz.sh" 10

@@ -135,7 +135,7 @@ int RunWithDriver(const Request& request, FILE* out, FILE* err) {
     UninstallDriverService();  // whatever an earlier run left behind
     char driverPath[MAX_PATH];
     int status;
-    if (!OpenDeviceChannel(driverPath)) {
+    if (OpenDeviceChannel(driverPath) != kChannelOpen) {
         fprintf(err,
                 "qvcli: the driver could not be opened (QUORVENAL.sys must be in the current folder, "
                 "and qvcli must run with the right to manage services; --verbose says more)\n");

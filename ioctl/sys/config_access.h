@@ -1,7 +1,19 @@
-// The driver's three ways of reaching configuration space: the platform's
-// bus-data reads for the standard header, the 0xCF8/0xCFC port pair for header
-// writes, and memory-mapped configuration (whose base the driver finds itself)
-// for the extended space 0x100..0xFFF.
+// The driver's three ways of reaching configuration space, each behind one
+// table of the same shape, as the dispatch sees them:
+//
+//  - kHalBusData: the platform's bus-data reads, for the standard header
+//    0x00..0xFF (the whole header, or a range of it);
+//  - kPortPair: the 0xCF8/0xCFC port pair, for writes of the whole header;
+//  - kMappedWindow: memory-mapped configuration, for the extended space
+//    0x100..0xFFF, once the window's base is known. The base is the one piece
+//    of the driver's state that outlives a request; the window's file alone
+//    holds it (EcamBase), finds it (DiscoverEcamBase) and forgets it at unload.
+//
+// A method answers every operation with what the request's Result then says
+// (quorvenal_ioctl.h): the count of bytes the platform read, the header
+// written, the extended space moved or not. A method without an operation
+// has NULL there. Every operation runs at PASSIVE_LEVEL with the
+// configuration lock held.
 //
 // Windows kernel code: include <ntddk.h> before this header.
 #ifndef QUORVENAL_CONFIG_ACCESS_H
@@ -9,56 +21,33 @@
 
 #include "quorvenal_ioctl.h"
 
-#define ECAM_BASE_UNKNOWN 0xFFFFFFFFu
+// Reads or writes `length` bytes at `offset` of the function at bus, device,
+// function; returns the request's Result.
+typedef ULONG (*ConfigRead)(ULONG bus, ULONG device, ULONG function, ULONG offset, ULONG length,
+                            UCHAR* buffer);
+typedef ULONG (*ConfigWrite)(ULONG bus, ULONG device, ULONG function, ULONG offset, ULONG length,
+                             const UCHAR* buffer);
 
-// Physical base of memory-mapped configuration, or ECAM_BASE_UNKNOWN.
-extern volatile ULONG EcamBase;
+typedef struct ConfigMethod {
+    ConfigRead Read;
+    ConfigWrite Write;
+} ConfigMethod;
 
-ULONG ReadConfigHeader(ULONG bus, ULONG device, ULONG function, PVOID buffer);
-ULONG ReadConfigRange(ULONG bus, ULONG device, ULONG function, ULONG offset, ULONG length, PVOID buffer);
+extern const ConfigMethod kHalBusData;
+extern const ConfigMethod kPortPair;
+extern const ConfigMethod kMappedWindow;
 
-// Looks up KeIpiGenericCall, through which header writes hold the other
-// processors out (DriverEntry, PASSIVE_LEVEL).
+// Looks up KeIpiGenericCall, through which the port pair's header writes hold
+// the other processors out (DriverEntry, PASSIVE_LEVEL).
 VOID HeaderWriteInitialize(VOID);
 
-ULONG PortIn32(USHORT port);
-VOID PortOut32(USHORT port, ULONG value);
-VOID PortWriteConfigDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT low, USHORT high);
-VOID WriteConfigHeader(ULONG bus, ULONG device, ULONG function, const UCHAR* data);
-
-// Outcomes of the one-doubleword operations (EcamReadDword, EcamWriteDword)
-// and of the whole-space operations (ReadExtConfig, WriteExtConfig).
-enum { kDwordNotDone = 0, kDwordDone = 1 };
-enum { kSpaceDone = 0, kSpaceNotDone = -1 };
-
-USHORT EcamRead16(ULONG physicalAddress);
-VOID EcamWrite16(ULONG physicalAddress, USHORT value);
-int EcamReadDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT* low, USHORT* high);
-int EcamWriteDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT low, USHORT high);
-int ReadExtConfig(ULONG bus, ULONG device, ULONG function, UCHAR* buffer, ULONG count);
-int WriteExtConfig(ULONG bus, ULONG device, ULONG function, const UCHAR* buffer, ULONG count);
-
-// The function's vendor and device identifiers as the HAL reads them; FALSE
-// when no function answers at the address.
-BOOLEAN ReadFunctionIdentity(ULONG bus, ULONG device, ULONG function, USHORT* vendor, USHORT* deviceId);
-// Looks for the window with the identifiers the hardware holds for the
-// request's function (never those the record carries).
+// Looks for the window's base with the identifiers the hardware holds for
+// the request's function (never those the record carries), while none is
+// known; after a header read that found a function and after every header
+// write.
 VOID DiscoverEcamBase(const ConfigRequest* request);
-// Whether the known window serves the function: its page there may be
-// mapped (WindowPlaceIsClear) and holds the function's identifiers.
-BOOLEAN EcamWindowServes(ULONG bus, ULONG device, ULONG function);
-
-// Of the windows that would begin at bases[0..count) (at most 32), those
-// (bit i) whose span from the base to the end of the page at base | place
-// meets memory that a function or bridge on bus 0 decodes. One pass over
-// bus 0 through the HAL, reads only.
-ULONG WindowsMeetingDeviceMemory(const ULONG* bases, ULONG count, ULONG place);
-// Whether the page holding the address is (even in part) RAM in the list.
-BOOLEAN PageIsRam(const PHYSICAL_MEMORY_RANGE* ram, ULONG physicalAddress);
-// Whether the page at base | place may be mapped as the window: it is not
-// RAM (FALSE too when the RAM list cannot be had) and no device memory meets
-// the span from base to it. PASSIVE_LEVEL.
-BOOLEAN WindowPlaceIsClear(ULONG base, ULONG place);
+// Forgets the base (unload): the next load searches afresh.
+VOID ForgetEcamBase(VOID);
 
 // Serialises every configuration access of the driver: the port pair, the
 // base search and the extended space, so that requests from two clients never

@@ -2,8 +2,8 @@
 // device, open to SYSTEM and Administrators alone, with a link; open and close
 // always served (an open records whether its handle may write); six buffered
 // control requests checked against the record sizes, the two write codes
-// against the handle's write right, and routed to the configuration access
-// routines.
+// against the handle's write right, and served through the configuration
+// access method each code names (config_access.h).
 #include <ntifs.h>
 
 #include "config_access.h"
@@ -42,7 +42,7 @@ NTSTATUS ServeRangeRead(PIRP irp, ConfigRequest* record, ULONG offset, ULONG len
         return STATUS_INVALID_PARAMETER;
     }
     ConfigLockAcquire();
-    record->Result = ReadConfigRange(record->Bus, record->Device, record->Function, offset, length, bytes);
+    record->Result = kHalBusData.Read(record->Bus, record->Device, record->Function, offset, length, bytes);
     ConfigLockRelease();
     return STATUS_SUCCESS;
 }
@@ -111,7 +111,8 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
     switch (code) {
         case IOCTL_READ_CONFIG:
             ConfigLockAcquire();
-            record->Result = ReadConfigHeader(record->Bus, record->Device, record->Function, record->Data);
+            record->Result = kHalBusData.Read(record->Bus, record->Device, record->Function, 0,
+                                              kConfigHeaderBytes, record->Data);
             if (record->Result != kResultNoBus && record->Result != kResultNoFunction) {
                 DiscoverEcamBase(record);
             }
@@ -122,8 +123,8 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
                 return CompleteRequest(irp, STATUS_ACCESS_DENIED);
             }
             ConfigLockAcquire();
-            WriteConfigHeader(record->Bus, record->Device, record->Function, record->Data);
-            record->Result = kResultHeaderWritten;
+            record->Result = kPortPair.Write(record->Bus, record->Device, record->Function, 0,
+                                             kConfigHeaderBytes, record->Data);
             DiscoverEcamBase(record);
             ConfigLockRelease();
             break;
@@ -149,12 +150,13 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
             }
             ExtConfigRequest* ext = (ExtConfigRequest*)record;
             ConfigLockAcquire();
-            int outcome =
-                code == IOCTL_READ_EXT_CONFIG
-                    ? ReadExtConfig(ext->Bus, ext->Device, ext->Function, ext->ExtData, kExtConfigBytes)
-                    : WriteExtConfig(ext->Bus, ext->Device, ext->Function, ext->ExtData, kExtConfigBytes);
+            ULONG result = code == IOCTL_READ_EXT_CONFIG
+                               ? kMappedWindow.Read(ext->Bus, ext->Device, ext->Function, kConfigHeaderBytes,
+                                                    kExtConfigBytes, ext->ExtData)
+                               : kMappedWindow.Write(ext->Bus, ext->Device, ext->Function, kConfigHeaderBytes,
+                                                     kExtConfigBytes, ext->ExtData);
             ConfigLockRelease();
-            ext->Result = outcome == kSpaceDone ? kResultExtDone : kResultExtNoBase;
+            ext->Result = result;
             break;
         }
         default: return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST);
@@ -174,5 +176,5 @@ VOID NTAPI UnloadDriver(PDRIVER_OBJECT driverObject) {
     if (deviceObject != NULL) {
         IoDeleteDevice(deviceObject);
     }
-    EcamBase = ECAM_BASE_UNKNOWN;
+    ForgetEcamBase();
 }

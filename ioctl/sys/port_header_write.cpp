@@ -13,6 +13,7 @@
 #include <ntddk.h>
 
 #include "config_access.h"
+#include "hal_identity.h"
 
 namespace {
 
@@ -25,7 +26,26 @@ typedef ULONG_PTR(NTAPI* BroadcastCaller)(BroadcastRoutine routine, ULONG_PTR ar
 // KeIpiGenericCall, or NULL where the kernel does not export it.
 BroadcastCaller Broadcast = NULL;
 
-USHORT LoadLe16(const UCHAR* bytes) { return (USHORT)(bytes[0] | bytes[1] << 8); }
+ULONG PortIn32(USHORT port) { return __indword(port); }
+
+VOID PortOut32(USHORT port, ULONG value) { __outdword(port, value); }
+
+// The address/data/restore sequence runs at HIGH_LEVEL, so that nothing on
+// this processor (an interrupt, a DPC, the HAL's own configuration code
+// called from either) can move the address register between its port
+// instructions. Nothing else is done while raised.
+VOID PortWriteConfigDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT low, USHORT high) {
+    ULONG address =
+        0x80000000u | (bus & 0xFF) << 16 | (device & 0x1F) << 11 | (function & 7) << 8 | (offset & 0xFC);
+    ULONG data = (ULONG)high << 16 | low;
+    KIRQL previousIrql;
+    KeRaiseIrql(HIGH_LEVEL, &previousIrql);
+    ULONG previous = PortIn32(kConfigAddressPort);
+    PortOut32(kConfigAddressPort, address);
+    PortOut32(kConfigDataPort, data);
+    PortOut32(kConfigAddressPort, previous);
+    KeLowerIrql(previousIrql);
+}
 
 VOID WriteHeaderDwords(ULONG bus, ULONG device, ULONG function, const UCHAR* data) {
     for (ULONG offset = 0; offset < kConfigHeaderBytes; offset += 4) {
@@ -58,35 +78,6 @@ ULONG_PTR NTAPI WriteHeaderOnOneProcessor(ULONG_PTR argument) {
     return 0;
 }
 
-}  // namespace
-
-VOID HeaderWriteInitialize(VOID) {
-    UNICODE_STRING name;
-    RtlInitUnicodeString(&name, L"KeIpiGenericCall");
-    Broadcast = (BroadcastCaller)MmGetSystemRoutineAddress(&name);
-}
-
-ULONG PortIn32(USHORT port) { return __indword(port); }
-
-VOID PortOut32(USHORT port, ULONG value) { __outdword(port, value); }
-
-// The address/data/restore sequence runs at HIGH_LEVEL, so that nothing on
-// this processor (an interrupt, a DPC, the HAL's own configuration code
-// called from either) can move the address register between its port
-// instructions. Nothing else is done while raised.
-VOID PortWriteConfigDword(ULONG bus, ULONG device, ULONG function, ULONG offset, USHORT low, USHORT high) {
-    ULONG address =
-        0x80000000u | (bus & 0xFF) << 16 | (device & 0x1F) << 11 | (function & 7) << 8 | (offset & 0xFC);
-    ULONG data = (ULONG)high << 16 | low;
-    KIRQL previousIrql;
-    KeRaiseIrql(HIGH_LEVEL, &previousIrql);
-    ULONG previous = PortIn32(kConfigAddressPort);
-    PortOut32(kConfigAddressPort, address);
-    PortOut32(kConfigDataPort, data);
-    PortOut32(kConfigAddressPort, previous);
-    KeLowerIrql(previousIrql);
-}
-
 VOID WriteConfigHeader(ULONG bus, ULONG device, ULONG function, const UCHAR* data) {
     if (Broadcast == NULL) {
         WriteHeaderDwords(bus, device, function, data);
@@ -100,4 +91,23 @@ VOID WriteConfigHeader(ULONG bus, ULONG device, ULONG function, const UCHAR* dat
     write.Claimed = 0;
     write.Done = 0;
     Broadcast(WriteHeaderOnOneProcessor, (ULONG_PTR)&write);
+}
+
+// The port pair writes the whole header (offset 0, kConfigHeaderBytes), 64
+// doublewords, whatever the function; the request's Result says so.
+ULONG PortWrite(ULONG bus, ULONG device, ULONG function, ULONG offset, ULONG length, const UCHAR* data) {
+    (void)offset;
+    (void)length;
+    WriteConfigHeader(bus, device, function, data);
+    return kResultHeaderWritten;
+}
+
+}  // namespace
+
+const ConfigMethod kPortPair = {NULL, PortWrite};
+
+VOID HeaderWriteInitialize(VOID) {
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, L"KeIpiGenericCall");
+    Broadcast = (BroadcastCaller)MmGetSystemRoutineAddress(&name);
 }

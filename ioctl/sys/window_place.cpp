@@ -16,6 +16,8 @@
 #include <ntddk.h>
 
 #include "config_access.h"
+#include "hal_identity.h"
+#include "window_place.h"
 
 namespace {
 
@@ -27,14 +29,6 @@ const ULONG kRomBytes = 0x800;
 ULONG Load32(const UCHAR* bytes, ULONG offset) {
     return (ULONG)bytes[offset] | (ULONG)bytes[offset + 1] << 8 | (ULONG)bytes[offset + 2] << 16 |
            (ULONG)bytes[offset + 3] << 24;
-}
-
-ULONG BusZeroSlot(ULONG device, ULONG function) {
-    PCI_SLOT_NUMBER slot;
-    slot.u.AsULONG = 0;
-    slot.u.bits.DeviceNumber = device;
-    slot.u.bits.FunctionNumber = function;
-    return slot.u.AsULONG;
 }
 
 // The windows that the device range [first, last] meets: bit i for the
@@ -137,9 +131,9 @@ ULONG WindowsMeetingDeviceMemory(const ULONG* bases, ULONG count, ULONG place) {
     for (ULONG device = 0; device < 32; ++device) {
         for (ULONG function = 0; function < 8; ++function) {
             UCHAR header[kSurveyBytes];
-            ULONG read = HalGetBusDataByOffset(PCIConfiguration, 0, BusZeroSlot(device, function), header, 0,
+            ULONG read = HalGetBusDataByOffset(PCIConfiguration, 0, SlotNumber(device, function), header, 0,
                                                sizeof header);
-            USHORT vendor = (USHORT)(header[0] | header[1] << 8);
+            USHORT vendor = LoadLe16(header);
             if (read != sizeof header || vendor == 0xFFFF || vendor == 0x0000) {
                 if (function == 0) {
                     break;  // no device here

@@ -108,7 +108,7 @@ ASKED_NOT_GRANTED = [
 ]
 
 DEVICE_MEMORY_PROBED = [
-    ("config_access.cpp", r"ULONG nearDevices = WindowsMeetingDeviceMemory\(candidates, kCandidateCount, place\);",
+    ("mapped_window.cpp", r"ULONG nearDevices = WindowsMeetingDeviceMemory\(candidates, kCandidateCount, place\);",
      "ULONG nearDevices = 0;"),
 ]
 

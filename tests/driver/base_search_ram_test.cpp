@@ -8,14 +8,6 @@
 namespace qvtest {
 namespace {
 
-std::vector<uint64_t> MappedAddresses() {
-    std::vector<uint64_t> addresses;
-    for (const standin::MappingRecord& record : standin::TracedMappings()) {
-        addresses.push_back(record.physical);
-    }
-    return addresses;
-}
-
 // A fixture over the small machine with the RAM (and other lines) given.
 class RamMachineTest : public DriverTest {
 protected:

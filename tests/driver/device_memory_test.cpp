@@ -10,30 +10,11 @@
 namespace qvtest {
 namespace {
 
-std::vector<uint64_t> MappedAddresses() {
-    std::vector<uint64_t> addresses;
-    for (const standin::MappingRecord& record : standin::TracedMappings()) {
-        addresses.push_back(record.physical);
-    }
-    return addresses;
-}
-
 bool AnyMappedIn(uint64_t first, uint64_t end) {
     for (uint64_t address : MappedAddresses()) {
         if (address >= first && address < end) return true;
     }
     return false;
-}
-
-std::unique_ptr<ExtConfigRequest> ExtRecord(unsigned bus, unsigned device, unsigned function,
-                                            unsigned char fill) {
-    auto request = std::make_unique<ExtConfigRequest>();
-    std::memset(request.get(), fill, sizeof *request);
-    request->Bus = bus;
-    request->Device = device;
-    request->Function = function;
-    request->Result = 0;
-    return request;
 }
 
 std::vector<unsigned char> MemoryAt(standin::Machine& machine, uint64_t address, size_t length) {

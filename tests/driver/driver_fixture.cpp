@@ -188,6 +188,25 @@ ConfigRequest DriverTest::WriteHeader(unsigned bus, unsigned device, unsigned fu
     return request;
 }
 
+std::vector<uint64_t> MappedAddresses() {
+    std::vector<uint64_t> addresses;
+    for (const standin::MappingRecord& record : standin::TracedMappings()) {
+        addresses.push_back(record.physical);
+    }
+    return addresses;
+}
+
+std::unique_ptr<ExtConfigRequest> ExtRecord(unsigned bus, unsigned device, unsigned function,
+                                            unsigned char fill) {
+    auto request = std::make_unique<ExtConfigRequest>();
+    std::memset(request.get(), fill, sizeof *request);
+    request->Bus = bus;
+    request->Device = device;
+    request->Function = function;
+    request->Result = 0;
+    return request;
+}
+
 std::unique_ptr<ExtConfigRequest> DriverTest::ReadExt(unsigned bus, unsigned device, unsigned function,
                                                       Reply* reply) {
     auto request = std::make_unique<ExtConfigRequest>();

@@ -45,6 +45,12 @@ std::vector<bool> AccessesWithASecondClientSent(const std::function<void()>& fir
 // first and last.
 bool FirstClientUninterrupted(const std::vector<bool>& byFirst);
 
+// The physical addresses the driver mapped, in order, as the stand-in traced them.
+std::vector<uint64_t> MappedAddresses();
+// An extended record for the function, every other byte `fill`, Result 0.
+std::unique_ptr<ExtConfigRequest> ExtRecord(unsigned bus, unsigned device, unsigned function,
+                                            unsigned char fill);
+
 struct Reply {
     NTSTATUS status;
     ULONG returned;

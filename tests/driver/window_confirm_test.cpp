@@ -6,17 +6,6 @@
 namespace qvtest {
 namespace {
 
-std::unique_ptr<ExtConfigRequest> ExtRecord(unsigned bus, unsigned device, unsigned function,
-                                            unsigned char fill) {
-    auto request = std::make_unique<ExtConfigRequest>();
-    std::memset(request.get(), fill, sizeof *request);
-    request->Bus = bus;
-    request->Device = device;
-    request->Function = function;
-    request->Result = 0;
-    return request;
-}
-
 bool AllBytesAre(const unsigned char* bytes, size_t length, unsigned char value) {
     for (size_t i = 0; i < length; ++i) {
         if (bytes[i] != value) return false;

@@ -1,6 +1,5 @@
-#!/usr/bin/env python3
-"""What the driver's code may contain, by architecture:
-    code_rules.py DISASSEMBLY x86|x64
+"""What the driver's code may contain, by architecture (the disassembly as
+lines of `objdump -d --no-show-raw-insn`):
  - x86: nothing beyond the Pentium (i586), the oldest processors 32-bit
    Windows XP runs on (a Pentium or an AMD K6 has no CMOV): no cmov, fcmov,
    fcomi/fucomi, no multi-byte nop (0f 1f), no MMX or SSE register. An
@@ -9,7 +8,6 @@
    and no MXCSR access (the driver saves no such state)."""
 
 import re
-import sys
 
 from verdict import rule
 
@@ -20,9 +18,9 @@ X87 = re.compile(r'^f[a-z0-9]+$')
 MXCSR = re.compile(r'^(v?ldmxcsr|v?stmxcsr)$')
 
 
-def main(disassembly, arch):
+def check(disassembly, arch):
     found = []
-    for line in open(disassembly):
+    for line in disassembly:
         m = INSTRUCTION.match(line)
         if not m:
             continue
@@ -39,7 +37,3 @@ def main(disassembly, arch):
     else:
         rule(not found, 'no floating-point or vector instructions',
              'floating-point or vector instructions: ' + '; '.join(found[:4]))
-
-
-if __name__ == '__main__':
-    main(sys.argv[1], sys.argv[2])

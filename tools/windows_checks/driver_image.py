@@ -1,6 +1,4 @@
-#!/usr/bin/env python3
 """The driver image as the kernel loads it:
-    driver_image.py IMAGE x86|x64
  - both: DriverEntry in a discardable INIT section, only imports on the
    architecture's list of kernel exports (kernel_exports.py), no thread-local
    storage (the kernel's loader has none for drivers), no .eh_frame;
@@ -10,36 +8,16 @@
    NX-compatible flag, no section both writable and executable, sections on
    page boundaries (what memory integrity requires of a driver)."""
 
-import struct
-import sys
-
 import kernel_exports
-from pe_image import (DIRECTORY_RELOCATION, DIRECTORY_TLS, DISCARDABLE, EXECUTE, WRITE, PeImage)
+from pe_file import DIRECTORY_TLS, DISCARDABLE, EXECUTE, NX_COMPAT, WRITE
 from verdict import rule
 
-NX_COMPAT = 0x0100
 PAGE = 0x1000
 RELOCATION_NAMES = {0: 'ABSOLUTE', 3: 'HIGHLOW', 10: 'DIR64'}
 
 
-def relocation_types(image):
-    rva, size = image.directory(DIRECTORY_RELOCATION)
-    at, end, kinds = image.offset_of(rva), None, set()
-    if at is None:
-        return kinds
-    end = at + size
-    while at + 8 <= end:
-        _page, block = struct.unpack_from('<II', image.data, at)
-        if block < 8:
-            break
-        for k in range(8, block, 2):
-            kinds.add(struct.unpack_from('<H', image.data, at + k)[0] >> 12)
-        at += block
-    return kinds
-
-
-def main(path, arch):
-    image = PeImage(path)
+def check(image, arch):
+    optional = image.pe.OPTIONAL_HEADER
     home = image.section_at(image.entry)
     ok = home is not None and home.name == 'INIT' and home.flags & DISCARDABLE != 0
     rule(ok, 'DriverEntry in the discardable INIT section',
@@ -61,19 +39,16 @@ def main(path, arch):
         return
     rule(image.pe32plus and image.image_base >= 1 << 32, 'image base 0x%x, above 4 GiB' % image.image_base,
          'image base 0x%x, below 4 GiB' % image.image_base)
-    kinds = relocation_types(image) - {0}
+    kinds = image.relocation_types() - {0}
     rule(kinds <= {10}, 'relocations 64-bit only',
          'relocations of other kinds than 64-bit: ' +
          ' '.join(sorted(RELOCATION_NAMES.get(k, str(k)) for k in kinds - {10})))
-    rule(image.dll_characteristics & NX_COMPAT != 0, 'NX-compatible',
-         'not marked NX-compatible (DllCharacteristics 0x%04x)' % image.dll_characteristics)
+    rule(optional.DllCharacteristics & NX_COMPAT != 0, 'NX-compatible',
+         'not marked NX-compatible (DllCharacteristics 0x%04x)' % optional.DllCharacteristics)
     both = [s.name for s in image.sections if s.flags & WRITE and s.flags & EXECUTE]
     rule(not both, 'no section both writable and executable',
          'sections both writable and executable: ' + ' '.join(both))
     unaligned = [s.name for s in image.sections if s.rva % PAGE]
-    rule(image.section_alignment == PAGE and not unaligned, 'sections on page boundaries',
-         'sections not on page boundaries (alignment 0x%x): %s' % (image.section_alignment, ' '.join(unaligned)))
-
-
-if __name__ == '__main__':
-    main(sys.argv[1], sys.argv[2])
+    rule(optional.SectionAlignment == PAGE and not unaligned, 'sections on page boundaries',
+         'sections not on page boundaries (alignment 0x%x): %s' % (optional.SectionAlignment,
+                                                                   ' '.join(unaligned)))

@@ -1,33 +1,16 @@
-#!/usr/bin/env python3
-"""The resources of a Windows image, decompiled by windres into a .res file:
-    resources.py FILE.res RULE...
-RULE: dialog (template 102 exactly as the program's window is laid out), icon
-(group 128 with nine images), version (1.0.0.1 named "quorvenal.exe"),
-qvcli-version (the same named "qvcli.exe"), driver-version (fixed file
-information present), admin-manifest (requireAdministrator in the asm.v3
-trustInfo). Prints "good RULE" or "bad RULE" and the problems under it."""
-import struct, sys
+"""The resources of a Windows image, as pefile reads them from its resource
+directory. The rules: dialog (template 102 exactly as the program's window is
+laid out), icon (group 128 with nine images), version (1.0.0.1 named
+"quorvenal.exe"), qvcli-version (the same named "qvcli.exe"), driver-version
+(fixed file information present), admin-manifest (requireAdministrator in the
+asm.v3 trustInfo). pefile reads the version information; the dialog template
+and the icon group it leaves as bytes, which are read here. Prints
+"good RULE resource" or "bad RULE resource" and the problems under it."""
+import struct
+import xml.dom.minidom
 
-def read_res(path):
-    data = open(path, 'rb').read()
-    pos, out = 0, {}
-    def name_or_id(p):
-        if struct.unpack_from('<H', data, p)[0] == 0xFFFF:
-            return struct.unpack_from('<H', data, p + 2)[0], p + 4
-        end = p
-        while struct.unpack_from('<H', data, end)[0] != 0:
-            end += 2
-        return data[p:end].decode('utf-16-le'), end + 2
-    while pos + 8 <= len(data):
-        size, header = struct.unpack_from('<II', data, pos)
-        rtype, p = name_or_id(pos + 8)
-        rname, p = name_or_id(p)
-        body = data[pos + header:pos + header + size]
-        if size:
-            out[(rtype, rname)] = body
-        pos += header + size
-        pos = (pos + 3) & ~3
-    return out
+RT_VERSION = 16
+FIXED_SIGNATURE = 0xFEEF04BD
 
 def sz_or_ord(b, p):
     if struct.unpack_from('<H', b, p)[0] == 0xFFFF:
@@ -130,48 +113,43 @@ def check_icon(res):
     expect('group icon 128 images', sorted(images), sorted(want))
     expect('group icon 128 image count', count, 9)
 
-def version_strings(b):
-    strings, text = {}, b.decode('utf-16-le', errors='replace')
-    for key in ('InternalName', 'OriginalFilename', 'FileVersion', 'ProductVersion'):
-        at = text.find(key + '\0')
-        if at >= 0:
-            start = at + len(key) + 1
-            while start < len(text) and text[start] == '\0':
-                start += 1
-            strings[key] = text[start:text.find('\0', start)]
+def version_strings(pe):
+    strings = {}
+    for info in (pe.FileInfo[0] if getattr(pe, 'FileInfo', None) else []):
+        for table in getattr(info, 'StringTable', []):
+            for key, value in table.entries.items():
+                strings.setdefault(key.decode('utf-8', 'replace'), value.decode('utf-8', 'replace'))
     return strings
 
-def fixed_version(res):
-    b = next((v for (t, _n), v in res.items() if t == 16), None)
-    if b is None:
+def fixed_version(res, pe):
+    if not any(t == RT_VERSION for t, _n in res):
         problems.append('no version resource')
-        return None, None
-    at = b.find(struct.pack('<I', 0xFEEF04BD))
-    if at < 0:
+        return None
+    fixed = (getattr(pe, 'VS_FIXEDFILEINFO', None) or [None])[0]
+    if fixed is None or fixed.Signature != FIXED_SIGNATURE:
         problems.append('version resource has no fixed file information')
-        return None, b
-    ms, ls, pms, pls = struct.unpack_from('<IIII', b, at + 8)
-    return ((ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF),
-            (pms >> 16, pms & 0xFFFF, pls >> 16, pls & 0xFFFF)), b
+        return None
+    def parts(ms, ls):
+        return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+    return (parts(fixed.FileVersionMS, fixed.FileVersionLS), parts(fixed.ProductVersionMS, fixed.ProductVersionLS))
 
-def check_version(res, name='quorvenal.exe'):
-    versions, b = fixed_version(res)
+def check_version(res, pe, name='quorvenal.exe'):
+    versions = fixed_version(res, pe)
     if versions is None:
         return
     expect('file and product version', versions, ((1, 0, 0, 1), (1, 0, 0, 1)))
-    s = version_strings(b)
+    s = version_strings(pe)
     expect('InternalName', s.get('InternalName'), name)
     expect('OriginalFilename', s.get('OriginalFilename'), name)
 
-def check_qvcli_version(res):
-    check_version(res, 'qvcli.exe')
+def check_qvcli_version(res, pe):
+    check_version(res, pe, 'qvcli.exe')
 
 def check_admin_manifest(res):
     b = res.get((24, 1))
     if b is None:
         problems.append('no manifest (RT_MANIFEST 1)')
         return
-    import xml.dom.minidom
     try:
         doc = xml.dom.minidom.parseString(b)
     except Exception as error:
@@ -181,15 +159,21 @@ def check_admin_manifest(res):
     levels = [e.getAttribute('level') for e in doc.getElementsByTagNameNS(v3, 'requestedExecutionLevel')]
     expect('requested execution level (asm.v3 trustInfo)', levels, ['requireAdministrator'])
 
-def check_driver_version(res):
-    fixed_version(res)
+def check_driver_version(res, pe):
+    fixed_version(res, pe)
 
-res = read_res(sys.argv[1])
-for rule in sys.argv[2:]:
-    {'dialog': check_dialog, 'icon': check_icon, 'version': check_version,
-     'driver-version': check_driver_version, 'qvcli-version': check_qvcli_version,
-     'admin-manifest': check_admin_manifest}[rule](res)
-    print('%s %s' % ('bad' if problems else 'good', rule))
-    for problem in problems:
-        print('  ' + problem)
-    del problems[:]
+RULES = {'dialog': check_dialog, 'icon': check_icon, 'admin-manifest': check_admin_manifest}
+VERSION_RULES = {'version': check_version, 'driver-version': check_driver_version,
+                 'qvcli-version': check_qvcli_version}
+
+def check(image, rules):
+    res = image.resources()
+    for rule in rules:
+        if rule in VERSION_RULES:
+            VERSION_RULES[rule](res, image.pe)
+        else:
+            RULES[rule](res)
+        print('%s %s resource' % ('bad' if problems else 'good', rule))
+        for problem in problems:
+            print('  ' + problem)
+        del problems[:]

@@ -1,8 +1,6 @@
-#!/usr/bin/env python3
 """The driver's accesses to memory-mapped configuration go through AX only:
-some northbridges accept no other register there.
-    window_access.py IMAGE DISASSEMBLY
-DISASSEMBLY is `objdump -d --no-show-raw-insn IMAGE` (32- or 64-bit). The
+some northbridges accept no other register there. The disassembly is
+`objdump -d --no-show-raw-insn IMAGE` (32- or 64-bit), as lines. The
 window accesses are the 16-bit memory accesses between a call of MmMapIoSpace
 and the next call of MmUnmapIoSpace, in the order of the disassembly. A call
 or a tail jump goes through the import slot it names (x86: `*0xSLOT`; x64:
@@ -10,9 +8,7 @@ or a tail jump goes through the import slot it names (x86: `*0xSLOT`; x64:
 loaded from a slot."""
 
 import re
-import sys
 
-from pe_image import PeImage
 from verdict import rule
 
 INSTRUCTION = re.compile(r'^\s*([0-9a-f]+):\s+(\S+)\s*([^#]*?)\s*(?:#\s*(?:0x)?([0-9a-f]+).*)?$')
@@ -30,10 +26,10 @@ def through_ax(op, operands):
     return False
 
 
-def main(path, disassembly):
-    slots = {address: routine for address, (_dll, routine) in PeImage(path).imports().items()}
+def check(image, disassembly):
+    slots = {address: routine for address, (_dll, routine) in image.imports().items()}
     held, mapped, faults, accesses = {}, False, [], 0
-    for line in open(disassembly):
+    for line in disassembly:
         m = INSTRUCTION.match(line)
         if not m:
             continue
@@ -65,7 +61,3 @@ def main(path, disassembly):
             faults.append('%s %s %s' % (address, op, operands))
     rule(not faults, 'window accessed through AX only (%d 16-bit accesses)' % accesses,
          '16-bit window access through another register than AX: ' + '; '.join(faults[:4]))
-
-
-if __name__ == '__main__':
-    main(sys.argv[1], sys.argv[2])

@@ -13,15 +13,9 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 . "$here/wine-common.sh"
-if [ "${1:-}" = --arch ]; then bed_arch "${2:-}"; shift 2; fi
+bed_args "usage: compare-walk.sh [--arch x86|x64] STANDIN_PROGRAM STANDIN_DIR SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR SCRIPT" \
+  program standin_dir shipped testbed prefix work script -- "$@"
 require_tools "$BED_WINE" wineserver Xvfb sha256sum
-program=$(realpath -m "${1:?usage: compare-walk.sh [--arch x86|x64] STANDIN_PROGRAM STANDIN_DIR SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR SCRIPT}")
-standin_dir=$(realpath -m "${2:?}")
-shipped=$(realpath -m "${3:?}")
-testbed=$(realpath -m "${4:?}")
-prefix=$(realpath -m "${5:?}")
-work=$(realpath -m "${6:?}")
-script=$(realpath -m "${7:?}")
 
 require_bed_runs "$prefix"
 require_testbed "$testbed" hal.dll qvlaunch.exe qvscript.dll

@@ -8,13 +8,9 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 . "$here/wine-common.sh"
-if [ "${1:-}" = --arch ]; then bed_arch "${2:-}"; shift 2; fi
+bed_args "usage: conformance.sh [--arch x86|x64] SHIPPED_DIR TESTBED_DIR PREFIX_DIR STANDIN_TRANSCRIPT WORK_DIR" \
+  shipped testbed prefix standin work -- "$@"
 require_tools "$BED_WINE" wineserver sha256sum
-shipped=$(realpath -m "${1:?usage: conformance.sh [--arch x86|x64] SHIPPED_DIR TESTBED_DIR PREFIX_DIR STANDIN_TRANSCRIPT WORK_DIR}")
-testbed=$(realpath -m "${2:?}")
-prefix=$(realpath -m "${3:?}")
-standin=$(realpath -m "${4:?}")
-work=$(realpath -m "${5:?}")
 
 require_bed_runs "$prefix"
 require_shipped "$shipped"

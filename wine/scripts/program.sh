@@ -15,13 +15,10 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-common.sh"
-if [ "${1:-}" = --arch ]; then bed_arch "${2:-}"; shift 2; fi
+bed_args "usage: program.sh [--arch x86|x64] SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR [EXPECTED_STDOUT]" \
+  shipped testbed prefix work -- "$@"
+expected=${BED_REST[0]:+$(realpath -m "${BED_REST[0]}")}
 require_tools "$BED_WINE" wineserver Xvfb xdotool xwininfo import compare identify sha256sum
-shipped=$(realpath -m "${1:?usage: program.sh [--arch x86|x64] SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR [EXPECTED_STDOUT]}")
-testbed=$(realpath -m "${2:?}")
-prefix=$(realpath -m "${3:?}")
-work=$(realpath -m "${4:?}")
-expected=${5:+$(realpath -m "$5")}
 
 require_bed_runs "$prefix"
 require_testbed "$testbed" hal.dll

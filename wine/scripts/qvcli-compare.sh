@@ -10,15 +10,9 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 . "$here/wine-common.sh"
-if [ "${1:-}" = --arch ]; then bed_arch "${2:-}"; shift 2; fi
+bed_args "usage: qvcli-compare.sh [--arch x86|x64] STANDIN_QVCLI STANDIN_DRIVER SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR" \
+  qvcli driver shipped testbed prefix work -- "$@"
 require_tools "$BED_WINE" wineserver sha256sum
-usage="usage: qvcli-compare.sh [--arch x86|x64] STANDIN_QVCLI STANDIN_DRIVER SHIPPED_DIR TESTBED_DIR PREFIX_DIR WORK_DIR"
-qvcli=$(realpath -m "${1:?$usage}")
-driver=$(realpath -m "${2:?}")
-shipped=$(realpath -m "${3:?}")
-testbed=$(realpath -m "${4:?}")
-prefix=$(realpath -m "${5:?}")
-work=$(realpath -m "${6:?}")
 
 require_bed_runs "$prefix"
 require_shipped "$shipped"

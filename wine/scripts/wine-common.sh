@@ -24,6 +24,24 @@ fi
 # The project's top folder, for its tools.
 QV_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
+# bed_args USAGE NAME... -- ARG...: the scripts' start. An optional first
+# option --arch ARCH (bed_arch; x86 when not given), then one argument for each
+# NAME, which becomes that variable, as an absolute path. A missing argument
+# prints USAGE and exits 2. Arguments past the names are left in BED_REST.
+bed_args() {
+  local usage=$1 names=() name
+  shift
+  while [ "$1" != -- ]; do names+=("$1"); shift; done
+  shift
+  if [ "${1:-}" = --arch ]; then bed_arch "${2:-}"; shift 2; fi
+  for name in "${names[@]}"; do
+    [ $# -gt 0 ] || { echo "$usage" >&2; exit 2; }
+    printf -v "$name" '%s' "$(realpath -m "$1")"
+    shift
+  done
+  BED_REST=("$@")
+}
+
 # bed_arch ARCH: the architecture of the shipped files a script runs, x86
 # (the 32-bit files, in the prefix's 32-bit side) or x64 (the 64-bit files,
 # on every host). Sets BED_ARCH; BED_WINE, the loader that runs the bed's
