@@ -48,6 +48,16 @@ struct Image : SpaceImage {
 struct Mask {
     QvU8 bytes[kSpaceBytes] = {};
     void Set(unsigned offset, unsigned length, QvU8 bits = 0xFF) { memset(bytes + offset, bits, length); }
+    // An error-reporting capability at `at`: its header, the uncorrectable
+    // and correctable status, the header log and, in a root port (a
+    // bridge), bits 0..6 of the root error status.
+    void ErrorReporting(unsigned at, bool rootPort) {
+        Set(at, 4);
+        Set(at + 0x04, 4);
+        Set(at + 0x10, 4);
+        Set(at + 0x1C, 16);
+        if (rootPort) Set(at + 0x30, 1, 0x7F);
+    }
 };
 
 // The offsets where got and want differ, with both masks, for the message.
@@ -82,30 +92,24 @@ Mask Common() {
 }  // namespace
 
 TEST(ExpectedRefusals, EachLayoutIgnoresItsOwnIdentifiersStatusAndCapabilityHeaders) {
-    // A device: subsystem at 0x2C, capabilities from 0x34, no secondary status.
-    Image device(0);
-    device.Capabilities(0x34, {0x40, 0x50, 0xFC});
-    Mask want = Common();
-    want.Set(0x2C, 4);
-    for (unsigned entry : {0x40u, 0x50u, 0xFCu}) want.Set(entry, 2);
-    ExpectMask(device, device, false, want);
-
-    // A PCI-to-PCI bridge: no subsystem in its header, a secondary status at 0x1E.
-    Image bridge(1);
-    bridge.Capabilities(0x34, {0x60});
-    want = Common();
-    want.Set(0x1F, 1, kStatusHigh);
-    want.Set(0x60, 2);
-    ExpectMask(bridge, bridge, false, want);
-
-    // A CardBus bridge: secondary status at 0x16, subsystem at 0x40, its list from 0x14.
-    Image cardBus(2);
-    cardBus.Capabilities(0x14, {0x80});
-    want = Common();
-    want.Set(0x17, 1, kStatusHigh);
-    want.Set(0x40, 4);
-    want.Set(0x80, 2);
-    ExpectMask(cardBus, cardBus, false, want);
+    // Each layout: where its capability pointer, secondary status (0: none)
+    // and subsystem registers (0: none) are, and where its list is put.
+    const struct {
+        unsigned layout, pointer, secondaryStatus, subsystem, entry;
+    } kLayouts[] = {
+        {0, 0x34, 0, 0x2C, 0x40},     // a device
+        {1, 0x34, 0x1E, 0, 0x60},     // a PCI-to-PCI bridge
+        {2, 0x14, 0x16, 0x40, 0x80},  // a CardBus bridge
+    };
+    for (const auto& kind : kLayouts) {
+        Image image(kind.layout);
+        image.Capabilities(kind.pointer, {kind.entry, kind.entry + 0x10, 0xFC});
+        Mask want = Common();
+        if (kind.secondaryStatus != 0) want.Set(kind.secondaryStatus + 1, 1, kStatusHigh);
+        if (kind.subsystem != 0) want.Set(kind.subsystem, 4);
+        for (unsigned entry : {kind.entry, kind.entry + 0x10, 0xFCu}) want.Set(entry, 2);
+        ExpectMask(image, image, false, want);
+    }
 
     // A layout nobody knows: the common registers alone, whatever it holds.
     Image unknown(3);
@@ -139,12 +143,8 @@ TEST(ExpectedRefusals, ExtendedHeadersAndErrorReportingOnlyWithTheExtendedSpace)
     // Each header doubleword; in each error-reporting capability the
     // uncorrectable and correctable status and the header log. Its root
     // error status (0x30) is a root port's: not in a device.
-    for (unsigned entry : {0x100u, 0x148u, 0x180u, 0x200u}) want.Set(entry, 4);
-    for (unsigned aer : {0x100u, 0x200u}) {
-        want.Set(aer + 0x04, 4);
-        want.Set(aer + 0x10, 4);
-        want.Set(aer + 0x1C, 16);
-    }
+    for (unsigned entry : {0x148u, 0x180u}) want.Set(entry, 4);
+    for (unsigned aer : {0x100u, 0x200u}) want.ErrorReporting(aer, false);
     ExpectMask(device, readBack, true, want);
 
     // In a bridge, bits 0..6 of the root error status clear on a 1 as well.
@@ -152,36 +152,24 @@ TEST(ExpectedRefusals, ExtendedHeadersAndErrorReportingOnlyWithTheExtendedSpace)
     bridge.Extended({{0x100, 0x0001}});
     want = Common();
     want.Set(0x1F, 1, kStatusHigh);
-    want.Set(0x100, 4);
-    want.Set(0x104, 4);
-    want.Set(0x110, 4);
-    want.Set(0x11C, 16);
-    want.Set(0x130, 1, 0x7F);
+    want.ErrorReporting(0x100, true);
     ExpectMask(bridge, bridge, true, want);
 }
 
 TEST(ExpectedRefusals, AnErrorReportingCapabilityMustFitInTheSpace) {
-    // At 0xFCC its 0x34 bytes end at 0x1000 exactly: all of it counts.
-    Image fits(1);
-    fits.Extended({{0x100, 0x000B}, {0xFCC, 0x0001}});
-    Mask want = Common();
-    want.Set(0x1F, 1, kStatusHigh);
-    want.Set(0x100, 4);
-    want.Set(0xFCC, 4);
-    want.Set(0xFD0, 4);
-    want.Set(0xFDC, 4);
-    want.Set(0xFE8, 16);
-    want.Set(0xFFC, 1, 0x7F);
-    ExpectMask(fits, fits, true, want);
-
-    // At 0xFD0 it would run past the end: only its header doubleword.
-    Image past(1);
-    past.Extended({{0x100, 0x000B}, {0xFD0, 0x0001}});
-    want = Common();
-    want.Set(0x1F, 1, kStatusHigh);
-    want.Set(0x100, 4);
-    want.Set(0xFD0, 4);
-    ExpectMask(past, past, true, want);
+    // A bridge whose second extended capability is the error-reporting one:
+    // at 0xFCC its 0x34 bytes end at 0x1000 exactly, and all of it counts;
+    // at 0xFD0 it would run past the end, and only its header does.
+    for (unsigned at : {0xFCCu, 0xFD0u}) {
+        Image bridge(1);
+        bridge.Extended({{0x100, 0x000B}, {at, 0x0001}});
+        Mask want = Common();
+        want.Set(0x1F, 1, kStatusHigh);
+        want.Set(0x100, 4);
+        if (at == 0xFCC) want.ErrorReporting(at, true);
+        want.Set(at, 4);
+        ExpectMask(bridge, bridge, true, want);
+    }
 }
 
 TEST(ExpectedRefusals, LeaveStatusAloneClearsTheBitsThatClearOnAOne) {

@@ -238,19 +238,14 @@ TEST_F(QvcliDump, OutputThatCannotBeWrittenIsNamed) {
 }
 
 // The driver's life around a command: a "QUORVENAL" service an earlier run
-// left, with its driver in another folder, is removed before the driver is
-// installed from this one, and no service is left afterwards. -v is
+// left, with a driver in another folder that does not start, is removed
+// before the driver is installed from this one, and no service is left afterwards. -v is
 // --verbose.
 TEST_F(QvcliDump, AServiceLeftByAnEarlierRunIsReplacedAndNoneIsLeft) {
-    std::string elsewhere = ImagePath(MakeFolder("elsewhere"));  // no driver there
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    ASSERT_NE(manager, nullptr);
-    SC_HANDLE service = CreateServiceA(manager, "QUORVENAL", "QUORVENAL", SERVICE_ALL_ACCESS,
-                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       elsewhere.c_str(), NULL, NULL, NULL, NULL, NULL);
-    ASSERT_NE(service, nullptr);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    std::string elsewhere = MakeFolder("elsewhere");
+    PutBrokenDriver(elsewhere);  // registered, but it does not start
+    EXPECT_NE(standin::RegisterRunningService("QUORVENAL", ImagePath(elsewhere)), (DWORD)ERROR_SUCCESS);
+    ASSERT_NE(ServiceState("QUORVENAL"), 0u);
 
     QvcliRun run = Run({"list"});
     EXPECT_EQ(run.status, kExitDone) << run.err;

@@ -57,28 +57,21 @@ TEST(RegisterChanges, NamesEachRegisterThatDiffersAtItsWidth) {
     target.Bytes[0x0B] = 0x02;
     target.Bytes[0x07] = 0xF9;
 
+    const std::string header =
+        "04:00.0: registers that would change (now, file):\n"
+        "  004 Command: now 0000, file 0006\n"
+        "  00c Cache Line Size: now 00, file 10\n"
+        "  035 Reserved1: now 000000, file 010203\n"
+        "  03c Interrupt Line: now 00, file 0b\n"
+        "  044: now 00000000, file 44332211\n"
+        "  048: now 00000000, file 00ab0000\n";
     unsigned count = 0;
-    EXPECT_EQ(Changes(target, current, &count),
-              "04:00.0: registers that would change (now, file):\n"
-              "  004 Command: now 0000, file 0006\n"
-              "  00c Cache Line Size: now 00, file 10\n"
-              "  035 Reserved1: now 000000, file 010203\n"
-              "  03c Interrupt Line: now 00, file 0b\n"
-              "  044: now 00000000, file 44332211\n"
-              "  048: now 00000000, file 00ab0000\n"
-              "  104: now 00000000, file 44332211\n");
+    EXPECT_EQ(Changes(target, current, &count), header + "  104: now 00000000, file 44332211\n");
     EXPECT_EQ(count, 7u);
 
     // A file without the extended rows compares the header alone.
     memset(target.RowGiven + kHeaderRows, 0, kSpaceRows - kHeaderRows);
-    EXPECT_EQ(Changes(target, current, &count),
-              "04:00.0: registers that would change (now, file):\n"
-              "  004 Command: now 0000, file 0006\n"
-              "  00c Cache Line Size: now 00, file 10\n"
-              "  035 Reserved1: now 000000, file 010203\n"
-              "  03c Interrupt Line: now 00, file 0b\n"
-              "  044: now 00000000, file 44332211\n"
-              "  048: now 00000000, file 00ab0000\n");
+    EXPECT_EQ(Changes(target, current, &count), header);
     EXPECT_EQ(count, 6u);
 }
 
