@@ -200,6 +200,18 @@ TEST(DumpFileReader, ReadsToTheLastByteAndLeavesNoFileOpen) {
     remove(path.c_str());
 }
 
+TEST(SpaceImage, AnyRowPastTheHeaderIsAnExtendedRow) {
+    SpaceImage image;
+    memset(&image, 0, sizeof image);
+    memset(image.RowGiven, 1, kHeaderRows);
+    EXPECT_FALSE(HasExtendedRows(image));
+    for (unsigned row : {kHeaderRows + 0u, 0x80u, kSpaceRows - 1u}) {
+        image.RowGiven[row] = 1;
+        EXPECT_TRUE(HasExtendedRows(image)) << row;
+        image.RowGiven[row] = 0;
+    }
+}
+
 TEST(DumpText, ReadsBackToTheSameBytesAndRows) {
     SpaceImage image;
     memset(&image, 0, sizeof image);

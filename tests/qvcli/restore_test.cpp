@@ -188,6 +188,23 @@ TEST_F(QvcliRestore, RowsTheFileDoesNotGiveKeepTheirValues) {
     EXPECT_NE(restore.out.find("1c:03.0: restored\n"), std::string::npos) << restore.out;
 }
 
+// Extended rows in the file of a function that is no PCI Express function
+// (an edited file) are not written: the header is, and reads back.
+TEST_F(QvcliRestore, ExtendedRowsOfAConventionalFunctionAreNotWritten) {
+    std::string dump = Run({"dump", "00:1f.3"}).out;
+    ASSERT_EQ(dump.find("\n100:"), std::string::npos);
+    std::string rows;
+    for (unsigned offset = 0x100; offset < 0x1000; offset += 16) {
+        char row[64];
+        snprintf(row, sizeof row, "%03x: 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 00\n", offset);
+        rows += row;
+    }
+    std::string path = WriteFile("edited.txt", dump.substr(0, dump.size() - 1) + rows + "\n");
+    QvcliRun restore = Run({"restore", path});
+    EXPECT_EQ(restore.status, kExitDone) << restore.out;
+    EXPECT_NE(restore.out.find("00:1f.3: restored\n"), std::string::npos) << restore.out;
+}
+
 TEST_F(QvcliRestore, AFileOfAnotherMachineChangesNothing) {
     for (const char* file : {"tests/fixtures/pcix-server.lspci", "machines/PCI-X-bridges-and-domains",
                              "machines/tree-fsl-p2020"}) {
