@@ -47,8 +47,8 @@ DEFAULT_FILES = ["ioctl/sys/*.cpp", "ioctl/sys/*.h", "app/*.cpp", "app/*.h", "ap
 # What the mutation build needs of the tree; bench/, qemu/ and wine/ are left
 # out (configured with QUORVENAL_BEDS=OFF). Of the notes, the one a test
 # reads: qvcli's usage as docs/qvcli.md shows it.
-COPIED = ["CMakeLists.txt", "cmake", "host", "ioctl", "app", "framework", "tests", "machines", "tools",
-          "docs/qvcli.md"]
+COPIED = ["CMakeLists.txt", "cmake", "host", "kernel_rules", "ioctl", "app", "framework", "tests", "machines",
+          "tools", "docs/qvcli.md"]
 # The fast stand-in test programs, cheapest first, with the folders whose
 # code they run. Each is a GoogleTest executable in the build folder; the
 # first failure kills the mutant.

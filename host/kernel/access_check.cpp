@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "kernel_rules/security_rules.h"
+
 namespace standin {
 namespace {
 
@@ -68,7 +70,7 @@ bool TokenHolds(CallerToken token, const std::vector<uint8_t>& sid) {
 
 AccessEntry Allow(const std::vector<uint8_t>& sid, ACCESS_MASK mask) {
     AccessEntry entry;
-    entry.mask = MapGenericFileAccess(mask);
+    entry.mask = kernel_rules::MapGenericForFiles(mask);
     entry.sid = sid;
     return entry;
 }
@@ -87,19 +89,10 @@ DeviceSecurity DefaultDeviceSecurity() {
     return security;
 }
 
-ACCESS_MASK MapGenericFileAccess(ACCESS_MASK access) {
-    ACCESS_MASK mapped = access & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
-    if (access & GENERIC_READ) mapped |= FILE_GENERIC_READ;
-    if (access & GENERIC_WRITE) mapped |= FILE_GENERIC_WRITE;
-    if (access & GENERIC_EXECUTE) mapped |= FILE_GENERIC_EXECUTE;
-    if (access & GENERIC_ALL) mapped |= FILE_ALL_ACCESS;
-    return mapped;
-}
-
 NTSTATUS CheckAccess(const DeviceSecurity& security, CallerToken token, ACCESS_MASK desired,
                      ACCESS_MASK* granted) {
     *granted = 0;
-    ACCESS_MASK wanted = MapGenericFileAccess(desired);
+    ACCESS_MASK wanted = kernel_rules::MapGenericForFiles(desired);
     bool maximum = (wanted & MAXIMUM_ALLOWED) != 0;
     wanted &= ~static_cast<ACCESS_MASK>(MAXIMUM_ALLOWED);
     if (security.nullDacl) {
@@ -123,41 +116,26 @@ NTSTATUS CheckAccess(const DeviceSecurity& security, CallerToken token, ACCESS_M
     return STATUS_SUCCESS;
 }
 
-size_t SidLength(const void* sid) {
-    const uint8_t* bytes = static_cast<const uint8_t*>(sid);
-    return 8 + 4 * static_cast<size_t>(bytes[1]);
-}
-
-bool SidIsValid(const void* sid, size_t limit) {
-    if (sid == nullptr || limit < 8) return false;
-    const uint8_t* bytes = static_cast<const uint8_t*>(sid);
-    if (bytes[0] != 1 || bytes[1] > 15) return false;  // SID_REVISION, SID_MAX_SUB_AUTHORITIES
-    return SidLength(sid) <= limit;
-}
-
 bool ReadDacl(const ACL* acl, std::vector<AccessEntry>* entries) {
     entries->clear();
-    if (acl->AclRevision < 2 || acl->AclRevision > 4 || acl->AclSize < sizeof(ACL)) return false;
+    size_t end = 0;
+    if (!kernel_rules::AclEntriesEnd(acl, &end)) return false;
     const uint8_t* start = reinterpret_cast<const uint8_t*>(acl);
     size_t offset = sizeof(ACL);
     for (unsigned i = 0; i < acl->AceCount; ++i) {
-        if (offset + sizeof(ACE_HEADER) > acl->AclSize) return false;
         ACE_HEADER header;
         std::memcpy(&header, start + offset, sizeof header);
-        if (header.AceSize < sizeof(ACE_HEADER) || offset + header.AceSize > acl->AclSize) {
-            return false;
-        }
         if (header.AceType == ACCESS_ALLOWED_ACE_TYPE || header.AceType == ACCESS_DENIED_ACE_TYPE) {
             const size_t sidOffset = offsetof(ACCESS_ALLOWED_ACE, SidStart);
             if (header.AceSize < sidOffset) return false;
             const uint8_t* sid = start + offset + sidOffset;
-            if (!SidIsValid(sid, header.AceSize - sidOffset)) return false;
+            if (!kernel_rules::SidValid(sid, header.AceSize - sidOffset)) return false;
             AccessEntry entry;
             entry.allow = header.AceType == ACCESS_ALLOWED_ACE_TYPE;
             ACCESS_MASK mask;
             std::memcpy(&mask, start + offset + sizeof(ACE_HEADER), sizeof mask);
-            entry.mask = MapGenericFileAccess(mask);
-            entry.sid.assign(sid, sid + SidLength(sid));
+            entry.mask = kernel_rules::MapGenericForFiles(mask);
+            entry.sid.assign(sid, sid + kernel_rules::SidLength(sid));
             entries->push_back(entry);
         }
         // Other entry types (audit, object, callback) do not decide an open here.

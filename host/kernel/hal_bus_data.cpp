@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "kernel/kernel_trace.h"
+#include "kernel_rules/irql_rules.h"
 #include "kernel/processors.h"
 #include "machine/machine.h"
 
@@ -30,7 +31,7 @@ thread_local uint8_t gLevelBeforeCycle = PASSIVE_LEVEL;
 namespace standin {
 
 void HalCycleAddress(unsigned bus, unsigned device, unsigned function, unsigned offset) {
-    gLevelBeforeCycle = ExchangeIrql(HIGH_LEVEL);
+    gLevelBeforeCycle = kernel_rules::ExchangeLevel(HIGH_LEVEL);
     HalConfigLock().lock();
     __outdword(kAddressPort, 0x80000000u | (bus & 0xFF) << 16 | (device & 0x1F) << 11 | (function & 7) << 8 |
                                  (offset & 0xFC));
@@ -40,7 +41,7 @@ uint32_t HalCycleReadAndRelease() {
     uint32_t value = __indword(kDataPort);
     __outdword(kAddressPort, 0);
     HalConfigLock().unlock();
-    ExchangeIrql(gLevelBeforeCycle);
+    kernel_rules::ExchangeLevel(gLevelBeforeCycle);
     return value;
 }
 
@@ -51,7 +52,7 @@ extern "C" ULONG NTAPI HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG Bu
     standin::TraceHalRead();
     // The HAL takes its own configuration lock at HIGH_LEVEL: a caller
     // already raised above DISPATCH_LEVEL has no business here.
-    if (!standin::RequireIrqlAtMost(DISPATCH_LEVEL, "HalGetBusDataByOffset")) return 0;
+    if (!kernel_rules::EnterRoutine(kernel_rules::Routine::HalGetBusDataByOffset)) return 0;
     if (BusDataType != PCIConfiguration) return 0;
     standin::Machine& machine = standin::CurrentMachine();
     if (!machine.BusExists(BusNumber)) return 0;  // the bus does not exist

@@ -26,6 +26,8 @@
 
 #include "kernel/io_request.h"
 #include "kernel/kernel_trace.h"
+#include "kernel_rules/irql_rules.h"
+#include "kernel_rules/security_rules.h"
 #include "kernel/object_namespace.h"
 #include "kernel/security.h"
 
@@ -117,10 +119,7 @@ NTSTATUS SendRequest(DeviceRecord* device, PFILE_OBJECT file, UCHAR major, IoReq
     if (ThreadLiveMappings() != mappings) LeftBehind("mapping left behind by a dispatch routine");
     if (ThreadHeldMutexes() != mutexes) LeftBehind("dispatch routine returned holding a mutex");
     if (ThreadOwesAWait()) LeftBehind("dispatch routine returned after KeReleaseMutex(Wait TRUE)");
-    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
-        TraceIrqlFault("dispatch routine returned at a raised IRQL");
-        KfLowerIrql(PASSIVE_LEVEL);
-    }
+    kernel_rules::LeaveDriverRoutine("dispatch routine");
     if (!request->completed) {
         TraceDriverFault("dispatch routine returned without completing the request");
         return returned == STATUS_PENDING ? STATUS_UNSUCCESSFUL : returned;
@@ -245,7 +244,7 @@ NTSTATUS OpenOn(DeviceRecord* device, const std::wstring& remaining, OpenFile* r
                 ACCESS_MASK desiredAccess, OpenFile** file) {
     ACCESS_STATE state;
     std::memset(&state, 0, sizeof state);
-    state.OriginalDesiredAccess = MapGenericFileAccess(desiredAccess);
+    state.OriginalDesiredAccess = kernel_rules::MapGenericForFiles(desiredAccess);
     state.RemainingDesiredAccess = state.OriginalDesiredAccess;
     const ACCESS_MASK asked = state.RemainingDesiredAccess;
     {

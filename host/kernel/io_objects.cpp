@@ -6,6 +6,7 @@
 
 #include "kernel/io_request.h"
 #include "kernel/kernel_trace.h"
+#include "kernel_rules/irql_rules.h"
 #include "kernel/object_namespace.h"
 
 namespace {
@@ -102,7 +103,7 @@ extern "C" NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName)
 }
 
 extern "C" VOID NTAPI IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
-    standin::RequireIrqlAtMost(DISPATCH_LEVEL, "IofCompleteRequest");
+    kernel_rules::EnterRoutine(kernel_rules::Routine::IofCompleteRequest);
     standin::IoRequest* request = standin::RequestOf(Irp);
     if (request->completed) {
         standin::TraceDriverFault("request completed twice");

@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "kernel/kernel_trace.h"
+#include "kernel_rules/irql_rules.h"
+#include "kernel_rules/memory_rules.h"
 #include "machine/machine.h"
 
 namespace {
@@ -45,8 +47,6 @@ MappingTable& Table() {
     return *table;
 }
 
-constexpr uint64_t kPageBytes = 4096;
-
 // Where an access of `length` bytes at `address` goes: inside one live
 // mapping (false otherwise); *physical gets the physical address for a device
 // mapping, which the access must reach through the machine.
@@ -69,14 +69,15 @@ bool FindMapped(const void* address, size_t length, bool* device, uint64_t* phys
 extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
                                     MEMORY_CACHING_TYPE CacheType) {
     (void)CacheType;
-    if (!standin::RequireIrqlAtMost(DISPATCH_LEVEL, "MmMapIoSpace")) return NULL;
+    if (!kernel_rules::EnterRoutine(kernel_rules::Routine::MmMapIoSpace)) return NULL;
     uint64_t physical = static_cast<uint64_t>(PhysicalAddress.QuadPart);
     standin::RunAccessHook(standin::HookedAccess::Mapping, physical, 0);
     standin::Machine& machine = standin::CurrentMachine();
     if (NumberOfBytes != 0) {
-        uint64_t firstPage = physical & ~(kPageBytes - 1);
-        uint64_t end = (physical + NumberOfBytes + kPageBytes - 1) & ~(kPageBytes - 1);
-        if (machine.IsRam(firstPage, end - firstPage)) standin::TraceRamMapping();
+        uint64_t firstPage = 0;
+        uint64_t end = 0;
+        kernel_rules::MappedPages(physical, NumberOfBytes, &firstPage, &end);
+        kernel_rules::CheckMappingOfRam(machine.IsRam(firstPage, end - firstPage));
     }
     standin::PhysicalKind kind = machine.ClassifyPhysical(physical, NumberOfBytes);
     if (kind == standin::PhysicalKind::Nothing) {
@@ -107,7 +108,7 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
 }
 
 extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
-    standin::RequireIrqlAtMost(DISPATCH_LEVEL, "MmUnmapIoSpace");
+    kernel_rules::EnterRoutine(kernel_rules::Routine::MmUnmapIoSpace);
     std::unique_ptr<Mapping> mapping;
     {
         MappingTable& table = Table();

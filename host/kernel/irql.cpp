@@ -1,14 +1,15 @@
-// The processor's interrupt request level. Each host thread stands for a
-// processor of its own and starts at PASSIVE_LEVEL. A raise below the
-// current level, or a lower above it, is what Windows stops the machine for
-// (IRQL_NOT_GREATER_OR_EQUAL, IRQL_NOT_LESS_OR_EQUAL); here it is counted as a
-// driver fault and the level is left as it was. Routines with an IRQL limit
-// call RequireIrqlAtMost.
+// The processor's interrupt request level on the stand-in, and the
+// stand-in's verdict on a broken kernel rule. Each host thread stands for a
+// processor of its own and starts at PASSIVE_LEVEL. The rules themselves
+// (kernel_rules/) are the same in every bed; here a fault they record is a
+// driver fault, printed and counted (KernelCounters: driverFaults and the
+// rule's own counter), which the test that caused it fails on: the driver
+// tests assert that no fault was counted, and the program-level tests run
+// the driver in a process whose faults they read.
 #include <ntddk.h>
 
-#include <string>
-
 #include "kernel/kernel_trace.h"
+#include "kernel_rules/irql_rules.h"
 
 namespace {
 
@@ -16,41 +17,38 @@ thread_local KIRQL gIrql = PASSIVE_LEVEL;
 
 }  // namespace
 
-namespace standin {
+namespace kernel_rules {
 
-uint8_t CurrentIrql() { return gIrql; }
+Level ProcessorLevel() { return gIrql; }
 
-uint8_t ExchangeIrql(uint8_t level) {
-    uint8_t previous = gIrql;
-    gIrql = level;
-    return previous;
+void SetProcessorLevel(Level level) { gIrql = level; }
+
+void RecordFault(const Fault& fault) {
+    char text[160];
+    DescribeFault(fault, text, sizeof text);
+    switch (fault.kind) {
+        case FaultKind::MappedRam: standin::TraceRuleFault(standin::RuleCounter::RamMapping, text); break;
+        case FaultKind::FreedUnknownBlock:
+            standin::TraceRuleFault(standin::RuleCounter::PoolFree, text);
+            break;
+        case FaultKind::CalledAboveItsLevel:
+        case FaultKind::RaisedBelow:
+        case FaultKind::LoweredAbove:
+        case FaultKind::ReturnedRaised: standin::TraceRuleFault(standin::RuleCounter::Irql, text); break;
+    }
 }
 
-bool RequireIrqlAtMost(uint8_t highest, const char* routine) {
-    if (gIrql <= highest) return true;
-    TraceIrqlFault((std::string(routine) + " called at IRQL " + std::to_string(gIrql)).c_str());
-    return false;
-}
-
-}  // namespace standin
+}  // namespace kernel_rules
 
 extern "C" KIRQL NTAPI KeGetCurrentIrql(VOID) { return gIrql; }
 
 extern "C" KIRQL FASTCALL KfRaiseIrql(KIRQL NewIrql) {
-    KIRQL previous = gIrql;
-    if (NewIrql < previous || NewIrql > HIGH_LEVEL) {
-        standin::TraceIrqlFault("KfRaiseIrql to a level below the current one");
-        return previous;
-    }
-    standin::TraceRaise();
-    gIrql = NewIrql;
-    return previous;
+    kernel_rules::Level before = PASSIVE_LEVEL;
+    if (kernel_rules::RaiseLevel(NewIrql, &before)) standin::TraceRaise();
+    return before;
 }
 
 extern "C" VOID FASTCALL KfLowerIrql(KIRQL NewIrql) {
-    if (NewIrql > gIrql) {
-        standin::TraceIrqlFault("KfLowerIrql to a level above the current one");
-        return;
-    }
-    gIrql = NewIrql;
+    kernel_rules::Level before = PASSIVE_LEVEL;
+    kernel_rules::LowerLevel(NewIrql, &before);
 }

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "kernel/kernel_trace.h"
+#include "kernel_rules/irql_rules.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ extern "C" NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitR
     // An untimed wait must not come at DISPATCH_LEVEL or above. The fault is
     // counted and the wait still made, so that acquisitions and releases stay
     // paired and a faulty driver cannot hang the tests.
-    standin::RequireIrqlAtMost(APC_LEVEL, "KeWaitForSingleObject");
+    kernel_rules::EnterRoutine(kernel_rules::Routine::KeWaitForSingleObject);
     (void)Timeout;
     owesAWait = false;
     HostMutex* mutex = Lookup(Object);
@@ -92,7 +93,7 @@ extern "C" NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitR
 
 extern "C" LONG NTAPI KeReleaseMutex(PKMUTEX Mutex, BOOLEAN Wait) {
     owesAWait = Wait != FALSE;
-    standin::RequireIrqlAtMost(DISPATCH_LEVEL, "KeReleaseMutex");
+    kernel_rules::EnterRoutine(kernel_rules::Routine::KeReleaseMutex);
     HostMutex* mutex = Lookup(Mutex);
     if (mutex == nullptr) {
         standin::TraceDriverFault("release of a mutex that was never initialised");

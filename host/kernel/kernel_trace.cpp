@@ -1,6 +1,8 @@
 // Counters and the optional access log of the stand-in kernel.
 #include "kernel/kernel_trace.h"
 
+#include "kernel_rules/irql_rules.h"
+
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -94,7 +96,8 @@ void TracePort(uint16_t port, bool write, uint32_t value) {
     std::lock_guard<std::mutex> guard(state.lock);
     ++(write ? state.counters.portWrites : state.counters.portReads);
     if (state.recording && state.ports.size() < kMaxLogEntries) {
-        state.ports.push_back(PortAccess{port, write, value, CurrentIrql(), state.counters.irqlRaises});
+        state.ports.push_back(
+            PortAccess{port, write, value, kernel_rules::ProcessorLevel(), state.counters.irqlRaises});
     }
 }
 
@@ -125,24 +128,21 @@ void TraceUnmap(bool known) {
     }
 }
 
-void TraceIrqlFault(const char* what) {
+void TraceRuleFault(RuleCounter counter, const char* what) {
     TraceDriverFault(what);
     TraceState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
-    ++state.counters.irqlFaults;
+    switch (counter) {
+        case RuleCounter::Irql: ++state.counters.irqlFaults; break;
+        case RuleCounter::RamMapping: ++state.counters.ramMappings; break;
+        case RuleCounter::PoolFree: ++state.counters.badPoolFrees; break;
+    }
 }
 
 void TraceRaise() {
     TraceState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
     ++state.counters.irqlRaises;
-}
-
-void TraceRamMapping() {
-    TraceDriverFault("MmMapIoSpace on a page of RAM");
-    TraceState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
-    ++state.counters.ramMappings;
 }
 
 void TraceMemoryRangeList() {
@@ -155,13 +155,6 @@ void TracePool(bool allocated) {
     TraceState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
     state.counters.livePool += allocated ? 1 : -1;
-}
-
-void TraceBadPoolFree() {
-    TraceDriverFault("ExFreePool of a block the kernel did not hand out");
-    TraceState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
-    ++state.counters.badPoolFrees;
 }
 
 void TraceRegisterAccess(bool write, bool inMapping) {

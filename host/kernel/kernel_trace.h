@@ -73,24 +73,17 @@ int ThreadHeldMutexes();
 bool ThreadOwesAWait();
 void TraceMutexWait(int delta);
 
-// The calling thread's IRQL (each host thread is a processor of its own).
-uint8_t CurrentIrql();
-// Sets it, as the kernel and the HAL do for themselves (no raise counted,
-// no direction checked); returns the level before.
-uint8_t ExchangeIrql(uint8_t level);
 // Makes MmGetPhysicalMemoryRanges answer NULL (no pool) until set back.
 void SetMemoryRangesUnavailable(bool unavailable);
 
 // Used by the stand-in kernel itself.
-// Counts a driver fault when the caller's IRQL is above `highest`; returns
-// whether the call may go on.
-bool RequireIrqlAtMost(uint8_t highest, const char* routine);
-void TraceIrqlFault(const char* what);
+// A broken kernel rule (kernel_rules/fault.h): a driver fault, counted
+// also under the rule's own counter.
+enum class RuleCounter { Irql, RamMapping, PoolFree };
+void TraceRuleFault(RuleCounter counter, const char* what);
 void TraceRaise();
-void TraceRamMapping();
 void TraceMemoryRangeList();
 void TracePool(bool allocated);  // a block handed out, or a block freed
-void TraceBadPoolFree();
 void TraceRegisterAccess(bool write, bool inMapping);
 void TracePort(uint16_t port, bool write, uint32_t value);
 void TraceMapping(uint64_t physical, uint64_t length, bool mapped);

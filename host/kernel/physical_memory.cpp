@@ -11,6 +11,8 @@
 #include <set>
 
 #include "kernel/kernel_trace.h"
+#include "kernel_rules/irql_rules.h"
+#include "kernel_rules/memory_rules.h"
 #include "machine/machine.h"
 
 namespace {
@@ -39,7 +41,7 @@ void SetMemoryRangesUnavailable(bool unavailable) {
 }  // namespace standin
 
 extern "C" PPHYSICAL_MEMORY_RANGE NTAPI MmGetPhysicalMemoryRanges(VOID) {
-    if (!standin::RequireIrqlAtMost(PASSIVE_LEVEL, "MmGetPhysicalMemoryRanges")) return NULL;
+    if (!kernel_rules::EnterRoutine(kernel_rules::Routine::MmGetPhysicalMemoryRanges)) return NULL;
     PoolRegistry& pool = Pool();
     {
         std::lock_guard<std::mutex> guard(pool.lock);
@@ -63,14 +65,11 @@ extern "C" PPHYSICAL_MEMORY_RANGE NTAPI MmGetPhysicalMemoryRanges(VOID) {
 }
 
 extern "C" VOID NTAPI ExFreePool(PVOID P) {
-    standin::RequireIrqlAtMost(DISPATCH_LEVEL, "ExFreePool");
+    kernel_rules::EnterRoutine(kernel_rules::Routine::ExFreePool);
     PoolRegistry& pool = Pool();
     {
         std::lock_guard<std::mutex> guard(pool.lock);
-        if (pool.blocks.erase(P) == 0) {
-            standin::TraceBadPoolFree();
-            return;
-        }
+        if (!kernel_rules::CheckFree(pool.blocks.erase(P) != 0)) return;
     }
     std::free(P);
     standin::TracePool(false);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "kernel/kernel_trace.h"
+#include "kernel_rules/irql_rules.h"
 
 namespace standin {
 
@@ -54,7 +55,7 @@ Broadcasts& TheBroadcasts() {
 }
 
 bool BroadcastWaiting(const Broadcasts& b, const OtherProcessor::State* self) {
-    return b.active && self->lastBroadcastSeen != b.generation && CurrentIrql() < IPI_LEVEL;
+    return b.active && self->lastBroadcastSeen != b.generation && kernel_rules::ProcessorLevel() < IPI_LEVEL;
 }
 
 // Enters the broadcast under way, runs its routine with the others and
@@ -68,9 +69,9 @@ void TakeBroadcast(Broadcasts& b, OtherProcessor::State* self, std::unique_lock<
     PKIPI_BROADCAST_WORKER routine = b.routine;
     ULONG_PTR argument = b.argument;
     lock.unlock();
-    uint8_t previous = ExchangeIrql(IPI_LEVEL);
+    uint8_t previous = kernel_rules::ExchangeLevel(IPI_LEVEL);
     routine(argument);
-    ExchangeIrql(previous);
+    kernel_rules::ExchangeLevel(previous);
     lock.lock();
     self->held = false;
     ++self->broadcastsTaken;
@@ -166,7 +167,7 @@ uint64_t BroadcastCount() {
 
 extern "C" ULONG_PTR NTAPI KeIpiGenericCall(PKIPI_BROADCAST_WORKER BroadcastFunction, ULONG_PTR Context) {
     using namespace standin;
-    RequireIrqlAtMost(DISPATCH_LEVEL, "KeIpiGenericCall");
+    kernel_rules::EnterRoutine(kernel_rules::Routine::KeIpiGenericCall);
     Broadcasts& b = TheBroadcasts();
     std::lock_guard<std::mutex> one(b.oneAtATime);
     std::unique_lock<std::mutex> lock(b.lock);
@@ -184,9 +185,9 @@ extern "C" ULONG_PTR NTAPI KeIpiGenericCall(PKIPI_BROADCAST_WORKER BroadcastFunc
     b.changed.notify_all();
     lock.unlock();
 
-    uint8_t previous = ExchangeIrql(IPI_LEVEL);
+    uint8_t previous = kernel_rules::ExchangeLevel(IPI_LEVEL);
     ULONG_PTR result = BroadcastFunction(Context);
-    ExchangeIrql(previous);
+    kernel_rules::ExchangeLevel(previous);
 
     lock.lock();
     b.changed.wait(lock, [&] { return b.finished == targets; });

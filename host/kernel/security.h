@@ -38,9 +38,6 @@ struct DeviceSecurity {
 };
 DeviceSecurity DefaultDeviceSecurity();
 
-// GENERIC_* bits mapped to the file rights they stand for; other bits kept.
-ACCESS_MASK MapGenericFileAccess(ACCESS_MASK access);
-
 // The access check of an open: STATUS_SUCCESS with *granted the access
 // granted (MAXIMUM_ALLOWED resolved), or STATUS_ACCESS_DENIED.
 NTSTATUS CheckAccess(const DeviceSecurity& security, CallerToken token, ACCESS_MASK desired,
@@ -48,9 +45,6 @@ NTSTATUS CheckAccess(const DeviceSecurity& security, CallerToken token, ACCESS_M
 
 // Reads a DACL in its Windows layout into entries; false when it is malformed.
 bool ReadDacl(const ACL* acl, std::vector<AccessEntry>* entries);
-// Whether sid is a well-formed SID no longer than limit bytes.
-bool SidIsValid(const void* sid, size_t limit);
-size_t SidLength(const void* sid);
 
 // Kernel handles that drivers opened and have not closed.
 size_t OpenKernelHandleCount();

@@ -1,5 +1,6 @@
-// The kernel's security routines that drivers call: building security descriptors and ACLs in their Windows
-// layouts, kernel handles to device objects, and setting a device's DACL through one.
+// The kernel's object routines that drivers call to protect a device: kernel handles to device objects, and
+// setting a device's DACL through one. The descriptor and ACL routines that build the DACL are the kernel's
+// rules (kernel_rules/security_routines.cpp), the same in the QEMU bed's kernel.
 #include <ntifs.h>
 
 #include <cstring>
@@ -9,6 +10,8 @@
 #include "kernel/kernel_trace.h"
 #include "kernel/object_namespace.h"
 #include "kernel/security.h"
+#include "kernel_rules/irql_rules.h"
+#include "kernel_rules/security_rules.h"
 
 namespace {
 
@@ -29,81 +32,7 @@ std::map<uintptr_t, KernelHandle>& KernelHandles() {
 
 uintptr_t nextKernelHandle = 0x80000004;  // kernel handles have the top bit set on x86
 
-// Where the ACEs of an ACL end; 0 when the ACL is malformed.
-size_t AceEnd(const ACL* acl) {
-    std::vector<standin::AccessEntry> entries;
-    if (!standin::ReadDacl(acl, &entries)) return 0;
-    const UCHAR* start = reinterpret_cast<const UCHAR*>(acl);
-    size_t offset = sizeof(ACL);
-    for (unsigned i = 0; i < acl->AceCount; ++i) {
-        ACE_HEADER header;
-        std::memcpy(&header, start + offset, sizeof header);
-        offset += header.AceSize;
-    }
-    return offset;
-}
-
 }  // namespace
-
-extern "C" ULONG NTAPI RtlLengthSid(PSID Sid) { return static_cast<ULONG>(standin::SidLength(Sid)); }
-
-extern "C" NTSTATUS NTAPI RtlCreateSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor,
-                                                      ULONG Revision) {
-    if (Revision != SECURITY_DESCRIPTOR_REVISION) return STATUS_UNKNOWN_REVISION;
-    PISECURITY_DESCRIPTOR descriptor = static_cast<PISECURITY_DESCRIPTOR>(SecurityDescriptor);
-    std::memset(descriptor, 0, sizeof *descriptor);
-    descriptor->Revision = SECURITY_DESCRIPTOR_REVISION;
-    return STATUS_SUCCESS;
-}
-
-extern "C" NTSTATUS NTAPI RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor,
-                                                       BOOLEAN DaclPresent, PACL Dacl,
-                                                       BOOLEAN DaclDefaulted) {
-    PISECURITY_DESCRIPTOR descriptor = static_cast<PISECURITY_DESCRIPTOR>(SecurityDescriptor);
-    if (descriptor->Revision != SECURITY_DESCRIPTOR_REVISION) return STATUS_UNKNOWN_REVISION;
-    if (descriptor->Control & SE_SELF_RELATIVE) return STATUS_INVALID_SECURITY_DESCR;
-    if (!DaclPresent) {
-        descriptor->Control &= ~SE_DACL_PRESENT;
-        descriptor->Dacl = NULL;
-        return STATUS_SUCCESS;
-    }
-    descriptor->Control |= SE_DACL_PRESENT;
-    descriptor->Dacl = Dacl;
-    if (DaclDefaulted) {
-        descriptor->Control |= SE_DACL_DEFAULTED;
-    } else {
-        descriptor->Control &= ~SE_DACL_DEFAULTED;
-    }
-    return STATUS_SUCCESS;
-}
-
-extern "C" NTSTATUS NTAPI RtlCreateAcl(PACL Acl, ULONG AclLength, ULONG AclRevision) {
-    if (AclLength < sizeof(ACL)) return STATUS_BUFFER_TOO_SMALL;
-    if (AclRevision < 2 || AclRevision > 4 || AclLength > 0xFFFF) return STATUS_INVALID_PARAMETER;
-    std::memset(Acl, 0, sizeof(ACL));
-    Acl->AclRevision = static_cast<UCHAR>(AclRevision);
-    Acl->AclSize = static_cast<USHORT>(AclLength & ~3u);
-    return STATUS_SUCCESS;
-}
-
-extern "C" NTSTATUS NTAPI RtlAddAccessAllowedAce(PACL Acl, ULONG AceRevision, ACCESS_MASK AccessMask,
-                                                 PSID Sid) {
-    if (!standin::SidIsValid(Sid, 8 + 4 * 15)) return STATUS_INVALID_SID;
-    if (AceRevision < 2 || AceRevision > 4) return STATUS_REVISION_MISMATCH;
-    size_t end = AceEnd(Acl);
-    if (end == 0) return STATUS_INVALID_ACL;
-    size_t sidLength = standin::SidLength(Sid);
-    size_t aceSize = offsetof(ACCESS_ALLOWED_ACE, SidStart) + sidLength;
-    if (end + aceSize > Acl->AclSize) return STATUS_ALLOTTED_SPACE_EXCEEDED;
-    UCHAR* ace = reinterpret_cast<UCHAR*>(Acl) + end;
-    ACE_HEADER header = {ACCESS_ALLOWED_ACE_TYPE, 0, static_cast<USHORT>(aceSize)};
-    std::memcpy(ace, &header, sizeof header);
-    std::memcpy(ace + sizeof header, &AccessMask, sizeof AccessMask);
-    std::memcpy(ace + offsetof(ACCESS_ALLOWED_ACE, SidStart), Sid, sidLength);
-    ++Acl->AceCount;
-    if (AceRevision > Acl->AclRevision) Acl->AclRevision = static_cast<UCHAR>(AceRevision);
-    return STATUS_SUCCESS;
-}
 
 // Only device objects are modelled. A kernel-mode open makes no access
 // check; a user-mode one is checked against the caller's token.
@@ -116,8 +45,11 @@ extern "C" NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttrib
     (void)ObjectType;
     using namespace standin;
     *Handle = NULL;
+    if (!kernel_rules::EnterRoutine(kernel_rules::Routine::ObOpenObjectByPointer)) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
     PDEVICE_OBJECT device = static_cast<PDEVICE_OBJECT>(Object);
-    ACCESS_MASK granted = MapGenericFileAccess(DesiredAccess);
+    ACCESS_MASK granted = kernel_rules::MapGenericForFiles(DesiredAccess);
     {
         std::lock_guard<std::mutex> guard(NamespaceLock());
         DeviceRecord* record = FindDeviceRecord(device);
@@ -142,6 +74,7 @@ extern "C" NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttrib
 extern "C" NTSTATUS NTAPI ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
                                               PSECURITY_DESCRIPTOR SecurityDescriptor) {
     using namespace standin;
+    kernel_rules::EnterRoutine(kernel_rules::Routine::ZwSetSecurityObject);
     KernelHandle handle{};
     {
         std::lock_guard<std::mutex> guard(HandleLock());

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "kernel/kernel_trace.h"
+#include "kernel_rules/irql_rules.h"
 #include "kernel/processors.h"
 
 namespace {
@@ -55,7 +56,7 @@ void SetSystemRoutineExported(const char* name, bool exported) {
 }  // namespace standin
 
 extern "C" PVOID NTAPI MmGetSystemRoutineAddress(PUNICODE_STRING SystemRoutineName) {
-    if (!standin::RequireIrqlAtMost(PASSIVE_LEVEL, "MmGetSystemRoutineAddress")) return NULL;
+    if (!kernel_rules::EnterRoutine(kernel_rules::Routine::MmGetSystemRoutineAddress)) return NULL;
     std::string wanted;
     if (!NarrowName(SystemRoutineName, &wanted)) return NULL;
     std::lock_guard<std::mutex> guard(RoutinesLock());

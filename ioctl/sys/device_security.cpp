@@ -81,16 +81,13 @@ VOID RecordHandleAccess(PIO_STACK_LOCATION createStack) {
     // (DesiredAccess, taken before the check): a handle opened with
     // MAXIMUM_ALLOWED asks for no right by name and is granted write.
     //
-    // Windows' I/O manager always passes the security context of the open.
-    // A create without one comes from a kernel component or from an I/O
-    // manager that does not say (Wine's): nothing a user-mode caller can
-    // bring about on Windows, so such a handle keeps the write right rather
-    // than losing every write of a system that cannot tell the driver. A
-    // context without its access state says nothing was granted.
+    // Windows' I/O manager passes the security context with every create.
+    // A create without one says nothing about what was granted, so it is
+    // granted nothing: such a handle reads and never writes. The same holds
+    // for a context without its access state.
     PIO_SECURITY_CONTEXT context = createStack->Parameters.Create.SecurityContext;
-    BOOLEAN write =
-        context == NULL || (context->AccessState != NULL &&
-                            (context->AccessState->PreviouslyGrantedAccess & FILE_WRITE_DATA) != 0);
+    BOOLEAN write = context != NULL && context->AccessState != NULL &&
+                    (context->AccessState->PreviouslyGrantedAccess & FILE_WRITE_DATA) != 0;
     file->FsContext2 = write ? WriteGrantedMark() : NULL;
 }
 

@@ -120,20 +120,20 @@ ULONG DriverEcamBase() {
 NTSTATUS CallDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
     ULONG arguments[2] = {(ULONG)(ULONG_PTR)driver, (ULONG)(ULONG_PTR)registryPath};
     NTSTATUS status = (NTSTATUS)Call("DriverEntry", gImage.base + gImage.entryRva, arguments, 2);
-    IrqlLeaveDriver();
+    kernel_rules::LeaveDriverRoutine("DriverEntry");
     return status;
 }
 
 VOID CallDriverUnload(PDRIVER_OBJECT driver) {
     ULONG arguments[1] = {(ULONG)(ULONG_PTR)driver};
     Call("DriverUnload", (const void*)driver->DriverUnload, arguments, 1);
-    IrqlLeaveDriver();
+    kernel_rules::LeaveDriverRoutine("DriverUnload");
 }
 
 NTSTATUS CallDispatch(PDRIVER_DISPATCH routine, PDEVICE_OBJECT device, PIRP irp) {
     ULONG arguments[2] = {(ULONG)(ULONG_PTR)device, (ULONG)(ULONG_PTR)irp};
     NTSTATUS status = (NTSTATUS)Call("a dispatch routine", (const void*)routine, arguments, 2);
-    IrqlLeaveDriver();
+    kernel_rules::LeaveDriverRoutine("dispatch routine");
     return status;
 }
 

@@ -168,7 +168,8 @@ VOID NTAPI RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR Source
 NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
                               PUNICODE_STRING DeviceName, ULONG DeviceType, ULONG DeviceCharacteristics,
                               BOOLEAN Exclusive, PDEVICE_OBJECT* DeviceObject) {
-    IrqlRequireAtMost(PASSIVE_LEVEL);
+    if (!kernel_rules::EnterRoutine(kernel_rules::Routine::IoCreateDevice))
+        return STATUS_INSUFFICIENT_RESOURCES;
     if (gState.deviceAlive) return STATUS_OBJECT_NAME_COLLISION;
     SecurityResetDevice();
     memset(&gDeviceObject, 0, sizeof gDeviceObject);
@@ -218,7 +219,7 @@ NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName) {
 }
 
 VOID FASTCALL IofCompleteRequest(PIRP, CHAR PriorityBoost) {
-    IrqlRequireAtMost(DISPATCH_LEVEL);
+    kernel_rules::EnterRoutine(kernel_rules::Routine::IofCompleteRequest);
     ++gState.completions;
     if (PriorityBoost != IO_NO_INCREMENT) ++gState.boostsNotZero;
 }
@@ -236,7 +237,7 @@ VOID NTAPI KeInitializeMutex(PKMUTEX Mutex, ULONG) {
 // One thread runs, so the mutex is always free or held by that thread; a
 // kernel mutex may be acquired again by its owner.
 NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER) {
-    IrqlRequireAtMost(DISPATCH_LEVEL - 1);  // an untimed wait needs to be able to block
+    kernel_rules::EnterRoutine(kernel_rules::Routine::KeWaitForSingleObject);
     PKMUTEX mutex = (PKMUTEX)Object;
     --mutex->Header.SignalState;
     mutex->OwnerThread = &gState;  // the one thread
@@ -245,7 +246,7 @@ NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE
 }
 
 LONG NTAPI KeReleaseMutex(PKMUTEX Mutex, BOOLEAN) {
-    IrqlRequireAtMost(DISPATCH_LEVEL);
+    kernel_rules::EnterRoutine(kernel_rules::Routine::KeReleaseMutex);
     LONG previous = Mutex->Header.SignalState;
     if (previous >= 1) {
         ++gState.badReleases;

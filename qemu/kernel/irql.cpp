@@ -1,7 +1,10 @@
-// KfRaiseIrql / KfLowerIrql / KeGetCurrentIrql. A raise or lower in the
-// wrong direction is counted and not made (Windows stops with
-// IRQL_NOT_GREATER_OR_EQUAL or IRQL_NOT_LESS_OR_EQUAL).
+// KfRaiseIrql / KfLowerIrql / KeGetCurrentIrql on the kernel's rules, the
+// one processor's level, and the bed's verdict on a broken rule: a count,
+// which the checks after every group require to be 0.
 #include "irql.h"
+
+#include "mm.h"
+#include "pool.h"
 
 namespace {
 
@@ -11,28 +14,30 @@ ULONG gPortsThisRaise;
 
 }  // namespace
 
+namespace kernel_rules {
+
+Level ProcessorLevel() { return gIrql; }
+
+void SetProcessorLevel(Level level) { gIrql = level; }
+
+void RecordFault(const Fault& fault) {
+    switch (fault.kind) {
+        case FaultKind::CalledAboveItsLevel: ++gCounts.callsRaised; break;
+        case FaultKind::RaisedBelow: ++gCounts.badRaises; break;
+        case FaultKind::LoweredAbove: ++gCounts.badLowers; break;
+        case FaultKind::ReturnedRaised: ++gCounts.returnedRaised; break;
+        case FaultKind::MappedRam: MmCountRamMapping(); break;
+        case FaultKind::FreedUnknownBlock: PoolCountBadFree(); break;
+    }
+}
+
+}  // namespace kernel_rules
+
 IrqlCounts IrqlCountsNow() { return gCounts; }
 
 void IrqlResetCounts() { memset(&gCounts, 0, sizeof gCounts); }
 
 KIRQL IrqlCurrent() { return gIrql; }
-
-KIRQL IrqlExchange(KIRQL level) {
-    KIRQL previous = gIrql;
-    gIrql = level;
-    return previous;
-}
-
-void IrqlRequireAtMost(KIRQL highest) {
-    if (gIrql > highest) ++gCounts.callsRaised;
-}
-
-void IrqlLeaveDriver() {
-    if (gIrql != PASSIVE_LEVEL) {
-        ++gCounts.returnedRaised;
-        gIrql = PASSIVE_LEVEL;
-    }
-}
 
 void IrqlDriverPortAccess() {
     if (gIrql == HIGH_LEVEL) {
@@ -48,26 +53,20 @@ extern "C" {
 KIRQL NTAPI KeGetCurrentIrql(VOID) { return gIrql; }
 
 KIRQL FASTCALL KfRaiseIrql(KIRQL NewIrql) {
-    KIRQL previous = gIrql;
-    if (NewIrql < previous) {
-        ++gCounts.badRaises;
-        return previous;
+    KIRQL previous = PASSIVE_LEVEL;
+    if (kernel_rules::RaiseLevel(NewIrql, &previous)) {
+        ++gCounts.raises;
+        gPortsThisRaise = 0;
     }
-    ++gCounts.raises;
-    gPortsThisRaise = 0;
-    gIrql = NewIrql;
     return previous;
 }
 
 VOID FASTCALL KfLowerIrql(KIRQL NewIrql) {
-    if (NewIrql > gIrql) {
-        ++gCounts.badLowers;
-        return;
-    }
-    if (gIrql == HIGH_LEVEL && NewIrql < HIGH_LEVEL && gPortsThisRaise != 4) {
+    KIRQL previous = PASSIVE_LEVEL;
+    if (kernel_rules::LowerLevel(NewIrql, &previous) && previous == HIGH_LEVEL && NewIrql < HIGH_LEVEL &&
+        gPortsThisRaise != 4) {
         ++gCounts.sequencesNotFour;
     }
-    gIrql = NewIrql;
 }
 
 }  // extern "C"

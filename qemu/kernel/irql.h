@@ -3,10 +3,16 @@
 // and the counts that show how the driver uses it: its raises and lowers,
 // the routines it calls above the level they allow, and its own port
 // accesses (seen through the fault handler, cpu.h) at or below HIGH_LEVEL.
+// The rules are the kernel's (kernel_rules/irql_rules.h), the same as on the
+// stand-in and under Wine; a fault they record is counted here, by kind
+// (memory and pool faults in mm.h and pool.h), and the checks after every
+// group require every count to be 0.
 #ifndef QVBARE_IRQL_H
 #define QVBARE_IRQL_H
 
 #include <ntddk.h>
+
+#include "kernel_rules/irql_rules.h"
 
 struct IrqlCounts {
     ULONG raises;            // KfRaiseIrql calls
@@ -16,20 +22,13 @@ struct IrqlCounts {
     ULONG portsNotRaised;    // the driver's port accesses below HIGH_LEVEL
     ULONG sequencesNotFour;  // raises to HIGH_LEVEL that held other than four port accesses
     ULONG callsRaised;       // HAL, mapping, pool, wait or completion calls above their level
-    ULONG returnedRaised;    // dispatch routines that returned above PASSIVE_LEVEL
+    ULONG returnedRaised;    // driver routines that returned above PASSIVE_LEVEL
 };
 
 IrqlCounts IrqlCountsNow();
 void IrqlResetCounts();
 KIRQL IrqlCurrent();
-// Sets the level as the kernel does for itself (a broadcast's IPI_LEVEL):
-// no raise counted, no direction checked; returns the level before.
-KIRQL IrqlExchange(KIRQL level);
 
-// Counts a call made above `highest` (the routine then goes on as usual).
-void IrqlRequireAtMost(KIRQL highest);
-// After the driver's routine returns: the level must be back at PASSIVE_LEVEL.
-void IrqlLeaveDriver();
 // One port access made by an instruction in the driver's image.
 void IrqlDriverPortAccess();
 

@@ -2,6 +2,7 @@
 #include "mm.h"
 
 #include "irql.h"
+#include "kernel_rules/memory_rules.h"
 #include "ram_map.h"
 
 namespace {
@@ -29,6 +30,8 @@ void Trace(ULONG address) {
 
 MappingCounts MmCounts() { return gCounts; }
 
+void MmCountRamMapping() { ++gCounts.ramMappings; }
+
 void MmResetCounts() {
     ULONG outstanding = gCounts.outstanding;
     memset(&gCounts, 0, sizeof gCounts);
@@ -50,7 +53,10 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
                                     MEMORY_CACHING_TYPE CacheType) {
     ULONG low = PhysicalAddress.u.LowPart;
     Trace(low);
-    IrqlRequireAtMost(DISPATCH_LEVEL);
+    if (!kernel_rules::EnterRoutine(kernel_rules::Routine::MmMapIoSpace)) {
+        ++gCounts.refused;
+        return nullptr;
+    }
     bool reachable = PhysicalAddress.u.HighPart == 0 && NumberOfBytes != 0 && low != 0 &&
                      NumberOfBytes - 1 <= 0xFFFFFFFFu - low;
     ULONG slot = 0;
@@ -61,7 +67,14 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
     }
     if (NumberOfBytes != 2) ++gCounts.notTwoBytes;
     if (CacheType != MmNonCached) ++gCounts.notUncached;
-    if (RamPageHolds(low)) ++gCounts.ramMappings;
+    uint64_t firstPage = 0;
+    uint64_t end = 0;
+    kernel_rules::MappedPages(low, NumberOfBytes, &firstPage, &end);
+    bool holdsRam = false;
+    for (uint64_t page = firstPage; page < end && !holdsRam; page += kernel_rules::kPageBytes) {
+        holdsRam = RamPageHolds((ULONG)page);
+    }
+    kernel_rules::CheckMappingOfRam(holdsRam);
     gMappings[slot].address = low;
     gMappings[slot].bytes = NumberOfBytes;
     gMappings[slot].alive = true;
@@ -71,7 +84,7 @@ extern "C" PVOID NTAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T Num
 }
 
 extern "C" VOID NTAPI MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
-    IrqlRequireAtMost(DISPATCH_LEVEL);
+    kernel_rules::EnterRoutine(kernel_rules::Routine::MmUnmapIoSpace);
     ULONG address = (ULONG)(ULONG_PTR)BaseAddress;
     for (ULONG slot = 0; slot < kSlots; ++slot) {
         Mapping& m = gMappings[slot];

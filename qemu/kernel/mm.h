@@ -24,6 +24,8 @@ struct MappingCounts {
 };
 
 MappingCounts MmCounts();
+// A mapping of a page that holds RAM (the rule in kernel_rules/memory_rules.h).
+void MmCountRamMapping();
 void MmResetCounts();
 
 // Records the physical address of each successful or refused mapping, up to

@@ -5,6 +5,7 @@
 #include "pool.h"
 
 #include "irql.h"
+#include "kernel_rules/memory_rules.h"
 
 namespace {
 
@@ -36,6 +37,8 @@ void PoolResetCounts() {
 
 void PoolCountList() { ++gCounts.lists; }
 
+void PoolCountBadFree() { ++gCounts.badFrees; }
+
 PVOID PoolAllocate(SIZE_T bytes, ULONG tag) {
     SIZE_T rounded = (bytes + 15) & ~(SIZE_T)15;
     if (bytes == 0 || rounded > kArenaBytes - gUsed || gBlockCount == kMaxBlocks) return nullptr;
@@ -54,7 +57,7 @@ PVOID PoolAllocate(SIZE_T bytes, ULONG tag) {
 extern "C" {
 
 PVOID NTAPI ExAllocatePoolWithTag(ULONG, SIZE_T NumberOfBytes, ULONG Tag) {
-    IrqlRequireAtMost(DISPATCH_LEVEL);
+    if (!kernel_rules::EnterRoutine(kernel_rules::Routine::ExAllocatePoolWithTag)) return nullptr;
     return PoolAllocate(NumberOfBytes, Tag);
 }
 
@@ -63,7 +66,7 @@ PVOID NTAPI ExAllocatePool(ULONG PoolType, SIZE_T NumberOfBytes) {
 }
 
 VOID NTAPI ExFreePoolWithTag(PVOID P, ULONG) {
-    IrqlRequireAtMost(DISPATCH_LEVEL);
+    kernel_rules::EnterRoutine(kernel_rules::Routine::ExFreePool);
     for (ULONG i = 0; i < gBlockCount; ++i) {
         Block& b = gBlocks[i];
         if (b.address == P && b.alive) {
@@ -74,7 +77,7 @@ VOID NTAPI ExFreePoolWithTag(PVOID P, ULONG) {
             return;
         }
     }
-    ++gCounts.badFrees;
+    kernel_rules::CheckFree(false);
 }
 
 VOID NTAPI ExFreePool(PVOID P) { ExFreePoolWithTag(P, 0); }

@@ -17,6 +17,8 @@ struct PoolCounts {
 PoolCounts PoolCountsNow();
 void PoolResetCounts();
 void PoolCountList();
+// A free of a block the pool did not hand out (kernel_rules/memory_rules.h).
+void PoolCountBadFree();
 
 // Allocations made by the test kernel itself on the driver's behalf (the
 // array of MmGetPhysicalMemoryRanges), freed by the driver with ExFreePool.

@@ -71,20 +71,20 @@ extern "C" {
 // Runs the routine on this processor at IPI_LEVEL; the other processor is
 // held meanwhile and makes any HAL read it was given afterwards.
 ULONG_PTR NTAPI KeIpiGenericCall(PKIPI_BROADCAST_WORKER BroadcastFunction, ULONG_PTR Context) {
-    IrqlRequireAtMost(DISPATCH_LEVEL);
+    kernel_rules::EnterRoutine(kernel_rules::Routine::KeIpiGenericCall);
     ++gCounts.broadcasts;
-    KIRQL previous = IrqlExchange(IPI_LEVEL);
+    KIRQL previous = kernel_rules::ExchangeLevel(IPI_LEVEL);
     gHeld = true;
     ULONG_PTR result = CallDriverCallback(BroadcastFunction, Context);
     gHeld = false;
-    IrqlExchange(previous);
+    kernel_rules::ExchangeLevel(previous);
     if (gStage == kProbeWaitingForBroadcast) HalReadAtOnce();
     return result;
 }
 
 // The name, in ASCII, looked up among the kernel's exports, then the HAL's.
 PVOID NTAPI MmGetSystemRoutineAddress(PUNICODE_STRING SystemRoutineName) {
-    IrqlRequireAtMost(PASSIVE_LEVEL);
+    if (!kernel_rules::EnterRoutine(kernel_rules::Routine::MmGetSystemRoutineAddress)) return nullptr;
     ++gCounts.lookups;
     char name[64];
     ULONG length = SystemRoutineName != nullptr ? SystemRoutineName->Length / sizeof(WCHAR) : 0;

@@ -65,7 +65,7 @@ void RamPrintMap() {
 // The ranges in a pool block ending with an all-zero entry; the caller frees
 // it with ExFreePool. Callable at PASSIVE_LEVEL only.
 extern "C" PPHYSICAL_MEMORY_RANGE NTAPI MmGetPhysicalMemoryRanges(VOID) {
-    IrqlRequireAtMost(PASSIVE_LEVEL);
+    if (!kernel_rules::EnterRoutine(kernel_rules::Routine::MmGetPhysicalMemoryRanges)) return nullptr;
     PPHYSICAL_MEMORY_RANGE ranges = (PPHYSICAL_MEMORY_RANGE)PoolAllocate(
         (gRamCount + 1) * sizeof(PHYSICAL_MEMORY_RANGE), 0x52506D4D);  // "MmPR"
     if (ranges == nullptr) return nullptr;

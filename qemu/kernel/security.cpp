@@ -2,6 +2,7 @@
 
 #include "io.h"
 #include "irql.h"
+#include "kernel_rules/security_rules.h"
 
 namespace {
 
@@ -9,12 +10,8 @@ const ULONG kMaxHandles = 8;
 const ULONG kMaxDaclBytes = 512;
 const NTSTATUS kStatusInvalidHandle = (NTSTATUS)0xC0000008L;
 const NTSTATUS kStatusAccessDenied = (NTSTATUS)0xC0000022L;
-const NTSTATUS kStatusBufferTooSmall = (NTSTATUS)0xC0000023L;
-const NTSTATUS kStatusUnknownRevision = (NTSTATUS)0xC0000058L;
-const NTSTATUS kStatusInvalidSid = (NTSTATUS)0xC0000078L;
 const NTSTATUS kStatusInvalidAcl = (NTSTATUS)0xC0000077L;
 const NTSTATUS kStatusInvalidSecurityDescr = (NTSTATUS)0xC0000079L;
-const NTSTATUS kStatusAllottedSpaceExceeded = (NTSTATUS)0xC0000099L;
 const NTSTATUS kStatusObjectTypeMismatch = (NTSTATUS)0xC0000024L;
 const UCHAR kAccessDeniedAceType = 1;
 
@@ -48,28 +45,9 @@ SECURITY_DESCRIPTOR gDeviceDescriptor;
 UCHAR gDeviceDacl[kMaxDaclBytes] __attribute__((aligned(4)));
 bool gDeviceNullDacl;
 
-const SID* AsSid(PSID sid) { return (const SID*)sid; }
-
-ULONG SidBytes(PSID sid) { return 8 + 4 * AsSid(sid)->SubAuthorityCount; }
-
-bool SidValid(PSID sid) {
-    return sid != nullptr && AsSid(sid)->Revision == 1 && AsSid(sid)->SubAuthorityCount <= 15;
-}
-
-bool SameSid(PSID a, PSID b) { return SidBytes(a) == SidBytes(b) && memcmp(a, b, SidBytes(a)) == 0; }
-
-// Walks an ACL's entries; false when one runs past AclSize.
-bool AclValid(const ACL* acl, ULONG* usedBytes) {
-    if (acl->AclRevision < 2 || acl->AclRevision > 4 || acl->AclSize < sizeof(ACL)) return false;
-    ULONG at = sizeof(ACL);
-    for (ULONG i = 0; i < acl->AceCount; ++i) {
-        if (at + sizeof(ACE_HEADER) > acl->AclSize) return false;
-        const ACE_HEADER* ace = (const ACE_HEADER*)((const UCHAR*)acl + at);
-        if (ace->AceSize < sizeof(ACE_HEADER) || at + ace->AceSize > acl->AclSize) return false;
-        at += ace->AceSize;
-    }
-    *usedBytes = at;
-    return true;
+bool SameSid(PSID a, PSID b) {
+    const size_t length = kernel_rules::SidLength(a);
+    return length == kernel_rules::SidLength(b) && memcmp(a, b, length) == 0;
 }
 
 bool CallerHolds(PSID sid, const PSID* callerSids, ULONG count) {
@@ -110,14 +88,7 @@ void RecordEntries() {
 
 }  // namespace
 
-ACCESS_MASK MapGenericForFiles(ACCESS_MASK mask) {
-    ACCESS_MASK mapped = mask & 0x0FFFFFFF;
-    if (mask & GENERIC_READ) mapped |= 0x00120089;
-    if (mask & GENERIC_WRITE) mapped |= 0x00120116;
-    if (mask & GENERIC_EXECUTE) mapped |= 0x001200A0;
-    if (mask & GENERIC_ALL) mapped |= FILE_ALL_ACCESS;
-    return mapped;
-}
+ACCESS_MASK MapGenericForFiles(ACCESS_MASK mask) { return kernel_rules::MapGenericForFiles(mask); }
 
 extern "C" {
 PSE_EXPORTS SeExports = &gSeExports;
@@ -186,62 +157,10 @@ ACCESS_MASK SecurityDeviceGrants(const PSID* callerSids, ULONG count) {
 
 extern "C" {
 
-NTSTATUS NTAPI RtlCreateSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, ULONG Revision) {
-    if (Revision != SECURITY_DESCRIPTOR_REVISION) return kStatusUnknownRevision;
-    memset(SecurityDescriptor, 0, sizeof(SECURITY_DESCRIPTOR));
-    ((PISECURITY_DESCRIPTOR)SecurityDescriptor)->Revision = SECURITY_DESCRIPTOR_REVISION;
-    return STATUS_SUCCESS;
-}
-
-NTSTATUS NTAPI RtlCreateAcl(PACL Acl, ULONG AclLength, ULONG AclRevision) {
-    if (AclLength < sizeof(ACL)) return kStatusBufferTooSmall;
-    if (AclRevision < 2 || AclRevision > 4 || AclLength > 0xFFFF) return STATUS_INVALID_PARAMETER;
-    memset(Acl, 0, sizeof(ACL));
-    Acl->AclRevision = (UCHAR)AclRevision;
-    Acl->AclSize = (USHORT)(AclLength & ~3u);
-    return STATUS_SUCCESS;
-}
-
-NTSTATUS NTAPI RtlAddAccessAllowedAce(PACL Acl, ULONG AceRevision, ACCESS_MASK AccessMask, PSID Sid) {
-    if (!SidValid(Sid)) return kStatusInvalidSid;
-    ULONG used = 0;
-    if (!AclValid(Acl, &used) || AceRevision < 2 || AceRevision > 4) return kStatusInvalidAcl;
-    ULONG aceBytes = 8 + SidBytes(Sid);
-    if (used + aceBytes > Acl->AclSize) return kStatusAllottedSpaceExceeded;
-    ACCESS_ALLOWED_ACE* ace = (ACCESS_ALLOWED_ACE*)((UCHAR*)Acl + used);
-    ace->Header.AceType = ACCESS_ALLOWED_ACE_TYPE;
-    ace->Header.AceFlags = 0;
-    ace->Header.AceSize = (USHORT)aceBytes;
-    ace->Mask = AccessMask;
-    memcpy(&ace->SidStart, Sid, SidBytes(Sid));
-    ++Acl->AceCount;
-    if (AceRevision > Acl->AclRevision) Acl->AclRevision = (UCHAR)AceRevision;
-    return STATUS_SUCCESS;
-}
-
-NTSTATUS NTAPI RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, BOOLEAN DaclPresent,
-                                            PACL Dacl, BOOLEAN DaclDefaulted) {
-    PISECURITY_DESCRIPTOR sd = (PISECURITY_DESCRIPTOR)SecurityDescriptor;
-    if (sd->Revision != SECURITY_DESCRIPTOR_REVISION) return kStatusUnknownRevision;
-    if (sd->Control & SE_SELF_RELATIVE) return kStatusInvalidSecurityDescr;
-    if (!DaclPresent) {
-        sd->Control &= ~SE_DACL_PRESENT;
-        return STATUS_SUCCESS;
-    }
-    sd->Control |= SE_DACL_PRESENT;
-    sd->Dacl = Dacl;
-    if (DaclDefaulted)
-        sd->Control |= SE_DACL_DEFAULTED;
-    else
-        sd->Control &= ~SE_DACL_DEFAULTED;
-    return STATUS_SUCCESS;
-}
-
-ULONG NTAPI RtlLengthSid(PSID Sid) { return SidBytes(Sid); }
-
 NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PVOID, ACCESS_MASK DesiredAccess,
                                      POBJECT_TYPE ObjectType, KPROCESSOR_MODE, HANDLE* Handle) {
-    IrqlRequireAtMost(PASSIVE_LEVEL);
+    if (!kernel_rules::EnterRoutine(kernel_rules::Routine::ObOpenObjectByPointer))
+        return STATUS_INSUFFICIENT_RESOURCES;
     if (!IoIsDeviceObject(Object)) {
         ++gState.badCalls;
         return STATUS_INVALID_PARAMETER;
@@ -264,7 +183,7 @@ NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PVOID
 
 NTSTATUS NTAPI ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
                                    PSECURITY_DESCRIPTOR SecurityDescriptor) {
-    IrqlRequireAtMost(PASSIVE_LEVEL);
+    kernel_rules::EnterRoutine(kernel_rules::Routine::ZwSetSecurityObject);
     ObjectHandle* h = FindHandle(Handle);
     if (h == nullptr) {
         ++gState.refusedSets;
@@ -287,8 +206,8 @@ NTSTATUS NTAPI ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityI
         : (sd->Control & SE_SELF_RELATIVE) != 0
             ? (sd->Dacl != nullptr ? (const ACL*)((const UCHAR*)sd + (ULONG_PTR)sd->Dacl) : nullptr)
             : sd->Dacl;
-    ULONG used = 0;
-    if (dacl != nullptr && (!AclValid(dacl, &used) || dacl->AclSize > kMaxDaclBytes)) {
+    size_t used = 0;
+    if (dacl != nullptr && (!kernel_rules::AclEntriesEnd(dacl, &used) || dacl->AclSize > kMaxDaclBytes)) {
         ++gState.refusedSets;
         ++gState.badCalls;
         return kStatusInvalidAcl;

@@ -75,6 +75,17 @@ TEST(KernelSecurityTest, AclRoutinesKeepToTheirBuffersAndRevisions) {
     EXPECT_EQ(acl->AceCount, 1);
     unsigned char badSid[12] = {2, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};  // revision 2
     EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, badSid), STATUS_INVALID_SID);
+    EXPECT_EQ(RtlAddAccessAllowedAce(acl, 5, FILE_ALL_ACCESS, (PSID)kSystemSid), STATUS_REVISION_MISMATCH);
+    EXPECT_EQ(acl->AceCount, 1);
+
+    // A DACL set, then taken away: only the flag goes, the pointer stays.
+    ASSERT_EQ(RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, TRUE), STATUS_SUCCESS);
+    EXPECT_EQ(descriptor.Control, SE_DACL_PRESENT | SE_DACL_DEFAULTED);
+    ASSERT_EQ(RtlSetDaclSecurityDescriptor(&descriptor, FALSE, NULL, FALSE), STATUS_SUCCESS);
+    EXPECT_EQ(descriptor.Control & SE_DACL_PRESENT, 0);
+    EXPECT_EQ(descriptor.Dacl, acl);
+    descriptor.Control |= SE_SELF_RELATIVE;
+    EXPECT_EQ(RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, FALSE), STATUS_INVALID_SECURITY_DESCR);
 
     std::vector<standin::AccessEntry> entries;
     ASSERT_TRUE(standin::ReadDacl(acl, &entries));
@@ -88,14 +99,20 @@ TEST(KernelSecurityTest, AclRoutinesKeepToTheirBuffersAndRevisions) {
 // A device of the loaded driver: a kernel handle without WRITE_DAC cannot
 // change its DACL, a malformed DACL is refused and leaves the old one, and a
 // handle closed twice is a driver fault.
-using KernelHandleTest = DriverTest;
+class KernelHandleTest : public DriverTest {
+protected:
+    PDEVICE_OBJECT Device() { return driver_ == nullptr ? nullptr : driver_->object.DeviceObject; }
+    // A kernel handle to the driver's device with `access`.
+    void OpenKernelHandle(ACCESS_MASK access, HANDLE* handle) {
+        ASSERT_NE(Device(), nullptr);
+        ASSERT_EQ(ObOpenObjectByPointer(Device(), OBJ_KERNEL_HANDLE, NULL, access, NULL, KernelMode, handle),
+                  STATUS_SUCCESS);
+    }
+};
 
 TEST_F(KernelHandleTest, SettingADaclNeedsWriteDacAndAWellFormedAcl) {
-    PDEVICE_OBJECT device = driver_ == nullptr ? nullptr : driver_->object.DeviceObject;
-    ASSERT_NE(device, nullptr);
     HANDLE reader = NULL;
-    ASSERT_EQ(ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, READ_CONTROL, NULL, KernelMode, &reader),
-              STATUS_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(OpenKernelHandle(READ_CONTROL, &reader));
     SECURITY_DESCRIPTOR descriptor;
     RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     RtlSetDaclSecurityDescriptor(&descriptor, TRUE, NULL, FALSE);  // NULL DACL: everyone
@@ -103,8 +120,7 @@ TEST_F(KernelHandleTest, SettingADaclNeedsWriteDacAndAWellFormedAcl) {
     EXPECT_EQ(ZwClose(reader), STATUS_SUCCESS);
 
     HANDLE writer = NULL;
-    ASSERT_EQ(ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &writer),
-              STATUS_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(OpenKernelHandle(WRITE_DAC, &writer));
     alignas(4) unsigned char buffer[16];
     PACL acl = reinterpret_cast<PACL>(buffer);
     ASSERT_EQ(RtlCreateAcl(acl, sizeof buffer, ACL_REVISION), STATUS_SUCCESS);
@@ -124,6 +140,39 @@ TEST_F(KernelHandleTest, SettingADaclNeedsWriteDacAndAWellFormedAcl) {
     EXPECT_EQ(ZwClose(writer), STATUS_INVALID_HANDLE);
     EXPECT_EQ(standin::GetKernelCounters().driverFaults, faults + 1);
     EXPECT_EQ(standin::OpenKernelHandleCount(), 0u);
+}
+
+// The object routines keep their level: above PASSIVE_LEVEL a kernel handle
+// is not handed out, and setting a DACL is a fault that is still carried out.
+TEST_F(KernelHandleTest, ObjectRoutinesAboveTheirLevelAreFaults) {
+    HANDLE writer = NULL;
+    ASSERT_NO_FATAL_FAILURE(OpenKernelHandle(WRITE_DAC, &writer));
+    SECURITY_DESCRIPTOR descriptor;
+    RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    alignas(4) unsigned char buffer[64];
+    PACL acl = reinterpret_cast<PACL>(buffer);
+    ASSERT_EQ(RtlCreateAcl(acl, sizeof buffer, ACL_REVISION), STATUS_SUCCESS);
+    ASSERT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)kSystemSid), STATUS_SUCCESS);
+    RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, FALSE);
+
+    standin::ResetKernelCounters();
+    KIRQL previous;
+    KeRaiseIrql(DISPATCH_LEVEL, &previous);
+    HANDLE refused = reinterpret_cast<HANDLE>(1);
+    EXPECT_EQ(ObOpenObjectByPointer(Device(), OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &refused),
+              STATUS_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(refused, (HANDLE)NULL);
+    EXPECT_EQ(ZwSetSecurityObject(writer, DACL_SECURITY_INFORMATION, &descriptor), STATUS_SUCCESS);
+    KeLowerIrql(previous);
+    EXPECT_EQ(standin::GetKernelCounters().irqlFaults, 2u);
+    EXPECT_EQ(standin::GetKernelCounters().driverFaults, 2u);
+    standin::ResetKernelCounters();  // the faults were this test's own doing
+    EXPECT_EQ(ZwClose(writer), STATUS_SUCCESS);
+    EXPECT_EQ(standin::OpenKernelHandleCount(), 0u);
+
+    // The DACL set at DISPATCH_LEVEL stands: it names SYSTEM alone.
+    standin::OpenFile* file = nullptr;
+    EXPECT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", FILE_GENERIC_READ, &file), STATUS_ACCESS_DENIED);
 }
 
 // What the I/O manager hands the driver at IRP_MJ_CREATE, as IopParseDevice

@@ -66,7 +66,11 @@ TEST(IrqlRulesTest, RoutinesCalledAboveTheirLevelAreDriverFaults) {
     EXPECT_EQ(KeGetCurrentIrql(), HIGH_LEVEL);
 
     unsigned char buffer[4];
+    testing::internal::CaptureStderr();
     EXPECT_EQ(HalGetBusDataByOffset(PCIConfiguration, 0, 0, buffer, 0, 4), 0u);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "stand-in kernel: driver fault: HalGetBusDataByOffset called at IRQL 31 (allowed up to 2)\n")
+        << "the record names the routine, the level and the limit";
     PHYSICAL_ADDRESS address;
     address.QuadPart = 0xE0000000;
     EXPECT_EQ(MmMapIoSpace(address, 2, MmNonCached), nullptr);

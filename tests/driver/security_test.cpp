@@ -1,5 +1,6 @@
 // Who may open the driver's device, and what a handle opened without write
-// access may do, through the real driver and the stand-in I/O manager.
+// access (or whose create did not say it was granted) may do, through the
+// real driver and the stand-in I/O manager.
 #include "driver_fixture.h"
 #include "kernel/object_namespace.h"
 #include "kernel/security.h"
@@ -139,6 +140,41 @@ protected:
         return reply;
     }
 
+    // Both write codes, with the base known so that an extended write could
+    // go through: each is refused, and nothing is written, mapped or sent.
+    void ExpectEveryWriteCodeRefused() {
+        ReadHeader(1, 0, 0);
+        ConfigRequest header;
+        std::memset(&header, 0x5A, sizeof header);
+        header.Bus = 1;
+        header.Device = 0;
+        header.Function = 0;
+        header.Result = 0xEEEEEEEE;
+        auto ext = std::make_unique<ExtConfigRequest>();
+        std::memset(ext.get(), 0x5A, sizeof *ext);
+        ext->Bus = 1;
+        ext->Device = 0;
+        ext->Function = 0;
+        ext->Result = 0xEEEEEEEE;
+
+        uint64_t writes = machine().ConfigWriteCount();
+        standin::StartKernelTrace();
+        Reply reply = SendReadOnly(IOCTL_WRITE_CONFIG, &header, sizeof header);
+        EXPECT_EQ(reply.status, STATUS_ACCESS_DENIED);
+        EXPECT_EQ(reply.returned, 0u);
+        EXPECT_EQ(standin::NtStatusToWin32Error(reply.status), 5u);
+        reply = SendReadOnly(IOCTL_WRITE_EXT_CONFIG, ext.get(), sizeof *ext);
+        EXPECT_EQ(reply.status, STATUS_ACCESS_DENIED);
+        EXPECT_EQ(reply.returned, 0u);
+        standin::StopKernelTrace();
+
+        EXPECT_EQ(machine().ConfigWriteCount(), writes);
+        EXPECT_TRUE(standin::TracedPortAccesses().empty());
+        EXPECT_TRUE(standin::TracedMappings().empty());
+        EXPECT_EQ(header.Result, 0xEEEEEEEEu) << "no record comes back";
+        EXPECT_EQ(ext->Result, 0xEEEEEEEEu);
+    }
+
     standin::OpenFile* readOnly_ = nullptr;
 };
 
@@ -169,38 +205,7 @@ TEST_F(ReadOnlyHandleTest, ReadsAreServed) {
     EXPECT_EQ(std::memcmp(ext->ExtData, expected, sizeof expected), 0);
 }
 
-TEST_F(ReadOnlyHandleTest, EveryWriteCodeIsRefusedAndNothingIsWritten) {
-    ReadHeader(1, 0, 0);  // the base is known: an extended write could go through
-    ConfigRequest header;
-    std::memset(&header, 0x5A, sizeof header);
-    header.Bus = 1;
-    header.Device = 0;
-    header.Function = 0;
-    header.Result = 0xEEEEEEEE;
-    auto ext = std::make_unique<ExtConfigRequest>();
-    std::memset(ext.get(), 0x5A, sizeof *ext);
-    ext->Bus = 1;
-    ext->Device = 0;
-    ext->Function = 0;
-    ext->Result = 0xEEEEEEEE;
-
-    uint64_t writes = machine().ConfigWriteCount();
-    standin::StartKernelTrace();
-    Reply reply = SendReadOnly(IOCTL_WRITE_CONFIG, &header, sizeof header);
-    EXPECT_EQ(reply.status, STATUS_ACCESS_DENIED);
-    EXPECT_EQ(reply.returned, 0u);
-    EXPECT_EQ(standin::NtStatusToWin32Error(reply.status), 5u);
-    reply = SendReadOnly(IOCTL_WRITE_EXT_CONFIG, ext.get(), sizeof *ext);
-    EXPECT_EQ(reply.status, STATUS_ACCESS_DENIED);
-    EXPECT_EQ(reply.returned, 0u);
-    standin::StopKernelTrace();
-
-    EXPECT_EQ(machine().ConfigWriteCount(), writes);
-    EXPECT_TRUE(standin::TracedPortAccesses().empty());
-    EXPECT_TRUE(standin::TracedMappings().empty());
-    EXPECT_EQ(header.Result, 0xEEEEEEEEu) << "no record comes back";
-    EXPECT_EQ(ext->Result, 0xEEEEEEEEu);
-}
+TEST_F(ReadOnlyHandleTest, EveryWriteCodeIsRefusedAndNothingIsWritten) { ExpectEveryWriteCodeRefused(); }
 
 // The write right belongs to each handle: a handle opened for writing by the
 // same process does not lend it to the read-only one, before or after.
@@ -234,6 +239,60 @@ TEST_F(ReadOnlyHandleTest, TheWriteRightIsPerHandle) {
     ASSERT_TRUE(machine().ReadConfig({1, 0, 0}, 0x3C, &line, 1));
     EXPECT_EQ(line, 0x0B);
 }
+
+// A create that says nothing of what was granted: no security context (what
+// Wine's I/O manager sends), or a context without its access state. The
+// open asked for reading and writing and the I/O manager granted both, but
+// the driver is not told: the handle reads and never writes.
+enum class CreateContext { None, WithoutAccessState };
+CreateContext gCreateContext = CreateContext::None;
+PDRIVER_DISPATCH gDriversCreate = nullptr;
+
+NTSTATUS NTAPI CreateWithoutTheGrant(PDEVICE_OBJECT device, PIRP irp) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    IO_SECURITY_CONTEXT withoutState;
+    if (stack->MajorFunction == IRP_MJ_CREATE) {
+        if (gCreateContext == CreateContext::None) {
+            stack->Parameters.Create.SecurityContext = NULL;
+        } else {
+            withoutState = *stack->Parameters.Create.SecurityContext;
+            withoutState.AccessState = NULL;
+            stack->Parameters.Create.SecurityContext = &withoutState;
+        }
+    }
+    return gDriversCreate(device, irp);
+}
+
+class CreateWithoutGrantTest : public ReadOnlyHandleTest,
+                               public ::testing::WithParamInterface<CreateContext> {
+protected:
+    void SetUp() override {
+        DriverTest::SetUp();
+        gCreateContext = GetParam();
+        gDriversCreate = driver_->object.MajorFunction[IRP_MJ_CREATE];
+        driver_->object.MajorFunction[IRP_MJ_CREATE] = CreateWithoutTheGrant;
+        ASSERT_EQ(standin::OpenDevice(L"\\??\\QuorVenal", GENERIC_READ | GENERIC_WRITE, &readOnly_),
+                  STATUS_SUCCESS);
+        driver_->object.MajorFunction[IRP_MJ_CREATE] = gDriversCreate;
+    }
+};
+
+TEST_P(CreateWithoutGrantTest, TheHandleReadsAndEveryWriteCodeIsRefused) {
+    ASSERT_NE(standin::HandleGrantedAccess(readOnly_) & FILE_WRITE_DATA, 0u)
+        << "the I/O manager granted writing; only the driver is not told";
+    ConfigRequest header;
+    std::memset(&header, 0, sizeof header);
+    header.Bus = 1;
+    EXPECT_EQ(SendReadOnly(IOCTL_READ_CONFIG, &header, sizeof header).status, STATUS_SUCCESS);
+    EXPECT_EQ(header.Result, 256u);
+    ExpectEveryWriteCodeRefused();
+}
+
+INSTANTIATE_TEST_SUITE_P(NoGrantSaid, CreateWithoutGrantTest,
+                         ::testing::Values(CreateContext::None, CreateContext::WithoutAccessState),
+                         [](const ::testing::TestParamInfo<CreateContext>& info) {
+                             return info.param == CreateContext::None ? "NoContext" : "NoAccessState";
+                         });
 
 }  // namespace
 }  // namespace qvtest

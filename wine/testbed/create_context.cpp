@@ -1,7 +1,9 @@
 // Built against the DDK headers (the IRP and the security context).
 #include <ntddk.h>
 
+#include "bed_log.h"
 #include "create_context.h"
+#include "kernel_rules/security_rules.h"
 #include "open_access.h"
 
 namespace {
@@ -9,27 +11,21 @@ namespace {
 PDRIVER_INITIALIZE driverEntry = NULL;
 PDRIVER_DISPATCH driverCreate = NULL;
 
-ACCESS_MASK MapForFiles(ACCESS_MASK access) {
-    ACCESS_MASK mapped = access & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
-    if (access & GENERIC_READ) mapped |= FILE_GENERIC_READ;
-    if (access & GENERIC_WRITE) mapped |= FILE_GENERIC_WRITE;
-    if (access & GENERIC_EXECUTE) mapped |= FILE_GENERIC_EXECUTE;
-    if (access & GENERIC_ALL) mapped |= FILE_ALL_ACCESS;
-    return mapped;
-}
-
 NTSTATUS NTAPI CreateWithContext(PDEVICE_OBJECT device, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     uint32_t access = 0;
-    if (stack->Parameters.Create.SecurityContext != NULL ||
-        !TakeAnnouncedOpen(HandleToUlong(PsGetCurrentProcessId()), &access)) {
+    if (stack->Parameters.Create.SecurityContext != NULL) return driverCreate(device, irp);
+    const ULONG pid = HandleToUlong(PsGetCurrentProcessId());
+    if (!TakeAnnouncedOpen(pid, &access)) {
+        BedLog("create by process %lx: no open announced, no security context", pid);
         return driverCreate(device, irp);
     }
+    BedLog("create by process %lx: announced access %x", pid, access);
     // What was asked, and, as the grant, the same: the device's security
     // is not checked here (the bed's clients are administrators).
     ACCESS_STATE state;
     RtlZeroMemory(&state, sizeof state);
-    state.OriginalDesiredAccess = MapForFiles(access);
+    state.OriginalDesiredAccess = kernel_rules::MapGenericForFiles(access);
     state.PreviouslyGrantedAccess = state.OriginalDesiredAccess;
     IO_SECURITY_CONTEXT context;
     RtlZeroMemory(&context, sizeof context);

@@ -32,24 +32,32 @@
 
 // ---- The exports (hal.def gives them the HAL's undecorated names). ----
 
+// The level rule of HalGetBusDataByOffset is applied by the stand-in's read
+// behind BedHalRead.
 extern "C" ULONG NTAPI BedHalGetBusDataByOffset(ULONG busDataType, ULONG bus, ULONG slot, PVOID buffer,
                                                 ULONG offset, ULONG length) {
-    RequireIrqlAtMost(kDispatchLevel, "HalGetBusDataByOffset");
     return BedHalRead(busDataType, bus, slot, buffer, offset, length);
 }
 
 extern "C" ULONG NTAPI BedHalGetBusData(ULONG busDataType, ULONG bus, ULONG slot, PVOID buffer,
                                         ULONG length) {
-    RequireIrqlAtMost(kDispatchLevel, "HalGetBusData");
+    if (!kernel_rules::EnterRoutine(kernel_rules::Routine::HalGetBusData)) return 0;
     return BedHalRead(busDataType, bus, slot, buffer, 0, length);
 }
 
 #if !defined(_WIN64)
 // The x86 HAL's IRQL routines; the x64 HAL has none (the x64 driver moves
 // CR8 itself, which port_handler.h serves).
-extern "C" UCHAR __fastcall BedKfRaiseIrql(UCHAR level) { return RaiseIrql(level); }
+extern "C" UCHAR __fastcall BedKfRaiseIrql(UCHAR level) {
+    BedIrql before = 0;
+    kernel_rules::RaiseLevel(level, &before);
+    return before;
+}
 
-extern "C" VOID __fastcall BedKfLowerIrql(UCHAR level) { LowerIrql(level); }
+extern "C" VOID __fastcall BedKfLowerIrql(UCHAR level) {
+    BedIrql before = 0;
+    kernel_rules::LowerLevel(level, &before);
+}
 
 extern "C" UCHAR NTAPI BedKeGetCurrentIrql() { return CurrentIrql(); }
 #endif

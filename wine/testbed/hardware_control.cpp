@@ -4,8 +4,8 @@
 // write", "hw remove" and "hw restore" reach it through this named pipe.
 // One request a connection: a line "reset|remove|restore B:D.F",
 // "write B:D.F OFFSET SIZE VALUE" or, from a client about to open a device,
-// "open PID ACCESS" (open_access.h; numbers hexadecimal); the answer is "ok"
-// or "fail".
+// "open PID ACCESS", and "withdraw PID" when that open failed (open_access.h;
+// numbers hexadecimal); the answer is "ok" or "fail".
 #include <windows.h>
 
 #include <cstdio>
@@ -33,6 +33,10 @@ bool Perform(const std::string& line) {
         AnnounceOpen(pid, access);
         return true;
     }
+    if (sscanf(line.c_str(), "withdraw %x", &pid) == 1) {
+        WithdrawOpen(pid);
+        return true;
+    }
     standin::FunctionAddress address;
     if (fields < 2 || !standin::ParseFunctionAddress(where, &address)) {
         return false;
@@ -46,14 +50,18 @@ bool Perform(const std::string& line) {
     return false;
 }
 
+// One instance of the pipe, kept for the life of the driver host: between
+// two requests a client finds it busy and waits for it, where a pipe made
+// anew for each request would, for a moment, not be there at all (and a
+// client's announced open would be lost).
 DWORD WINAPI Serve(LPVOID) {
+    HANDLE pipe =
+        CreateNamedPipeA(kHardwarePipeName, PIPE_ACCESS_DUPLEX,
+                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 512, 512, 0, NULL);
+    if (pipe == INVALID_HANDLE_VALUE) {
+        return 1;
+    }
     for (;;) {
-        HANDLE pipe =
-            CreateNamedPipeA(kHardwarePipeName, PIPE_ACCESS_DUPLEX,
-                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 512, 512, 0, NULL);
-        if (pipe == INVALID_HANDLE_VALUE) {
-            return 1;
-        }
         if (ConnectNamedPipe(pipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED) {
             char request[256];
             DWORD length = 0;
@@ -64,9 +72,8 @@ DWORD WINAPI Serve(LPVOID) {
                 WriteFile(pipe, answer, (DWORD)strlen(answer), &written, NULL);
                 FlushFileBuffers(pipe);
             }
-            DisconnectNamedPipe(pipe);
         }
-        CloseHandle(pipe);
+        DisconnectNamedPipe(pipe);
     }
 }
 

@@ -1,3 +1,7 @@
+// The level of each driver-host thread, in a thread-local slot, and the
+// bed's verdict on a broken kernel rule: written to the log as a STOP and
+// the driver host ended at once (bed_log.h), so that the clients see the
+// driver fail and the test that caused it fails.
 #include "irql.h"
 
 #include <windows.h>
@@ -8,8 +12,6 @@ namespace {
 
 DWORD irqlSlot = TLS_OUT_OF_INDEXES;
 
-void Store(BedIrql level) { TlsSetValue(irqlSlot, reinterpret_cast<LPVOID>(level)); }
-
 }  // namespace
 
 bool StartIrqlTracking() {
@@ -19,22 +21,19 @@ bool StartIrqlTracking() {
 
 BedIrql CurrentIrql() { return static_cast<BedIrql>(reinterpret_cast<ULONG_PTR>(TlsGetValue(irqlSlot))); }
 
-BedIrql RaiseIrql(BedIrql level) {
-    BedIrql before = CurrentIrql();
-    if (level < before) BedStop("IRQL_NOT_GREATER_OR_EQUAL: KfRaiseIrql(%u) at level %u", level, before);
-    Store(level);
-    return before;
+void SetIrql(BedIrql level) {
+    TlsSetValue(irqlSlot, reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(level)));
 }
 
-void LowerIrql(BedIrql level) {
-    BedIrql before = CurrentIrql();
-    if (level > before) BedStop("IRQL_NOT_LESS_OR_EQUAL: KfLowerIrql(%u) at level %u", level, before);
-    Store(level);
+namespace kernel_rules {
+
+Level ProcessorLevel() { return CurrentIrql(); }
+
+void SetProcessorLevel(Level level) { SetIrql(level); }
+
+void RecordFault(const Fault& fault) {
+    char text[160];
+    BedStop("%s", DescribeFault(fault, text, sizeof text));
 }
 
-void SetIrql(BedIrql level) { Store(level); }
-
-void RequireIrqlAtMost(BedIrql highest, const char* routine) {
-    BedIrql level = CurrentIrql();
-    if (level > highest) BedStop("%s called at IRQL %u (allowed up to %u)", routine, level, highest);
-}
+}  // namespace kernel_rules

@@ -10,14 +10,12 @@ namespace {
 
 PVOID NTAPI MapIoSpace(LARGE_INTEGER physical, SIZE_T bytes, int cacheType) {
     (void)cacheType;
-    RequireIrqlAtMost(kDispatchLevel, "MmMapIoSpace");
+    // The level and RAM rules are applied by the stand-in's mapping behind
+    // BedMapIoSpace, and the level rule of the unmap likewise.
     return BedMapIoSpace(static_cast<uint64_t>(physical.QuadPart), bytes);
 }
 
-VOID NTAPI UnmapIoSpace(PVOID address, SIZE_T bytes) {
-    RequireIrqlAtMost(kDispatchLevel, "MmUnmapIoSpace");
-    BedUnmapIoSpace(address, bytes);
-}
+VOID NTAPI UnmapIoSpace(PVOID address, SIZE_T bytes) { BedUnmapIoSpace(address, bytes); }
 
 // The RAM list, in pool from Wine's own allocator, so that the driver frees
 // it with Wine's ExFreePool: an array ending in an entry whose base and size
@@ -33,7 +31,7 @@ const ULONG kPoolTag = 0x64656251;  // "Qbed"
 const size_t kMostRanges = 64;
 
 MemoryRange* NTAPI GetPhysicalMemoryRanges() {
-    RequireIrqlAtMost(kPassiveLevel, "MmGetPhysicalMemoryRanges");
+    if (!kernel_rules::EnterRoutine(kernel_rules::Routine::MmGetPhysicalMemoryRanges)) return NULL;
     uint64_t bases[kMostRanges];
     uint64_t sizes[kMostRanges];
     size_t count = BedRamRanges(bases, sizes, kMostRanges);
@@ -53,10 +51,10 @@ MemoryRange* NTAPI GetPhysicalMemoryRanges() {
 typedef ULONG_PTR(NTAPI* BroadcastRoutine)(ULONG_PTR argument);
 
 ULONG_PTR NTAPI IpiGenericCall(BroadcastRoutine routine, ULONG_PTR argument) {
-    RequireIrqlAtMost(kDispatchLevel, "KeIpiGenericCall");
-    BedIrql before = RaiseIrql(kIpiLevel);
+    kernel_rules::EnterRoutine(kernel_rules::Routine::KeIpiGenericCall);
+    BedIrql before = kernel_rules::ExchangeLevel(kIpiLevel);
     ULONG_PTR result = routine(argument);
-    LowerIrql(before);
+    kernel_rules::ExchangeLevel(before);
     return result;
 }
 
@@ -70,7 +68,7 @@ extern "C" __declspec(dllimport) PVOID NTAPI MmGetSystemRoutineAddress(CountedNa
 
 // KeIpiGenericCall is the bed's; every other name is Wine's to find.
 PVOID NTAPI GetSystemRoutineAddress(CountedName* name) {
-    RequireIrqlAtMost(kPassiveLevel, "MmGetSystemRoutineAddress");
+    if (!kernel_rules::EnterRoutine(kernel_rules::Routine::MmGetSystemRoutineAddress)) return NULL;
     static const WCHAR kBroadcast[] = L"KeIpiGenericCall";
     const size_t length = sizeof kBroadcast / sizeof kBroadcast[0] - 1;
     if (name != NULL && name->Buffer != NULL && name->Length == length * sizeof(WCHAR) &&

@@ -1,5 +1,6 @@
 #include "open_access.h"
 
+#include <deque>
 #include <map>
 #include <mutex>
 
@@ -10,8 +11,8 @@ std::mutex& Lock() {
     return *lock;
 }
 
-std::map<uint32_t, uint32_t>& Announced() {
-    static std::map<uint32_t, uint32_t>* announced = new std::map<uint32_t, uint32_t>;
+std::map<uint32_t, std::deque<uint32_t>>& Announced() {
+    static auto* announced = new std::map<uint32_t, std::deque<uint32_t>>;
     return *announced;
 }
 
@@ -19,14 +20,23 @@ std::map<uint32_t, uint32_t>& Announced() {
 
 void AnnounceOpen(uint32_t pid, uint32_t access) {
     std::lock_guard<std::mutex> guard(Lock());
-    Announced()[pid] = access;
+    Announced()[pid].push_back(access);
+}
+
+void WithdrawOpen(uint32_t pid) {
+    std::lock_guard<std::mutex> guard(Lock());
+    auto it = Announced().find(pid);
+    if (it == Announced().end()) return;
+    it->second.pop_back();
+    if (it->second.empty()) Announced().erase(it);
 }
 
 bool TakeAnnouncedOpen(uint32_t pid, uint32_t* access) {
     std::lock_guard<std::mutex> guard(Lock());
     auto it = Announced().find(pid);
     if (it == Announced().end()) return false;
-    *access = it->second;
-    Announced().erase(it);
+    *access = it->second.front();
+    it->second.pop_front();
+    if (it->second.empty()) Announced().erase(it);
     return true;
 }
