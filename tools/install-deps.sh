@@ -7,7 +7,7 @@ what=${1:-test}
 
 run_pkgs=(cmake make g++ pkg-config libncurses-dev
           binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64 g++-mingw-w64-x86-64 mingw-w64-x86-64-dev)
-test_pkgs=("${run_pkgs[@]}" libgtest-dev libgmock-dev libbenchmark-dev pciutils python3
+test_pkgs=("${run_pkgs[@]}" ninja-build lld libgtest-dev libgmock-dev libbenchmark-dev pciutils python3
            g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 osslsigncode openssl python3-pefile
            qemu-system-x86 gcc-multilib g++-multilib
            wine wine64 fonts-wine xvfb xauth imagemagick xdotool valgrind tmux

@@ -4,6 +4,7 @@
 // applies its directives and builds a machine. The same text must be refused
 // by both with the same "FILE:LINE: what", and accepted by both alike. And
 // the writer's text must read back to its bytes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -165,6 +166,50 @@ TEST(DumpFileReader, NamesAMissingFile) {
     std::string machineError;
     EXPECT_FALSE(standin::LoadMachineFile("/nonexistent/dump.txt", &machineError));
     EXPECT_EQ(machineError, error);
+}
+
+// Read in chunks: a last chunk of one byte is kept, and the file is closed
+// again, however often it is read.
+TEST(DumpFileReader, ReadsToTheLastByteAndLeavesNoFileOpen) {
+    std::string text = Function("00:02.0", 16);
+    text.pop_back();  // the last row ends the file without a newline
+    const size_t kChunk = 8192;
+    text.insert(text.find('\n'), kChunk + 1 - text.size(), 'x');  // the device line is for people
+    ASSERT_EQ(text.size(), kChunk + 1);
+    std::string path = testing::TempDir() + "qv_one_byte_past_a_chunk.txt";
+    FILE* file = fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    fwrite(text.data(), 1, text.size(), file);
+    ASSERT_EQ(fclose(file), 0);
+
+    auto openFiles = [] {
+        size_t count = 0;
+        for (int fd = 0; fd < 1024; ++fd) count += fcntl(fd, F_GETFD) != -1 ? 1 : 0;
+        return count;
+    };
+    size_t before = openFiles();
+    for (int round = 0; round < 3; ++round) {
+        std::vector<SpaceImage> functions;
+        std::string error;
+        ASSERT_TRUE(ReadDumpFile(path.c_str(), &functions, &error)) << error;
+        ASSERT_EQ(functions.size(), 1u);
+        EXPECT_EQ(functions[0].Bytes[0xFF], 0x1E);  // row f0, column 15
+        EXPECT_EQ(functions[0].Bytes[0xFE], 0x1D);
+    }
+    EXPECT_EQ(openFiles(), before);
+    remove(path.c_str());
+}
+
+TEST(SpaceImage, AnyRowPastTheHeaderIsAnExtendedRow) {
+    SpaceImage image;
+    memset(&image, 0, sizeof image);
+    memset(image.RowGiven, 1, kHeaderRows);
+    EXPECT_FALSE(HasExtendedRows(image));
+    for (unsigned row : {kHeaderRows + 0u, 0x80u, kSpaceRows - 1u}) {
+        image.RowGiven[row] = 1;
+        EXPECT_TRUE(HasExtendedRows(image)) << row;
+        image.RowGiven[row] = 0;
+    }
 }
 
 TEST(DumpText, ReadsBackToTheSameBytesAndRows) {

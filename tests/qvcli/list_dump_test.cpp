@@ -1,7 +1,10 @@
 // qvcli list, dump and save in one process on the stand-in, from a folder
 // that holds the driver, and its refusals of bad command lines.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <sstream>
 
@@ -65,6 +68,22 @@ TEST_F(QvcliList, JsonHoldsTheSameFunctions) {
         std::string::npos)
         << json.out;
     EXPECT_EQ(Lines(json.out).size(), Lines(text.out).size() + 2);
+    // One object a line, each but the last followed by a comma; a
+    // conventional function says false.
+    std::vector<std::string> lines = Lines(json.out);
+    ASSERT_GT(lines.size(), 3u);
+    for (size_t i = 1; i + 1 < lines.size(); ++i) {
+        std::string end = i + 2 < lines.size() ? "}," : "}";
+        EXPECT_EQ(lines[i].substr(0, 3), "  {") << lines[i];
+        EXPECT_EQ(lines[i].substr(lines[i].size() - end.size()), end) << lines[i];
+    }
+    EXPECT_NE(
+        json.out.find("{\"bus\": 0, \"device\": 30, \"function\": 0, \"vendor\": \"8086\", \"device_id\": "
+                      "\"2448\", \"class_code\": \"060401\", "),
+        std::string::npos);
+    EXPECT_NE(json.out.find("\"060401\", \"class_text\": \"Bridge device\", \"pci_express\": false},\n"),
+              std::string::npos)
+        << json.out;
 }
 
 using QvcliDump = QvcliTest;
@@ -172,30 +191,125 @@ TEST_F(QvcliDump, SaveWritesWhatDumpPrints) {
 TEST_F(QvcliDump, WithoutTheRightToManageServicesTheDriverCannotBeOpened) {
     standin::SetAdministrator(false);
     QvcliRun run = Run({"list"});
-    EXPECT_EQ(run.status, kExitNotAll);
+    EXPECT_EQ(run.status, 1);  // the number docs/qvcli.md gives, as scripts test it
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("qvcli: the driver could not be opened"), std::string::npos) << run.err;
 }
 
+// Output that cannot be written is named, and a save leaves no file behind.
+TEST_F(QvcliDump, OutputThatCannotBeWrittenIsNamed) {
+    FILE* full = fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    setvbuf(full, nullptr, _IONBF, 0);
+    FILE* err = tmpfile();
+    std::vector<std::string> words = {"qvcli", "dump", "00:1f.3"};
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    int status = RunQvcli(static_cast<int>(words.size()), argv.data(), full, err);
+    fclose(full);
+    rewind(err);
+    char message[256] = {};
+    size_t got = fread(message, 1, sizeof message - 1, err);
+    fclose(err);
+    EXPECT_EQ(status, kExitNotAll);
+    EXPECT_EQ(std::string(message, got), "qvcli: the dump could not be written\n");
+
+    QvcliRun run = Run({"save", "00:1f.3", "no-such-folder/smbus.txt"});
+    EXPECT_EQ(run.status, kExitBadInput);
+    EXPECT_EQ(run.err, "qvcli: no-such-folder/smbus.txt: cannot write the file\n");
+    EXPECT_EQ(run.out, "");
+
+    // A file that may not grow past 512 bytes: the function's header text
+    // (about 900) is held back until the file is closed, and fails there.
+    struct rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    struct rlimit small = limit;
+    small.rlim_cur = 512;
+    void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    run = Run({"save", "00:1f.3", "smbus.txt"});
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, previous);
+    EXPECT_EQ(run.status, kExitNotAll);
+    EXPECT_EQ(run.err, "qvcli: smbus.txt: cannot write the file\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(access((folder_ + "/smbus.txt").c_str(), F_OK), 0);
+}
+
+// The driver's life around a command: a "QUORVENAL" service an earlier run
+// left, with a driver in another folder that does not start, is removed
+// before the driver is installed from this one, and no service is left afterwards. -v is
+// --verbose.
+TEST_F(QvcliDump, AServiceLeftByAnEarlierRunIsReplacedAndNoneIsLeft) {
+    std::string elsewhere = MakeFolder("elsewhere");
+    PutBrokenDriver(elsewhere);  // registered, but it does not start
+    EXPECT_NE(standin::RegisterRunningService("QUORVENAL", ImagePath(elsewhere)), (DWORD)ERROR_SUCCESS);
+    ASSERT_NE(ServiceState("QUORVENAL"), 0u);
+
+    QvcliRun run = Run({"list"});
+    EXPECT_EQ(run.status, kExitDone) << run.err;
+    EXPECT_NE(run.out.find("00:1f.3 "), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ServiceState("QUORVENAL"), 0u);
+
+    QvcliRun verbose = Run({"--verbose", "list"});
+    QvcliRun shortly = Run({"-v", "list"});
+    EXPECT_NE(verbose.err, "");
+    EXPECT_EQ(shortly.err, verbose.err);
+    EXPECT_EQ(shortly.out, run.out);
+    EXPECT_EQ(ServiceState("QUORVENAL"), 0u);
+}
+
+// The usage docs/qvcli.md shows, the indented block after "`qvcli --help`
+// prints", is the one the program prints.
+std::string DocumentedUsage() {
+    std::istringstream doc(ReadWholeFile(std::string(QUORVENAL_SOURCE_DIR) + "/docs/qvcli.md"));
+    std::string line;
+    while (std::getline(doc, line) && line.rfind("`qvcli --help` prints", 0) != 0) {
+    }
+    std::getline(doc, line);  // the blank line before the block
+    std::string usage;
+    while (std::getline(doc, line) && line.rfind("    ", 0) == 0) usage += line.substr(4) + "\n";
+    return usage;
+}
+
 TEST_F(QvcliDump, BadCommandLinesGetTheUsage) {
-    for (std::vector<std::string> args :
-         std::vector<std::vector<std::string>>{{},
-                                               {"lsit"},
-                                               {"list", "--jsn"},
-                                               {"save", "00:00.0"},
-                                               {"restore"},
-                                               {"restore", "a", "b"},
-                                               {"restore", "--dry-run"},
-                                               {"restore", "--force", "a"},
-                                               {"restore", "a", "--accept-different"}}) {
-        QvcliRun run = Run(args);
-        EXPECT_EQ(run.status, kExitBadInput) << args.size();
-        EXPECT_NE(run.err.find("usage: qvcli"), std::string::npos) << run.err;
+    std::string usage = DocumentedUsage();
+    ASSERT_EQ(usage.substr(0, 13), "usage: qvcli ");
+    for (const char* word : {"--help", "help", "-h"}) {
+        QvcliRun help = Run({word});
+        EXPECT_EQ(help.status, 0) << word;  // the numbers docs/qvcli.md gives, as scripts test them
+        EXPECT_EQ(help.out, usage) << word;
+        EXPECT_EQ(help.err, "") << word;
+    }
+
+    // Each refusal: what was wrong, then the usage.
+    struct Refusal {
+        std::vector<std::string> args;
+        std::string why;
+    } refusals[] = {
+        {{}, "qvcli: no command given\n"},
+        {{"lsit"}, "qvcli: unknown command 'lsit'\n"},
+        {{"list", "--jsn"}, "qvcli: list takes only --json\n"},
+        {{"save", "00:00.0"}, "qvcli: save takes a function address and a file\n"},
+        {{"restore"}, "qvcli: restore needs the file to restore from\n"},
+        {{"restore", "a", "b"},
+         "qvcli: 'b' is not a function address (bus:device.function in hexadecimal, e.g. 00:1f.3)\n"},
+        {{"restore", "--dry-run"}, "qvcli: restore needs the file to restore from\n"},
+        {{"restore", "--force", "a"}, "qvcli: restore has no option '--force'\n"},
+        {{"restore", "a", "--accept-different", "0:0"},
+         "qvcli: '0:0' is not a function address (bus:device.function in hexadecimal, e.g. 00:1f.3)\n"},
+        {{"restore", "a", "--accept-different"},
+         "qvcli: --accept-different needs the function it is for (e.g. --accept-different 04:00.0)\n"}};
+    for (const Refusal& refusal : refusals) {
+        QvcliRun run = Run(refusal.args);
+        EXPECT_EQ(run.status, 2) << refusal.args.size();
+        ASSERT_GE(run.err.size(), usage.size()) << run.err;
+        EXPECT_EQ(run.err.substr(run.err.size() - usage.size()), usage);
+        EXPECT_EQ(run.err.substr(0, run.err.size() - usage.size()), refusal.why);
         EXPECT_EQ(run.out, "");
     }
-    QvcliRun help = Run({"--help"});
-    EXPECT_EQ(help.status, kExitDone);
-    EXPECT_EQ(help.out.substr(0, 13), "usage: qvcli ");
 }
 
 }  // namespace

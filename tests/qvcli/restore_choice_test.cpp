@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "qvcli.h"
+#include "restore_args.h"
 #include "qvcli_runner.h"
 
 namespace qvtest {
@@ -200,7 +201,7 @@ TEST_F(QvcliRestoreChoice, AFileOfAnotherBoardIsSkippedFunctionByFunction) {
         start = end;
         unsigned layout = ReadNow(name.c_str(), 0x0E, 1) & 0x7F;
         unsigned at = layout == 0 ? 0x2C : layout == 2 ? 0x40 : 0;
-        if (at != 0 && name != "00:1f.2") {
+        if (at != 0) {
             uint32_t here = ReadNow(name.c_str(), at, 4);
             uint32_t file = here ^ 0x00010001;  // another board's vendor and subsystem number
             for (unsigned i = 0; i < 4; ++i) EditDump(&function, at + i, (file >> (8 * i)) & 0xFF);
@@ -218,24 +219,27 @@ TEST_F(QvcliRestoreChoice, AFileOfAnotherBoardIsSkippedFunctionByFunction) {
     QvcliRun run = RunTraced({"restore", "--all", path, "1c:03.0"}, &written);
     EXPECT_EQ(run.status, kExitNotAll);
     EXPECT_TRUE(written.empty()) << run.out;
-    EXPECT_NE(
-        run.out.find(path + ": 0 of 21 function(s) restored, 21 skipped, 0 not restored in full, 8 bridge(s) "
-                            "left out\n"),
-        std::string::npos)
+    EXPECT_NE(run.out.find("nothing to write\n" + path +
+                           ": 0 of 21 function(s) restored, 21 skipped, 0 not restored in full, 8 bridge(s) "
+                           "left out\n"),
+              std::string::npos)
         << run.out;
     for (const auto& [name, text] : subsystems) {
-        if (kBridges.count(name) != 0 && name != "1c:03.0") continue;
+        if ((kBridges.count(name) != 0 && name != "1c:03.0") || name == "00:1f.2") continue;
         EXPECT_NE(run.out.find(name + ": skipped: not the function the file was saved from: subsystem " +
                                text + " (--accept-different " + name + " writes it all the same)\n"),
                   std::string::npos)
             << name << "\n"
             << run.out;
     }
-    char revision[96];
-    snprintf(revision, sizeof revision,
-             "00:1f.2: skipped: not the function the file was saved from: revision %02x",
-             ReadNow("00:1f.2", 0x08, 1) + 1);
-    EXPECT_NE(run.out.find(revision), std::string::npos) << run.out;
+    // Both differences of 00:1f.2 are named.
+    char revision[192];
+    snprintf(
+        revision, sizeof revision,
+        "00:1f.2: skipped: not the function the file was saved from: revision %02x in the file, %02x here; "
+        "subsystem %s (--accept-different 00:1f.2 writes it all the same)\n",
+        ReadNow("00:1f.2", 0x08, 1) + 1, ReadNow("00:1f.2", 0x08, 1), subsystems["00:1f.2"].c_str());
+    EXPECT_NE(run.out.find(revision), std::string::npos) << revision << "\n" << run.out;
 
     // The user means it for one function: that one alone is written.
     run = RunTraced({"restore", path, "--accept-different", "04:00.0", "--accept-different", "00:1f.2"},
@@ -296,6 +300,65 @@ TEST_F(QvcliRestoreChoice, ADryRunListsTheRegistersThatDifferAndWritesNothing) {
     EXPECT_EQ(run.status, kExitDone) << run.out;
     EXPECT_NE(run.out.find(": dry run, nothing written: 0 of 4 function(s) would change"), std::string::npos);
     EXPECT_TRUE(written.empty());
+}
+
+// A dry run compares only what the restore would write: a function skipped
+// and a bridge left out give no registers, and a function whose extended
+// space cannot be read now is compared in its header only and counted.
+TEST_F(QvcliRestoreChoice, ADryRunComparesOnlyWhatTheRestoreWouldWrite) {
+    std::string dump = Run({"dump", "04:00.0", "00:1c.0"}).out;
+    EditDump(&dump, 0x00, ReadNow("04:00.0", 0x00, 1) ^ 0x01);  // another vendor's chip
+    std::string path = WriteFile("skipped.txt", dump);
+    std::set<std::string> written;
+    QvcliRun run = RunTraced({"restore", "--dry-run", "--all", path}, &written);
+    EXPECT_EQ(run.status, kExitNotAll);
+    EXPECT_TRUE(written.empty());
+    EXPECT_NE(run.out.find("04:00.0: skipped: the file holds "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("00:1c.0: left out: a bridge, written only when named\n"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("would change (now, file)"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("nothing would change"), std::string::npos) << run.out;
+    EXPECT_NE(
+        run.out.find(path + ": dry run, nothing written: 0 of 1 function(s) would change, 1 skipped, 0 not "
+                            "compared in full, 1 bridge(s) left out\n"),
+        std::string::npos)
+        << run.out;
+
+    // The whole space saved; then the extended space cannot be read.
+    std::string whole = DumpFile("whole.txt", {"04:00.0"});
+    standin::CurrentMachine().SetEcamBase(standin::Machine::kNoEcam);
+    run = RunTraced({"restore", "--dry-run", whole}, &written);
+    EXPECT_EQ(run.status, kExitNotAll);
+    EXPECT_TRUE(written.empty());
+    EXPECT_EQ(run.out,
+              "04:00.0: nothing would change\n"
+              "04:00.0: the extended space cannot be read, so it is not compared\n" +
+                  whole +
+                  ": dry run, nothing written: 0 of 1 function(s) would change, 0 skipped, 1 "
+                  "not compared in full\n");
+}
+
+// A function named twice is one name, written although it differs when
+// either naming said --accept-different.
+TEST(RestoreArgs, AFunctionNamedTwiceIsNamedOnce) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"f", "04:00.0", "--accept-different", "04:00.0"},
+        {"f", "--accept-different", "4:0.0", "04:00.0"},
+        {"--dry-run", "f", "04:00.0", "00:1f.3", "4:00.0"},
+    };
+    const bool accepted[] = {true, true, false};
+    for (size_t c = 0; c < cases.size(); ++c) {
+        std::vector<std::string> words = cases[c];
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(&word[0]);
+        RestoreArgs args;
+        ASSERT_TRUE(ParseRestoreArgs(argv.data(), static_cast<unsigned>(argv.size()), &args, stderr)) << c;
+        EXPECT_STREQ(args.Path, "f");
+        ASSERT_EQ(args.Names.size(), c == 2 ? 2u : 1u) << c;
+        EXPECT_EQ(args.Names[0].Address.Bus, 4u);
+        EXPECT_EQ(args.Names[0].AcceptDifferent, accepted[c]) << c;
+        EXPECT_EQ(args.DryRun, c == 2);
+    }
 }
 
 }  // namespace

@@ -100,7 +100,9 @@ TEST_F(QvcliRestore, AnExtendedWriteThatFailsIsNotCountedAsRestored) {
     standin::CurrentMachine().SetEcamBase(0xE8000000ull);
     QvcliRun restore = Run({"restore", folder_ + "/nic.txt"});
     EXPECT_EQ(restore.status, kExitNotAll) << restore.out;
-    EXPECT_NE(restore.out.find("04:00.0: the extended space could not be written\n"), std::string::npos)
+    EXPECT_NE(restore.out.find("04:00.0: the extended space could not be written\n" + folder_ +
+                               "/nic.txt: 0 of 1 function(s) restored, 0 skipped, 1 not restored in full\n"),
+              std::string::npos)
         << restore.out;
 }
 
@@ -176,6 +178,31 @@ TEST_F(QvcliRestore, RowsTheFileDoesNotGiveKeepTheirValues) {
     ASSERT_TRUE(machine.ReadConfig(At("00:1f.3"), 0x40, &specific, 4));
     EXPECT_NE(line, 0x0E);
     EXPECT_EQ(specific, 0x01020304u);
+
+    // A CardBus bridge keeps its subsystem at 0x40, past the 64 bytes: such
+    // a file cannot say it is another board's, and the bridge is written.
+    std::string cardBus = Run({"dump", "1c:03.0"}).out;
+    path = WriteFile("cardbus.txt", cardBus.substr(0, cardBus.find("\n40:") + 1));
+    restore = Run({"restore", path, "1c:03.0"});
+    EXPECT_EQ(restore.status, kExitDone) << restore.out;
+    EXPECT_NE(restore.out.find("1c:03.0: restored\n"), std::string::npos) << restore.out;
+}
+
+// Extended rows in the file of a function that is no PCI Express function
+// (an edited file) are not written: the header is, and reads back.
+TEST_F(QvcliRestore, ExtendedRowsOfAConventionalFunctionAreNotWritten) {
+    std::string dump = Run({"dump", "00:1f.3"}).out;
+    ASSERT_EQ(dump.find("\n100:"), std::string::npos);
+    std::string rows;
+    for (unsigned offset = 0x100; offset < 0x1000; offset += 16) {
+        char row[64];
+        snprintf(row, sizeof row, "%03x: 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 00\n", offset);
+        rows += row;
+    }
+    std::string path = WriteFile("edited.txt", dump.substr(0, dump.size() - 1) + rows + "\n");
+    QvcliRun restore = Run({"restore", path});
+    EXPECT_EQ(restore.status, kExitDone) << restore.out;
+    EXPECT_NE(restore.out.find("00:1f.3: restored\n"), std::string::npos) << restore.out;
 }
 
 TEST_F(QvcliRestore, AFileOfAnotherMachineChangesNothing) {
