@@ -8,7 +8,7 @@
 #include <string.h>
 
 #include "diagnostics.h"
-#include "pci_registers.h"
+#include "../ioctl/sys/pci_registers.h"
 
 namespace {
 

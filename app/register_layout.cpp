@@ -4,7 +4,7 @@
 
 #include <stdio.h>
 
-#include "pci_registers.h"
+#include "../ioctl/sys/pci_registers.h"
 
 const RegisterRow kCommonRegisters[kCommonRegisterRows] = {
     {"Vendor ID", 0x00, kWidth16},      {"Device ID", 0x02, kWidth16},

@@ -7,7 +7,7 @@
 
 #include "class_code.h"
 #include "function_space.h"
-#include "pci_registers.h"
+#include "../ioctl/sys/pci_registers.h"
 #include "register_layout.h"
 
 // The device-list index the register view last acted on; -1 when there was

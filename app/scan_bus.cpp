@@ -7,7 +7,7 @@
 #include "bus_walk.h"
 #include "class_code.h"
 #include "driver_request.h"
-#include "pci_registers.h"
+#include "../ioctl/sys/pci_registers.h"
 
 namespace {
 

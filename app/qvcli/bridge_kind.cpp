@@ -1,6 +1,6 @@
 #include "bridge_kind.h"
 
-#include "../pci_registers.h"
+#include "../../ioctl/sys/pci_registers.h"
 
 namespace {
 

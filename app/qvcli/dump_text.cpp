@@ -1,7 +1,7 @@
 #include "dump_text.h"
 
 #include "../class_code.h"
-#include "../pci_registers.h"
+#include "../../ioctl/sys/pci_registers.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "../pci_registers.h"
+#include "../../ioctl/sys/pci_registers.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <stdio.h>
 
-#include "../pci_registers.h"
+#include "../../ioctl/sys/pci_registers.h"
 
 bool SameChip(const SpaceImage& saved, const SpaceImage& current) {
     return PciVendorId(saved.Bytes) == PciVendorId(current.Bytes) &&

@@ -1,6 +1,6 @@
 #include "register_changes.h"
 
-#include "../pci_registers.h"
+#include "../../ioctl/sys/pci_registers.h"
 #include "../register_layout.h"
 #include "expected_refusals.h"
 

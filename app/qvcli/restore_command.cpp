@@ -17,7 +17,7 @@
 #include <string.h>
 
 #include "../driver_request.h"
-#include "../pci_registers.h"
+#include "../../ioctl/sys/pci_registers.h"
 #include "expected_refusals.h"
 #include "hardware_space.h"
 #include "restore_plan.h"

@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "../class_code.h"
-#include "../pci_registers.h"
+#include "../../ioctl/sys/pci_registers.h"
 #include "bridge_kind.h"
 #include "function_identity.h"
 #include "hardware_space.h"

@@ -2,7 +2,7 @@
 
 #include "../bus_walk.h"
 #include "../class_code.h"
-#include "../pci_registers.h"
+#include "../../ioctl/sys/pci_registers.h"
 
 namespace {
 

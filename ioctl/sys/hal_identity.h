@@ -6,6 +6,8 @@
 #ifndef QUORVENAL_HAL_IDENTITY_H
 #define QUORVENAL_HAL_IDENTITY_H
 
+#include "pci_registers.h"
+
 inline ULONG SlotNumber(ULONG device, ULONG function) {
     PCI_SLOT_NUMBER slot;
     slot.u.AsULONG = 0;
@@ -13,8 +15,6 @@ inline ULONG SlotNumber(ULONG device, ULONG function) {
     slot.u.bits.FunctionNumber = function & 7;
     return slot.u.AsULONG;
 }
-
-inline USHORT LoadLe16(const UCHAR* bytes) { return (USHORT)(bytes[0] | bytes[1] << 8); }
 
 // The function's vendor and device identifiers as the HAL reads them; FALSE
 // when no function answers at the address.

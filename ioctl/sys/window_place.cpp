@@ -26,10 +26,7 @@ const ULONG kSurveyBytes = 0x40;  // identifiers, header type, BARs, windows, RO
 const ULONG kBarBytes = 16;
 const ULONG kRomBytes = 0x800;
 
-ULONG Load32(const UCHAR* bytes, ULONG offset) {
-    return (ULONG)bytes[offset] | (ULONG)bytes[offset + 1] << 8 | (ULONG)bytes[offset + 2] << 16 |
-           (ULONG)bytes[offset + 3] << 24;
-}
+ULONG Load32(const UCHAR* bytes, ULONG offset) { return LoadLe32(bytes + offset); }
 
 // The windows that the device range [first, last] meets: bit i for the
 // window from bases[i] to the end of the page at bases[i] | place.
@@ -114,12 +111,13 @@ ULONG CardBusMeets(const UCHAR* header, const ULONG* bases, ULONG count, ULONG p
 }
 
 ULONG FunctionMemoryMeets(const UCHAR* header, const ULONG* bases, ULONG count, ULONG place) {
-    switch (header[0x0E] & 0x7F) {
-        case 0: return BarsMeet(header, 6, bases, count, place) | RomMeets(header, 0x30, bases, count, place);
-        case 1:
+    switch (PciHeaderLayout(header)) {
+        case kPciLayoutDevice:
+            return BarsMeet(header, 6, bases, count, place) | RomMeets(header, 0x30, bases, count, place);
+        case kPciLayoutBridge:
             return BarsMeet(header, 2, bases, count, place) | RomMeets(header, 0x38, bases, count, place) |
                    BridgeWindowsMeet(header, bases, count, place);
-        case 2: return CardBusMeets(header, bases, count, place);
+        case kPciLayoutCardBus: return CardBusMeets(header, bases, count, place);
         default: return 0;
     }
 }
@@ -141,7 +139,7 @@ ULONG WindowsMeetingDeviceMemory(const ULONG* bases, ULONG count, ULONG place) {
                 continue;
             }
             meets |= FunctionMemoryMeets(header, bases, count, place);
-            if (function == 0 && (header[0x0E] & 0x80) == 0) {
+            if (function == 0 && (header[kPciHeaderType] & kPciMultiFunction) == 0) {
                 break;  // a single-function device
             }
         }

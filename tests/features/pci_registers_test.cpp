@@ -2,7 +2,7 @@
 // class code in their byte order, and the two capability walks, which a
 // restore relies on to visit every entry (the classification stops at the
 // first entry of interest, so its own tests see only the walk's start).
-#include "../../app/pci_registers.h"
+#include "../../ioctl/sys/pci_registers.h"
 
 #include <gtest/gtest.h>
 

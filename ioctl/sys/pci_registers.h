@@ -30,6 +30,9 @@ const unsigned int kPciSubclass = 0x0A;    // the class code's middle byte
 const unsigned int kPciBaseClass = 0x0B;   // the class code's high byte
 const unsigned int kPciHeaderType = 0x0E;  // 8 bits: the layout, and the multi-function bit
 
+// Header type: bit 7 says the device has functions 1..7 besides function 0.
+const unsigned char kPciMultiFunction = 0x80;
+
 // Command register: the I/O-space and memory-space decode bits (0 and 1).
 const unsigned char kPciCommandDecodeBits = 0x03;
 // Status register, low byte: bit 4 says the header holds a capability list.
