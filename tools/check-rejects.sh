@@ -13,16 +13,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/tools/windows-arch.sh"
 usage="usage: check-rejects.sh WIN32_BUILD WIN64_BUILD WORK_DIR [FAULT...]"
 [ $# -ge 3 ] || { echo "$usage"; exit 2; }
-for tool in i686-w64-mingw32-objdump x86_64-w64-mingw32-objdump osslsigncode openssl; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIP: $tool is not installed (tools/install-deps.sh test installs it)"
-    exit 77
-  fi
-done
-if ! python=$(windows_checks_python); then
-  echo "SKIP: python3-pefile is not installed (tools/install-deps.sh test installs it)"
-  exit 77
-fi
+windows_checks_require i686-w64-mingw32-objdump x86_64-w64-mingw32-objdump osslsigncode openssl
+python=$(windows_checks_python)
 win32=$(realpath -m "$1") win64=$(realpath -m "$2") work=$(realpath -m "$3")
 shift 3
 exec "$python" "$top/tools/windows_checks/rejects.py" "$top" "$win32" "$win64" "$work" "$@"

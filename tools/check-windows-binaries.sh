@@ -47,16 +47,8 @@ triple=$(windows_arch_triple "$arch")
 objdump=$triple-objdump
 needed=("$objdump")
 [ "$arch" = x64 ] && needed+=(osslsigncode)
-for tool in "${needed[@]}"; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIP: $tool is not installed (tools/install-deps.sh test installs it)"
-    exit 77
-  fi
-done
-if ! python=$(windows_checks_python); then
-  echo "SKIP: python3-pefile is not installed (tools/install-deps.sh test installs it)"
-  exit 77
-fi
+windows_checks_require "${needed[@]}"
+python=$(windows_checks_python)
 
 failures=0
 pass() { echo "ok: $*"; }

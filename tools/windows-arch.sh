@@ -5,6 +5,7 @@
 #   windows_arch_preset ARCH       the configure and build preset (CMakePresets.json)
 #   windows_arch_build_dir ARCH    the default build folder's name (the preset's)
 #   windows_checks_python          the python3 that has pefile (below)
+#   windows_checks_require TOOL... exits 77 (a skipped test) when a tool or pefile is missing
 windows_arch_valid() {
   case $1 in x86|x64) return 0 ;; *) return 1 ;; esac
 }
@@ -30,4 +31,20 @@ windows_checks_python() {
     fi
   done
   return 1
+}
+
+# Exits with 77, the skipped test's status, saying what is missing, when one
+# of the tools or the python3 with pefile is not there.
+windows_checks_require() {
+  local tool
+  for tool in "$@"; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+      echo "SKIP: $tool is not installed (tools/install-deps.sh test installs it)"
+      exit 77
+    fi
+  done
+  if ! windows_checks_python >/dev/null; then
+    echo "SKIP: python3-pefile is not installed (tools/install-deps.sh test installs it)"
+    exit 77
+  fi
 }
