@@ -5,7 +5,8 @@
 #   windows_arch_preset ARCH       the configure and build preset (CMakePresets.json)
 #   windows_arch_build_dir ARCH    the default build folder's name (the preset's)
 #   windows_checks_python          the python3 that has pefile (below)
-#   windows_checks_require TOOL... exits 77 (a skipped test) when a tool or pefile is missing
+#   require_tools TOOL...          exits 77 (a skipped test) when a tool is missing
+#   windows_checks_require TOOL... the same, and when pefile is missing
 windows_arch_valid() {
   case $1 in x86|x64) return 0 ;; *) return 1 ;; esac
 }
@@ -34,8 +35,8 @@ windows_checks_python() {
 }
 
 # Exits with 77, the skipped test's status, saying what is missing, when one
-# of the tools or the python3 with pefile is not there.
-windows_checks_require() {
+# of the tools is not there.
+require_tools() {
   local tool
   for tool in "$@"; do
     if ! command -v "$tool" >/dev/null 2>&1; then
@@ -43,6 +44,11 @@ windows_checks_require() {
       exit 77
     fi
   done
+}
+
+# The same, and the python3 with pefile.
+windows_checks_require() {
+  require_tools "$@"
   if ! windows_checks_python >/dev/null; then
     echo "SKIP: python3-pefile is not installed (tools/install-deps.sh test installs it)"
     exit 77

@@ -1,16 +1,8 @@
 # Shared by the Wine test scripts (sourced). Wine runs quietly, without the
 # .NET and HTML installers, in the prefix the caller names.
 
-# Exits with 77 (a skipped test) when a tool is missing.
-require_tools() {
-  local tool
-  for tool in "$@"; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-      echo "SKIP: $tool is not installed (tools/install-deps.sh test installs it)"
-      exit 77
-    fi
-  done
-}
+# require_tools TOOL...: exits with 77 (a skipped test) when a tool is missing.
+. "$(dirname "${BASH_SOURCE[0]}")/../../tools/windows-arch.sh"
 
 # Wine's 64-bit loader runs the prefix's own tools (wineboot, reg, sc) on
 # every host; Debian's "wine" starts the 32-bit loader wherever wine32 is
