@@ -4,6 +4,7 @@
 #include "win32/device_api.h"
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "win32/handle_table.h"
@@ -14,6 +15,20 @@ namespace standin {
 namespace {
 
 std::atomic<int> liveDevices{0};
+
+constexpr NTSTATUS kHookPasses = 0;  // STATUS_SUCCESS: the request goes on to the driver
+
+std::mutex hookLock;
+std::function<NTSTATUS(DWORD)> controlHook;
+
+NTSTATUS CallControlHook(DWORD code) {
+    std::function<NTSTATUS(DWORD)> hook;
+    {
+        std::lock_guard<std::mutex> guard(hookLock);
+        hook = controlHook;
+    }
+    return hook ? hook(code) : kHookPasses;
+}
 
 struct DeviceObject : HandleObject {
     explicit DeviceObject(OpenFile* f) : HandleObject(HandleKind::Device), file(f) { ++liveDevices; }
@@ -62,6 +77,11 @@ bool CloseDeviceHandle(HANDLE handle) {
 
 bool AnyDeviceHandleOpen() { return liveDevices.load() != 0; }
 
+void SetDeviceControlHook(std::function<NTSTATUS(DWORD code)> hook) {
+    std::lock_guard<std::mutex> guard(hookLock);
+    controlHook = std::move(hook);
+}
+
 void CloseAllDeviceHandles() {
     std::vector<std::shared_ptr<HandleObject>> devices = RemoveAllHandles(HandleKind::Device);
     devices.clear();
@@ -90,8 +110,11 @@ extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LP
         return FALSE;
     }
     ULONG returned = 0;
-    NTSTATUS status = DeviceControl(device->file, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
-                                    nOutBufferSize, &returned);
+    NTSTATUS status = CallControlHook(dwIoControlCode);
+    if (status == kHookPasses) {
+        status = DeviceControl(device->file, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
+                               nOutBufferSize, &returned);
+    }
     // Error statuses bring nothing back; warnings bring their data and fail.
     bool isError = (static_cast<ULONG>(status) >> 30) == 3;
     *lpBytesReturned = isError ? 0 : returned;

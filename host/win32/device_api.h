@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 #include "kernel/io_manager.h"
 
 namespace standin {
@@ -24,6 +26,13 @@ bool AnyDeviceHandleOpen();
 
 // Closes every device handle the process holds (as the end of a process does).
 void CloseAllDeviceHandles();
+
+// For tests: hook is called with the control code before each DeviceIoControl
+// reaches the driver, outside every lock of the stand-in (it may change the
+// machine). A status other than STATUS_SUCCESS fails that request with it, as
+// a device the driver lost or a request the I/O manager could not send would;
+// the driver never sees the request. An empty hook removes it.
+void SetDeviceControlHook(std::function<NTSTATUS(DWORD code)> hook);
 
 }  // namespace standin
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "driver_request.h"
 #include "qvcli.h"
 #include "qvcli_runner.h"
 #include "win32/process_options.h"
@@ -137,6 +138,53 @@ TEST_F(QvcliDump, AnAddressWhereNobodyAnswersIsBadInputAndNothingIsPrinted) {
     EXPECT_EQ(run.status, kExitBadInput);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "qvcli: 03:00.0: no function answers at this address\n");
+}
+
+// Device lines ("bb:dd.f ...") of dump text, as "bb:dd.f".
+std::string DumpedAddresses(const std::string& text) {
+    std::string addresses;
+    for (const std::string& line : Lines(text)) {
+        if (line.size() > 7 && line[2] == ':' && line[5] == '.') addresses += line.substr(0, 7) + " ";
+    }
+    return addresses;
+}
+
+// A request the driver never answers (a device it lost): the command names
+// it, exits with "not all", and keeps what it read in full.
+TEST_F(QvcliDump, ARequestTheDriverNeverAnswersIsNamedAndWhatWasReadIsKept) {
+    const std::string everything = DumpedAddresses(Run({"dump"}).out);
+    ASSERT_NE(everything.find("04:00.0 "), std::string::npos) << everything;
+
+    FailRequests(IOCTL_READ_CONFIG, 2, 1);  // the bus scan's third read
+    QvcliRun list = Run({"list"});
+    EXPECT_EQ(list.status, kExitNotAll);
+    EXPECT_EQ(list.out, "");
+    EXPECT_EQ(list.err, "qvcli: the bus scan stopped: a request to the driver failed\n");
+
+    FailRequests(IOCTL_READ_EXT_CONFIG, 0, 1);
+    QvcliRun one = Run({"dump", "04:00.0"});
+    EXPECT_EQ(one.status, kExitNotAll);
+    EXPECT_EQ(one.out, "");
+    EXPECT_EQ(one.err, "qvcli: 04:00.0: a request to the driver failed\n");
+
+    // The whole machine with the first PCI Express function's extended read
+    // failing: every other function is still dumped.
+    FailRequests(IOCTL_READ_EXT_CONFIG, 0, 1);
+    QvcliRun all = Run({"dump"});
+    EXPECT_EQ(all.status, kExitNotAll);
+    ASSERT_EQ(all.err.rfind("qvcli: ", 0), 0u) << all.err;
+    std::string lost = all.err.substr(7, 7);
+    EXPECT_EQ(all.err, "qvcli: " + lost + ": a request to the driver failed\n");
+    std::string rest = everything;
+    rest.erase(rest.find(lost + " "), 8);
+    EXPECT_EQ(DumpedAddresses(all.out), rest);
+
+    FailRequests(IOCTL_READ_CONFIG, 0, 1);
+    QvcliRun save = Run({"save", "04:00.0", folder_ + "/nic.txt"});
+    EXPECT_EQ(save.status, kExitNotAll);
+    EXPECT_EQ(save.out, "");
+    EXPECT_EQ(save.err, "qvcli: 04:00.0: a request to the driver failed\n");
+    EXPECT_NE(access((folder_ + "/nic.txt").c_str(), F_OK), 0) << "a file was written";
 }
 
 // Addresses are checked before the driver is installed: with --verbose the

@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "qvcli.h"
+#include "win32/device_api.h"
 
 namespace qvtest {
 
@@ -28,6 +30,25 @@ void QvcliTest::SetUp() {
     folder_ = MakeFolder("run");
     PutDriver(folder_);
     Enter(folder_);
+}
+
+void QvcliTest::TearDown() {
+    standin::SetDeviceControlHook(nullptr);
+    ServiceTest::TearDown();
+}
+
+void QvcliTest::FailRequests(unsigned code, unsigned passing, unsigned failing) {
+    if (failing == 0) {
+        standin::SetDeviceControlHook(nullptr);
+        return;
+    }
+    auto seen = std::make_shared<unsigned>(0);
+    standin::SetDeviceControlHook([=](DWORD sent) -> NTSTATUS {
+        if (sent != code) return 0;
+        unsigned index = (*seen)++;
+        const NTSTATUS kDeviceGone = static_cast<NTSTATUS>(0xC00000C0L);  // STATUS_DEVICE_DOES_NOT_EXIST
+        return index >= passing && index < passing + failing ? kDeviceGone : 0;
+    });
 }
 
 QvcliRun QvcliTest::Run(const std::vector<std::string>& args) {

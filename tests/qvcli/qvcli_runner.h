@@ -28,6 +28,11 @@ protected:
     std::string WriteFile(const std::string& name, const std::string& text);
     // The current machine from a file under the source tree, e.g. "tests/fixtures/kinds.lspci".
     void UseMachine(const std::string& sourcePath);
+    // From now on the requests with this control code after the first
+    // `passing` of them fail as a device the driver lost would (the driver
+    // never sees them); FailRequests(0, 0, 0) or the end of the test stops it.
+    void FailRequests(unsigned code, unsigned passing, unsigned failing);
+    void TearDown() override;
 
     std::string folder_;
     FILE* runningOut_ = nullptr;  // qvcli's standard output while Run runs

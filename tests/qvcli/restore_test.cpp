@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "driver_request.h"
 #include "qvcli.h"
 #include "qvcli_runner.h"
 
@@ -104,6 +105,37 @@ TEST_F(QvcliRestore, AnExtendedWriteThatFailsIsNotCountedAsRestored) {
                                "/nic.txt: 0 of 1 function(s) restored, 0 skipped, 1 not restored in full\n"),
               std::string::npos)
         << restore.out;
+}
+
+// A request the driver never answers, at each step of one function's
+// restore: the step is named, and the function is counted as not restored.
+TEST_F(QvcliRestore, EachRequestThatFailsIsNamedAndNotCountedAsRestored) {
+    QvcliRun save = Run({"save", "04:00.0", folder_ + "/nic.txt"});
+    ASSERT_EQ(save.status, kExitDone) << save.err;
+    const std::string summary =
+        folder_ + "/nic.txt: 0 of 1 function(s) restored, 0 skipped, 1 not restored in full\n";
+    struct Case {
+        unsigned code;
+        unsigned passing;  // requests of that code that still reach the driver
+        const char* named;
+    } cases[] = {
+        {IOCTL_WRITE_CONFIG, 0, "04:00.0: the header could not be written\n"},  // decoding off
+        {IOCTL_WRITE_CONFIG, 1, "04:00.0: the header could not be written\n"},  // decoding back on
+        {IOCTL_WRITE_EXT_CONFIG, 0, "04:00.0: the extended space could not be written\n"},
+        {IOCTL_READ_CONFIG, 1, "04:00.0: cannot be read back\n"},  // after the check before writing
+        {IOCTL_READ_EXT_CONFIG, 1, "04:00.0: cannot be read back\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.named);
+        FailRequests(c.code, c.passing, 1);
+        QvcliRun restore = Run({"restore", folder_ + "/nic.txt"});
+        FailRequests(0, 0, 0);
+        EXPECT_EQ(restore.status, kExitNotAll) << restore.out;
+        EXPECT_NE(restore.out.find(std::string(c.named) + summary), std::string::npos) << restore.out;
+    }
+    // With every request answered again the same file restores in full.
+    QvcliRun again = Run({"restore", folder_ + "/nic.txt"});
+    EXPECT_EQ(again.status, kExitDone) << again.out;
 }
 
 TEST_F(QvcliRestore, NamesTheBytesThatDidNotTake) {
