@@ -38,6 +38,14 @@ TEST(MachineFileTest, MalformedFilesNameTheFileTheLineAndTheFault) {
         {"00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 00\n", "bad.lspci:1: data line outside a device"},
         {"00:00.0 Host\n00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 00\n",
          "bad.lspci:1: the function has no data for offsets 00..3f"},
+        {"00:00.0 Host\n" + std::string(kHeaderRows).substr(52),
+         "bad.lspci:1: the function has no data for offsets 00..3f"},
+        // A blank line ends the function: a row after it belongs to none.
+        {"00:00.0 Host\n" + std::string(kHeaderRows) + "\n40: " + std::string(47, '0').replace(2, 1, " ") +
+             "\n",
+         "bad.lspci:7: data line outside a device"},
+        // Not a device line (a bus number is two hexadecimal digits), so its rows belong to none.
+        {"0g:00.0 Host\n" + std::string(kHeaderRows), "bad.lspci:2: data line outside a device"},
         {"00:20.0 Host\n" + std::string(kHeaderRows), "bad.lspci:1: device number 20 is above 1f"},
         {"00:00.0 Host\n" + std::string(kHeaderRows) + "\n00:00.0 Again\n" + kHeaderRows,
          "bad.lspci:7: function listed twice"},
@@ -64,6 +72,20 @@ TEST(MachineFileTest, MalformedFilesNameTheFileTheLineAndTheFault) {
     std::string error;
     EXPECT_EQ(standin::LoadMachineFile(QV_BUILD_ROOT "/no-such.lspci", &error), nullptr);
     EXPECT_EQ(error, QV_BUILD_ROOT "/no-such.lspci:0: cannot open the file");
+}
+
+// What lspci -v prints between a function's rows (here one word) is passed
+// over without ending the function, and so is space at the end of a row.
+TEST(MachineFileTest, OtherLinesAndTrailingSpaceDoNotEndAFunction) {
+    std::string rows(kHeaderRows);
+    std::string text = "00:00.0 Host\n" + rows.substr(0, 52) + "x\n" + rows.substr(52, 51) + "\t\n" +
+                       rows.substr(104, 51) + " \t \n" + rows.substr(156);
+    std::string error;
+    std::unique_ptr<standin::Machine> machine = standin::LoadMachineText(text, "ok.lspci", &error);
+    ASSERT_NE(machine, nullptr) << error << "\n" << text;
+    uint8_t id[4] = {};
+    ASSERT_TRUE(machine->ReadConfig({0, 0, 0}, 0, id, sizeof id));
+    EXPECT_EQ(id[0] | id[1] << 8 | id[2] << 16 | id[3] << 24, 0x2A008086);
 }
 
 TEST(MachineFileTest, DirectivesAndOtherDomains) {
