@@ -46,6 +46,8 @@ TEST(MachineFileTest, MalformedFilesNameTheFileTheLineAndTheFault) {
          "bad.lspci:7: data line outside a device"},
         // Not a device line (a bus number is two hexadecimal digits), so its rows belong to none.
         {"0g:00.0 Host\n" + std::string(kHeaderRows), "bad.lspci:2: data line outside a device"},
+        {"00:00.8 Host\n" + std::string(kHeaderRows), "bad.lspci:2: data line outside a device"},
+        {"00:00.0x\n" + std::string(kHeaderRows), "bad.lspci:2: data line outside a device"},
         {"00:20.0 Host\n" + std::string(kHeaderRows), "bad.lspci:1: device number 20 is above 1f"},
         {"00:00.0 Host\n" + std::string(kHeaderRows) + "\n00:00.0 Again\n" + kHeaderRows,
          "bad.lspci:7: function listed twice"},
