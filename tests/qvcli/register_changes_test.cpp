@@ -93,4 +93,20 @@ TEST(RegisterChanges, TheLayoutIsTheFunctionsAndNothingDifferingSaysSo) {
     EXPECT_EQ(count, 0u);
 }
 
+// A header type no layout knows: past the common registers its header is
+// doublewords of no name, as beyond 0x40.
+TEST(RegisterChanges, AHeaderOfNoKnownLayoutIsShownInDoublewords) {
+    SpaceImage current = Blank();
+    current.Bytes[0x0E] = 0x03;
+    SpaceImage target = current;
+    target.Bytes[0x12] = 0x5A;
+    target.Bytes[0x3D] = 0x01;
+    unsigned count = 0;
+    EXPECT_EQ(Changes(target, current, &count),
+              "04:00.0: registers that would change (now, file):\n"
+              "  010: now 00000000, file 005a0000\n"
+              "  03c: now 00000000, file 00000100\n");
+    EXPECT_EQ(count, 2u);
+}
+
 }  // namespace qvtest

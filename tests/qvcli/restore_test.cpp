@@ -10,6 +10,7 @@
 #include "driver_request.h"
 #include "qvcli.h"
 #include "qvcli_runner.h"
+#include "win32/device_api.h"
 
 namespace qvtest {
 
@@ -133,9 +134,67 @@ TEST_F(QvcliRestore, EachRequestThatFailsIsNamedAndNotCountedAsRestored) {
         EXPECT_EQ(restore.status, kExitNotAll) << restore.out;
         EXPECT_NE(restore.out.find(std::string(c.named) + summary), std::string::npos) << restore.out;
     }
+    // The read that checks the function before anything is written.
+    FailRequests(IOCTL_READ_CONFIG, 0, 1);
+    QvcliRun planned = Run({"restore", folder_ + "/nic.txt"});
+    FailRequests(0, 0, 0);
+    EXPECT_EQ(planned.status, kExitNotAll) << planned.out;
+    EXPECT_NE(
+        planned.out.find("04:00.0: skipped: a request to the driver failed\nnothing to write\n" + folder_ +
+                         "/nic.txt: 0 of 1 function(s) restored, 1 skipped, 0 not restored in full\n"),
+        std::string::npos)
+        << planned.out;
+
     // With every request answered again the same file restores in full.
     QvcliRun again = Run({"restore", folder_ + "/nic.txt"});
     EXPECT_EQ(again.status, kExitDone) << again.out;
+}
+
+// The memory-mapped window goes between the writes and the read-back: the
+// extended space that was written cannot be checked, and the restore says so.
+TEST_F(QvcliRestore, AnExtendedSpaceThatCannotBeReadBackIsNotCountedAsRestored) {
+    QvcliRun save = Run({"save", "04:00.0", folder_ + "/nic.txt"});
+    ASSERT_EQ(save.status, kExitDone) << save.err;
+    unsigned extendedReads = 0;
+    standin::SetDeviceControlHook([&](DWORD code) -> NTSTATUS {
+        if (code == IOCTL_READ_EXT_CONFIG && ++extendedReads == 2) {
+            standin::CurrentMachine().SetEcamBase(0xE8000000ull);
+        }
+        return 0;
+    });
+    QvcliRun restore = Run({"restore", folder_ + "/nic.txt"});
+    standin::SetDeviceControlHook(nullptr);
+    EXPECT_EQ(extendedReads, 2u);
+    EXPECT_EQ(restore.status, kExitNotAll) << restore.out;
+    EXPECT_NE(restore.out.find("04:00.0: the extended space cannot be read back\n" + folder_ +
+                               "/nic.txt: 0 of 1 function(s) restored, 0 skipped, 1 not restored in full\n"),
+              std::string::npos)
+        << restore.out;
+}
+
+// A file that gives only some extended rows, on a machine whose window is
+// gone: the rows it does not give cannot be read, so the header alone is
+// written and the function is not counted as restored.
+TEST_F(QvcliRestore, ExtendedRowsThatCannotBeCompletedLeaveTheHeaderAlone) {
+    std::string saved = Run({"dump", "04:00.0"}).out;
+    size_t row = saved.find("\n200:");
+    ASSERT_NE(row, std::string::npos) << saved;
+    saved.erase(row + 1, saved.find('\n', row + 1) - row);
+    std::string path = WriteFile("partial.txt", saved);
+    standin::Machine& machine = standin::CurrentMachine();
+    machine.HardwareWrite(At("04:00.0"), 0x3C, 1, 0x0E);
+    machine.SetEcamBase(0xE8000000ull);
+    QvcliRun restore = Run({"restore", path});
+    EXPECT_EQ(restore.status, kExitNotAll) << restore.out;
+    EXPECT_NE(restore.out.find("04:00.0: the extended space cannot be read: only the header is restored\n"),
+              std::string::npos)
+        << restore.out;
+    EXPECT_NE(restore.out.find(path + ": 0 of 1 function(s) restored, 0 skipped, 1 not restored in full\n"),
+              std::string::npos)
+        << restore.out;
+    uint8_t line = 0;
+    ASSERT_TRUE(machine.ReadConfig(At("04:00.0"), 0x3C, &line, 1));
+    EXPECT_NE(line, 0x0E) << "the header was not written";
 }
 
 TEST_F(QvcliRestore, NamesTheBytesThatDidNotTake) {
