@@ -47,6 +47,8 @@ TEST(MachineFileTest, MalformedFilesNameTheFileTheLineAndTheFault) {
         // Not a device line (a bus number is two hexadecimal digits), so its rows belong to none.
         {"0g:00.0 Host\n" + std::string(kHeaderRows), "bad.lspci:2: data line outside a device"},
         {"00:00.8 Host\n" + std::string(kHeaderRows), "bad.lspci:2: data line outside a device"},
+        {"00:00.0 Host\n00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 0z\n", "bad.lspci:2: bad byte '0z'"},
+        {"00:00.0 Host\n00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 z0\n", "bad.lspci:2: bad byte 'z0'"},
         {"00:00.0x\n" + std::string(kHeaderRows), "bad.lspci:2: data line outside a device"},
         {"00:20.0 Host\n" + std::string(kHeaderRows), "bad.lspci:1: device number 20 is above 1f"},
         {"00:00.0 Host\n" + std::string(kHeaderRows) + "\n00:00.0 Again\n" + kHeaderRows,
@@ -88,6 +90,16 @@ TEST(MachineFileTest, OtherLinesAndTrailingSpaceDoNotEndAFunction) {
     uint8_t id[4] = {};
     ASSERT_TRUE(machine->ReadConfig({0, 0, 0}, 0, id, sizeof id));
     EXPECT_EQ(id[0] | id[1] << 8 | id[2] << 16 | id[3] << 24, 0x2A008086);
+
+    // A file saved with carriage returns reads the same, directives and a
+    // device line of the address alone too.
+    std::string crlf = "# quorvenal ecam-base 0x80000000\n# quorvenal bus 05\n00:00.0\n" + rows;
+    for (size_t at = crlf.find('\n'); at != std::string::npos; at = crlf.find('\n', at + 2))
+        crlf.insert(at, "\r");
+    machine = standin::LoadMachineText(crlf, "crlf.lspci", &error);
+    ASSERT_NE(machine, nullptr) << error;
+    EXPECT_EQ(machine->EcamBase(), 0x80000000ull);
+    EXPECT_TRUE(machine->BusExists(5));
 }
 
 TEST(MachineFileTest, DirectivesAndOtherDomains) {
