@@ -48,6 +48,7 @@ TEST(MachineFileTest, MalformedFilesNameTheFileTheLineAndTheFault) {
         {"0g:00.0 Host\n" + std::string(kHeaderRows), "bad.lspci:2: data line outside a device"},
         {"00:00.8 Host\n" + std::string(kHeaderRows), "bad.lspci:2: data line outside a device"},
         {"00:00.0 Host\n00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 0z\n", "bad.lspci:2: bad byte '0z'"},
+        {"00:00.0 Host\n00:\n", "bad.lspci:2: a data line needs 16 bytes"},
         {"00:00.0 Host\n00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 z0\n", "bad.lspci:2: bad byte 'z0'"},
         {"00:00.0x\n" + std::string(kHeaderRows), "bad.lspci:2: data line outside a device"},
         {"00:20.0 Host\n" + std::string(kHeaderRows), "bad.lspci:1: device number 20 is above 1f"},
@@ -78,12 +79,13 @@ TEST(MachineFileTest, MalformedFilesNameTheFileTheLineAndTheFault) {
     EXPECT_EQ(error, QV_BUILD_ROOT "/no-such.lspci:0: cannot open the file");
 }
 
-// What lspci -v prints between a function's rows (here one word) is passed
-// over without ending the function, and so is space at the end of a row.
+// What lspci -v prints between a function's rows (one word, a word with a
+// colon inside) is passed over without ending the function, and so is space
+// at the end of a row.
 TEST(MachineFileTest, OtherLinesAndTrailingSpaceDoNotEndAFunction) {
     std::string rows(kHeaderRows);
-    std::string text = "00:00.0 Host\n" + rows.substr(0, 52) + "x\n" + rows.substr(52, 51) + "\t\n" +
-                       rows.substr(104, 51) + " \t \n" + rows.substr(156);
+    std::string text = "00:00.0 Host\n" + rows.substr(0, 52) + "x\nfade:cafe\n" + rows.substr(52, 51) +
+                       "\t\n" + rows.substr(104, 51) + " \t \n" + rows.substr(156);
     std::string error;
     std::unique_ptr<standin::Machine> machine = standin::LoadMachineText(text, "ok.lspci", &error);
     ASSERT_NE(machine, nullptr) << error << "\n" << text;
