@@ -367,6 +367,8 @@ TEST_F(ProgramLife, DialogOpensWithItsColumnsIconAndEmptySlots) {
     ASSERT_EQ(registers.size(), 2u);
     EXPECT_EQ(registers[0].title, "Register");
     EXPECT_EQ(registers[1].title, "Value");
+    EXPECT_EQ(registers[0].subItem, 0) << "the names would not show";
+    EXPECT_EQ(registers[1].subItem, 1);
     EXPECT_EQ(deviceStyle & LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
     EXPECT_EQ(registerStyle & LVS_EX_FULLROWSELECT, 0);
 
