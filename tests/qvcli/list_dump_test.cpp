@@ -161,6 +161,14 @@ TEST_F(QvcliDump, ARequestTheDriverNeverAnswersIsNamedAndWhatWasReadIsKept) {
     EXPECT_EQ(list.out, "");
     EXPECT_EQ(list.err, "qvcli: the bus scan stopped: a request to the driver failed\n");
 
+    // The same in a dump of every function: what the scan found before it
+    // stopped is dumped.
+    FailRequests(IOCTL_READ_CONFIG, 2, 1);
+    QvcliRun scan = Run({"dump"});
+    EXPECT_EQ(scan.status, kExitNotAll);
+    EXPECT_EQ(scan.err, "qvcli: the bus scan stopped: a request to the driver failed\n");
+    EXPECT_EQ(DumpedAddresses(scan.out), everything.substr(0, 8)) << scan.out;
+
     FailRequests(IOCTL_READ_EXT_CONFIG, 0, 1);
     QvcliRun one = Run({"dump", "04:00.0"});
     EXPECT_EQ(one.status, kExitNotAll);
