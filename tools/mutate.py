@@ -21,7 +21,7 @@ first failure, each batch under a time limit. Outcomes:
 Usage: tools/mutate.py [--files PATH...] [--max N] [--seed S] [--timeout SEC]
                        [--jobs N] [--test-jobs N] [--no-coverage-map]
                        [--no-object-check] [--operators OP...] [--lines N...]
-                       [--build DIR] [--list] [--report FILE] [--rescore REPORT]
+                       [--build DIR] [--list] [--report FILE] [--rescore REPORT...]
                        [--check-equivalents] [--sample [FILE]] [--pick-sample REPORT]
 See docs/testing.md.
 """
@@ -1376,10 +1376,21 @@ def read_report(path):
     return mutants
 
 
-def rescore(path):
-    """Summary of an earlier report, with today's list of equivalent mutants."""
+def rescore(paths):
+    """Summary of earlier reports, with today's list of equivalent mutants. A
+    mutant a later report holds (its line run again, say) takes the place of
+    the same mutant in an earlier one."""
     equivalents = load_equivalents()
-    mutants = read_report(path)
+    mutants = []
+    where = {}
+    for path in paths:
+        for mutant in read_report(path):
+            key = equivalent_key(mutant)
+            if key in where:
+                mutants[where[key]] = mutant
+            else:
+                where[key] = len(mutants)
+                mutants.append(mutant)
     for mutant in mutants:
         if mutant.outcome in ("survived", "equivalent") and \
                 not mutant.detail.startswith("same object code"):
@@ -1466,8 +1477,9 @@ def main():
                              "a line of one file")
     parser.add_argument("--list", action="store_true", help="list the mutants and stop")
     parser.add_argument("--report", help="also write the report to this file")
-    parser.add_argument("--rescore", metavar="REPORT",
-                        help="read a report written earlier, apply the equivalent mutants now "
+    parser.add_argument("--rescore", metavar="REPORT", nargs="+",
+                        help="read reports written earlier (a mutant of a later one replaces the "
+                             "same mutant of an earlier one), apply the equivalent mutants now "
                              "listed in tools/mutate-equivalents.tsv, and print the summary")
     parser.add_argument("--check-equivalents", action="store_true",
                         help="check that every listed equivalent mutant matches today's code")
