@@ -350,6 +350,7 @@ TEST_F(QvcliDump, BadCommandLinesGetTheUsage) {
         {{}, "qvcli: no command given\n"},
         {{"lsit"}, "qvcli: unknown command 'lsit'\n"},
         {{"list", "--jsn"}, "qvcli: list takes only --json\n"},
+        {{"save"}, "qvcli: save takes a function address and a file\n"},
         {{"save", "00:00.0"}, "qvcli: save takes a function address and a file\n"},
         {{"restore"}, "qvcli: restore needs the file to restore from\n"},
         {{"restore", "a", "b"},

@@ -54,7 +54,10 @@ void QvcliTest::FailRequests(unsigned code, unsigned passing, unsigned failing) 
 QvcliRun QvcliTest::Run(const std::vector<std::string>& args) {
     std::vector<std::string> words = {"qvcli"};
     words.insert(words.end(), args.begin(), args.end());
+    // Exactly as long as the arguments and their end mark, so that a read
+    // past the end is caught.
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& word : words) argv.push_back(&word[0]);
     argv.push_back(nullptr);
     FILE* out = tmpfile();
