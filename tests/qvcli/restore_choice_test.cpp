@@ -112,6 +112,14 @@ TEST_F(QvcliRestoreChoice, WithoutANameOnlyTheFunctionOfAOneFunctionFileIsTaken)
          "qvcli: " + host +
              " holds 00:00.0, a host bridge, which is written only when named:\n    qvcli restore " + host +
              " 00:00.0\n"},
+        // Without --all the example to name is the first function, as no
+        // other is an endpoint.
+        {{"restore", bridges},
+         "qvcli: " + bridges +
+             " holds 2 functions, and restore writes only those named:\n    qvcli restore " + bridges +
+             " 00:1c.0\nor, for every function of the file but host bridges and bridges (which are "
+             "written only when named):\n    qvcli restore --all " +
+             bridges + "\n--dry-run before either says what would change and writes nothing.\n"},
         {{"restore", "--all", bridges},
          "qvcli: every function of " + bridges +
              " is a host bridge or a bridge, written only when named, e.g.:\n    qvcli restore " + bridges +
