@@ -445,6 +445,38 @@ TEST_F(ProgramLife, TheScanSizesEveryDeviceColumnDescriptionLast) {
     EXPECT_EQ(widths, again);
 }
 
+TEST_F(ProgramLife, AFunctionsRegistersAreShownRedrawnAndSizedToTheirText) {
+    // Selecting a function fills the register list with its redraw turned
+    // off; it is turned on again, and each column was sized to its header and
+    // contents (sizing again changes nothing).
+    WithDriverFile();
+    WithResources();
+    bool redraws = false;
+    int rows = 0;
+    std::vector<int> widths, again;
+    user_.actions.push_back([&](HWND d) {
+        HWND devices = GetDlgItem(d, 1000), registers = GetDlgItem(d, 1002);
+        LVITEM item = {};
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageA(devices, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&item));
+        rows = static_cast<int>(SendMessageA(registers, LVM_GETITEMCOUNT, 0, 0));
+        const standin::ui::Window* list = standin::ui::FindWindowRecord(registers);
+        redraws = list != nullptr && list->redraw;
+        for (int column = 0; column < 2; ++column) {
+            widths.push_back(static_cast<int>(SendMessageA(registers, LVM_GETCOLUMNWIDTH, column, 0)));
+            SendMessageA(registers, LVM_SETCOLUMNWIDTH, column,
+                         static_cast<LPARAM>(static_cast<unsigned short>(LVSCW_AUTOSIZE_USEHEADER)));
+            again.push_back(static_cast<int>(SendMessageA(registers, LVM_GETCOLUMNWIDTH, column, 0)));
+        }
+        standin::ui::ClickControl(GetDlgItem(d, IDOK));
+    });
+    RunProgram();
+    EXPECT_GT(rows, 20);
+    EXPECT_TRUE(redraws) << "the register list was left without redraw";
+    EXPECT_EQ(widths, again);
+}
+
 TEST_F(ProgramLife, ListHelpersAddColumnsAndWriteCellsByCopy) {
     WithDriverFile();
     WithResources();
