@@ -192,6 +192,7 @@ TEST_F(ServiceControlTest, PrimitivesReportTheirOwnFailures) {
     EXPECT_TRUE(StartDriverService(manager, "QUORVENAL"));  // its own image still
     EXPECT_FALSE(StartDriverService(manager, "NOTHERE"));
     EXPECT_FALSE(DeleteDriverService(manager, "NOTHERE"));
+    EXPECT_FALSE(StopDriverService(manager, "NOTHERE"));
 
     SC_HANDLE held = OpenServiceA(manager, "QUORVENAL", SERVICE_ALL_ACCESS);
     ASSERT_NE(held, nullptr);
@@ -200,6 +201,7 @@ TEST_F(ServiceControlTest, PrimitivesReportTheirOwnFailures) {
     EXPECT_TRUE(StopDriverService(manager, "QUORVENAL"));     // a marked service still stops
     EXPECT_EQ(capture.Finish(),
               "ControlService failed!  Error = 1062 \n"
+              "OpenService failed!  Error = 1060 \n"
               "OpenService failed!  Error = 1060 \n"
               "OpenService failed!  Error = 1060 \n"
               "DeleteService failed!  Error = 1072 \n");
