@@ -3,6 +3,7 @@
 // function or bridge on bus 0 decodes, every extended request checks its
 // function's page before any mapping, and a window that begins elsewhere or
 // ends below bus 255 serves no function through another's place.
+#include <algorithm>
 #include <vector>
 
 #include "driver_fixture.h"
@@ -297,6 +298,37 @@ TEST_F(DeviceRangeKindsTest, TheSearchProbesOnlyTheCandidatesNoDeviceMemoryMeets
     standin::StopKernelTrace();
     EXPECT_EQ(MappedAddresses(),
               (std::vector<uint64_t>{0x400E8000, 0x700E8000, 0xB00E8000, 0xC00E8000, 0xD00E8000}));
+}
+
+// 64-bit memory BARs: BARs 2 and 3 below 4 GiB at one candidate place, with
+// the I/O BAR 4 beside BAR 3's upper half; and BAR 5 marked 64-bit at
+// another, where no BAR follows it (the next doubleword, the CIS pointer,
+// is not its upper half). The search passes over both places.
+class SixtyFourBitBarsTest : public DriverTest {
+protected:
+    void SetUp() override {
+        unsigned char function[256] = {0x86, 0x80, 0x12, 0x10, 0x06, 0x00, 0x00, 0x00,
+                                       0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
+        Put32(function, 0x18, 0xC00E8004);
+        Put32(function, 0x20, 0x00000101);
+        Put32(function, 0x24, 0xD00E8004);
+        Put32(function, 0x28, 0x00000001);
+        unsigned char target[256] = {0x86, 0x80, 0x14, 0x10, 0x06, 0x00, 0x00, 0x00,
+                                     0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00};
+        machineText_ = std::string("# quorvenal ecam-base none\n") + FunctionText("00:02.0", function, 256) +
+                       FunctionText("00:1d.0", target, 256);
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(SixtyFourBitBarsTest, TheSearchPassesOverWhatEither64BitBarDecodes) {
+    standin::StartKernelTrace();
+    ASSERT_EQ(ReadHeader(0, 0x1d, 0).Result, 256u);
+    standin::StopKernelTrace();
+    std::vector<uint64_t> probed = MappedAddresses();
+    EXPECT_EQ(std::count(probed.begin(), probed.end(), 0xC00E8000ull), 0);
+    EXPECT_EQ(std::count(probed.begin(), probed.end(), 0xD00E8000ull), 0);
+    EXPECT_EQ(std::count(probed.begin(), probed.end(), 0xB00E8000ull), 1) << "the other places are probed";
 }
 
 // A machine without bus 0 (a dump of one root bus, say): bus 2 holds a
