@@ -300,15 +300,19 @@ TEST_F(DeviceRangeKindsTest, TheSearchProbesOnlyTheCandidatesNoDeviceMemoryMeets
               (std::vector<uint64_t>{0x400E8000, 0x700E8000, 0xB00E8000, 0xC00E8000, 0xD00E8000}));
 }
 
-// 64-bit memory BARs: BARs 2 and 3 below 4 GiB at one candidate place, with
-// the I/O BAR 4 beside BAR 3's upper half; and BAR 5 marked 64-bit at
-// another, where no BAR follows it (the next doubleword, the CIS pointer,
-// is not its upper half). The search passes over both places.
+// 64-bit memory BARs: BARs 0 and 1 above 4 GiB, their low half at a
+// candidate place the search still probes; BARs 2 and 3 below 4 GiB at
+// another, with the I/O BAR 4 beside BAR 3's upper half; and BAR 5 marked
+// 64-bit at a third, where no BAR follows it (the next doubleword, the CIS
+// pointer, is not its upper half). The search passes over the last two.
 class SixtyFourBitBarsTest : public DriverTest {
 protected:
     void SetUp() override {
         unsigned char function[256] = {0x86, 0x80, 0x12, 0x10, 0x06, 0x00, 0x00, 0x00,
                                        0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
+        function[0x0C] = 0x10;              // a cache line size: the doubleword at 0x0c is no BAR
+        Put32(function, 0x10, 0xB00E8004);  // BARs 0 and 1: 64-bit, above 4 GiB
+        Put32(function, 0x14, 0x00000001);
         Put32(function, 0x18, 0xC00E8004);
         Put32(function, 0x20, 0x00000101);
         Put32(function, 0x24, 0xD00E8004);
