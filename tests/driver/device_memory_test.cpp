@@ -300,39 +300,54 @@ TEST_F(DeviceRangeKindsTest, TheSearchProbesOnlyTheCandidatesNoDeviceMemoryMeets
               (std::vector<uint64_t>{0x400E8000, 0x700E8000, 0xB00E8000, 0xC00E8000, 0xD00E8000}));
 }
 
-// 64-bit memory BARs: BARs 0 and 1 above 4 GiB, their low half at a
-// candidate place the search still probes; BARs 2 and 3 below 4 GiB at
-// another, with the I/O BAR 4 beside BAR 3's upper half; and BAR 5 marked
-// 64-bit at a third, where no BAR follows it (the next doubleword, the CIS
-// pointer, is not its upper half). The search passes over the last two.
-class SixtyFourBitBarsTest : public DriverTest {
+// Ranges that reach far or end right at a candidate: a function's 64-bit
+// BARs (0 and 1 above 4 GiB, their low half at candidate 11, which is still
+// probed; 2 and 3 below 4 GiB at candidate 12, beside the I/O BAR 4; BAR 5
+// marked 64-bit at candidate 13 with no BAR after it, the CIS pointer next
+// being no upper half), a bridge's 64-bit prefetchable window from
+// 0xE0000000 to past 4 GiB (14 and 15), and a CardBus window that begins on
+// the page after candidate 5's place (still probed).
+class WideRangesTest : public DriverTest {
 protected:
     void SetUp() override {
         unsigned char function[256] = {0x86, 0x80, 0x12, 0x10, 0x06, 0x00, 0x00, 0x00,
                                        0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
-        function[0x0C] = 0x10;              // a cache line size: the doubleword at 0x0c is no BAR
-        Put32(function, 0x10, 0xB00E8004);  // BARs 0 and 1: 64-bit, above 4 GiB
+        function[0x0C] = 0x10;  // a cache line size: the doubleword at 0x0c is no BAR
+        Put32(function, 0x10, 0xB00E8004);
         Put32(function, 0x14, 0x00000001);
         Put32(function, 0x18, 0xC00E8004);
         Put32(function, 0x20, 0x00000101);
         Put32(function, 0x24, 0xD00E8004);
         Put32(function, 0x28, 0x00000001);
+        unsigned char bridge[256] = {0x86, 0x80, 0x48, 0x24, 0x06, 0x00, 0x10, 0x00,
+                                     0x00, 0x00, 0x04, 0x06, 0x00, 0x00, 0x01, 0x00};
+        Put32(bridge, 0x24, 0x0FF1E001);  // prefetchable, 64-bit: 0xE0000000 to 0x1_0FFFFFFF,
+        Put32(bridge, 0x28, 0x00000000);  // .. upper halves 0 and 1
+        Put32(bridge, 0x2C, 0x00000001);
+        unsigned char cardbus[256] = {0x80, 0x10, 0x76, 0x04, 0x06, 0x00, 0x00, 0x00,
+                                      0x00, 0x00, 0x07, 0x06, 0x00, 0x00, 0x02, 0x00};
+        Put32(cardbus, 0x1C, 0x500E9000);  // memory window 0: the page after the place
+        Put32(cardbus, 0x20, 0x500E9000);
         unsigned char target[256] = {0x86, 0x80, 0x14, 0x10, 0x06, 0x00, 0x00, 0x00,
                                      0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00};
         machineText_ = std::string("# quorvenal ecam-base none\n") + FunctionText("00:02.0", function, 256) +
-                       FunctionText("00:1d.0", target, 256);
+                       FunctionText("00:1c.0", cardbus, 256) + FunctionText("00:1d.0", target, 256) +
+                       FunctionText("00:1e.0", bridge, 256);
         DriverTest::SetUp();
     }
 };
 
-TEST_F(SixtyFourBitBarsTest, TheSearchPassesOverWhatEither64BitBarDecodes) {
+TEST_F(WideRangesTest, TheSearchPassesOverWhatTheyDecodeAndNoMore) {
     standin::StartKernelTrace();
     ASSERT_EQ(ReadHeader(0, 0x1d, 0).Result, 256u);
     standin::StopKernelTrace();
     std::vector<uint64_t> probed = MappedAddresses();
-    EXPECT_EQ(std::count(probed.begin(), probed.end(), 0xC00E8000ull), 0);
-    EXPECT_EQ(std::count(probed.begin(), probed.end(), 0xD00E8000ull), 0);
-    EXPECT_EQ(std::count(probed.begin(), probed.end(), 0xB00E8000ull), 1) << "the other places are probed";
+    for (uint64_t passedOver : {0xC00E8000ull, 0xD00E8000ull, 0xE00E8000ull, 0xF00E8000ull}) {
+        EXPECT_EQ(std::count(probed.begin(), probed.end(), passedOver), 0) << std::hex << passedOver;
+    }
+    for (uint64_t stillProbed : {0x500E8000ull, 0xB00E8000ull}) {
+        EXPECT_EQ(std::count(probed.begin(), probed.end(), stillProbed), 1) << std::hex << stillProbed;
+    }
 }
 
 // A machine without bus 0 (a dump of one root bus, say): bus 2 holds a
