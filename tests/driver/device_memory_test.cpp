@@ -300,13 +300,18 @@ TEST_F(DeviceRangeKindsTest, TheSearchProbesOnlyTheCandidatesNoDeviceMemoryMeets
               (std::vector<uint64_t>{0x400E8000, 0x700E8000, 0xB00E8000, 0xC00E8000, 0xD00E8000}));
 }
 
-// Ranges that reach far or end right at a candidate: a function's 64-bit
-// BARs (0 and 1 above 4 GiB, their low half at candidate 11, which is still
-// probed; 2 and 3 below 4 GiB at candidate 12, beside the I/O BAR 4; BAR 5
-// marked 64-bit at candidate 13 with no BAR after it, the CIS pointer next
-// being no upper half), a bridge's 64-bit prefetchable window from
-// 0xE0000000 to past 4 GiB (14 and 15), and a CardBus window that begins on
-// the page after candidate 5's place (still probed).
+// Ranges that reach far or end right at a candidate, on bus 0: 00:00.0's
+// 64-bit BARs (0 and 1 above 4 GiB, their low half at candidate 11, which is
+// still probed; 2 and 3 below 4 GiB at candidate 12, beside the I/O BAR 4;
+// BAR 5 marked 64-bit at candidate 13 with no BAR after it, the CIS pointer
+// next being no upper half); a bridge's 64-bit prefetchable window from
+// 0xE0000000 to past 4 GiB (14 and 15); a CardBus bridge whose socket
+// registers end right below candidate 6, whose window 0 begins on the page
+// after candidate 5's place and whose window 1 is switched off (base above
+// limit) with its base in candidate 6's place; another whose window from 0
+// is switched off (a zero base); and a function of no known layout whose
+// doubleword at 0x10 would be candidate 1's place. Candidates 1, 2, 3, 5, 6
+// and 11 are probed.
 class WideRangesTest : public DriverTest {
 protected:
     void SetUp() override {
@@ -326,11 +331,21 @@ protected:
         Put32(bridge, 0x2C, 0x00000001);
         unsigned char cardbus[256] = {0x80, 0x10, 0x76, 0x04, 0x06, 0x00, 0x00, 0x00,
                                       0x00, 0x00, 0x07, 0x06, 0x00, 0x00, 0x02, 0x00};
-        Put32(cardbus, 0x1C, 0x500E9000);  // memory window 0: the page after the place
+        Put32(cardbus, 0x10, 0x5FFFF000);  // socket registers
+        Put32(cardbus, 0x1C, 0x500E9000);  // memory window 0
         Put32(cardbus, 0x20, 0x500E9000);
+        Put32(cardbus, 0x24, 0x600E8000);  // memory window 1, switched off
+        Put32(cardbus, 0x28, 0x60000000);
+        unsigned char fromZero[256] = {0x80, 0x10, 0x76, 0x04, 0x06, 0x00, 0x00, 0x00,
+                                       0x00, 0x00, 0x07, 0x06, 0x00, 0x00, 0x02, 0x00};
+        Put32(fromZero, 0x20, 0x3FFFF000);  // memory window 0 from 0: switched off
+        unsigned char unknown[256] = {0x86, 0x80, 0x15, 0x10, 0x06, 0x00, 0x00, 0x00,
+                                      0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x03, 0x00};
+        Put32(unknown, 0x10, 0x100E8000);
         unsigned char target[256] = {0x86, 0x80, 0x14, 0x10, 0x06, 0x00, 0x00, 0x00,
                                      0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00};
-        machineText_ = std::string("# quorvenal ecam-base none\n") + FunctionText("00:02.0", function, 256) +
+        machineText_ = std::string("# quorvenal ecam-base none\n") + FunctionText("00:00.0", function, 256) +
+                       FunctionText("00:03.0", unknown, 256) + FunctionText("00:1b.0", fromZero, 256) +
                        FunctionText("00:1c.0", cardbus, 256) + FunctionText("00:1d.0", target, 256) +
                        FunctionText("00:1e.0", bridge, 256);
         DriverTest::SetUp();
@@ -345,7 +360,8 @@ TEST_F(WideRangesTest, TheSearchPassesOverWhatTheyDecodeAndNoMore) {
     for (uint64_t passedOver : {0xC00E8000ull, 0xD00E8000ull, 0xE00E8000ull, 0xF00E8000ull}) {
         EXPECT_EQ(std::count(probed.begin(), probed.end(), passedOver), 0) << std::hex << passedOver;
     }
-    for (uint64_t stillProbed : {0x500E8000ull, 0xB00E8000ull}) {
+    for (uint64_t stillProbed :
+         {0x100E8000ull, 0x200E8000ull, 0x300E8000ull, 0x500E8000ull, 0x600E8000ull, 0xB00E8000ull}) {
         EXPECT_EQ(std::count(probed.begin(), probed.end(), stillProbed), 1) << std::hex << stillProbed;
     }
 }
