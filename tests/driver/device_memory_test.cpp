@@ -154,6 +154,33 @@ TEST_F(RamBelowAWrongBaseTest, NoExtendedRequestMapsAPageOfRam) {
     EXPECT_EQ(MemoryAt(machine(), 0x100E0100ull, 16), std::vector<unsigned char>(16, 0));
 }
 
+// The same with RAM at the place of an odd-numbered function (00:1c.1,
+// place 0xE1000) alone: the page checked is that function's own, not the one
+// below it.
+class RamAtAnOddFunctionsPlaceTest : public DriverTest {
+protected:
+    void SetUp() override {
+        unsigned char odd[4096] = {0x86, 0x80, 0x11, 0x2a, 0x06, 0x00, 0x10, 0x00,
+                                   0x00, 0x00, 0x04, 0x06, 0x00, 0x00, 0x81, 0x00};
+        machineText_ =
+            "# quorvenal memory 0x100e1000 0x1000\n"
+            "# quorvenal bytes 0x10000000 86 80 00 2a\n" +
+            SmallMachineText() + FunctionText("00:1c.1", odd, sizeof odd);
+        DriverTest::SetUp();
+    }
+};
+
+TEST_F(RamAtAnOddFunctionsPlaceTest, NoExtendedRequestMapsThePageOfRam) {
+    ASSERT_EQ(ReadHeader(0, 0, 0).Result, 256u);
+    auto ext = ExtRecord(0, 0x1c, 1, 0x3C);
+    standin::StartKernelTrace();
+    Send(IOCTL_READ_EXT_CONFIG, ext.get(), sizeof *ext);
+    standin::StopKernelTrace();
+    EXPECT_EQ(ext->Result, 1u);
+    EXPECT_TRUE(MappedAddresses().empty());
+    EXPECT_EQ(standin::GetKernelCounters().ramMappings, 0u);
+}
+
 // Two functions with the same identifiers (the host bridges of two
 // sockets, say): 00:00.0 and 80:00.0, each with an extended space. The window
 // begins at 0xF8000000 and ends at bus 0x3f, so the lower candidate
