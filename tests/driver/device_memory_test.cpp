@@ -337,7 +337,8 @@ TEST_F(DeviceRangeKindsTest, TheSearchProbesOnlyTheCandidatesNoDeviceMemoryMeets
 // after candidate 5's place and whose window 1 is switched off (base above
 // limit) with its base in candidate 6's place; another whose window from 0
 // is switched off (a zero base); and a function of no known layout whose
-// doubleword at 0x10 would be candidate 1's place. Candidates 1, 2, 3, 5, 6
+// doubleword at 0x10 would be candidate 1's place, and one whose vendor
+// reads 0 (no function) with a BAR at candidate 2's. Candidates 1, 2, 3, 5, 6
 // and 11 are probed.
 class WideRangesTest : public DriverTest {
 protected:
@@ -369,12 +370,15 @@ protected:
         unsigned char unknown[256] = {0x86, 0x80, 0x15, 0x10, 0x06, 0x00, 0x00, 0x00,
                                       0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x03, 0x00};
         Put32(unknown, 0x10, 0x100E8000);
+        unsigned char noVendor[256] = {0x00, 0x00, 0x34, 0x12, 0x06, 0x00, 0x00, 0x00,
+                                       0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
+        Put32(noVendor, 0x10, 0x200E8000);
         unsigned char target[256] = {0x86, 0x80, 0x14, 0x10, 0x06, 0x00, 0x00, 0x00,
                                      0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00};
         machineText_ = std::string("# quorvenal ecam-base none\n") + FunctionText("00:00.0", function, 256) +
-                       FunctionText("00:03.0", unknown, 256) + FunctionText("00:1b.0", fromZero, 256) +
-                       FunctionText("00:1c.0", cardbus, 256) + FunctionText("00:1d.0", target, 256) +
-                       FunctionText("00:1e.0", bridge, 256);
+                       FunctionText("00:03.0", unknown, 256) + FunctionText("00:04.0", noVendor, 256) +
+                       FunctionText("00:1b.0", fromZero, 256) + FunctionText("00:1c.0", cardbus, 256) +
+                       FunctionText("00:1d.0", target, 256) + FunctionText("00:1e.0", bridge, 256);
         DriverTest::SetUp();
     }
 };
