@@ -338,8 +338,9 @@ TEST_F(DeviceRangeKindsTest, TheSearchProbesOnlyTheCandidatesNoDeviceMemoryMeets
 // limit) with its base in candidate 6's place; another whose window from 0
 // is switched off (a zero base); and a function of no known layout whose
 // doubleword at 0x10 would be candidate 1's place, and one whose vendor
-// reads 0 (no function) with a BAR at candidate 2's. Candidates 1, 2, 3, 5, 6
-// and 11 are probed.
+// reads 0 (no function) with a BAR at candidate 2's; and function 1 of the
+// bridge, a device of one function (header type 0x01), with a BAR at
+// candidate 4's. Candidates 1 to 6 and 11 are probed.
 class WideRangesTest : public DriverTest {
 protected:
     void SetUp() override {
@@ -373,12 +374,16 @@ protected:
         unsigned char noVendor[256] = {0x00, 0x00, 0x34, 0x12, 0x06, 0x00, 0x00, 0x00,
                                        0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
         Put32(noVendor, 0x10, 0x200E8000);
+        unsigned char stray[256] = {0x86, 0x80, 0x13, 0x10, 0x06, 0x00, 0x00, 0x00,
+                                    0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
+        Put32(stray, 0x10, 0x400E8000);
         unsigned char target[256] = {0x86, 0x80, 0x14, 0x10, 0x06, 0x00, 0x00, 0x00,
                                      0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00};
         machineText_ = std::string("# quorvenal ecam-base none\n") + FunctionText("00:00.0", function, 256) +
                        FunctionText("00:03.0", unknown, 256) + FunctionText("00:04.0", noVendor, 256) +
                        FunctionText("00:1b.0", fromZero, 256) + FunctionText("00:1c.0", cardbus, 256) +
-                       FunctionText("00:1d.0", target, 256) + FunctionText("00:1e.0", bridge, 256);
+                       FunctionText("00:1d.0", target, 256) + FunctionText("00:1e.0", bridge, 256) +
+                       FunctionText("00:1e.1", stray, 256);
         DriverTest::SetUp();
     }
 };
@@ -391,8 +396,8 @@ TEST_F(WideRangesTest, TheSearchPassesOverWhatTheyDecodeAndNoMore) {
     for (uint64_t passedOver : {0xC00E8000ull, 0xD00E8000ull, 0xE00E8000ull, 0xF00E8000ull}) {
         EXPECT_EQ(std::count(probed.begin(), probed.end(), passedOver), 0) << std::hex << passedOver;
     }
-    for (uint64_t stillProbed :
-         {0x100E8000ull, 0x200E8000ull, 0x300E8000ull, 0x500E8000ull, 0x600E8000ull, 0xB00E8000ull}) {
+    for (uint64_t stillProbed : {0x100E8000ull, 0x200E8000ull, 0x300E8000ull, 0x400E8000ull, 0x500E8000ull,
+                                 0x600E8000ull, 0xB00E8000ull}) {
         EXPECT_EQ(std::count(probed.begin(), probed.end(), stillProbed), 1) << std::hex << stillProbed;
     }
 }

@@ -101,6 +101,7 @@ TEST(ClassifyCapabilities, PointerDependsOnHeaderTypeLowBits) {
         Header h(type);
         h.Pointer(0x34, 0x40);
         h.Pointer(0x14, 0x40);
+        h.Pointer(0x00, 0x40);  // no byte of the header is taken for a pointer
         h.Entry(0x40, 0x10, 0);
         EXPECT_EQ(kCapNone, ClassifyCapabilities(h.bytes)) << int(type);
     }
