@@ -75,6 +75,7 @@ TEST(ClassifyCapabilities, NoListFlagMeansNone) {
     Header h(0, false);
     h.Pointer(0x34, 0x40);
     h.Entry(0x40, 0x10, 0);
+    h.bytes[0x00] = 0x10;  // a vendor whose low byte reads as the PCI Express identifier
     EXPECT_EQ(kCapNone, ClassifyCapabilities(h.bytes));
     h.bytes[0x06] = 0xEF;  // every other bit of the status byte set
     EXPECT_EQ(kCapNone, ClassifyCapabilities(h.bytes));
