@@ -81,6 +81,31 @@ TEST(Slots, SaveLoseReloadReadsBackAsSaved) {
     EXPECT_EQ("0:2:0", run.dumps[3].slots[1]);  // a reload leaves the slot as it was
 }
 
+// Each pair of buttons works on its own slot: five functions saved one to a
+// slot, each changed, and each slot written back brings back its own
+// function, which the view then shows.
+TEST(Slots, EachButtonPairWorksOnItsOwnSlot) {
+    const char* const rows[] = {"0", "2", "3", "4", "5"};
+    const char* const addresses[] = {"00:00.0", "00:00.5", "00:01.0", "00:02.0", "00:03.0"};
+    const char* const deviceIds[] = {"2A00", "2A05", "0030", "4363", "1648"};
+    std::string script;
+    for (int k = 0; k < 5; ++k) {
+        script += std::string("select ") + rows[k] + "\nclick " + std::to_string(1013 + k) + "\n";
+    }
+    script += "dump\n";
+    for (int k = 0; k < 5; ++k) script += std::string("hw write ") + addresses[k] + " 3c 1 0e\n";
+    for (int k = 0; k < 5; ++k) script += "click " + std::to_string(1008 + k) + "\ndump\n";
+    ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
+    ASSERT_EQ(6u, run.dumps.size()) << run.out << run.err;
+    EXPECT_TRUE(run.msgboxes.empty());
+    EXPECT_EQ(run.dumps[0].slots, (std::vector<std::string>{"0:0:0", "0:0:5", "0:1:0", "0:2:0", "0:3:0"}));
+    for (int k = 0; k < 5; ++k) {
+        const Dump& shown = run.dumps[1 + k];
+        EXPECT_NE("0E", RegisterValue(shown, "Interrupt Line")) << addresses[k];
+        EXPECT_EQ(deviceIds[k], RegisterValue(shown, "Device ID")) << "slot " << k + 1;
+    }
+}
+
 TEST(Slots, ReloadSelectsTheWrittenBackFunction) {
     // After the reload the selection mark is on the reloaded row: selecting
     // that row again shows the view as the reload left it, without a new
