@@ -255,6 +255,11 @@ TEST(RegisterView, KeyboardSelectionShowsTheRowItSelects) {
     snprintf(address, sizeof address, "%X:%X:%X", std::stoi(saved[2]), std::stoi(saved[3]),
              std::stoi(saved[4]));
     EXPECT_EQ(address, run.dumps[1].slots.at(0));
+
+    // Back up to the first row from the keyboard: row 0 is shown.
+    run = RunProgram("key tab\nkey down\nkey up\ndump\n", OnMachine(Fixture("kinds.lspci")));
+    ASSERT_EQ(1u, run.dumps.size()) << run.out << run.err;
+    EXPECT_EQ(run.dumps[0].devices.at(0)[7], RegisterValue(run.dumps[0], "Device ID"));
 }
 
 }  // namespace
