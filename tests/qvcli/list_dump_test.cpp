@@ -56,6 +56,19 @@ TEST_F(QvcliList, MarksPciExpressFunctionsAsTheDialogDoes) {
     EXPECT_NE(run.out.find("1c:03.0 060700 1217:7136\n"), std::string::npos);
 }
 
+// A machine where no function answers: an empty list, and an empty array.
+TEST_F(QvcliList, NoFunctionGivesAnEmptyListAndArray) {
+    for (const standin::FunctionAddress& address : standin::CurrentMachine().Functions()) {
+        ASSERT_TRUE(standin::CurrentMachine().RemoveFunction(address));
+    }
+    QvcliRun text = Run({"list"});
+    EXPECT_EQ(text.status, kExitDone) << text.err;
+    EXPECT_EQ(text.out, "");
+    QvcliRun json = Run({"list", "--json"});
+    EXPECT_EQ(json.status, kExitDone) << json.err;
+    EXPECT_EQ(json.out, "[]\n");
+}
+
 TEST_F(QvcliList, JsonHoldsTheSameFunctions) {
     QvcliRun text = Run({"list"});
     QvcliRun json = Run({"list", "--json"});

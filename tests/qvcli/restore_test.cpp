@@ -344,6 +344,12 @@ TEST_F(QvcliRestore, AMalformedFileIsNamedAndNothingIsWritten) {
     EXPECT_EQ(restore.out, "");
     EXPECT_EQ(restore.err, path + ":2: a data line needs 16 bytes\n");  // and no driver diagnostics
     EXPECT_EQ(standin::CurrentMachine().ConfigWriteCount(), writes);
+
+    // A file that opens but cannot be read (a folder, here) is named so.
+    restore = Run({"restore", folder_});
+    EXPECT_EQ(restore.status, kExitBadInput);
+    EXPECT_EQ(restore.err, folder_ + ":0: cannot read the file\n");
+    EXPECT_EQ(standin::CurrentMachine().ConfigWriteCount(), writes);
 }
 
 // Every BAR has its saved value before the first command write that turns
