@@ -1389,7 +1389,7 @@ def rescore(paths):
     where = {}
     for path in paths:
         for mutant in read_report(path):
-            key = equivalent_key(mutant)
+            key = (mutant.line,) + equivalent_key(mutant)
             if key in where:
                 mutants[where[key]] = mutant
             else:
