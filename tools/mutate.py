@@ -856,7 +856,8 @@ def coverage_map(args, tree, programs):
     # "../../ioctl/sys/x.h" compiles its inline functions too, and the linker
     # may keep that copy, so the pattern takes the folder anywhere in the
     # path (GCC matches it against the path as the file was included).
-    configure(tree.src, cov, ["-DCMAKE_CXX_FLAGS=--coverage -fprofile-filter-files=/(app|ioctl)/",
+    # (quoted: Ninja runs each command through the shell)
+    configure(tree.src, cov, ["-DCMAKE_CXX_FLAGS=--coverage '-fprofile-filter-files=/(app|ioctl)/'",
                               "-DCMAKE_C_FLAGS=--coverage"])
     ok, log = ninja(cov, programs, 7200)
     if not ok:
