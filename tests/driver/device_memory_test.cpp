@@ -340,7 +340,8 @@ TEST_F(DeviceRangeKindsTest, TheSearchProbesOnlyTheCandidatesNoDeviceMemoryMeets
 // doubleword at 0x10 would be candidate 1's place, and one whose vendor
 // reads 0 (no function) with a BAR at candidate 2's; and function 1 of the
 // bridge, a device of one function (header type 0x01), with a BAR at
-// candidate 4's. Candidates 1 to 6 and 11 are probed.
+// candidate 4's; the other CardBus bridge's socket registers are on the page after
+// candidate 7's place. Candidates 1 to 7 and 11 are probed.
 class WideRangesTest : public DriverTest {
 protected:
     void SetUp() override {
@@ -368,6 +369,7 @@ protected:
         unsigned char fromZero[256] = {0x80, 0x10, 0x76, 0x04, 0x06, 0x00, 0x00, 0x00,
                                        0x00, 0x00, 0x07, 0x06, 0x00, 0x00, 0x02, 0x00};
         Put32(fromZero, 0x20, 0x3FFFF000);  // memory window 0 from 0: switched off
+        Put32(fromZero, 0x10, 0x700E9000);  // socket registers on the page after candidate 7's place
         unsigned char unknown[256] = {0x86, 0x80, 0x15, 0x10, 0x06, 0x00, 0x00, 0x00,
                                       0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x03, 0x00};
         Put32(unknown, 0x10, 0x100E8000);
@@ -397,7 +399,7 @@ TEST_F(WideRangesTest, TheSearchPassesOverWhatTheyDecodeAndNoMore) {
         EXPECT_EQ(std::count(probed.begin(), probed.end(), passedOver), 0) << std::hex << passedOver;
     }
     for (uint64_t stillProbed : {0x100E8000ull, 0x200E8000ull, 0x300E8000ull, 0x400E8000ull, 0x500E8000ull,
-                                 0x600E8000ull, 0xB00E8000ull}) {
+                                 0x600E8000ull, 0x700E8000ull, 0xB00E8000ull}) {
         EXPECT_EQ(std::count(probed.begin(), probed.end(), stillProbed), 1) << std::hex << stillProbed;
     }
 }

@@ -49,6 +49,9 @@ TEST(MachineFileTest, MalformedFilesNameTheFileTheLineAndTheFault) {
         {"00:00.8 Host\n" + std::string(kHeaderRows), "bad.lspci:2: data line outside a device"},
         {"00:00.0 Host\n00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 0z\n", "bad.lspci:2: bad byte '0z'"},
         {"00:00.0 Host\n00:\n", "bad.lspci:2: a data line needs 16 bytes"},
+        // A long bad byte is quoted up to 64 characters.
+        {"00:00.0 Host\n00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 " + std::string(70, 'z') + "\n",
+         "bad.lspci:2: bad byte '" + std::string(64, 'z') + "'"},
         {"00:00.0 Host\n00: 86 80 00 2a 06 00 90 20 03 00 00 06 00 00 00 z0\n", "bad.lspci:2: bad byte 'z0'"},
         {"00:00.0x\n" + std::string(kHeaderRows), "bad.lspci:2: data line outside a device"},
         {"00:20.0 Host\n" + std::string(kHeaderRows), "bad.lspci:1: device number 20 is above 1f"},
