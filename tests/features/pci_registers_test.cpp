@@ -94,7 +94,7 @@ TEST(PciRegisters, CapabilityWalkEndsACycleAfterAsManyEntriesAsPointersCanName) 
 TEST(PciRegisters, ExtendedWalkFollowsNextPointersUntilAnEnd) {
     Space space;
     space.ExtendedEntry(0x100, 0x0001, 0x148);
-    space.ExtendedEntry(0x148, 0x000B, 0x300);
+    space.ExtendedEntry(0x148, 0x000B, 0x303);  // the next pointer's two reserved low bits set
     space.ExtendedEntry(0x300, 0x0019, 0x000);
     EXPECT_EQ(ExtendedCapabilities(space), (std::vector<unsigned>{0x100, 0x148, 0x300}));
 
