@@ -29,9 +29,10 @@ void CloseAllDeviceHandles();
 
 // For tests: hook is called with the control code before each DeviceIoControl
 // reaches the driver, outside every lock of the stand-in (it may change the
-// machine). A status other than STATUS_SUCCESS fails that request with it, as
-// a device the driver lost or a request the I/O manager could not send would;
-// the driver never sees the request. An empty hook removes it.
+// machine). A status other than STATUS_SUCCESS ends that request with it and
+// 0 bytes, without the driver, as a device the driver lost or a request the
+// I/O manager could not send would (an error or warning fails the call; a
+// success status answers it with nothing). An empty hook removes it.
 void SetDeviceControlHook(std::function<NTSTATUS(DWORD code)> hook);
 
 }  // namespace standin

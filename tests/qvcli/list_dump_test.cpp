@@ -11,6 +11,7 @@
 #include "driver_request.h"
 #include "qvcli.h"
 #include "qvcli_runner.h"
+#include "win32/device_api.h"
 #include "win32/process_options.h"
 
 namespace qvtest {
@@ -199,6 +200,15 @@ TEST_F(QvcliDump, ARequestTheDriverNeverAnswersIsNamedAndWhatWasReadIsKept) {
     std::string rest = everything;
     rest.erase(rest.find(lost + " "), 8);
     EXPECT_EQ(DumpedAddresses(all.out), rest);
+
+    // A request answered as done but with nothing brought back (a status of
+    // success that is not STATUS_SUCCESS, without the driver) is not taken.
+    standin::SetDeviceControlHook([](DWORD) -> NTSTATUS { return static_cast<NTSTATUS>(0x40000000L); });
+    QvcliRun empty = Run({"dump", "04:00.0"});
+    standin::SetDeviceControlHook(nullptr);
+    EXPECT_EQ(empty.status, kExitNotAll);
+    EXPECT_EQ(empty.out, "");
+    EXPECT_EQ(empty.err, "qvcli: 04:00.0: a request to the driver failed\n");
 
     FailRequests(IOCTL_READ_CONFIG, 0, 1);
     QvcliRun save = Run({"save", "04:00.0", folder_ + "/nic.txt"});
