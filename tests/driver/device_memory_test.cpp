@@ -263,10 +263,23 @@ void Put32(unsigned char* header, unsigned offset, uint32_t value) {
     for (unsigned i = 0; i < 4; ++i) header[offset + i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
+// A machine without a window or RAM, on which reading 00:1d.0's header
+// makes the driver search for the window at 00:1d.0's place (0xE8000) of
+// each candidate base: the places it probes (maps) on the way.
+class PlaceSearchTest : public DriverTest {
+protected:
+    std::vector<uint64_t> PlacesProbedFor1d() {
+        standin::StartKernelTrace();
+        EXPECT_EQ(ReadHeader(0, 0x1d, 0).Result, 256u);
+        standin::StopKernelTrace();
+        return MappedAddresses();
+    }
+};
+
 // Every kind of range a function or bridge on bus 0 decodes, one at each
 // candidate, on a machine without a window or RAM: the search for 00:1d.0
 // (place 0xE8000) probes exactly the candidates that none of them meets.
-class DeviceRangeKindsTest : public DriverTest {
+class DeviceRangeKindsTest : public PlaceSearchTest {
 protected:
     void SetUp() override {
         unsigned char multi[256] = {0x86, 0x80, 0x10, 0x10, 0x06, 0x00, 0x00, 0x00,
@@ -320,10 +333,7 @@ protected:
 };
 
 TEST_F(DeviceRangeKindsTest, TheSearchProbesOnlyTheCandidatesNoDeviceMemoryMeets) {
-    standin::StartKernelTrace();
-    ASSERT_EQ(ReadHeader(0, 0x1d, 0).Result, 256u);
-    standin::StopKernelTrace();
-    EXPECT_EQ(MappedAddresses(),
+    EXPECT_EQ(PlacesProbedFor1d(),
               (std::vector<uint64_t>{0x400E8000, 0x700E8000, 0xB00E8000, 0xC00E8000, 0xD00E8000}));
 }
 
@@ -342,7 +352,7 @@ TEST_F(DeviceRangeKindsTest, TheSearchProbesOnlyTheCandidatesNoDeviceMemoryMeets
 // bridge, a device of one function (header type 0x01), with a BAR at
 // candidate 4's; the other CardBus bridge's socket registers are on the page after
 // candidate 7's place. Candidates 1 to 7 and 11 are probed.
-class WideRangesTest : public DriverTest {
+class WideRangesTest : public PlaceSearchTest {
 protected:
     void SetUp() override {
         unsigned char function[256] = {0x86, 0x80, 0x12, 0x10, 0x06, 0x00, 0x00, 0x00,
@@ -391,10 +401,7 @@ protected:
 };
 
 TEST_F(WideRangesTest, TheSearchPassesOverWhatTheyDecodeAndNoMore) {
-    standin::StartKernelTrace();
-    ASSERT_EQ(ReadHeader(0, 0x1d, 0).Result, 256u);
-    standin::StopKernelTrace();
-    std::vector<uint64_t> probed = MappedAddresses();
+    std::vector<uint64_t> probed = PlacesProbedFor1d();
     for (uint64_t passedOver : {0xC00E8000ull, 0xD00E8000ull, 0xE00E8000ull, 0xF00E8000ull}) {
         EXPECT_EQ(std::count(probed.begin(), probed.end(), passedOver), 0) << std::hex << passedOver;
     }
