@@ -101,11 +101,14 @@ void MainDialog::ReloadSlot(unsigned int slot) {
 
     // Move the selection to the written-back function. Each state change
     // raises LVN_ITEMCHANGED, so the register view may already show the newly
-    // selected row before the explicit display below.
+    // selected row before the explicit display below. The mark goes with the
+    // selection: the save buttons act on the marked row, and when the
+    // function is no longer listed no row is selected, so none may stay marked.
     int mark = (int)DeviceList.SendMessage(LVM_GETSELECTIONMARK, 0, 0);
     if (mark != -1) {
         DeviceList.SetItemState(mark, 0, LVIS_FOCUSED);
         DeviceList.SetItemState(mark, 0, LVIS_SELECTED);
+        DeviceList.SendMessage(LVM_SETSELECTIONMARK, 0, -1);
     }
     for (int item = 0; item < (int)DeviceList.SendMessage(LVM_GETITEMCOUNT, 0, 0); ++item) {
         if ((BusDevFn)DeviceList.GetItemData(item) == address) {

@@ -287,5 +287,33 @@ TEST(Slots, ReloadOfAFunctionNoLongerListed) {
     EXPECT_EQ("ReloadDevice:Error", run.msgboxes[0].back());
 }
 
+TEST(Slots, ASaveAfterAReloadThatSelectedNoRowSavesNothing) {
+    // The reload takes the selection off the marked row and finds no row of
+    // its own: nothing is selected, so the slot buttons have nothing to act
+    // on, not the row that was marked before. 00:02.0 is row 4 and 00:00.0
+    // row 0 before they leave the list; a row no longer listed reads as
+    // 00:00.0 to a list that is asked past its end.
+    std::string script =
+        "select 4\nclick 1013\n"           // save 00:02.0 into slot 0
+        "hw remove 00:02.0\nclick 1001\n"  // gone at a rescan
+        "hw restore 00:02.0\n"
+        "select 3\nclick 1008\n"  // reload slot 0: no row of its own
+        "click 1014\n"            // save into slot 1
+        "dump\n"
+        "select 0\nclick 1015\n"  // save 00:00.0 into slot 2
+        "hw remove 00:00.0\nclick 1001\n"
+        "hw restore 00:00.0\n"
+        "select 2\nclick 1010\n"  // reload slot 2
+        "click 1016\n"            // save into slot 3
+        "dump\n";
+    ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
+    ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
+    EXPECT_EQ("0:2:0", run.dumps[0].slots[0]);
+    EXPECT_EQ("", run.dumps[0].slots[1]);
+    EXPECT_EQ("0:0:0", run.dumps[1].slots[2]);
+    EXPECT_EQ("", run.dumps[1].slots[3]);
+    EXPECT_TRUE(run.msgboxes.empty()) << run.msgboxes.size();
+}
+
 }  // namespace
 }  // namespace qvtest
