@@ -118,6 +118,12 @@ void MainDialog::ReloadSlot(unsigned int slot) {
             break;
         }
     }
+    // The register view takes note of the mark as the search left it. With the
+    // function's row selected, the selection change has done so already; with
+    // no row holding it, the view learns that no row is marked, so the next
+    // row selected is read and shown even when it is the row shown before the
+    // reload (the view shows the reloaded function now, not that row).
+    ShowSelectedDevice();
 
     // Shown in any case, so the list ends with the state after the write-back
     // even when the function was already on display or is no longer listed.

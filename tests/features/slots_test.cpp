@@ -315,5 +315,23 @@ TEST(Slots, ASaveAfterAReloadThatSelectedNoRowSavesNothing) {
     EXPECT_TRUE(run.msgboxes.empty()) << run.msgboxes.size();
 }
 
+TEST(Slots, TheRowMarkedBeforeAReloadThatSelectedNoRowIsShownWhenSelectedAgain) {
+    // The reload shows its function although no row holds it; selecting the
+    // row that was marked before must read that row, not keep the view on the
+    // reloaded function as if the row were already on display.
+    std::string script =
+        "select 4\nclick 1013\n"           // save 00:02.0 into slot 0
+        "hw remove 00:02.0\nclick 1001\n"  // gone at a rescan
+        "hw restore 00:02.0\n"
+        "select 3\ndump\n"   // 0: row 3 as it reads
+        "click 1008\n"       // reload slot 0: shows 00:02.0, no row of its own
+        "dump\n"             // 1
+        "select 3\ndump\n";  // 2: row 3 again
+    ProgramRun run = RunProgram(script, OnMachine(Fixture("kinds.lspci")));
+    ASSERT_EQ(3u, run.dumps.size()) << run.out << run.err;
+    ASSERT_NE(run.dumps[0].registers, run.dumps[1].registers);
+    EXPECT_EQ(run.dumps[0].registers, run.dumps[2].registers);
+}
+
 }  // namespace
 }  // namespace qvtest
