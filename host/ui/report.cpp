@@ -84,8 +84,24 @@ void Report::ListRows(HWND list, const char* kind, bool withItemData) {
     }
 }
 
+// The selection mark (-1 for none), then every selected row: what the
+// program's buttons act on, which the rows' text does not show.
+void Report::ListSelection(HWND list) {
+    if (!list) return;
+    std::vector<std::string> fields = {
+        "selection", std::to_string(static_cast<int>(SendMessageA(list, LVM_GETSELECTIONMARK, 0, 0)))};
+    const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < rows; ++row) {
+        if (SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_SELECTED) & LVIS_SELECTED)
+            fields.push_back(std::to_string(row));
+    }
+    Record(fields);
+}
+
 void Report::Dump(HWND dialog, const DialogControls& controls) {
-    ListRows(GetDlgItem(dialog, controls.deviceList), "device", true);
+    HWND devices = GetDlgItem(dialog, controls.deviceList);
+    ListRows(devices, "device", true);
+    ListSelection(devices);
     ListRows(GetDlgItem(dialog, controls.registerList), "register", false);
     for (int k = 0; k < controls.slotCount; ++k) {
         char text[1024] = "";

@@ -25,7 +25,8 @@ public:
     explicit Report(FILE* out) : out_(out) {}
 
     void Record(const std::vector<std::string>& fields);
-    // Every device row, every register row, the slots, then the focus.
+    // Every device row, the device list's selection, every register row, the
+    // slots, then the focus.
     void Dump(HWND dialog, const DialogControls& controls);
     void MessageBoxShown(const std::string& caption, const std::string& text);
     void DialogEnded(INT_PTR code);
@@ -37,6 +38,7 @@ public:
 
 private:
     void ListRows(HWND list, const char* kind, bool withItemData);
+    void ListSelection(HWND list);
     FILE* out_;
     bool failed_ = false;
     int error_ = 0;

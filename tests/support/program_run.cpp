@@ -59,6 +59,8 @@ void ParseReport(ProgramRun* run) {
             // "device", the row, the item data, the eight cells.
             current.devices.push_back(
                 ReportLine(cells.begin() + std::min<size_t>(2, cells.size()), cells.end()));
+        } else if (kind == "selection") {
+            current.selection = ReportLine(cells.begin() + 1, cells.end());
         } else if (kind == "register") {
             current.registers.push_back(ReportLine(cells.begin() + 1, cells.end()));
         } else if (kind == "slot") {
