@@ -84,12 +84,15 @@ void Report::ListRows(HWND list, const char* kind, bool withItemData) {
     }
 }
 
-// The selection mark (-1 for none), then every selected row: what the
-// program's buttons act on, which the rows' text does not show.
+// The selection mark, the focused row (-1 for none), then every selected
+// row: what the program's buttons and the arrow keys act on, which the rows'
+// text does not show.
 void Report::ListSelection(HWND list) {
     if (!list) return;
-    std::vector<std::string> fields = {
-        "selection", std::to_string(static_cast<int>(SendMessageA(list, LVM_GETSELECTIONMARK, 0, 0)))};
+    const int mark = static_cast<int>(SendMessageA(list, LVM_GETSELECTIONMARK, 0, 0));
+    const int focused =
+        static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    std::vector<std::string> fields = {"selection", std::to_string(mark), std::to_string(focused)};
     const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < rows; ++row) {
         if (SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_SELECTED) & LVIS_SELECTED)

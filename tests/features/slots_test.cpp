@@ -175,10 +175,10 @@ TEST(Slots, ReloadMovesTheSelectionMarkThatSavingUses) {
     ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("0:2:0", run.dumps[0].slots[0]);
     EXPECT_EQ("0:2:0", run.dumps[0].slots[1]);
-    EXPECT_EQ((ReportLine{"4", "4"}), run.dumps[0].selection);  // marked and the one row selected
+    EXPECT_EQ((ReportLine{"4", "4", "4"}), run.dumps[0].selection);  // marked, focused, the one selected
     EXPECT_EQ("0:0:0", run.dumps[1].slots[3]);
     EXPECT_EQ("1:1:0", run.dumps[1].slots[0]);
-    EXPECT_EQ((ReportLine{"10", "10"}), run.dumps[1].selection);
+    EXPECT_EQ((ReportLine{"10", "10", "10"}), run.dumps[1].selection);
 }
 
 TEST(Slots, ConventionalFunctionRoundTrip) {
@@ -312,10 +312,10 @@ TEST(Slots, ASaveAfterAReloadThatSelectedNoRowSavesNothing) {
     ASSERT_EQ(2u, run.dumps.size()) << run.out << run.err;
     EXPECT_EQ("0:2:0", run.dumps[0].slots[0]);
     EXPECT_EQ("", run.dumps[0].slots[1]);
-    EXPECT_EQ((ReportLine{"-1"}), run.dumps[0].selection);  // no mark, no row selected
+    EXPECT_EQ((ReportLine{"-1", "-1"}), run.dumps[0].selection);  // no mark, no focus, none selected
     EXPECT_EQ("0:0:0", run.dumps[1].slots[2]);
     EXPECT_EQ("", run.dumps[1].slots[3]);
-    EXPECT_EQ((ReportLine{"-1"}), run.dumps[1].selection);
+    EXPECT_EQ((ReportLine{"-1", "-1"}), run.dumps[1].selection);
     EXPECT_TRUE(run.msgboxes.empty()) << run.msgboxes.size();
 }
 

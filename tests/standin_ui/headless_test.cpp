@@ -170,7 +170,7 @@ TEST(HeadlessFrontEnd, ActionsRunOnTheDialogAndDumpReportsWhatItShows) {
     EXPECT_EQ(ReadLines(path), std::vector<std::string>({
                                    "device\t0\t00000000\tHost\\tbridge\t",
                                    "device\t1\t001C0300\tBridge device\t",
-                                   "selection\t1\t1",
+                                   "selection\t1\t1\t1",
                                    "register\t0\tVendor ID\t8086",
                                    "slot\t0\t",
                                    "slot\t1\t",
@@ -220,7 +220,7 @@ TEST(HeadlessFrontEnd, SelectAndDumpUseTheControlsTheyAreGiven) {
     EXPECT_EQ(fe.FailedActions(), 0);
     EXPECT_EQ(ReadLines(path), std::vector<std::string>({
                                    "device\t0\t00000042\tonly row",
-                                   "selection\t0\t0",
+                                   "selection\t0\t0\t0",
                                    "slot\t0\tA",
                                    "slot\t1\tB",
                                    "focus\t1002",

@@ -25,7 +25,7 @@ struct RunOptions {
 // What one `dump` line of the script wrote.
 struct Dump {
     std::vector<ReportLine> devices;    // item data, then the eight cells (row order)
-    ReportLine selection;               // the device list's selection mark, then its selected rows
+    ReportLine selection;               // the device list's selection mark, focused row, selected rows
     std::vector<ReportLine> registers;  // row, then the two cells
     std::vector<std::string> slots;     // text of slot edit boxes 0..4
     std::string focus;
