@@ -11,7 +11,9 @@
 #include "register_layout.h"
 
 // The device-list index the register view last acted on; -1 when there was
-// no selection mark. Neither a rescan nor a reload resets it.
+// no selection mark. Only ShowSelectedDevice sets it: a rescan leaves it as
+// it is, and a reload that finds no row for its function has it learn that
+// no row is marked.
 int LastShownIndex = -1;
 
 namespace {
